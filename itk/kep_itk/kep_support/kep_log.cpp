@@ -1,0 +1,2 @@
+// Placeholder; replaced by the logging core.
+#include "kep_support.h"

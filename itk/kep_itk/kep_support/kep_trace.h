@@ -1,0 +1,96 @@
+/*
+ * The statement trace and the guard rule, written once.
+ *
+ * Every platform call of both libraries (and every traced call of an extension function) goes
+ * through kep::traced or kep::Step::call:
+ *
+ *   kep::Step step;
+ *   step.call("PREF_ask_search_scope(&current_scope)",
+ *             [&] { return PREF_ask_search_scope(&current_scope); });
+ *   if (step.ok()) { ... }
+ *   return step.status();
+ *
+ * traced() writes the three trace pieces ("executing [", the statement text, "]\n"), makes the
+ * call, and on a non-zero status writes the failure block: "ERROR while processing following
+ * statement\n", the statement text and a line end, then the platform's error stack one level
+ * deeper. Step latches the first failing status; once latched, call() makes no call and writes
+ * nothing. The callables must not throw.
+ *
+ * FunctionTrace writes a function's entry line on construction and its exit line on
+ * destruction, so that every way out is closed.
+ */
+#ifndef KEP_TRACE_H
+#define KEP_TRACE_H
+
+#include "kep_support.h"
+
+namespace kep {
+
+// Makes one traced call and returns its status. Statement texts are fixed strings; they are
+// handed to the log as arguments, never as formats.
+template <class F>
+int traced(const char* statement, F&& call) noexcept {
+    kep_log_itkexe("executing [");
+    kep_log_itkexe("%s", statement);
+    kep_log_itkexe("]\n");
+    const int status = call();
+    if (status != 0) {
+        kep_log_to("ERROR while processing following statement\n");
+        kep_log_to("%s\n", statement);
+        kep_indent();
+        kep_log_error_stack();
+        kep_outdent();
+    }
+    return status;
+}
+
+// Holds the first failing status of a function.
+class Step {
+public:
+    Step() noexcept = default;
+    explicit Step(int status) noexcept : status_(status) {}
+
+    // Makes the traced call when nothing has failed yet; returns the status now held.
+    template <class F>
+    int call(const char* statement, F&& fn) noexcept {
+        if (status_ == 0) {
+            status_ = traced(statement, fn);
+        }
+        return status_;
+    }
+    // Latches a status that did not come from a traced call (keeps an earlier failure).
+    void latch(int status) noexcept {
+        if (status_ == 0) {
+            status_ = status;
+        }
+    }
+    bool ok() const noexcept { return status_ == 0; }
+    int status() const noexcept { return status_; }
+
+private:
+    int status_ = 0;
+};
+
+// Entry line now, exit line "<<< name\n" on every way out, unless end() wrote another one.
+class FunctionTrace {
+public:
+    explicit FunctionTrace(const char* name) noexcept : name_(name) { kep_start("%s\n", name_); }
+    ~FunctionTrace() {
+        if (!ended_) {
+            kep_end("%s\n", name_);
+        }
+    }
+    FunctionTrace(const FunctionTrace&) = delete;
+    FunctionTrace& operator=(const FunctionTrace&) = delete;
+    const char* name() const noexcept { return name_; }
+    // For exit lines that carry values: the caller writes kep_end itself and marks it done.
+    void ended() noexcept { ended_ = true; }
+
+private:
+    const char* name_;
+    bool ended_ = false;
+};
+
+}  // namespace kep
+
+#endif
