@@ -46,25 +46,36 @@ extern "C" {
 #endif
 
 /* ---- Preferences ------------------------------------------------------------------------- */
-/* First value of a preference; null when it has none. Status of the first failed call. */
+/* First value of a preference (also of a multi-valued one); null when it has none or pref_name is
+ * null. Read under TC_preference_all; the caller's scope is put back also after a failed read.
+ * Returns the status of the first failed call; the error stack is cleared before returning. */
 int kep_get_preference(const char* pref_name, char** pref_value);
-/* Every value of a preference; count 0 and null when none. Status of the scope restore. */
+/* Every value of a preference; count 0 and null when none, when pref_name is null or when the read
+ * failed. The caller's scope is always put back, and the status is that of this restore alone: a
+ * failed read reaches the caller as an empty list. The error stack is cleared before returning. */
 int kep_get_preference_list(const char* pref_name, int* list_count, char*** pref_values);
 
 /* ---- Related datasets and type filters -------------------------------------------------- */
-/* Secondary objects of object under the named relation (null or empty: every relation). */
+/* Secondary objects of object under the named relation (null or empty: every relation). A relation
+ * name the platform does not know lists nothing (status 0, empty list). The error stack is cleared
+ * before returning. */
 int kep_get_datasets(tag_t object, const char* relation, tag_t** datasets, int* count_datasets);
-/* The datasets whose type name equals type_name; the result is always allocated. */
-int kep_filter_datasets(const tag_t* datasets, int count_datasets, const char* type_name, tag_t** filtered_datasets,
-                        int* count_filtered);
-/* The datasets whose type name equals any of the first type_count names. */
+/* The datasets whose type name equals type_name exactly, in input order. The result is always
+ * allocated (room for count_datasets), also when nothing is kept; after a failed type query it holds
+ * what was kept before. The error stack is cleared before returning. */
+int kep_filter_datasets(const tag_t* datasets, int count_datasets, const char* type_name,
+                        tag_t** filtered_datasets, int* count_filtered);
+/* The same with any of the first type_count names; a dataset is kept at most once. */
 int kep_filter_datasets2(const tag_t* datasets, int count_datasets, const char** type_array, int type_count,
                          tag_t** filtered_datasets, int* count_filtered);
-/* Parent line of a line; null for a top line. */
+/* Parent line of a line; null for a top line and after a failure. Clears the error stack. */
 int kep_get_parent(tag_t line, tag_t* parent);
 
 /* ---- Geometry dataset sets of a line ------------------------------------------------------ */
-/* The results are written only by the filter step; callers pass them as null and 0. */
+/* The 3D geometry set (four type keys), the auxiliary geometry set (five type keys), both over
+ * every object attached to the line's revision, and the product structure set (one relation key and
+ * one type key). The results are written only by the final filter; on every other way out they keep
+ * what the caller passed, which should be null and 0. A missing key is logged and returns 0. */
 int kep_get_3dgeo_for_bomline(tag_t bomline_object_tag, tag_t** datasets_3dgeo, int* count_datasets_3dgeo);
 int kep_get_auxgeo_for_bomline(tag_t bomline_object_tag, tag_t** datasets_auxgeo, int* count_datasets_auxgeo);
 int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** datasets_structure,
