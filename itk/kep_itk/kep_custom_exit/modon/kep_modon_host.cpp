@@ -1,0 +1,312 @@
+// The mod-on host lookup: the walk from a line up to its top line, and the check of one ancestor
+// for datasets that describe the line along exactly the occurrence path walked so far.
+#include <string.h>
+
+#include "kep_mem.h"
+#include "kep_trace.h"
+#include "lookup/kep_lookup.h"
+#include "modon/kep_modon.h"
+
+namespace {
+
+// Own status for a working block that cannot be allocated.
+const int kNoMemory = 1;
+
+// Slots of the way-to-root list at the start; the list doubles whenever a walk needs more, so
+// that no depth of structure is beyond it.
+const int kWayToRootSlots = 1024;
+
+bool is_text(const char* s) { return s != nullptr && s[0] != '\0'; }
+
+// A null text reads as the empty one.
+const char* text_or_empty(const char* s) { return s != nullptr ? s : ""; }
+
+char* copy_text(const char* s) {
+    const char* text = text_or_empty(s);
+    const size_t length = strlen(text);
+    char* copy = static_cast<char*>(MEM_alloc(static_cast<int>(length + 1)));
+    if (copy != nullptr) {
+        memcpy(copy, text, length + 1);
+    }
+    return copy;
+}
+
+// "<host item id>.<line item id>." in a block of exactly its size; null without memory.
+char* modon_prefix(const char* host_item_id, const char* line_item_id) {
+    const size_t host_length = strlen(host_item_id);
+    const size_t line_length = strlen(line_item_id);
+    char* prefix = static_cast<char*>(MEM_alloc(static_cast<int>(host_length + line_length + 3)));
+    if (prefix != nullptr) {
+        memcpy(prefix, host_item_id, host_length);
+        prefix[host_length] = '.';
+        memcpy(prefix + host_length + 1, line_item_id, line_length);
+        prefix[host_length + 1 + line_length] = '.';
+        prefix[host_length + line_length + 2] = '\0';
+    }
+    return prefix;
+}
+
+bool begins_with(const char* name, const char* prefix) { return strncmp(name, prefix, strlen(prefix)) == 0; }
+
+// The form's occurrence path equals the way walked: same length, equal entry by entry.
+bool path_matches(const kep::StringList& form_path, char* const* way_to_root, int count_way_to_root) {
+    if (form_path.count() != count_way_to_root) {
+        return false;
+    }
+    for (int i = 0; i < count_way_to_root; ++i) {
+        if (strcmp(text_or_empty(form_path[i]), text_or_empty(way_to_root[i])) != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The way-to-root list of one walk: MEM_alloc'd slots, each a MEM_alloc'd copy of an occurrence
+// name, released together.
+class WayToRoot {
+public:
+    ~WayToRoot() {
+        for (int i = 0; i < count_; ++i) {
+            MEM_free(slots_[i]);
+        }
+        MEM_free(slots_);
+    }
+    // Makes room for one more entry; false when no memory is left.
+    bool reserve_one() {
+        if (count_ < capacity_) {
+            return true;
+        }
+        const int capacity = capacity_ == 0 ? kWayToRootSlots : capacity_ * 2;
+        if (capacity <= capacity_ || capacity > 0x7fffffff / static_cast<int>(sizeof(char*))) {
+            return false;
+        }
+        char** slots = kep::mem_alloc_array<char*>(capacity);
+        if (slots == nullptr) {
+            return false;
+        }
+        memset(slots, 0, sizeof(char*) * static_cast<size_t>(capacity));
+        if (count_ > 0) {
+            memcpy(slots, slots_, sizeof(char*) * static_cast<size_t>(count_));
+        }
+        MEM_free(slots_);
+        slots_ = slots;
+        capacity_ = capacity;
+        return true;
+    }
+    char** slots() const { return slots_; }
+    int* count() { return &count_; }
+
+private:
+    char** slots_ = nullptr;
+    int count_ = 0;
+    int capacity_ = 0;
+};
+
+int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const char* source_part_number,
+                     const char* relation_modOn, const char* type_modOn, char** way_to_root,
+                     int* count_way_to_root, tag_t** act_datasets_mod_on, int* act_count_datasets_mod_on,
+                     int* mod_on_flag) {
+    kep::FunctionTrace trace("kep_check_for_mod_on");
+    *act_datasets_mod_on = nullptr;
+    *act_count_datasets_mod_on = 0;
+    *mod_on_flag = 0;
+    kep::Step step;
+
+    const tag_t bomline_parent_object = parent_bomline_tag;
+    const tag_t bomline_object_tag = child_bomline_tag;
+    int item_id_attr = 0;
+    int occurrence_name_attr = 0;
+    int revision_tag_attr = 0;
+    kep::MemPtr<char> parent_part_number;
+    kep::MemPtr<char> instance_name;
+    tag_t parent_object = NULLTAG;
+    step.call("BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr)",
+              [&] { return BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_parent_object, item_id_attr, &parent_part_number)", [&] {
+        return BOM_line_ask_attribute_string(bomline_parent_object, item_id_attr, parent_part_number.out());
+    });
+    step.call("BOM_line_look_up_attribute(bomAttr_occName, &occurrence_name_attr)",
+              [&] { return BOM_line_look_up_attribute(bomAttr_occName, &occurrence_name_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_object_tag, occurrence_name_attr, &instance_name)", [&] {
+        return BOM_line_ask_attribute_string(bomline_object_tag, occurrence_name_attr, instance_name.out());
+    });
+    step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
+              [&] { return BOM_line_look_up_attribute(bomAttr_lineItemRevTag, &revision_tag_attr); });
+    step.call("BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object)", [&] {
+        return BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object);
+    });
+    if (!step.ok()) {
+        // The step ends here, the way walked so far unchanged; the failure stays on the error stack.
+        return step.status();
+    }
+
+    // The list keeps its own copy; the caller made room for it.
+    way_to_root[*count_way_to_root] = copy_text(instance_name.get());
+    *count_way_to_root += 1;
+
+    kep::MemPtr<char> prefix(
+        modon_prefix(text_or_empty(parent_part_number.get()), text_or_empty(source_part_number)));
+    if (!prefix) {
+        EMH_clear_errors();
+        return kNoMemory;
+    }
+
+    kep::MemPtr<tag_t> datasets;
+    int count_datasets = 0;
+    step.call("kep_get_datasets(parent_object, relation_modOn, &datasets, &count_datasets)", [&] {
+        return kep_get_datasets(parent_object, relation_modOn, datasets.out(), &count_datasets);
+    });
+
+    kep::MemPtr<tag_t> datasets_mod_on_help;
+    int count_datasets_mod_on_help = 0;
+    kep::MemPtr<tag_t> matching;
+    int count_matching = 0;
+    if (count_datasets > 0) {
+        step.call(
+            "kep_filter_datasets(datasets, count_datasets, type_modOn, &datasets_mod_on_help, "
+            "&count_datasets_mod_on_help)",
+            [&] {
+                return kep_filter_datasets(datasets.get(), count_datasets, type_modOn,
+                                           datasets_mod_on_help.out(), &count_datasets_mod_on_help);
+            });
+        matching.reset(kep::mem_alloc_array<tag_t>(count_datasets_mod_on_help));
+        if (!matching) {
+            step.latch(kNoMemory);
+        }
+
+        for (int i = 0; i < count_datasets_mod_on_help; ++i) {
+            const tag_t candidate = datasets_mod_on_help[i];
+            kep::MemPtr<char> dataset_name;
+            step.call("AOM_ask_value_string(datasets_mod_on_help[i], \"object_name\", &dataset_name)",
+                      [&] { return AOM_ask_value_string(candidate, "object_name", dataset_name.out()); });
+            // Only names that carry the prefix cost further platform calls.
+            if (!is_text(dataset_name.get()) || !begins_with(dataset_name.get(), prefix.get())) {
+                continue;
+            }
+            kep::MemPtr<tag_t> refs;
+            int count_refs = 0;
+            step.call(
+                "AE_ask_all_dataset_named_refs(datasets_mod_on_help[i], \"KEPModOnInfo\", &count_refs, "
+                "&refs)",
+                [&] {
+                    return AE_ask_all_dataset_named_refs(candidate, "KEPModOnInfo", &count_refs, refs.out());
+                });
+            if (!step.ok() || count_refs != 1) {
+                continue;
+            }
+            const tag_t form_tag = refs[0];
+            kep::StringList form_way_to_root;
+            step.call(
+                "AOM_ask_value_strings(form_tag, \"var2_way_to_root\", &count_form_way_to_root, "
+                "&form_way_to_root)",
+                [&] {
+                    return AOM_ask_value_strings(form_tag, "var2_way_to_root", form_way_to_root.count_out(),
+                                                 form_way_to_root.values_out());
+                });
+            if (step.ok() && path_matches(form_way_to_root, way_to_root, *count_way_to_root)) {
+                *mod_on_flag = 1;
+                matching[count_matching] = candidate;
+                count_matching += 1;
+            }
+        }
+    }
+
+    *act_datasets_mod_on = matching.release();
+    *act_count_datasets_mod_on = count_matching;
+    EMH_clear_errors();
+    return step.status();
+}
+
+int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, const char* type_modOn,
+                          tag_t* mod_on_host_tag, tag_t** datasets_mod_on, int* count_datasets_mod_on) {
+    kep::FunctionTrace trace("kep_get_modon_for_bomline");
+    *mod_on_host_tag = NULLTAG;
+    *datasets_mod_on = nullptr;
+    *count_datasets_mod_on = 0;
+    kep::Step step;
+
+    int item_id_attr = 0;
+    kep::MemPtr<char> source_part_number;
+    step.call("BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr)",
+              [&] { return BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_object_tag, item_id_attr, &source_part_number)", [&] {
+        return BOM_line_ask_attribute_string(bomline_object_tag, item_id_attr, source_part_number.out());
+    });
+    if (!is_text(source_part_number.get())) {
+        kep_log("Could not retrieve source_part_number\n");
+        return step.status();
+    }
+    if (!step.ok()) {
+        return step.status();
+    }
+
+    // A failed parent lookup ends the walk like a missing parent; its status is not passed on.
+    tag_t parent_bomline_tag = NULLTAG;
+    (void)kep_get_parent(bomline_object_tag, &parent_bomline_tag);
+
+    WayToRoot way_to_root;
+    tag_t host = NULLTAG;
+    kep::MemPtr<tag_t> host_datasets;
+    int count_host_datasets = 0;
+    tag_t child_bomline_tag = bomline_object_tag;
+    // Every ancestor up to the top line is checked and a later find replaces an earlier one, so
+    // the host nearest to the top wins. After a failure nothing more is asked, so the walk ends.
+    while (parent_bomline_tag != NULLTAG && step.ok()) {
+        if (!way_to_root.reserve_one()) {
+            step.latch(kNoMemory);
+            break;
+        }
+        char** const way_to_root_slots = way_to_root.slots();
+        int* const count_way_to_root = way_to_root.count();
+        kep::MemPtr<tag_t> act_datasets_mod_on;
+        int act_count_datasets_mod_on = 0;
+        int mod_on_flag = 0;
+        step.call(
+            "kep_check_for_mod_on(parent_bomline_tag, child_bomline_tag, source_part_number, relation_modOn, "
+            "type_modOn, way_to_root, &count_way_to_root, &act_datasets_mod_on, &act_count_datasets_mod_on, "
+            "&mod_on_flag)",
+            [&] {
+                return kep_check_for_mod_on(parent_bomline_tag, child_bomline_tag, source_part_number.get(),
+                                            relation_modOn, type_modOn, way_to_root_slots, count_way_to_root,
+                                            act_datasets_mod_on.out(), &act_count_datasets_mod_on,
+                                            &mod_on_flag);
+            });
+        if (mod_on_flag != 0) {
+            host = parent_bomline_tag;
+            host_datasets.reset(act_datasets_mod_on.release());
+            count_host_datasets = act_count_datasets_mod_on;
+        }
+        if (!step.ok()) {
+            break;
+        }
+        child_bomline_tag = parent_bomline_tag;
+        parent_bomline_tag = NULLTAG;
+        (void)kep_get_parent(child_bomline_tag, &parent_bomline_tag);
+    }
+
+    if (host != NULLTAG) {
+        *mod_on_host_tag = host;
+        *datasets_mod_on = host_datasets.release();
+        *count_datasets_mod_on = count_host_datasets;
+    }
+    return step.status();
+}
+
+}  // namespace
+
+extern "C" int kep_check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag,
+                                    const char* source_part_number, const char* relation_modOn,
+                                    const char* type_modOn, char** way_to_root, int* count_way_to_root,
+                                    tag_t** act_datasets_mod_on, int* act_count_datasets_mod_on,
+                                    int* mod_on_flag) {
+    return check_for_mod_on(parent_bomline_tag, child_bomline_tag, source_part_number, relation_modOn,
+                            type_modOn, way_to_root, count_way_to_root, act_datasets_mod_on,
+                            act_count_datasets_mod_on, mod_on_flag);
+}
+
+extern "C" int kep_get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn,
+                                         const char* type_modOn, tag_t* mod_on_host_tag,
+                                         tag_t** datasets_mod_on, int* count_datasets_mod_on) {
+    return get_modon_for_bomline(bomline_object_tag, relation_modOn, type_modOn, mod_on_host_tag,
+                                 datasets_mod_on, count_datasets_mod_on);
+}
