@@ -1,0 +1,132 @@
+/*
+ * Geometry and spatial search: transform matrices and their text form, bounding boxes, the node
+ * list that collects lines with boxes, and the oriented-box neighbourhood computation.
+ *
+ * Matrices are 4x4 affine transforms, 16 doubles in row-major order (element (r, c) is value
+ * 4r + c; the translation is values 3, 7 and 11). Their text form, the form of the BOM line
+ * transform properties, lists the 16 numbers column by column with "." as the decimal point,
+ * whatever locale the process has installed.
+ *
+ * Ownership: every text, box, node and object record handed out is a MEM_alloc block owned by
+ * the receiver (MEM_free); a node list belongs to whoever holds its head and is released with
+ * kep_node_list_release. The matrix and node operations write no entry or exit lines and call
+ * the platform only for memory; reading a text form logs one message when it fails.
+ *
+ * Statuses: the matrix and node operations report none. x7ComputeNeighbourhood returns 0, or
+ * KEP_STATUS_OBJECT_WITHOUT_BOX (10002) when some object of the list had no box (the results
+ * over the others are still complete), or KEP_STATUS_INDEX_OUT_OF_RANGE (10003) when the index
+ * of the object whose neighbours are sought lies outside the list.
+ */
+#ifndef KEP_GEOMETRY_H
+#define KEP_GEOMETRY_H
+
+#include "kep_platform.h"
+
+/* At least one object of the list had no box; the other objects were all tested. */
+#define KEP_STATUS_OBJECT_WITHOUT_BOX 10002
+/* The index of the object whose neighbours are sought is below 0 or not below the count. */
+#define KEP_STATUS_INDEX_OUT_OF_RANGE 10003
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A 4x4 affine transform, row-major. Row 3 is (0, 0, 0, 1) in every matrix this library
+ * computes; a matrix read from text holds whatever the text says there. */
+typedef struct kep_matrix_s {
+    double m[16];
+} kep_matrix_t;
+
+/* An axis-aligned box in the coordinates of the part it describes. Values are kept as stored:
+ * nothing checks that x1 <= x2, and no unit is attached. */
+typedef struct kep_bbox_s {
+    double x1;
+    double y1;
+    double z1;
+    double x2;
+    double y2;
+    double z2;
+} kep_bbox_t;
+
+/* One line with a box: the part box, rows 0 to 2 of the line's absolute transform (row-major,
+ * m00 m01 m02 m03 m10 ... m23; row 3 is implied as (0, 0, 0, 1)), and BB, 1 when the record
+ * holds a box and 0 when not. */
+typedef struct kep_object3d_s {
+    kep_bbox_t bbox;
+    double matrix[12];
+    int BB;
+} kep_object3d_t;
+
+/* Element of a node list: the BOM line, its object record (owned by the node) and the next
+ * node (null at the end). */
+typedef struct kep_node_s {
+    tag_t tag;
+    kep_object3d_t* object;
+    struct kep_node_s* next;
+} kep_node_t;
+
+/* ---- Matrices ------------------------------------------------------------------------------ */
+
+/* Sets matrix to the identity. */
+void kep_matrix_identity(kep_matrix_t* matrix);
+
+/* Copies all 16 values of source into destination. */
+void kep_matrix_copy(const kep_matrix_t* source, kep_matrix_t* destination);
+
+/* result = parent x child as affine transforms: a point mapped first by child and then by
+ * parent is mapped by result. Row 3 of the inputs is never read; row 3 of result is
+ * (0, 0, 0, 1). result may be the same matrix as either input. */
+void kep_matrix_multiply(const kep_matrix_t* parent, const kep_matrix_t* child, kep_matrix_t* result);
+
+/* Fills matrix from its text form: 16 numbers separated by any white space, column by column,
+ * "." as the decimal point; text after the 16th number is ignored. When text is null or fewer
+ * than 16 numbers convert, logs "cannot get matrix from string [<text>], assuming identity" and
+ * sets the identity. The numeric conventions of the process and of other threads are left
+ * untouched. */
+void kep_matrix_from_string(const char* text, kep_matrix_t* matrix);
+
+/* Writes the text form of matrix ("%.16g" per number, single blanks, "." as the decimal point)
+ * into a new MEM_alloc string in *text, owned by the caller. Whatever *text held before is not
+ * freed. */
+void kep_matrix_to_string(const kep_matrix_t* matrix, char** text);
+
+/* ---- Node list ----------------------------------------------------------------------------- */
+
+/* Makes a node for line tag with a new object record (the six values of box, rows 0 to 2 of
+ * matrix, BB 1) in front of head and returns it as the new head. The caller keeps box and
+ * matrix. Lines therefore come out of the list in the reverse order of their adding. Should
+ * the platform's allocator fail, or box or matrix be null, head is returned unchanged. */
+kep_node_t* kep_node_list_prepend(kep_node_t* head, tag_t tag, const kep_bbox_t* box,
+                                  const kep_matrix_t* matrix);
+
+/* Frees every node of the list and its object record. head may be null. */
+void kep_node_list_release(kep_node_t* head);
+
+/* ---- Boxes of datasets and lines ------------------------------------------------------------
+ * kep_is_visu_dataset, kep_get_bbox_for_dataset, kep_get_bbox_for_bomline. */
+
+/* ---- Structure walk -------------------------------------------------------------------------
+ * kep_get_lines_with_bbox, kep_get_child_lines. */
+
+/* ---- Neighbourhood ------------------------------------------------------------------------- */
+
+/* Finds the objects whose oriented boxes overlap the box of objects[index_a] enlarged by delta
+ * on every side along its own axes. Each box is the object's part box placed by its matrix;
+ * boxes that touch count as overlapping.
+ *
+ * objects holds n pointers (read only; a null entry counts as an object without box); results
+ * must have room for n entries. On return results[0 .. *result_count - 1] hold the positions
+ * of the overlapping objects in ascending order; index_a itself is never among them.
+ *
+ * Statuses: 0; KEP_STATUS_OBJECT_WITHOUT_BOX when another object had no box (it is skipped);
+ * KEP_STATUS_INDEX_OUT_OF_RANGE when index_a is outside 0 .. n - 1 (nothing is read, no result).
+ * An object A without box gives status 0 and no result. The call is bracketed by entry and exit
+ * lines; every step is logged while logging is on. */
+int x7ComputeNeighbourhood(int index_a, int n, double delta, const kep_object3d_t* const* objects,
+                           int* results, int* result_count);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

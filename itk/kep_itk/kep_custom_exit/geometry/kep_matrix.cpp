@@ -1,0 +1,188 @@
+// Transform matrices (identity, copy, product, text form both ways) and the node list that
+// collects lines with boxes.
+//
+// The text form always uses "." as the decimal point. Reading and writing therefore format and
+// scan under the "C" numeric conventions, but only on the calling thread: the platform's server
+// may run other threads, and switching the conventions of the whole process would change their
+// number formatting behind their backs.
+#include <locale.h>
+
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+
+#include "geometry/kep_geometry.h"
+#include "kep_support.h"
+#if defined(__APPLE__)
+#include <xlocale.h>
+#endif
+
+#define KEP_MATRIX_SCAN_FORMAT "%le%le%le%le%le%le%le%le%le%le%le%le%le%le%le%le"
+#define KEP_MATRIX_WRITE_FORMAT \
+    "%.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g %.16g"
+
+namespace {
+
+// The longest text has 16 numbers of at most 23 characters and 15 blanks.
+const int kTextBufferSize = 1024;
+
+#if defined(_WIN32)
+
+_locale_t c_numeric_locale() noexcept {
+    static const _locale_t locale = _create_locale(LC_NUMERIC, "C");
+    return locale;
+}
+
+// Scans the text form into v (column by column); returns the number of values converted.
+int scan_text(const char* text, double* v) noexcept {
+    return _sscanf_l(text, KEP_MATRIX_SCAN_FORMAT, c_numeric_locale(), &v[0], &v[1], &v[2], &v[3], &v[4],
+                     &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
+}
+
+int format_text(char* buffer, const double* v) noexcept {
+    return _snprintf_l(buffer, kTextBufferSize - 1, KEP_MATRIX_WRITE_FORMAT, c_numeric_locale(), v[0], v[1],
+                       v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14],
+                       v[15]);
+}
+
+#else
+
+// Puts the calling thread under the "C" locale for the lifetime of the scope and restores the
+// thread's previous locale (its own, or the process-wide one) afterwards. The process locale is
+// never touched. The "C" locale object is made once and kept for the life of the process.
+class CLocaleScope {
+public:
+    CLocaleScope() noexcept {
+        static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+        if (c_locale != static_cast<locale_t>(0)) {
+            previous_ = uselocale(c_locale);
+        }
+    }
+    ~CLocaleScope() {
+        if (previous_ != static_cast<locale_t>(0)) {
+            uselocale(previous_);
+        }
+    }
+    CLocaleScope(const CLocaleScope&) = delete;
+    CLocaleScope& operator=(const CLocaleScope&) = delete;
+
+private:
+    locale_t previous_ = static_cast<locale_t>(0);
+};
+
+int scan_text(const char* text, double* v) noexcept {
+    CLocaleScope scope;
+    return std::sscanf(text, KEP_MATRIX_SCAN_FORMAT, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6], &v[7],
+                       &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
+}
+
+int format_text(char* buffer, const double* v) noexcept {
+    CLocaleScope scope;
+    return std::snprintf(buffer, kTextBufferSize, KEP_MATRIX_WRITE_FORMAT, v[0], v[1], v[2], v[3], v[4], v[5],
+                         v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14], v[15]);
+}
+
+#endif
+
+}  // namespace
+
+extern "C" void kep_matrix_identity(kep_matrix_t* matrix) {
+    for (int i = 0; i < 16; ++i) {
+        matrix->m[i] = (i % 5 == 0) ? 1.0 : 0.0;
+    }
+}
+
+extern "C" void kep_matrix_copy(const kep_matrix_t* source, kep_matrix_t* destination) {
+    std::memmove(destination->m, source->m, sizeof destination->m);
+}
+
+extern "C" void kep_matrix_multiply(const kep_matrix_t* parent, const kep_matrix_t* child,
+                                    kep_matrix_t* result) {
+    // Computed into a local first, so that a result that is also an input reads intact values.
+    const double* p = parent->m;
+    const double* c = child->m;
+    kep_matrix_t r;
+    kep_matrix_identity(&r);
+    for (int row = 0; row < 3; ++row) {
+        for (int col = 0; col < 3; ++col) {
+            r.m[4 * row + col] =
+                p[4 * row] * c[col] + p[4 * row + 1] * c[4 + col] + p[4 * row + 2] * c[8 + col];
+        }
+        r.m[4 * row + 3] =
+            p[4 * row] * c[3] + p[4 * row + 1] * c[7] + p[4 * row + 2] * c[11] + p[4 * row + 3];
+    }
+    *result = r;
+}
+
+extern "C" void kep_matrix_from_string(const char* text, kep_matrix_t* matrix) {
+    double v[16];
+    if (text != nullptr && scan_text(text, v) == 16) {
+        // The text runs column by column: number 4c + r is element (r, c).
+        for (int col = 0; col < 4; ++col) {
+            for (int row = 0; row < 4; ++row) {
+                matrix->m[4 * row + col] = v[4 * col + row];
+            }
+        }
+        return;
+    }
+    // An absent text is logged as "(null)", as the common C libraries print a null text.
+    kep_log("cannot get matrix from string [%s], assuming identity\n", text != nullptr ? text : "(null)");
+    kep_matrix_identity(matrix);
+}
+
+extern "C" void kep_matrix_to_string(const kep_matrix_t* matrix, char** text) {
+    double v[16];
+    for (int col = 0; col < 4; ++col) {
+        for (int row = 0; row < 4; ++row) {
+            v[4 * col + row] = matrix->m[4 * row + col];
+        }
+    }
+    char buffer[kTextBufferSize];
+    const int length = format_text(buffer, v);
+    if (length < 0 || length >= kTextBufferSize) {
+        buffer[0] = '\0';
+    }
+    const std::size_t size = std::strlen(buffer) + 1;
+    char* copy = static_cast<char*>(MEM_alloc(static_cast<int>(size)));
+    if (copy != nullptr) {
+        std::memcpy(copy, buffer, size);
+    }
+    *text = copy;
+}
+
+extern "C" kep_node_t* kep_node_list_prepend(kep_node_t* head, tag_t tag, const kep_bbox_t* box,
+                                             const kep_matrix_t* matrix) {
+    if (box == nullptr || matrix == nullptr) {
+        return head;
+    }
+    kep_node_t* node = static_cast<kep_node_t*>(MEM_alloc(static_cast<int>(sizeof(kep_node_t))));
+    kep_object3d_t* object =
+        static_cast<kep_object3d_t*>(MEM_alloc(static_cast<int>(sizeof(kep_object3d_t))));
+    if (node == nullptr || object == nullptr) {
+        if (node != nullptr) {
+            MEM_free(node);
+        }
+        if (object != nullptr) {
+            MEM_free(object);
+        }
+        return head;
+    }
+    object->bbox = *box;
+    std::memcpy(object->matrix, matrix->m, sizeof object->matrix);  // rows 0 to 2
+    object->BB = 1;
+    node->tag = tag;
+    node->object = object;
+    node->next = head;
+    return node;
+}
+
+extern "C" void kep_node_list_release(kep_node_t* head) {
+    while (head != nullptr) {
+        kep_node_t* next = head->next;
+        if (head->object != nullptr) {
+            MEM_free(head->object);
+        }
+        MEM_free(head);
+        head = next;
+    }
+}

@@ -1,0 +1,40 @@
+/*
+ * Internals of the neighbourhood computation: the work record made for each object and the two
+ * steps applied to it. Used only by x7ComputeNeighbourhood and by the tests.
+ */
+#ifndef KEP_OVERLAP_INTERNAL_H
+#define KEP_OVERLAP_INTERNAL_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Work record of one object.
+ *   mittelpunkt  centre of the box: part coordinates, then structure coordinates, and for every
+ *                body other than A finally in A's frame.
+ *   radius       half extents along the box's own axes; for A enlarged by delta.
+ *   richtung     orientation, 3x3 row-major; column c is the direction of the box's axis c.
+ *                First the linear part of the object's matrix, finally (bodies other than A)
+ *                relative to A.
+ *   BB           copy of the object's BB; a body with 0 is neither converted nor tested. */
+typedef struct kep_body_s {
+    double mittelpunkt[3];
+    double radius[3];
+    double richtung[9];
+    int BB;
+} kep_body_t;
+
+/* Converts body b from structure coordinates into the frame of body a (centre and orientation
+ * of a in structure coordinates): centre = Ra^T (cb - ca), orientation = Ra^T Rb. */
+void x7umrechnen_a(const kep_body_t* a, kep_body_t* b);
+
+/* Separating-axis test of two oriented boxes in the frame of box A: R is B's orientation in
+ * that frame (3x3 row-major), T B's centre, a and b the half extents. Returns 1 when no axis
+ * separates the boxes (touching counts as overlap), 0 when one does. */
+int x7obb_overlap(const double* R, const double* T, const double* a, const double* b);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
