@@ -1,0 +1,12 @@
+// The extension library exports its entry point and nothing else.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "kep_fixture.h"
+
+TEST(KepExports, OnlyTheEntryPoint) {
+    const std::set<std::string> expected = {"kep_register_callbacks"};
+    EXPECT_EQ(kep_test::exported_symbols(std::string(KEP_BINARY_DIR) + "/bin/libkep.so"), expected);
+}

@@ -1,0 +1,153 @@
+// The shared test fixture, the fault sweep and the export reader (see kep_fixture.h).
+#include "kep_fixture.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace kep_test {
+
+namespace {
+
+const char* const kSwitchVariables[] = {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"};
+
+bool is_failable(const std::string& op) {
+    return op != "MEM_alloc" && op != "MEM_free" && op != "TC_getenv" && op != "TC_write_syslog";
+}
+
+}  // namespace
+
+void KepFixture::SetUp() {
+    standin::reset();
+    kep_support_reset_state();
+    for (const char* name : kSwitchVariables) {
+        ::unsetenv(name);
+        standin::set_env(name, nullptr);
+    }
+}
+
+void KepFixture::TearDown() {
+    if (capturing_stderr_) {
+        ::testing::internal::GetCapturedStderr();
+        capturing_stderr_ = false;
+    }
+    if (capturing_stdout_) {
+        ::testing::internal::GetCapturedStdout();
+        capturing_stdout_ = false;
+    }
+    kep_support_reset_state();
+}
+
+void KepFixture::set_switches(const char* debug, const char* syslog, const char* itklog) {
+    standin::set_env(kSwitchVariables[0], debug);
+    standin::set_env(kSwitchVariables[1], syslog);
+    standin::set_env(kSwitchVariables[2], itklog);
+}
+
+void KepFixture::load_site(const std::string& json) {
+    std::string error;
+    ASSERT_TRUE(standin::load_site(json, "test site", &error)) << error;
+}
+
+std::string KepFixture::capture_console(const std::function<void()>& fn) {
+    ::testing::internal::CaptureStderr();
+    capturing_stderr_ = true;
+    fn();
+    capturing_stderr_ = false;
+    return ::testing::internal::GetCapturedStderr();
+}
+
+std::string KepFixture::capture_stdout(const std::function<void()>& fn) {
+    ::testing::internal::CaptureStdout();
+    capturing_stdout_ = true;
+    fn();
+    capturing_stdout_ = false;
+    return ::testing::internal::GetCapturedStdout();
+}
+
+void KepFixture::expect_clean(int level) {
+    EXPECT_EQ(kep_support_indent_level(), level) << "indentation not back";
+    EXPECT_EQ(standin::live_blocks(), 0) << "MEM_alloc blocks left live";
+    EXPECT_EQ(standin::misuse_count(), 0) << "MEM_free of a pointer that is not a live block";
+}
+
+std::vector<std::string> failable_call_log() {
+    std::vector<std::string> calls;
+    for (const std::string& op : standin::call_log()) {
+        if (is_failable(op)) {
+            calls.push_back(op);
+        }
+    }
+    return calls;
+}
+
+std::vector<SweepRun> fault_sweep(const std::function<void()>& setup, const std::function<int()>& entry,
+                                  const SweepOptions& options) {
+    std::vector<SweepRun> runs;
+    for (long k = 1; k <= options.max_runs; ++k) {
+        setup();
+        standin::clear_faults();
+        standin::reset_counters();
+        const int level = kep_support_indent_level();
+        const int blocks = standin::live_blocks();
+        const long misuse = standin::misuse_count();
+        standin::fail_nth_any(k, options.code);
+
+        SweepRun run;
+        run.k = k;
+        run.status = entry();
+        run.calls = failable_call_log();
+        standin::clear_faults();
+
+        const bool failed = static_cast<long>(run.calls.size()) >= k;
+        SCOPED_TRACE(failed ? "failing call " + std::to_string(k) + " (" + run.calls[k - 1] + ")"
+                            : "clean run");
+        EXPECT_EQ(kep_support_indent_level(), level) << "indentation not back";
+        EXPECT_EQ(standin::live_blocks(), blocks) << "MEM_alloc blocks leaked";
+        EXPECT_EQ(standin::misuse_count(), misuse) << "MEM_free misuse";
+        if (!failed) {
+            EXPECT_EQ(run.status, 0);
+            run.k = 0;
+            runs.push_back(run);
+            break;
+        }
+        EXPECT_EQ(run.status, options.code);
+        if (options.guard_rule) {
+            for (size_t i = static_cast<size_t>(k); i < run.calls.size(); ++i) {
+                const std::string& op = run.calls[i];
+                EXPECT_TRUE(op == "EMH_ask_errors" || options.allowed_after_failure.count(op) != 0)
+                    << "call after the failure: " << op;
+            }
+        }
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+std::set<std::string> exported_symbols(const std::string& library_path) {
+    std::set<std::string> names;
+    const std::string command = "nm -D --defined-only '" + library_path + "' 2>/dev/null";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return names;
+    }
+    char line[4096];
+    while (std::fgets(line, sizeof line, pipe) != nullptr) {
+        // "<address> <kind> <name>", the name last.
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+            text.pop_back();
+        }
+        const size_t blank = text.rfind(' ');
+        const std::string name = blank == std::string::npos ? text : text.substr(blank + 1);
+        if (name.empty() || name.compare(0, 2, "__") == 0 || name == "_init" || name == "_fini" ||
+            name == "_edata" || name == "_end") {
+            continue;
+        }
+        // A versioned name ("name@@VERSION") counts under its plain name.
+        names.insert(name.substr(0, name.find('@')));
+    }
+    ::pclose(pipe);
+    return names;
+}
+
+}  // namespace kep_test
