@@ -33,6 +33,16 @@ protected:
         return status;
     }
 
+    // A site at the threshold with the getter registered, the switches set (they are read during
+    // the registration) and the registration's output, counters and blocks out of the way.
+    void prepare(const char* debug, const char* syslog, const char* itklog) {
+        ASSERT_NO_FATAL_FAILURE(load_site(site(80000300, true)));
+        set_switches(debug, syslog, itklog);
+        capture_console([] { ASSERT_EQ(run_property_exit(), 0); });
+        standin::clear_syslog();
+        standin::reset_counters();
+    }
+
     static bool read_is_v0(const std::string& id, int* status) {
         bool value = true;
         *status = standin::ask_logical(standin::tag_of(id), KEP_PROP_IS_V0, &value);
@@ -55,8 +65,8 @@ TEST_F(RuntimePropertyTest, PropertyIsCreatedOnlyBelowTheVersionThreshold) {
         standin::reset();
         kep_support_reset_state();
         ASSERT_NO_FATAL_FAILURE(load_site(site(c.version, !c.created)));
-        kep_register_callbacks();
         set_switches("ON", nullptr, "ON");
+        capture_console([] { kep_register_callbacks(); });
         int status = -1;
         const std::string console = capture_console([&] {
             int decision = 0;
@@ -101,7 +111,6 @@ TEST_F(RuntimePropertyTest, PropertyIsCreatedOnlyBelowTheVersionThreshold) {
 
 TEST_F(RuntimePropertyTest, FailingTypeNameSkipsEverythingButTheMessages) {
     ASSERT_NO_FATAL_FAILURE(load_site(site(80000300, true)));
-    kep_register_callbacks();
     set_switches("ON", nullptr, nullptr);
     standin::reset_counters();
     standin::fail_call("TCTYPE_ask_name", 1, 6006);
@@ -125,8 +134,7 @@ TEST_F(RuntimePropertyTest, GetterAnswersWhetherTheDatasetIsItsOwnVersionZero) {
         bool expected;
     };
     const Case cases[] = {{"ds1", true}, {"ds2", false}, {"ds3", false}};
-    ASSERT_NO_FATAL_FAILURE(load_site(site(80000300, true)));
-    ASSERT_EQ(run_property_exit(), 0);
+    ASSERT_NO_FATAL_FAILURE(prepare(nullptr, nullptr, nullptr));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.id);
         standin::reset_counters();
@@ -141,9 +149,7 @@ TEST_F(RuntimePropertyTest, GetterAnswersWhetherTheDatasetIsItsOwnVersionZero) {
 }
 
 TEST_F(RuntimePropertyTest, GetterTraceWithDiagnosticsOn) {
-    ASSERT_NO_FATAL_FAILURE(load_site(site(80000300, true)));
-    ASSERT_EQ(run_property_exit(), 0);
-    set_switches("ON", "ON", "ON");
+    ASSERT_NO_FATAL_FAILURE(prepare("ON", "ON", "ON"));
     int status = -1;
     bool value = false;
     const std::string console = capture_console([&] { value = read_is_v0("ds1", &status); });
@@ -177,9 +183,7 @@ TEST_F(RuntimePropertyTest, GetterFailuresAreReturnedWithTheValueAsItStands) {
         SCOPED_TRACE(std::string(c.failing) + " on " + c.id);
         standin::reset();
         kep_support_reset_state();
-        ASSERT_NO_FATAL_FAILURE(load_site(site(80000300, true)));
-        ASSERT_EQ(run_property_exit(), 0);
-        set_switches("ON", nullptr, nullptr);
+        ASSERT_NO_FATAL_FAILURE(prepare("ON", nullptr, nullptr));
         standin::fail_call(c.failing, 1, 3131);
         int status = 0;
         bool value = !c.value;
@@ -200,8 +204,8 @@ TEST_F(RuntimePropertyTest, FaultSweepOverThePropertyExit) {
         const auto runs = kep_test::fault_sweep(
             [&] {
                 standin::reset();
-                set_switches("ON", nullptr, nullptr);
                 load_site(site(predefined ? 80000300 : 80000299, predefined));
+                set_switches("ON", nullptr, nullptr);
                 kep_register_callbacks();
             },
             [&] {
