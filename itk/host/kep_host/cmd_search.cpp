@@ -1,0 +1,125 @@
+// `volume-search` and `neighbourhood-search`: call the extension's spatial search services as a
+// client would and show the lines they hand back, in the order handed back.
+#include <standin/control.h>
+
+#include <memory>
+#include <vector>
+
+#include "kep_host.h"
+
+namespace kep_host {
+
+namespace {
+
+const char kVolumeService[] = "kep_userservice_volume_search";
+const char kNeighbourhoodService[] = "kep_userservice_neighbourhood_search";
+
+struct SearchOptions {
+    std::string window;
+    double delta = 0.0;
+    std::vector<double> box;
+    std::vector<std::string> lines;
+    std::string svg;
+    // Resolved by prepare().
+    tag_t window_tag = NULLTAG;
+    std::vector<tag_t> line_tags;
+};
+
+void add_common_options(CLI::App* sub, SearchOptions& options) {
+    sub->add_option("--window", options.window, "id of the BOM window")->required();
+    sub->add_option("--delta", options.delta, "distance that enlarges the searched boxes, in millimetres")
+        ->required();
+    sub->add_option("--svg", options.svg, "write a drawing of the search to FILE");
+}
+
+void prepare_common(const Host& host, const std::string& name, SearchOptions& options) {
+    if (!options.svg.empty()) {
+        throw UsageError(name + ": --svg is not implemented yet");
+    }
+    require_finite(name, "--delta", options.delta);
+    options.window_tag = require_tag(host, name, options.window);
+}
+
+// Calls the service and prints {"status": s, "lines": [...]}; a service that handed nothing back
+// shows as an empty list.
+int run_service(const Host& host, const char* service, const std::vector<standin::UserArg>& args) {
+    std::vector<tag_t> returned;
+    bool handed_back = false;
+    int status = standin::call_service(service, args, &returned, &handed_back);
+    nlohmann::ordered_json lines = nlohmann::ordered_json::array();
+    for (tag_t tag : returned) {
+        lines.push_back(tag_to_json(tag));
+    }
+    nlohmann::ordered_json result;
+    result["status"] = status;
+    result["lines"] = std::move(lines);
+    return finish(host, std::move(result), status);
+}
+
+standin::UserArg make_arg(standin::UserArg::Kind kind) {
+    standin::UserArg arg;
+    arg.kind = kind;
+    return arg;
+}
+
+standin::UserArg tag_arg(tag_t tag) {
+    standin::UserArg arg = make_arg(standin::UserArg::Tag);
+    arg.tag = tag;
+    return arg;
+}
+
+standin::UserArg double_arg(double value) {
+    standin::UserArg arg = make_arg(standin::UserArg::Double);
+    arg.value = value;
+    return arg;
+}
+
+}  // namespace
+
+Command add_volume_search_command(CLI::App& app) {
+    auto* sub = app.add_subcommand("volume-search", "lines whose boxes overlap a box enlarged by a distance");
+    auto options = std::make_shared<SearchOptions>();
+    add_common_options(sub, *options);
+    sub->add_option("--box", options->box, "the box: smallest corner X1 Y1 Z1, then largest X2 Y2 Z2")
+        ->required()
+        ->expected(6);
+    Command command;
+    command.prepare = [options](Host& host) {
+        prepare_common(host, "volume-search", *options);
+        for (double v : options->box) {
+            require_finite("volume-search", "--box", v);
+        }
+    };
+    command.run = [options](Host& host) {
+        standin::UserArg box = make_arg(standin::UserArg::DoubleArray);
+        box.doubles = options->box;
+        return run_service(host, kVolumeService,
+                           {tag_arg(options->window_tag), double_arg(options->delta), box});
+    };
+    return command;
+}
+
+Command add_neighbourhood_search_command(CLI::App& app) {
+    auto* sub = app.add_subcommand("neighbourhood-search",
+                                   "lines whose boxes overlap the enlarged box of any of the given lines");
+    auto options = std::make_shared<SearchOptions>();
+    add_common_options(sub, *options);
+    sub->add_option("--lines", options->lines, "ids of the selected lines")->required()->expected(1, -1);
+    Command command;
+    command.prepare = [options](Host& host) {
+        prepare_common(host, "neighbourhood-search", *options);
+        options->line_tags.clear();
+        for (const std::string& id : options->lines) {
+            options->line_tags.push_back(require_tag(host, "neighbourhood-search", id));
+        }
+    };
+    command.run = [options](Host& host) {
+        standin::UserArg lines = make_arg(standin::UserArg::TagArray);
+        lines.tags = options->line_tags;
+        return run_service(host, kNeighbourhoodService,
+                           {tag_arg(options->window_tag), double_arg(options->delta), lines});
+    };
+    return command;
+}
+
+}  // namespace kep_host

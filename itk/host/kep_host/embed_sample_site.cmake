@@ -1,0 +1,17 @@
+# Turns the sample site (JSON text) into a C++ source that holds it as a raw string literal.
+# Run as: cmake -DINPUT=<json> -DOUTPUT=<cpp> -P embed_sample_site.cmake
+file(READ "${INPUT}" text)
+string(FIND "${text}" ")KEPSITE\"" clash)
+if(NOT clash EQUAL -1)
+  message(FATAL_ERROR "${INPUT} holds the raw string delimiter )KEPSITE\"")
+endif()
+set(content "// Generated from sample_site.json by embed_sample_site.cmake; edit the JSON file instead.\n")
+string(APPEND content "#include \"kep_host.h\"\n\n")
+string(APPEND content "namespace kep_host {\n\n")
+string(APPEND content "const char kSampleSiteName[] = \"built-in sample site\";\n\n")
+string(APPEND content "const char kSampleSiteJson[] = R\"KEPSITE(")
+string(APPEND content "${text}")
+string(APPEND content ")KEPSITE\";\n\n}  // namespace kep_host\n")
+file(WRITE "${OUTPUT}.tmp" "${content}")
+configure_file("${OUTPUT}.tmp" "${OUTPUT}" COPYONLY)
+file(REMOVE "${OUTPUT}.tmp")

@@ -1,0 +1,85 @@
+// kep-host: the command-line harness that plays the platform's part for an extension library.
+//
+// A run goes: parse the command line, load a site into the stand-in (a file or the built-in sample
+// site), let the command check its arguments against the site, arm the requested faults, load the
+// extension library with the dynamic loader, call its `<name>_register_callbacks`, run the three
+// custom exits, serve the command and print one JSON object on standard output.
+//
+// Exit statuses: 0 when the extension answered with status 0, 1 when it answered with another
+// status (the JSON is printed all the same), 2 for a usage error, a bad site file or a library that
+// cannot be loaded (one line on standard error, nothing on standard output), 3 when the host itself
+// fails (out of memory and the like).
+//
+// Each command lives in its own file (cmd_*.cpp) and adds itself to the command line through one
+// factory function declared below.
+#ifndef KEP_HOST_KEP_HOST_H
+#define KEP_HOST_KEP_HOST_H
+
+#include <tc/tc.h>
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+namespace kep_host {
+
+constexpr int kExitOk = 0;
+constexpr int kExitStatus = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInternal = 3;
+
+// A usage error, a bad site or an unloadable library: main() prints "kep-host: <what>" as the one
+// line on standard error and exits with kExitUsage. The text must say what is wrong and where.
+class UsageError : public std::runtime_error {
+public:
+    explicit UsageError(const std::string& what) : std::runtime_error(what) {}
+};
+
+// State of one run that the commands share.
+struct Host {
+    std::string site_source;  // the site file's name, or the name of the built-in sample site
+    nlohmann::json site;      // the site as loaded (null when it could not be parsed here)
+    bool stats = false;       // --stats: add the stand-in's counters to the result
+};
+
+// One subcommand. `prepare` runs after the site is loaded and before the extension is, so a bad
+// argument (an unknown id) is reported before the extension writes anything; it throws
+// UsageError. `run` serves the command and returns the exit status.
+struct Command {
+    bool needs_platform = true;  // false: neither site nor extension is loaded (generate)
+    std::function<void(Host&)> prepare;
+    std::function<int(Host&)> run;
+};
+
+// The command factories: each adds its subcommand (with its options) to `app`.
+Command add_ask_command(CLI::App& app);
+Command add_tags_command(CLI::App& app);
+Command add_volume_search_command(CLI::App& app);
+Command add_neighbourhood_search_command(CLI::App& app);
+Command add_generate_command(CLI::App& app);
+Command add_demo_command(CLI::App& app);
+
+// Text of the built-in sample site and the name it goes by in messages.
+extern const char kSampleSiteJson[];
+extern const char kSampleSiteName[];
+
+// Prints `result` as one line of JSON on standard output, with the stand-in's counters under
+// "stats" when asked for, and returns the exit status that goes with the extension's `status`.
+// Call it after the command has released everything it holds.
+int finish(const Host& host, nlohmann::ordered_json result, int status);
+
+// The site id of a tag as results show it: the id, null for the null tag, the bare number for a
+// tag that has no id (a type, a relation type).
+nlohmann::ordered_json tag_to_json(tag_t tag);
+
+// Tag of a site id; throws UsageError naming the command, the id and the site when it is unknown.
+tag_t require_tag(const Host& host, const std::string& command, const std::string& id);
+
+// Checks that a number given on the command line is finite; throws UsageError otherwise.
+void require_finite(const std::string& command, const std::string& option, double value);
+
+}  // namespace kep_host
+
+#endif

@@ -1,0 +1,149 @@
+// kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
+#include <standin/control.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <new>
+
+#include "kep_host.h"
+#include "setup.h"
+
+namespace kep_host {
+
+namespace {
+
+struct HostOptions {
+    std::string site;
+    std::string extension;
+    std::string syslog;
+    std::vector<std::string> faults;
+    bool stats = false;
+};
+
+// The system log is written at the end of every run that got as far as loading the site.
+class SyslogWriter {
+public:
+    explicit SyslogWriter(const std::string& path) : path_(path) {
+        if (!path_.empty()) {
+            // Opened (and emptied) up front so that a path that cannot be written is a usage
+            // error before anything is printed.
+            out_.open(path_, std::ios::binary | std::ios::trunc);
+            if (!out_) {
+                throw UsageError("--syslog: cannot write '" + path_ + "'");
+            }
+        }
+    }
+    ~SyslogWriter() {
+        if (armed_ && out_.is_open()) {
+            out_ << standin::syslog();
+        }
+    }
+    SyslogWriter(const SyslogWriter&) = delete;
+    SyslogWriter& operator=(const SyslogWriter&) = delete;
+    void arm() { armed_ = true; }
+
+private:
+    std::string path_;
+    std::ofstream out_;
+    bool armed_ = false;
+};
+
+int run(int argc, char** argv) {
+    CLI::App app{
+        "Loads a site into the stand-in platform, loads an extension library and serves one command.",
+        "kep-host"};
+    HostOptions options;
+    app.add_option("--site", options.site, "site file (JSON); default: the built-in sample site");
+    app.add_option("--extension", options.extension, "extension library; default: libkep.so beside kep-host");
+    app.add_option("--syslog", options.syslog, "write the platform's system log to FILE at the end");
+    app.add_option("--fail", options.faults,
+                   "make the N-th call of OP fail with CODE (every call without @N)")
+        ->type_name("OP[@N][=CODE]")
+        ->allow_extra_args(false);
+    app.add_flag("--stats", options.stats, "add the stand-in's call counts and block counts to the result");
+    app.require_subcommand(1);
+
+    std::vector<std::pair<CLI::App*, Command>> commands;
+    auto add = [&](Command (*factory)(CLI::App&)) {
+        Command command = factory(app);
+        commands.emplace_back(app.get_subcommands({}).back(), std::move(command));
+    };
+    add(add_demo_command);
+    add(add_volume_search_command);
+    add(add_neighbourhood_search_command);
+    add(add_ask_command);
+    add(add_tags_command);
+    add(add_generate_command);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        if (e.get_exit_code() == 0) {
+            return app.exit(e);  // --help
+        }
+        std::string what = e.what();
+        std::replace(what.begin(), what.end(), '\n', ' ');
+        throw UsageError("usage: " + what + " (see kep-host --help)");
+    }
+
+    auto chosen = std::find_if(commands.begin(), commands.end(),
+                               [](const std::pair<CLI::App*, Command>& c) { return c.first->parsed(); });
+    Command& command = chosen->second;
+
+    std::vector<FaultSpec> faults;
+    for (const std::string& text : options.faults) {
+        faults.push_back(parse_fault_spec(text));
+    }
+
+    Host host;
+    host.stats = options.stats;
+    if (!command.needs_platform) {
+        return command.run(host);
+    }
+
+    SyslogWriter syslog(options.syslog);
+    load_site(host, options.site);
+    syslog.arm();
+    if (command.prepare) {
+        command.prepare(host);
+    }
+    for (const FaultSpec& fault : faults) {
+        arm_fault(fault);
+    }
+    Extension extension =
+        load_extension(options.extension.empty() ? default_extension_path() : options.extension);
+
+    // The platform goes on after a failed registration or exit; so does the host, and the command
+    // shows what the extension then does. The failure is noted on standard error.
+    int status = extension.register_callbacks();
+    if (status != 0) {
+        std::cerr << "kep-host: " << extension.name << "_register_callbacks returned status " << status
+                  << '\n';
+    }
+    status = standin::run_all_exits();
+    if (status != 0) {
+        std::cerr << "kep-host: the custom exits returned status " << status << '\n';
+    }
+    return command.run(host);
+}
+
+}  // namespace
+
+}  // namespace kep_host
+
+int main(int argc, char** argv) {
+    try {
+        return kep_host::run(argc, argv);
+    } catch (const kep_host::UsageError& e) {
+        std::cerr << "kep-host: " << e.what() << '\n';
+        return kep_host::kExitUsage;
+    } catch (const std::bad_alloc&) {
+        std::cerr << "kep-host: out of memory\n";
+        return kep_host::kExitInternal;
+    } catch (const std::exception& e) {
+        std::cerr << "kep-host: internal error: " << e.what() << '\n';
+        return kep_host::kExitInternal;
+    }
+}

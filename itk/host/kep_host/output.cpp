@@ -1,0 +1,52 @@
+// The result object on standard output, and the id/tag translations the commands share.
+#include <standin/control.h>
+
+#include <cmath>
+#include <iostream>
+
+#include "kep_host.h"
+
+namespace kep_host {
+
+int finish(const Host& host, nlohmann::ordered_json result, int status) {
+    if (host.stats) {
+        nlohmann::ordered_json calls = nlohmann::ordered_json::object();
+        for (const auto& count : standin::call_counts()) {
+            calls[count.first] = count.second;
+        }
+        result["stats"] = {
+            {"calls", calls}, {"live_blocks", standin::live_blocks()}, {"misuse", standin::misuse_count()}};
+    }
+    // Texts come from the site and the extension and need not be UTF-8; a bad byte is shown as
+    // U+FFFD instead of ending the run.
+    std::cout << result.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    std::cout.flush();
+    return status == 0 ? kExitOk : kExitStatus;
+}
+
+nlohmann::ordered_json tag_to_json(tag_t tag) {
+    if (tag == NULLTAG) {
+        return nullptr;
+    }
+    std::string id = standin::id_of(tag);
+    if (id.empty()) {
+        return tag;
+    }
+    return id;
+}
+
+tag_t require_tag(const Host& host, const std::string& command, const std::string& id) {
+    tag_t tag = standin::tag_of(id);
+    if (tag == NULLTAG) {
+        throw UsageError(command + ": no id '" + id + "' in site '" + host.site_source + "'");
+    }
+    return tag;
+}
+
+void require_finite(const std::string& command, const std::string& option, double value) {
+    if (!std::isfinite(value)) {
+        throw UsageError(command + ": " + option + " must be a finite number");
+    }
+}
+
+}  // namespace kep_host

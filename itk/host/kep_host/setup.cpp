@@ -1,0 +1,220 @@
+// Setting up a run: loading the site, parsing and arming --fail, loading the extension library.
+#include "setup.h"
+
+#include <dlfcn.h>
+#include <standin/control.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <vector>
+
+namespace kep_host {
+
+namespace {
+
+// The platform operations that return a status and can therefore be made to fail. MEM_alloc,
+// MEM_free, TC_getenv and TC_write_syslog return no status; a fault on them could never show.
+const char* const kFailableOperations[] = {
+    "AE_ask_all_dataset_named_refs",
+    "AE_ask_dataset",
+    "AOM_UIF_ask_name",
+    "AOM_UIF_ask_value",
+    "AOM_ask_prop_names",
+    "AOM_ask_value_double",
+    "AOM_ask_value_logical",
+    "AOM_ask_value_string",
+    "AOM_ask_value_strings",
+    "AOM_ask_value_tag",
+    "BOM_ask_window_top_line",
+    "BOM_line_ask_attribute_string",
+    "BOM_line_ask_attribute_tag",
+    "BOM_line_ask_child_lines",
+    "BOM_line_ask_packed_lines",
+    "BOM_line_look_up_attribute",
+    "CUSTOM_register_exit",
+    "EMH_ask_errors",
+    "EMH_clear_errors",
+    "GRM_find_relation_type",
+    "GRM_list_secondary_objects_only",
+    "ITK_ask_version",
+    "METHOD_add_action",
+    "METHOD_find_prop_method",
+    "METHOD_register_prop_method",
+    "POM_tag_to_string",
+    "PREF_ask_char_value",
+    "PREF_ask_char_values",
+    "PREF_ask_search_scope",
+    "PREF_ask_value_count",
+    "PREF_set_search_scope",
+    "PROP_ask_owning_object",
+    "TCTYPE_add_runtime_property",
+    "TCTYPE_ask_name",
+    "TCTYPE_ask_object_type",
+    "TCTYPE_register_properties",
+    "USERARG_get_double_argument",
+    "USERARG_get_double_array_argument",
+    "USERARG_get_tag_argument",
+    "USERARG_get_tag_array_argument",
+    "USERSERVICE_register_method",
+    "USERSERVICE_return_tag_array",
+};
+
+const char* const kStatuslessOperations[] = {"MEM_alloc", "MEM_free", "TC_getenv", "TC_write_syslog"};
+
+template <size_t N>
+bool contains(const char* const (&names)[N], const std::string& name) {
+    return std::any_of(std::begin(names), std::end(names), [&](const char* n) { return name == n; });
+}
+
+// Parses a whole decimal integer (optional sign) into an int; false on anything else.
+bool parse_int(const std::string& text, int* value) {
+    if (text.empty() || text.size() > 12) {
+        return false;
+    }
+    size_t start = (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    if (start == text.size() || !std::all_of(text.begin() + static_cast<long>(start), text.end(),
+                                             [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v < INT_MIN || v > INT_MAX) {
+        return false;
+    }
+    *value = static_cast<int>(v);
+    return true;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw UsageError("cannot read site file '" + path + "': " + std::strerror(errno));
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        throw UsageError("cannot read site file '" + path + "'");
+    }
+    return text.str();
+}
+
+}  // namespace
+
+void load_site(Host& host, const std::string& path) {
+    std::string text = path.empty() ? std::string(kSampleSiteJson) : read_file(path);
+    host.site_source = path.empty() ? std::string(kSampleSiteName) : path;
+    std::string error;
+    if (!standin::load_site(text, host.site_source, &error)) {
+        std::replace(error.begin(), error.end(), '\n', ' ');
+        throw UsageError(error.empty() ? "bad site file '" + host.site_source + "'" : error);
+    }
+    // The stand-in has accepted the text; kep-host keeps it for what the stand-in does not answer
+    // (the kind of an attribute). Parsing without exceptions: a text the stand-in took but this
+    // parser does not only loses that extra knowledge.
+    host.site = nlohmann::json::parse(text, nullptr, false);
+    if (host.site.is_discarded()) {
+        host.site = nullptr;
+    }
+}
+
+FaultSpec parse_fault_spec(const std::string& text) {
+    const std::string syntax = " (expected OP[@N][=CODE])";
+    FaultSpec fault;
+    fault.code = standin::kErrInjected;
+    std::string rest = text;
+    size_t eq = rest.find('=');
+    if (eq != std::string::npos) {
+        std::string code = rest.substr(eq + 1);
+        if (!parse_int(code, &fault.code) || fault.code == 0) {
+            throw UsageError("--fail '" + text + "': the code '" + code +
+                             "' is not a non-zero integer status" + syntax);
+        }
+        rest.resize(eq);
+    }
+    size_t at = rest.find('@');
+    if (at != std::string::npos) {
+        std::string nth = rest.substr(at + 1);
+        if (!parse_int(nth, &fault.nth) || fault.nth < 1 || nth[0] == '+') {
+            throw UsageError("--fail '" + text + "': the call number '" + nth +
+                             "' is not a positive integer" + syntax);
+        }
+        rest.resize(at);
+    }
+    fault.op = rest;
+    if (fault.op.empty()) {
+        throw UsageError("--fail '" + text + "': no operation named" + syntax);
+    }
+    if (contains(kStatuslessOperations, fault.op)) {
+        throw UsageError("--fail '" + text + "': " + fault.op + " returns no status and cannot fail");
+    }
+    if (!contains(kFailableOperations, fault.op)) {
+        throw UsageError("--fail '" + text + "': '" + fault.op + "' is not a platform operation" + syntax);
+    }
+    return fault;
+}
+
+void arm_fault(const FaultSpec& fault) { standin::fail_call(fault.op, fault.nth, fault.code); }
+
+std::string default_extension_path() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) {
+            throw UsageError(std::string("cannot find the kep-host executable (/proc/self/exe): ") +
+                             std::strerror(errno) + "; name the library with --extension");
+        }
+        if (static_cast<size_t>(n) < buffer.size()) {
+            std::string exe(buffer.data(), static_cast<size_t>(n));
+            return exe.substr(0, exe.rfind('/') + 1) + "libkep.so";
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::string extension_name(const std::string& path) {
+    size_t slash = path.rfind('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.compare(0, 3, "lib") == 0) {
+        name.erase(0, 3);
+    }
+    size_t dot = name.find('.');
+    if (dot != std::string::npos) {
+        name.resize(dot);
+    }
+    return name;
+}
+
+Extension load_extension(const std::string& path) {
+    Extension ext;
+    ext.path = path;
+    ext.name = extension_name(path);
+    if (ext.name.empty()) {
+        throw UsageError("cannot load extension library '" + path + "': no library name in the path");
+    }
+    // A bare file name would send the loader along its search path; the host loads the file named.
+    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = dlerror();
+        std::string reason = why ? why : "unknown reason";
+        std::replace(reason.begin(), reason.end(), '\n', ' ');
+        throw UsageError("cannot load extension library '" + path + "': " + reason);
+    }
+    std::string entry = ext.name + "_register_callbacks";
+    dlerror();
+    void* symbol = dlsym(handle, entry.c_str());
+    if (symbol == nullptr) {
+        throw UsageError("extension library '" + path + "' has no entry point " + entry);
+    }
+    // POSIX guarantees that a data pointer from dlsym converts to a function pointer.
+    ext.register_callbacks = reinterpret_cast<int (*)()>(symbol);
+    return ext;
+}
+
+}  // namespace kep_host
