@@ -116,7 +116,8 @@ void kep_node_list_release(kep_node_t* head);
  *
  * objects holds n pointers (read only; a null entry counts as an object without box); results
  * must have room for n entries. On return results[0 .. *result_count - 1] hold the positions
- * of the overlapping objects in ascending order; index_a itself is never among them.
+ * of the overlapping objects in ascending order; index_a itself is never among them. Entries
+ * from *result_count on may have been written as scratch.
  *
  * Statuses: 0; KEP_STATUS_OBJECT_WITHOUT_BOX when another object had no box (it is skipped);
  * KEP_STATUS_INDEX_OUT_OF_RANGE when index_a is outside 0 .. n - 1 (nothing is read, no result).

@@ -9,9 +9,10 @@
 //   - while logging is on, the computation runs as three passes over a heap list of bodies (all
 //     bodies made, then moved into A's frame, then tested) and logs every step, so the log shows
 //     the whole computation object by object;
-//   - with logging off, one pass makes, moves and tests each body in turn without any list, and
-//     computes the relative orientation row by row only as far as the test needs it. Most distant
-//     boxes are rejected on A's first or second face axis.
+//   - with logging off, one pass makes, moves and tests each body in turn without any list. It
+//     computes the first row of the relative orientation, rejects on A's first face axis (where
+//     nearly every distant box goes) and otherwise evaluates the other fourteen axes without a
+//     branch per axis, since in crowded scenes their verdicts are unpredictable.
 // Both ways share the arithmetic below, so every intermediate value is computed by the same
 // expression in the same order.
 #include <cmath>
@@ -65,15 +66,31 @@ inline double orientation_in_frame(const double* ra, const double* rb, int i, in
     return at(ra, 0, i) * at(rb, 0, j) + at(ra, 1, i) * at(rb, 1, j) + at(ra, 2, i) * at(rb, 2, j);
 }
 
+// Records the verdict of one axis. With kEarlyExit the caller returns at the first separating
+// axis; otherwise every axis is evaluated and the verdicts are or-ed together, which gives the
+// same result without a branch per axis (a verdict that the processor cannot predict costs more
+// than the few multiplications it saves).
+template <bool kEarlyExit>
+inline bool stop_at(double left, double right, bool& separated) {
+    const bool here = left > right;
+    if (kEarlyExit) {
+        return here;
+    }
+    separated |= here;
+    return false;
+}
+
 // The 15-axis test. fill_row(k, r, e) provides row k of the relative orientation r and of its
 // padded absolute values e; rows are asked for in the order 0, 1, 2, each once, before the
 // first axis that needs them. An axis separates when the distance of the centres projected on it
 // is strictly greater than the sum of the projected half extents; touching boxes overlap.
-template <class FillRow>
+// Axis 1 always returns at once: far boxes are nearly all rejected there, so the branch is well
+// predicted. kEarlyExit decides for the other fourteen.
+template <bool kEarlyExit, class FillRow>
 inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const double* b) {
     double r[9];
     double e[9];
-
+    bool separated = false;
     // Axis 1: A's axis 0.
     fill_row(0, r, e);
     if (std::fabs(t[0]) > a[0] + b[0] * e[0] + b[1] * e[1] + b[2] * e[2]) {
@@ -81,63 +98,75 @@ inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const 
     }
     // Axis 2: A's axis 1.
     fill_row(1, r, e);
-    if (std::fabs(t[1]) > a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[1]), a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5], separated)) {
         return false;
     }
     // Axis 3: A's axis 2.
     fill_row(2, r, e);
-    if (std::fabs(t[2]) > a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[2]), a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8], separated)) {
         return false;
     }
     // Axis 4: B's axis 0.
-    if (std::fabs(t[0] * r[0] + t[1] * r[3] + t[2] * r[6]) > b[0] + a[0] * e[0] + a[1] * e[3] + a[2] * e[6]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[0] + t[1] * r[3] + t[2] * r[6]),
+                            b[0] + a[0] * e[0] + a[1] * e[3] + a[2] * e[6], separated)) {
         return false;
     }
     // Axis 5: B's axis 1.
-    if (std::fabs(t[0] * r[1] + t[1] * r[4] + t[2] * r[7]) > b[1] + a[0] * e[1] + a[1] * e[4] + a[2] * e[7]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[1] + t[1] * r[4] + t[2] * r[7]),
+                            b[1] + a[0] * e[1] + a[1] * e[4] + a[2] * e[7], separated)) {
         return false;
     }
     // Axis 6: B's axis 2.
-    if (std::fabs(t[0] * r[2] + t[1] * r[5] + t[2] * r[8]) > b[2] + a[0] * e[2] + a[1] * e[5] + a[2] * e[8]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[2] + t[1] * r[5] + t[2] * r[8]),
+                            b[2] + a[0] * e[2] + a[1] * e[5] + a[2] * e[8], separated)) {
         return false;
     }
     // Axis 7: A0 x B0.
-    if (std::fabs(t[2] * r[3] - t[1] * r[6]) > a[1] * e[6] + a[2] * e[3] + b[1] * e[2] + b[2] * e[1]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[3] - t[1] * r[6]),
+                            a[1] * e[6] + a[2] * e[3] + b[1] * e[2] + b[2] * e[1], separated)) {
         return false;
     }
     // Axis 8: A1 x B0.
-    if (std::fabs(t[0] * r[6] - t[2] * r[0]) > a[0] * e[6] + a[2] * e[0] + b[1] * e[5] + b[2] * e[4]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[6] - t[2] * r[0]),
+                            a[0] * e[6] + a[2] * e[0] + b[1] * e[5] + b[2] * e[4], separated)) {
         return false;
     }
     // Axis 9: A2 x B0.
-    if (std::fabs(t[1] * r[0] - t[0] * r[3]) > a[0] * e[3] + a[1] * e[0] + b[1] * e[8] + b[2] * e[7]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[0] - t[0] * r[3]),
+                            a[0] * e[3] + a[1] * e[0] + b[1] * e[8] + b[2] * e[7], separated)) {
         return false;
     }
     // Axis 10: A0 x B1.
-    if (std::fabs(t[2] * r[4] - t[1] * r[7]) > a[1] * e[7] + a[2] * e[4] + b[0] * e[2] + b[2] * e[0]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[4] - t[1] * r[7]),
+                            a[1] * e[7] + a[2] * e[4] + b[0] * e[2] + b[2] * e[0], separated)) {
         return false;
     }
     // Axis 11: A1 x B1.
-    if (std::fabs(t[0] * r[7] - t[2] * r[1]) > a[0] * e[7] + a[2] * e[1] + b[0] * e[5] + b[2] * e[3]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[7] - t[2] * r[1]),
+                            a[0] * e[7] + a[2] * e[1] + b[0] * e[5] + b[2] * e[3], separated)) {
         return false;
     }
     // Axis 12: A2 x B1.
-    if (std::fabs(t[1] * r[1] - t[0] * r[4]) > a[0] * e[4] + a[1] * e[1] + b[0] * e[8] + b[2] * e[6]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[1] - t[0] * r[4]),
+                            a[0] * e[4] + a[1] * e[1] + b[0] * e[8] + b[2] * e[6], separated)) {
         return false;
     }
     // Axis 13: A0 x B2.
-    if (std::fabs(t[2] * r[5] - t[1] * r[8]) > a[1] * e[8] + a[2] * e[5] + b[0] * e[1] + b[1] * e[0]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[5] - t[1] * r[8]),
+                            a[1] * e[8] + a[2] * e[5] + b[0] * e[1] + b[1] * e[0], separated)) {
         return false;
     }
     // Axis 14: A1 x B2.
-    if (std::fabs(t[0] * r[8] - t[2] * r[2]) > a[0] * e[8] + a[2] * e[2] + b[0] * e[4] + b[1] * e[3]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[8] - t[2] * r[2]),
+                            a[0] * e[8] + a[2] * e[2] + b[0] * e[4] + b[1] * e[3], separated)) {
         return false;
     }
     // Axis 15: A2 x B2.
-    if (std::fabs(t[1] * r[2] - t[0] * r[5]) > a[0] * e[5] + a[1] * e[2] + b[0] * e[7] + b[1] * e[6]) {
+    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[2] - t[0] * r[5]),
+                            a[0] * e[5] + a[1] * e[2] + b[0] * e[7] + b[1] * e[6], separated)) {
         return false;
     }
-    return true;
+    return !separated;
 }
 
 // Copies row k of a finished relative orientation R and pads its absolute values.
@@ -197,9 +226,10 @@ int scan_single_pass(int index_a, int n, const FrameA& a, const kep_object3d_t* 
                 e[3 * k + j] = std::fabs(r[3 * k + j]) + kTolerance;
             }
         };
-        if (overlap(fill_row, t, a.half, body.radius)) {
-            results[count++] = i;
-        }
+        // Written before the verdict is known; an entry that does not count is overwritten by the
+        // next one or lies past the count. count <= i < n keeps the write inside results.
+        results[count] = i;
+        count += overlap<false>(fill_row, t, a.half, body.radius) ? 1 : 0;
     }
     *result_count = count;
     return status;
@@ -313,7 +343,7 @@ extern "C" void x7umrechnen_a(const kep_body_t* a, kep_body_t* b) {
 
 extern "C" int x7obb_overlap(const double* R, const double* T, const double* a, const double* b) {
     auto fill_row = [R](int k, double* r, double* e) { copy_row(R, k, r, e); };
-    return overlap(fill_row, T, a, b) ? 1 : 0;
+    return overlap<true>(fill_row, T, a, b) ? 1 : 0;
 }
 
 extern "C" int x7ComputeNeighbourhood(int index_a, int n, double delta, const kep_object3d_t* const* objects,
