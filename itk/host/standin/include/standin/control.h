@@ -18,19 +18,20 @@ namespace standin {
 
 // Error codes pushed on the error stack and returned by failing operations, one per cause.
 enum ErrorCode : int {
-    kErrInjected = 900001,       // default code of an injected failure
-    kErrUnknownTag = 900002,     // a tag that names nothing
-    kErrWrongKind = 900003,      // a tag of the wrong kind of object for the operation
-    kErrNoSuchProperty = 900004, // a property or attribute the object does not have
-    kErrWrongValueType = 900005, // a property read as the wrong value type
-    kErrNullArgument = 900006,   // a required pointer argument is null
-    kErrIndexRange = 900007,     // a preference value index beyond the values
-    kErrNoSuchType = 900008,     // a type name that names no type
-    kErrDuplicate = 900009,      // something registered or created twice
-    kErrNoSuchAttribute = 900010, // BOM_line_look_up_attribute of an unknown name
-    kErrUserArg = 900011,        // USERARG_get_*: none left or of another type
-    kErrNoMethod = 900012,       // METHOD_add_action on an identifier without a method
-    kErrBadArgument = 900013,    // any other argument out of range
+    kErrInjected = 900001,         // default code of an injected failure
+    kErrUnknownTag = 900002,       // a tag that names nothing
+    kErrWrongKind = 900003,        // a tag of the wrong kind of object for the operation
+    kErrNoSuchProperty = 900004,   // a property or attribute the object does not have
+    kErrWrongValueType = 900005,   // a property read as the wrong value type
+    kErrNullArgument = 900006,     // a required pointer argument is null
+    kErrIndexRange = 900007,       // a preference value index beyond the values
+    kErrNoSuchType = 900008,       // a type name that names no type
+    kErrDuplicate = 900009,        // something registered or created twice
+    kErrNoSuchAttribute = 900010,  // BOM_line_look_up_attribute of an unknown name
+    kErrUserArg = 900011,          // USERARG_get_*: none left or of another type
+    kErrNoMethod = 900012,         // METHOD_add_action on an identifier without a method
+    kErrBadArgument = 900013,      // any other argument out of range
+    kErrInternal = 900014,         // the stand-in itself failed (out of memory); never expected
 };
 
 // --- site -----------------------------------------------------------------------------------
@@ -58,6 +59,9 @@ std::string kind_of(tag_t tag);
 // Sets or changes a preference (replaces the values), an environment override or the search scope.
 void set_preference(const std::string& key, const std::vector<std::string>& values);
 void set_env(const std::string& name, const char* value);  // null value: unset override
+// Makes TC_getenv answer null for `name` whatever the process environment holds (as a site's
+// "env" entry with the value null does); set_env of the name lifts it.
+void hide_env(const std::string& name);
 int search_scope();
 void set_version(int version);
 
@@ -112,9 +116,9 @@ long call_count(const std::string& op);
 const std::vector<std::string>& call_log();
 void reset_counters();  // counters and the call log only
 
-int live_blocks();       // MEM_alloc blocks not yet freed
-long misuse_count();     // frees of pointers that are not live blocks
-std::string syslog();    // everything handed to TC_write_syslog, concatenated
+int live_blocks();     // MEM_alloc blocks not yet freed
+long misuse_count();   // frees of pointers that are not live blocks
+std::string syslog();  // everything handed to TC_write_syslog, concatenated
 void clear_syslog();
 // The error stack as it stands (oldest first).
 struct ErrorEntry {
@@ -138,6 +142,9 @@ void fail_nth_any(long k, int code = kErrInjected);
 // Every call of `op` about `object` fails ("" for op: every operation about it).
 void fail_object(const std::string& op, tag_t object, int code = kErrInjected);
 void clear_faults();
+// Whether `op` names a platform operation, and whether a fault can make it fail.
+bool is_operation(const std::string& op);
+bool is_failable(const std::string& op);
 // Failable calls made since the last reset_counters() (what fail_nth_any counts).
 long failable_calls();
 

@@ -1,0 +1,239 @@
+// The control interface: loading sites, client reads, observation and fault injection.
+#include <standin/control.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "state.h"
+
+namespace standin::detail {
+std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error);
+}
+
+namespace standin {
+
+using namespace detail;
+
+bool load_site(const std::string& json_text, const std::string& source, std::string* error) {
+    std::string message;
+    std::unique_ptr<Site> loaded = load_site_text(json_text, source, &message);
+    const bool ok = loaded != nullptr;
+    install(ok ? std::move(loaded) : std::make_unique<Site>());
+    if (!ok && error != nullptr) {
+        *error = message;
+    }
+    return ok;
+}
+
+bool load_site_file(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        install(std::make_unique<Site>());
+        if (error != nullptr) {
+            *error = path + ": cannot open the file";
+        }
+        return false;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return load_site(text.str(), path, error);
+}
+
+void reset() { install(std::make_unique<Site>()); }
+
+tag_t tag_of(const std::string& id) {
+    const Site& st = site();
+    const uint32_t sid = st.strings.find(id);
+    return sid == kNone ? NULLTAG : st.tag_of_id(sid);
+}
+
+std::string id_of(tag_t tag) {
+    const Site& st = site();
+    const TagRec& r = st.rec(tag);
+    switch (r.kind) {
+        case Kind::Object:
+            return st.strings.str(st.objects[r.index].id);
+        case Kind::Window:
+            return st.strings.str(st.windows[r.index].id);
+        case Kind::Line:
+            return st.strings.str(st.lines[r.index].id);
+        default:
+            return "";
+    }
+}
+
+std::vector<std::pair<std::string, tag_t>> all_ids() {
+    const Site& st = site();
+    std::vector<std::pair<std::string, tag_t>> out;
+    for (tag_t t = 1; t < st.tags.size(); ++t) {
+        const Kind k = st.tags[t].kind;
+        if (k == Kind::Object || k == Kind::Window || k == Kind::Line) {
+            out.emplace_back(id_of(t), t);
+        }
+    }
+    return out;
+}
+
+std::string kind_of(tag_t tag) {
+    const Site& st = site();
+    const TagRec& r = st.rec(tag);
+    switch (r.kind) {
+        case Kind::Object:
+            return kClassNames[st.types[st.objects[r.index].type].cls];
+        case Kind::Window:
+            return "BOMWindow";
+        case Kind::Line:
+            return "BOMLine";
+        case Kind::Type:
+            return "Type";
+        case Kind::RelationType:
+            return "RelationType";
+        case Kind::Property:
+            return "Property";
+        case Kind::PropertyDescriptor:
+            return "PropertyDescriptor";
+        case Kind::None:
+            break;
+    }
+    return "";
+}
+
+void set_preference(const std::string& key, const std::vector<std::string>& values) {
+    site().preferences[key] = values;
+}
+
+void set_env(const std::string& name, const char* value) {
+    Site& st = site();
+    st.env_hidden.erase(name);
+    if (value == nullptr) {
+        st.env.erase(name);
+    } else {
+        st.env[name] = value;
+    }
+}
+
+void hide_env(const std::string& name) {
+    Site& st = site();
+    st.env.erase(name);
+    st.env_hidden.insert(name);
+}
+
+int search_scope() { return site().search_scope; }
+
+void set_version(int version) { site().version = version; }
+
+namespace {
+
+template <class Store>
+int client_read(Op op, tag_t object, const std::string& property, Msg msg, Store store) {
+    try {
+        Slot slot;
+        const int status = read_property(op, object, property.c_str(), msg, &slot);
+        store(status == ITK_ok ? slot : Slot{});
+        return status;
+    } catch (...) {
+        return kErrInternal;
+    }
+}
+
+}  // namespace
+
+int ask_string(tag_t object, const std::string& property, char** value) {
+    return client_read(Op::AOM_ask_value_string, object, property, Msg::String,
+                       [&](const Slot& s) { *value = s.text; });
+}
+
+int ask_tag(tag_t object, const std::string& property, tag_t* value) {
+    return client_read(Op::AOM_ask_value_tag, object, property, Msg::Tag,
+                       [&](const Slot& s) { *value = s.tag; });
+}
+
+int ask_logical(tag_t object, const std::string& property, bool* value) {
+    return client_read(Op::AOM_ask_value_logical, object, property, Msg::Logical,
+                       [&](const Slot& s) { *value = s.flag; });
+}
+
+std::map<std::string, long> call_counts() {
+    std::map<std::string, long> out;
+    const State& s = state();
+    for (size_t i = 0; i < kOpCount; ++i) {
+        if (s.counts[i] != 0) {
+            out[op_name(static_cast<Op>(i))] = s.counts[i];
+        }
+    }
+    return out;
+}
+
+long call_count(const std::string& op) {
+    const int i = op_by_name(op);
+    return i < 0 ? 0 : state().counts[static_cast<size_t>(i)];
+}
+
+const std::vector<std::string>& call_log() {
+    State& s = state();
+    if (s.log_names.size() > s.log.size()) {
+        s.log_names.clear();
+    }
+    for (size_t i = s.log_names.size(); i < s.log.size(); ++i) {
+        s.log_names.emplace_back(op_name(static_cast<Op>(s.log[i])));
+    }
+    return s.log_names;
+}
+
+void reset_counters() {
+    State& s = state();
+    s.counts.fill(0);
+    s.failable = 0;
+    s.log.clear();
+    s.log_names.clear();
+}
+
+int live_blocks() { return static_cast<int>(state().blocks.size()); }
+
+long misuse_count() { return state().misuse; }
+
+std::string syslog() { return state().syslog; }
+
+void clear_syslog() { state().syslog.clear(); }
+
+std::vector<ErrorEntry> errors() { return state().errors; }
+
+void push_error(int severity, int code, const std::string& text) { detail::push_error(severity, code, text); }
+
+void fail_call(const std::string& op, int n, int code) {
+    const int i = op_by_name(op);
+    if (i < 0 || n < 0) {
+        return;
+    }
+    Fault f{n == 0 ? Fault::EveryOfOp : Fault::NthOfOp, i, 0, NULLTAG, code};
+    f.target = state().abs_counts[static_cast<size_t>(i)] + n;
+    state().faults.push_back(f);
+}
+
+void fail_nth_any(long k, int code) {
+    if (k <= 0) {
+        return;
+    }
+    state().faults.push_back(Fault{Fault::NthAny, -1, state().abs_failable + k, NULLTAG, code});
+}
+
+void fail_object(const std::string& op, tag_t object, int code) {
+    const int i = op.empty() ? -1 : op_by_name(op);
+    if (!op.empty() && i < 0) {
+        return;
+    }
+    state().faults.push_back(Fault{Fault::Object, i, 0, object, code});
+}
+
+void clear_faults() { state().faults.clear(); }
+
+bool is_operation(const std::string& op) { return op_by_name(op) >= 0; }
+
+bool is_failable(const std::string& op) {
+    const int i = op_by_name(op);
+    return i >= 0 && op_failable(static_cast<Op>(i));
+}
+
+long failable_calls() { return state().failable; }
+
+}  // namespace standin

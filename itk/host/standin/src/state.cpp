@@ -1,0 +1,304 @@
+// The one State instance, the site skeleton, tracked memory, the error stack, call counting and
+// the fault injector.
+#include "state.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace standin::detail {
+
+const char* const kClassNames[kClassCount] = {"ItemRevision", "Dataset", "Form", "BOMLine", "BOMWindow"};
+const char* const kMsgNames[kMsgCount] = {"PROP_ask_value_string", "PROP_ask_value_strings",
+                                          "PROP_ask_value_double", "PROP_ask_value_tag",
+                                          "PROP_ask_value_logical"};
+const char* const kLineAttributeNames[7] = {
+    "bl_revision",         "bl_parent",           "bl_item_item_id",  "bl_occurrence_name",
+    "bl_plmxml_occ_xform", "bl_plmxml_abs_xform", "bl_jt_dataset_tag"};
+
+const char* value_kind_name(Msg msg) {
+    switch (msg) {
+        case Msg::String:
+            return "a string";
+        case Msg::Strings:
+            return "a string list";
+        case Msg::Double:
+            return "a double";
+        case Msg::Tag:
+            return "a tag";
+        case Msg::Logical:
+            return "a logical";
+    }
+    return "a value";
+}
+
+uint32_t Interner::intern(std::string_view text) {
+    auto it = index_.find(text);
+    if (it != index_.end()) {
+        return it->second;
+    }
+    const auto id = static_cast<uint32_t>(strings_.size());
+    strings_.emplace_back(text);
+    index_.emplace(std::string_view(strings_.back()), id);
+    return id;
+}
+
+uint32_t Interner::find(std::string_view text) const {
+    auto it = index_.find(text);
+    return it == index_.end() ? kNone : it->second;
+}
+
+Site::Site() {
+    for (int c = 0; c < kClassCount; ++c) {
+        Type t;
+        t.name = strings.intern(kClassNames[c]);
+        t.cls = static_cast<uint8_t>(c);
+        types.push_back(std::move(t));
+    }
+    p_object_name = strings.intern("object_name");
+    p_object_type = strings.intern("object_type");
+    p_item_id = strings.intern("item_id");
+    for (size_t i = 0; i < p_line.size(); ++i) {
+        p_line[i] = strings.intern(kLineAttributeNames[i]);
+    }
+    identity_text = strings.intern("1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1");
+    // An empty site: the classes take the first tags.
+    for (size_t i = 0; i < types.size(); ++i) {
+        types[i].tag = static_cast<tag_t>(tags.size());
+        tags.push_back({Kind::Type, static_cast<uint32_t>(i)});
+    }
+}
+
+int Site::find_type(std::string_view name) const {
+    const uint32_t id = strings.find(name);
+    if (id == kNone) {
+        return -1;
+    }
+    for (size_t i = 0; i < types.size(); ++i) {
+        if (types[i].name == id) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+namespace {
+
+const char* const kOpNames[kOpCount] = {
+    "MEM_alloc",
+    "MEM_free",
+    "EMH_ask_errors",
+    "EMH_clear_errors",
+    "AOM_ask_value_string",
+    "AOM_ask_value_strings",
+    "AOM_ask_value_double",
+    "AOM_ask_value_logical",
+    "AOM_ask_value_tag",
+    "AOM_ask_prop_names",
+    "AOM_UIF_ask_name",
+    "AOM_UIF_ask_value",
+    "POM_tag_to_string",
+    "AE_ask_all_dataset_named_refs",
+    "AE_ask_dataset",
+    "BOM_ask_window_top_line",
+    "BOM_line_ask_child_lines",
+    "BOM_line_ask_packed_lines",
+    "BOM_line_look_up_attribute",
+    "BOM_line_ask_attribute_tag",
+    "BOM_line_ask_attribute_string",
+    "GRM_find_relation_type",
+    "GRM_list_secondary_objects_only",
+    "PREF_ask_search_scope",
+    "PREF_set_search_scope",
+    "PREF_ask_value_count",
+    "PREF_ask_char_value",
+    "PREF_ask_char_values",
+    "TCTYPE_ask_object_type",
+    "TCTYPE_ask_name",
+    "TCTYPE_register_properties",
+    "TCTYPE_add_runtime_property",
+    "PROP_ask_owning_object",
+    "METHOD_find_prop_method",
+    "METHOD_register_prop_method",
+    "METHOD_add_action",
+    "CUSTOM_register_exit",
+    "USERSERVICE_register_method",
+    "USERARG_get_tag_argument",
+    "USERARG_get_double_argument",
+    "USERARG_get_double_array_argument",
+    "USERARG_get_tag_array_argument",
+    "USERSERVICE_return_tag_array",
+    "ITK_ask_version",
+    "TC_getenv",
+    "TC_write_syslog",
+};
+
+}  // namespace
+
+const char* op_name(Op op) { return kOpNames[static_cast<size_t>(op)]; }
+
+bool op_failable(Op op) {
+    return op != Op::MEM_alloc && op != Op::MEM_free && op != Op::TC_getenv && op != Op::TC_write_syslog;
+}
+
+int op_by_name(const std::string& name) {
+    for (size_t i = 0; i < kOpCount; ++i) {
+        if (name == kOpNames[i]) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+State& state() {
+    // Never destroyed: blocks the extension still holds at exit stay reachable, and late calls
+    // from other libraries' destructors find a working platform.
+    static State* instance = new State;
+    return *instance;
+}
+
+Site& site() { return *state().site; }
+
+void install(std::unique_ptr<Site> new_site) {
+    State& s = state();
+    for (auto& block : s.blocks) {
+        std::free(block.first);
+    }
+    s.blocks.clear();
+    s.misuse = 0;
+    s.errors.clear();
+    s.counts.fill(0);
+    s.abs_counts.fill(0);
+    s.failable = 0;
+    s.abs_failable = 0;
+    s.log.clear();
+    s.log_names.clear();
+    s.faults.clear();
+    s.syslog.clear();
+    s.methods.clear();
+    s.method_index.clear();
+    s.property_owners.clear();
+    s.property_tags.clear();
+    s.descriptors.clear();
+    s.exits.clear();
+    s.pending_registrations.clear();
+    s.exit_depth = 0;
+    s.services.clear();
+    s.service_stack.clear();
+    s.loose_return.clear();
+    s.site = std::move(new_site);
+    install_own_methods();
+}
+
+// --- memory ---------------------------------------------------------------------------------------
+
+void* alloc_block(size_t n) {
+    void* p = std::malloc(n == 0 ? 1 : n);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    state().blocks.emplace(p, n);
+    return p;
+}
+
+bool free_block(void* p) {
+    if (p == nullptr) {
+        return true;
+    }
+    State& s = state();
+    auto it = s.blocks.find(p);
+    if (it == s.blocks.end()) {
+        ++s.misuse;  // freed twice, an interior pointer or never ours: recorded, not acted on
+        return false;
+    }
+    s.blocks.erase(it);
+    std::free(p);
+    return true;
+}
+
+char* copy_text(const std::string& text) {
+    char* p = static_cast<char*>(alloc_block(text.size() + 1));
+    std::memcpy(p, text.c_str(), text.size() + 1);
+    return p;
+}
+
+char* copy_text(const char* text) { return text == nullptr ? nullptr : copy_text(std::string(text)); }
+
+// --- errors ---------------------------------------------------------------------------------------
+
+void push_error(int severity, int code, const std::string& text) {
+    state().errors.push_back(ErrorEntry{severity, code, text});
+}
+
+int fail(Op op, int code, const std::string& text) {
+    push_error(3, code, std::string(op_name(op)) + ": " + text);
+    return code;
+}
+
+std::string describe(tag_t tag) {
+    std::string text = "tag " + std::to_string(tag);
+    const Site& st = site();
+    const TagRec& r = st.rec(tag);
+    uint32_t id = kNone;
+    switch (r.kind) {
+        case Kind::Object:
+            id = st.objects[r.index].id;
+            break;
+        case Kind::Window:
+            id = st.windows[r.index].id;
+            break;
+        case Kind::Line:
+            id = st.lines[r.index].id;
+            break;
+        case Kind::Type:
+            id = st.types[r.index].name;
+            break;
+        case Kind::RelationType:
+            id = st.relation_types[r.index].name;
+            break;
+        default:
+            break;
+    }
+    if (id != kNone) {
+        text += " (" + st.strings.str(id) + ")";
+    }
+    return text;
+}
+
+// --- calls and faults -----------------------------------------------------------------------------
+
+int begin_op(Op op, tag_t about, tag_t about2) {
+    State& s = state();
+    const auto i = static_cast<size_t>(op);
+    ++s.counts[i];
+    ++s.abs_counts[i];
+    s.log.push_back(static_cast<uint16_t>(i));
+    if (!op_failable(op)) {
+        return 0;
+    }
+    ++s.failable;
+    ++s.abs_failable;
+    for (const Fault& f : s.faults) {
+        bool hit = false;
+        switch (f.kind) {
+            case Fault::NthOfOp:
+                hit = f.op == static_cast<int>(i) && s.abs_counts[i] == f.target;
+                break;
+            case Fault::EveryOfOp:
+                hit = f.op == static_cast<int>(i);
+                break;
+            case Fault::NthAny:
+                hit = s.abs_failable == f.target;
+                break;
+            case Fault::Object:
+                hit = (f.op < 0 || f.op == static_cast<int>(i)) && f.object != NULLTAG &&
+                      (about == f.object || about2 == f.object);
+                break;
+        }
+        if (hit) {
+            return fail(op, f.code, "injected failure");
+        }
+    }
+    return 0;
+}
+
+}  // namespace standin::detail
