@@ -82,16 +82,114 @@ int kep_check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, cons
 
 /* ---- Line value overrides ------------------------------------------------------------------ */
 /*
- * Occurrence and absolute transform values (kep_bl_ask_plmxml_occ_xform,
- * kep_bl_ask_plmxml_abs_xform), their helpers (kep_get_matrix_str_from_modon,
- * kep_set_node_data_from_modon, kep_set_kep_node_data_from_bomline, kep_set_node_data) and the
- * node record kep_node_data_t of the absolute transform chain go here.
+ * The values of the line properties bl_plmxml_occ_xform, bl_plmxml_abs_xform and
+ * bl_jt_dataset_tag, as the property methods hand them to the platform.
+ *
+ * Value slots: a transform value is a MEM_alloc text owned by the caller, or null. A value
+ * function that replaces it releases the standing text with MEM_free and stores a new MEM_alloc
+ * text that the caller then owns; otherwise it leaves the pointer as it was. A value pointer that
+ * is itself null gives status 0 and nothing is done.
+ *
+ * Mod-on info form: the single "KEPModOnInfo" reference of a mod-on dataset. Its string lists
+ * "var2_child_instname" and "var2_child_matrix" name the represented line's children by
+ * occurrence name and give each child's transform text relative to that line. The lists count only
+ * when both are there with the same number of entries; an entry matches a child when its name is
+ * not null and equals the child's bl_occurrence_name exactly, and when several match, the last
+ * one decides.
  */
 
 /*
- * JT dataset tag value (kep_bl_ask_jt_ds_tag) and the search for the rendering dataset
- * (kep_get_direct_model) go here.
+ * One level of the absolute transform chain: the occurrence name and the transform text (relative
+ * to its parent) of one line, both MEM_alloc texts owned by the node and null until set. A chain
+ * runs from the asked line's node (first made, child_node null) up to the top line's node (last
+ * made, parent_node null).
  */
+typedef struct kep_node_data_s {
+    char* instance_name;
+    char* matrix_text;
+    struct kep_node_data_s* child_node;
+    struct kep_node_data_s* parent_node;
+} kep_node_data_t;
+
+/*
+ * Makes a node (MEM_alloc) with both texts null, linked above child_node (which may be null: the
+ * first node of a chain). Returns null when no memory is left; child_node is then unchanged.
+ */
+kep_node_data_t* kep_node_data_create(kep_node_data_t* child_node);
+
+/*
+ * Releases a chain from its top node down along child_node: each node's two texts and the node.
+ * top_node may be null. Works without recursion, whatever the depth.
+ */
+void kep_node_data_release(kep_node_data_t* top_node);
+
+/*
+ * Stores copies of instance_name and matrix_text in the node; a null text leaves its field as it
+ * is, a replaced text is released first. Does nothing for a null node. Should no memory be left
+ * for a copy, that field keeps its old text.
+ */
+void kep_set_node_data(kep_node_data_t* node, const char* instance_name, const char* matrix_text);
+
+/*
+ * Value of bl_plmxml_occ_xform for a line. When the line's parent has a mod-on host
+ * (preferences KEPModOnProductDatasetRelation and KEPModOnProductDatasetType) and the
+ * representation filter chooses one of the host's datasets, the value is replaced by the matrix
+ * text that the dataset's form holds for the line, or becomes null when the form holds none;
+ * otherwise it is left as it was. Status: 0 or the first failed traced call; a missing preference
+ * is logged and returns without touching the value.
+ */
+int kep_bl_ask_plmxml_occ_xform(tag_t object_tag, char** value);
+
+/*
+ * Value of bl_plmxml_abs_xform for a line: when a mod-on representation applies to one of the
+ * line's ancestors, the product T1 x ... x Tn of the occurrence transforms from the top line's
+ * child down to the line, each taken from the representation chosen for its parent where that
+ * lists it and from the line's standard value elsewhere, in the matrix text form. Otherwise the
+ * value is left as it was. A failure after a representation was applied still stores the
+ * recomputed value, and the failure is returned. Status 1 when no memory is left for a node.
+ */
+int kep_bl_ask_plmxml_abs_xform(tag_t object_tag, char** value);
+
+/*
+ * The matrix text that the form of act_parent_modon_tag (a mod-on dataset chosen for the parent
+ * of act_child_tag) holds for the line act_child_tag. *matrix is null on entry and, when an entry
+ * matches, a new MEM_alloc copy owned by the caller. A null tag gives status 0 and no text.
+ */
+int kep_get_matrix_str_from_modon(tag_t act_child_tag, tag_t act_parent_modon_tag, char** matrix);
+
+/*
+ * As kep_get_matrix_str_from_modon, but stores the line's occurrence name and each matching
+ * entry's matrix text in node through kep_set_node_data. The node is untouched when nothing
+ * matches; a null tag or node gives status 0.
+ */
+int kep_set_node_data_from_modon(tag_t act_child_tag, tag_t act_parent_modon_tag, kep_node_data_t* node);
+
+/*
+ * Stores the line's occurrence name and its bl_plmxml_occ_xform value (read as a client reads it)
+ * in node, when both are there.
+ */
+int kep_set_kep_node_data_from_bomline(tag_t act_object_tag, kep_node_data_t* node);
+
+/*
+ * Value of bl_jt_dataset_tag for a line: the single "JTPART" reference of the "DirectModel"
+ * dataset that bears the name of the representation the site prefers (the line's mod-on
+ * representation under KEPModOnPartDatasetRelation and KEPModOnPartDatasetType, else one of its
+ * 3D geometry datasets, chosen by the representation filter) and hangs by "IMAN_Rendering" on the
+ * revision of the line that carries that representation. The value becomes the null tag when a
+ * representation was picked but no such reference exists, and when nothing was picked but the
+ * line has product structure datasets; otherwise it is left as it was (also for a null line or a
+ * missing preference). Clears the error stack before it returns, except when a preference is
+ * missing.
+ */
+int kep_bl_ask_jt_ds_tag(tag_t object_tag, tag_t* value);
+
+/*
+ * Searches the "DirectModel" datasets related by "IMAN_Rendering" to the revision of
+ * bom_line_tag for the first one named dataset_name (exactly) that has exactly one "JTPART"
+ * reference; *direct_model_tag is that reference, or the null tag. Clears the error stack before
+ * it returns, except when the line's revision cannot be read.
+ */
+int kep_get_direct_model(tag_t bom_line_tag, const char* dataset_name, tag_t* direct_model_tag);
 
 #ifdef __cplusplus
 }
