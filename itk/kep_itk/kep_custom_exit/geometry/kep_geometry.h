@@ -103,10 +103,59 @@ kep_node_t* kep_node_list_prepend(kep_node_t* head, tag_t tag, const kep_bbox_t*
 void kep_node_list_release(kep_node_t* head);
 
 /* ---- Boxes of datasets and lines ------------------------------------------------------------
- * kep_is_visu_dataset, kep_get_bbox_for_dataset, kep_get_bbox_for_bomline. */
+ * A dataset carries its box in the form behind its named reference "VAR2BBInfo" (attributes
+ * var2_bb_x1 .. var2_bb_z2) and its role in the form behind "VAR2TypeInfo" (var2_type). Each
+ * function writes its entry and exit lines, traces every call, makes no further traced call after
+ * the first failure and returns that first status (0 on success, 1 when memory for a box cannot be
+ * obtained). No box is no failure: the status is 0 and the box stays null. The error stack is
+ * left as the failed call left it. */
+
+/* *is_visu becomes 1 when the dataset has exactly one "VAR2TypeInfo" form and its var2_type is
+ * exactly "VISUALIZATION", else 0 (also after a failure). */
+int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu);
+
+/* *bbox becomes a new box (MEM_alloc, owned by the caller) read from the dataset's one
+ * "VAR2BBInfo" form, or null when the dataset has none, several, or a null reference. A failed
+ * read of one of the six values gives no box and the failure's status. */
+int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox);
+
+/* The box of a BOM line; *bbox is reset on entry and becomes a new box (owned by the caller) or
+ * stays null. A line with 3D geometry datasets takes the box of the one representation dataset
+ * that the mod-on host lookup and the alternative representation filter pick (preferences
+ * KEPModOnPartDatasetRelation and KEPModOnPartDatasetType; either missing means no box). A line
+ * without them takes the union of the boxes of its auxiliary geometry and product structure
+ * datasets, visualisation datasets left out. The two ways never mix. A lookup that fails hands
+ * back no box. */
+int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox);
 
 /* ---- Structure walk -------------------------------------------------------------------------
- * kep_get_lines_with_bbox, kep_get_child_lines. */
+ * The walk goes from the window's top line down through every child line and every packed line,
+ * asks each line's box and places it by the line's absolute transform: the parent's absolute
+ * transform times the line's bl_plmxml_occ_xform (an absent or unreadable value counts as the
+ * identity). A line is met before its children, children in the platform's order, and the packed
+ * lines of a child right after the child's own subtree, each placed under the transform of the
+ * line being walked (not under the child). The walk keeps its pending lines on the heap, so the
+ * depth of a structure costs no stack; the trace is that of a walk in which every line is one
+ * nested call of kep_get_child_lines. After the first failure nothing more is asked anywhere in
+ * the walk; the failure's status is returned and the lines collected before it are kept. */
+
+/* Every line of the window that has a box. On return *count is the number of such lines; when it
+ * is above 0, *object_list is a new array of *count + 1 pointers whose entries 0 .. *count - 1
+ * are new object records and whose last entry is a spare null slot for the caller (the volume
+ * search puts its query object there), and *tag_list a new array of *count line tags, entry i the
+ * line of record i. Both lists run in the reverse of the order in which the walk met the lines,
+ * so the top line, when it has a box, comes last. The caller owns both arrays and every record
+ * (MEM_free each). When *count is 0 both lists are left untouched. A window without a top line
+ * gives 0 and no lines. After a failure of the walk the lines collected before it are handed out
+ * with the failure's status; 1 when memory for the lists cannot be obtained (no lists then). */
+int kep_get_lines_with_bbox(tag_t bom_window_tag, int* count, kep_object3d_t*** object_list,
+                            tag_t** tag_list);
+
+/* Adds line (whose absolute transform is matrix, read only) and everything below it to the node
+ * list *node_list, each line that has a box as a new node at the head. Returns the first failure's
+ * status (1 when memory for a node or for the walk cannot be obtained); the nodes added before the
+ * failure stay in the list. */
+int kep_get_child_lines(tag_t line, const kep_matrix_t* matrix, kep_node_t** node_list);
 
 /* ---- Neighbourhood ------------------------------------------------------------------------- */
 

@@ -1,0 +1,233 @@
+// Bounding boxes: the box a dataset carries in its "VAR2BBInfo" form, the visualisation mark of
+// its "VAR2TypeInfo" form, and the box of a BOM line chosen from its datasets.
+//
+// A line's box comes either from the one representation dataset that the mod-on and alternative
+// representation rules pick (when the line has 3D geometry datasets) or from the union of its
+// auxiliary geometry and product structure datasets (when it has none). The two ways are never
+// mixed: a line with 3D geometry datasets whose representation gives no box has no box.
+#include <string.h>
+
+#include "geometry/kep_geometry.h"
+#include "kep_mem.h"
+#include "kep_trace.h"
+#include "lookup/kep_lookup.h"
+#include "modon/kep_modon.h"
+
+namespace {
+
+// Own status for a box that cannot be allocated.
+const int kNoMemory = 1;
+
+bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+// The one form behind a named reference of a dataset; null when there is none, several or a null
+// reference, and after a failure.
+tag_t single_form(tag_t dataset_tag, const char* statement, const char* reference_name, kep::Step& step) {
+    int count_refs = 0;
+    kep::MemPtr<tag_t> refs;
+    step.call(statement, [&] {
+        return AE_ask_all_dataset_named_refs(dataset_tag, reference_name, &count_refs, refs.out());
+    });
+    if (!step.ok() || count_refs != 1 || !refs) {
+        return NULLTAG;
+    }
+    return refs[0];
+}
+
+void merge_into(kep_bbox_t* result, const kep_bbox_t& box) {
+    result->x1 = box.x1 < result->x1 ? box.x1 : result->x1;
+    result->y1 = box.y1 < result->y1 ? box.y1 : result->y1;
+    result->z1 = box.z1 < result->z1 ? box.z1 : result->z1;
+    result->x2 = box.x2 > result->x2 ? box.x2 : result->x2;
+    result->y2 = box.y2 > result->y2 ? box.y2 : result->y2;
+    result->z2 = box.z2 > result->z2 ? box.z2 : result->z2;
+}
+
+// The statement texts of one dataset set on the collection way.
+struct CollectionSet {
+    const char* is_visu_statement;
+    const char* bbox_statement;
+};
+
+// Merges the boxes of the datasets into *result (null until the first box), leaving out
+// visualisation datasets and datasets without a box.
+void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
+                   kep::MemPtr<kep_bbox_t>& result, kep::Step& step) {
+    for (int i = 0; i < count && step.ok(); ++i) {
+        const tag_t dataset_tag = datasets[i];
+        int is_visu = 0;
+        step.call(set.is_visu_statement, [&] { return kep_is_visu_dataset(dataset_tag, &is_visu); });
+        if (!step.ok()) {
+            break;
+        }
+        if (is_visu != 0) {
+            kep_log("ignoring visualisation dataset");
+            continue;
+        }
+        kep::MemPtr<kep_bbox_t> act_bb;
+        step.call(set.bbox_statement, [&] { return kep_get_bbox_for_dataset(dataset_tag, act_bb.out()); });
+        if (!act_bb) {
+            continue;
+        }
+        if (!result) {
+            result.reset(act_bb.release());
+        } else {
+            merge_into(result.get(), *act_bb.get());
+        }
+    }
+}
+
+// The representation way: the dataset that the mod-on host lookup and the alternative
+// representation filter pick among the line's representations; NULLTAG when none (or when a
+// preference is missing).
+tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_datasets_part, kep::Step& step) {
+    kep::MemPtr<char> relation_modon_3dgeo;
+    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
+        return kep_get_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.out());
+    });
+    if (!has_text(relation_modon_3dgeo.get())) {
+        kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
+        return NULLTAG;
+    }
+    kep::MemPtr<char> type_modon_3dgeo;
+    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_TYPE "\", &type_modon_3dgeo)",
+              [&] { return kep_get_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.out()); });
+    if (!has_text(type_modon_3dgeo.get())) {
+        kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_TYPE " from preferences\n");
+        return NULLTAG;
+    }
+
+    tag_t mod_on_host_tag = NULLTAG;
+    kep::MemPtr<tag_t> datasets_mod_on;
+    int count_datasets_mod_on = 0;
+    step.call(
+        "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
+        "&datasets_mod_on, &count_datasets_mod_on)",
+        [&] {
+            return kep_get_modon_for_bomline(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
+                                             &mod_on_host_tag, datasets_mod_on.out(), &count_datasets_mod_on);
+        });
+
+    // With a mod-on host only its datasets count: when the filter rejects them all, the line has
+    // no box, and its own 3D geometry datasets are not tried instead.
+    tag_t part_tag = NULLTAG;
+    if (mod_on_host_tag != NULLTAG) {
+        tag_t dataset_mod_on_tag = NULLTAG;
+        step.call(
+            "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
+            [&] {
+                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), count_datasets_mod_on,
+                                                      &dataset_mod_on_tag);
+            });
+        part_tag = dataset_mod_on_tag;
+    } else {
+        step.call("kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag)", [&] {
+            return kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag);
+        });
+    }
+    return step.ok() ? part_tag : NULLTAG;
+}
+
+}  // namespace
+
+extern "C" int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu) {
+    kep::FunctionTrace trace("kep_is_visu_dataset");
+    kep::Step step;
+    *is_visu = 0;
+
+    const tag_t form_tag = single_form(
+        dataset_tag, "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2TypeInfo\", &count_refs, &refs)",
+        "VAR2TypeInfo", step);
+    if (form_tag == NULLTAG) {
+        return step.status();
+    }
+    kep::MemPtr<char> type;
+    step.call("AOM_ask_value_string(form_tag, \"var2_type\", &type)",
+              [&] { return AOM_ask_value_string(form_tag, "var2_type", type.out()); });
+    if (step.ok() && type && strcmp(type.get(), "VISUALIZATION") == 0) {
+        *is_visu = 1;
+    }
+    return step.status();
+}
+
+extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
+    kep::FunctionTrace trace("kep_get_bbox_for_dataset");
+    kep::Step step;
+    *bbox = nullptr;
+
+    const tag_t form_tag = single_form(
+        dataset_tag, "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2BBInfo\", &count_refs, &refs)",
+        "VAR2BBInfo", step);
+    if (form_tag == NULLTAG) {
+        return step.status();
+    }
+    kep::MemPtr<kep_bbox_t> box(kep::mem_alloc_array<kep_bbox_t>(1));
+    if (!box) {
+        return kNoMemory;
+    }
+    struct Value {
+        const char* attribute;
+        const char* statement;
+        double kep_bbox_t::*field;
+    };
+#define KEP_BB_VALUE(name)                                                                                \
+    {                                                                                                     \
+        "var2_bb_" #name, "AOM_ask_value_double(form_tag, \"var2_bb_" #name "\", &((*bbox)->" #name "))", \
+            &kep_bbox_t::name                                                                             \
+    }
+    static const Value kValues[] = {KEP_BB_VALUE(x1), KEP_BB_VALUE(y1), KEP_BB_VALUE(z1),
+                                    KEP_BB_VALUE(x2), KEP_BB_VALUE(y2), KEP_BB_VALUE(z2)};
+#undef KEP_BB_VALUE
+    for (const Value& value : kValues) {
+        double* slot = &(box.get()->*value.field);
+        if (step.call(value.statement,
+                      [&] { return AOM_ask_value_double(form_tag, value.attribute, slot); }) != 0) {
+            return step.status();  // the half-read box is released by its owner
+        }
+    }
+    *bbox = box.release();
+    return step.status();
+}
+
+extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
+    kep::FunctionTrace trace("kep_get_bbox_for_bomline");
+    kep::Step step;
+    *bbox = nullptr;
+
+    kep::MemPtr<tag_t> datasets_part;
+    int count_datasets_part = 0;
+    step.call("kep_get_3dgeo_for_bomline(line,&datasets_part,&count_datasets_part)",
+              [&] { return kep_get_3dgeo_for_bomline(line, datasets_part.out(), &count_datasets_part); });
+
+    kep::MemPtr<kep_bbox_t> result;
+    if (step.ok() && count_datasets_part > 0) {
+        const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
+        if (part_tag != NULLTAG) {
+            step.call("kep_get_bbox_for_dataset(part_tag,bbox)",
+                      [&] { return kep_get_bbox_for_dataset(part_tag, result.out()); });
+        }
+    } else if (step.ok()) {
+        static const CollectionSet kAux = {"kep_is_visu_dataset(aux_tag,&isVisu)",
+                                           "kep_get_bbox_for_dataset(aux_tag,&act_bb)"};
+        static const CollectionSet kStructure = {"kep_is_visu_dataset(structure_tag,&isVisu)",
+                                                 "kep_get_bbox_for_dataset(structure_tag,&act_bb)"};
+        kep::MemPtr<tag_t> datasets_aux;
+        int count_datasets_aux = 0;
+        step.call("kep_get_auxgeo_for_bomline(line,&datasets_aux,&count_datasets_aux)",
+                  [&] { return kep_get_auxgeo_for_bomline(line, datasets_aux.out(), &count_datasets_aux); });
+        collect_boxes(datasets_aux.get(), count_datasets_aux, kAux, result, step);
+
+        kep::MemPtr<tag_t> datasets_structure;
+        int count_datasets_structure = 0;
+        step.call("kep_get_structure_for_bomline(line,&datasets_structure,&count_datasets_structure)", [&] {
+            return kep_get_structure_for_bomline(line, datasets_structure.out(), &count_datasets_structure);
+        });
+        collect_boxes(datasets_structure.get(), count_datasets_structure, kStructure, result, step);
+    }
+
+    // A lookup that failed hands back no box, not a partial union.
+    if (step.ok()) {
+        *bbox = result.release();
+    }
+    return step.status();
+}
