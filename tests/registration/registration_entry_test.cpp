@@ -109,14 +109,17 @@ TEST_F(EntryTest, EveryExitSetsTheDecisionToTwo) {
         {"kep_custom_userservice_register_methods", kep_custom_userservice_register_methods}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        for (int round = 0; round < 2; ++round) {
+        // Twice with a decision slot; then without one, which must not be written through.
+        for (int round = 0; round < 3; ++round) {
+            // Outside an exit point the platform runs registrations at once; a fresh site each
+            // time, where the data model already has the run-time property.
+            standin::reset();
+            ASSERT_NO_FATAL_FAILURE(load_site(R"({"properties": {"Dataset": ["var2_is_v0"]}})"));
             int decision = -1;
-            EXPECT_EQ(call_exit(c.exit_function, &decision), 0);
-            EXPECT_EQ(decision, ALL_CUSTOMIZATIONS);
+            EXPECT_EQ(call_exit(c.exit_function, round < 2 ? &decision : nullptr), 0);
+            EXPECT_EQ(decision, round < 2 ? ALL_CUSTOMIZATIONS : -1);
+            expect_clean();
         }
-        // A platform that hands no decision slot gets no write through a null pointer.
-        EXPECT_EQ(call_exit(c.exit_function, nullptr), 0);
-        expect_clean();
     }
 }
 
@@ -164,13 +167,34 @@ TEST_F(EntryTest, ServiceExitRunsLineMethodsThenServices) {
         capture_console([&] { status = call_exit(kep_custom_userservice_register_methods, &decision); });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(decision, 2);
-    const size_t methods = console.find("executing [    kep_register_object_methods()    ]\n");
-    const size_t services = console.find("executing [    kep_register_userservice_methods()    ]\n");
+    const size_t methods = console.find(
+        "    executing [    kep_register_object_methods()    ]\n"
+        "    >>> kep_register_object_methods\n");
+    const size_t services = console.find(
+        "    executing [    kep_register_userservice_methods()    ]\n"
+        "    >>> kep_register_userservice_methods\n");
     ASSERT_NE(methods, std::string::npos) << console;
     ASSERT_NE(services, std::string::npos) << console;
     EXPECT_LT(methods, services);
-    EXPECT_NE(console.find("    >>> kep_register_object_methods\n    <<< kep_register_object_methods\n"),
-              std::string::npos);
+    expect_clean();
+}
+
+TEST_F(EntryTest, ServicesAreNotRegisteredWhenTheLinePropertiesFail) {
+    set_switches("ON", nullptr, "ON");
+    // The exit makes no platform call of its own: the first one belongs to the line properties.
+    standin::fail_nth_any(1, 6161);
+    int decision = 0;
+    int status = 0;
+    const std::string console =
+        capture_console([&] { status = call_exit(kep_custom_userservice_register_methods, &decision); });
+    EXPECT_EQ(status, 6161);
+    EXPECT_EQ(decision, 2);
+    EXPECT_EQ(console.find("kep_register_userservice_methods"), std::string::npos) << console;
+    EXPECT_NE(
+        console.find("    ERROR while processing following statement\n    kep_register_object_methods()\n"),
+        std::string::npos)
+        << console;
+    EXPECT_TRUE(standin::registered_services().empty());
     expect_clean();
 }
 
