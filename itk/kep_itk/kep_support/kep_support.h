@@ -10,7 +10,14 @@
  *
  * Every writing operation returns 0; none reports a failure. Messages longer than 10,239
  * characters are cut to fit the message buffer. A formatted message is never used as a format
- * again, so a "%" that arrives through an argument is written as it is.
+ * again, so a "%" that arrives through an argument is written as it is. When neither output
+ * switch is on, messages are not formatted at all.
+ *
+ * Threads: the indentation level, the message buffer and the cached switches are shared by the
+ * whole process and guarded by one lock. Each writing operation is formatted and written whole
+ * (an entry line's marker and message included), and each switch is read exactly once even when
+ * threads race for it. The level stays process-wide, so the call trees of concurrent threads
+ * interleave. Single-threaded output is the same as without the lock.
  */
 #ifndef KEP_SUPPORT_H
 #define KEP_SUPPORT_H
@@ -51,8 +58,9 @@ KEP_EXPORT void kep_list_properties_with_value(const char* label, tag_t object);
 KEP_SOLARIS_EXPORT int kep_get_log_console_on(void);
 KEP_SOLARIS_EXPORT int kep_get_log_syslog_on(void);
 KEP_SOLARIS_EXPORT int kep_get_log_itkexe_on(void);
-/* The emitter behind every writing operation. args may be null: the format is then formatted
- * without arguments. Always 0. */
+/* The emitter behind every writing operation: the message at the current level when indent_flag
+ * is set, else at column 0. args may be null: the format is then written without arguments, where
+ * "%%" stands for "%" and any other conversion is written as it stands. Always 0. */
 KEP_SOLARIS_EXPORT int kep_log_impl(int indent_flag, const char* format, va_list* args);
 
 #if !defined(_WIN32)
