@@ -87,8 +87,8 @@ struct UserArg {
     enum Kind { Tag, Double, DoubleArray, TagArray } kind;
     tag_t tag = 0;
     double value = 0.0;
-    std::vector<double> doubles;
-    std::vector<tag_t> tags;
+    std::vector<double> doubles = {};
+    std::vector<tag_t> tags = {};
 };
 // Calls a registered user service with the given arguments queued. `returned` receives the
 // tags handed back with USERSERVICE_return_tag_array (empty if none), `handed_back` whether that
