@@ -63,6 +63,7 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         std::vector<std::string> input;
         std::vector<const char*> types;  // one name: kep_filter_datasets as well
         std::vector<std::string> expected;
+        int type_count = -1;  // names that count; -1: all of them
     } cases[] = {
         {"exact name, input order kept", kAllOfPart, {"CATPart"}, {"ds_part"}},
         {"name differing in case is not kept", {"ds_lower", "ds_part"}, {"catpart"}, {"ds_lower"}},
@@ -73,15 +74,16 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         {"same dataset twice in the input stays twice", {"ds_cgr", "ds_cgr"}, {"CGR"}, {"ds_cgr", "ds_cgr"}},
         {"nothing matches", kAllOfPart, {"DirectModel"}, {}},
         {"empty input", {}, {"CATPart"}, {}},
+        {"only the first type_count names count", kAllOfPart, {"CATPart", "CGR"}, {"ds_part"}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const std::vector<tag_t> input = tags(c.input);
         tag_t* kept = reinterpret_cast<tag_t*>(1);
         int count = -1;
+        const int type_count = c.type_count < 0 ? static_cast<int>(c.types.size()) : c.type_count;
         EXPECT_EQ(kep_filter_datasets2(input.data(), static_cast<int>(input.size()),
-                                       const_cast<const char**>(c.types.data()),
-                                       static_cast<int>(c.types.size()), &kept, &count),
+                                       const_cast<const char**>(c.types.data()), type_count, &kept, &count),
                   0);
         EXPECT_EQ(ids(kept, count), c.expected);
         // The result is always an allocated block, also when nothing is kept.
@@ -100,18 +102,6 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         EXPECT_TRUE(standin::errors().empty());
         expect_clean();
     }
-}
-
-// Only the first type_count names count.
-TEST_F(DatasetsTest, FilterUsesOnlyTheGivenNumberOfNames) {
-    const std::vector<tag_t> input = tags(kAllOfPart);
-    const char* types[] = {"CATPart", "CGR"};
-    tag_t* kept = nullptr;
-    int count = -1;
-    EXPECT_EQ(kep_filter_datasets2(input.data(), static_cast<int>(input.size()), types, 1, &kept, &count), 0);
-    EXPECT_EQ(ids(kept, count), std::vector<std::string>{"ds_part"});
-    MEM_free(kept);
-    expect_clean();
 }
 
 // A failed type query ends the filtering; what was kept before it is handed out.
@@ -168,22 +158,6 @@ TEST_F(DatasetsTest, GoldenTraceOfParentLookup) {
         "    executing [    BOM_line_look_up_attribute(bomAttr_lineParentTag, &parent_tag_attr)    ]\n"
         "    executing [    BOM_line_ask_attribute_tag(object_tag, parent_tag_attr, &parent_object)    ]\n"
         "<<< kep_get_parent\n");
-}
-
-TEST_F(DatasetsTest, GoldenTraceOfFilter) {
-    console_with_trace();
-    const std::vector<tag_t> input = tags({"ds_part"});
-    tag_t* kept = nullptr;
-    int count = 0;
-    const std::string console = capture_console(
-        [&] { EXPECT_EQ(kep_filter_datasets(input.data(), 1, "CATPart", &kept, &count), 0); });
-    MEM_free(kept);
-    EXPECT_EQ(console,
-              ">>> kep_filter_datasets\n"
-              "    executing [    TCTYPE_ask_object_type (datasets[i], &dataset_type)    ]\n"
-              "    executing [    TCTYPE_ask_name(dataset_type, current_type_name)    ]\n"
-              "<<< kep_filter_datasets\n");
-    expect_clean();
 }
 
 }  // namespace
