@@ -41,6 +41,13 @@ int kep_userservice_volume_search(void* return_value);
 int kep_userservice_neighbourhood_search(void* return_value);
 }
 
+namespace kep {
+// The last position of each of the count wanted tags in tags[0 .. n - 1], -1 for a tag that is
+// not there, found through the index that the neighbourhood search uses. Returns 0, or 1 when
+// the index cannot be built. For tests of the index; the services do not call it.
+int services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int count, int* positions) noexcept;
+}  // namespace kep
+
 namespace {
 
 // Own status for memory that cannot be obtained (a work list, the query object, the result).
@@ -394,6 +401,18 @@ int neighbourhood_search(void* return_value) noexcept {
 }
 
 }  // namespace
+
+int kep::services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int count,
+                                 int* positions) noexcept {
+    TagIndex index;
+    if (n > 0 && !index.build(tags, n)) {
+        return kNoMemory;
+    }
+    for (int i = 0; i < count; ++i) {
+        positions[i] = index.find(wanted[i]);
+    }
+    return 0;
+}
 
 extern "C" {
 
