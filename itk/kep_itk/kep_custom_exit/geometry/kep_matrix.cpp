@@ -35,14 +35,14 @@ _locale_t c_numeric_locale() noexcept {
 
 // Scans the text form into v (column by column); returns the number of values converted.
 int scan_text(const char* text, double* v) noexcept {
-    return _sscanf_l(text, KEP_MATRIX_SCAN_FORMAT, c_numeric_locale(), &v[0], &v[1], &v[2], &v[3], &v[4],
-                     &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
+    return _sscanf_s_l(text, KEP_MATRIX_SCAN_FORMAT, c_numeric_locale(), &v[0], &v[1], &v[2], &v[3], &v[4],
+                       &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
 }
 
 int format_text(char* buffer, const double* v) noexcept {
-    return _snprintf_l(buffer, kTextBufferSize - 1, KEP_MATRIX_WRITE_FORMAT, c_numeric_locale(), v[0], v[1],
-                       v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12], v[13], v[14],
-                       v[15]);
+    return _snprintf_s_l(buffer, kTextBufferSize, _TRUNCATE, KEP_MATRIX_WRITE_FORMAT, c_numeric_locale(),
+                         v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12],
+                         v[13], v[14], v[15]);
 }
 
 #else
