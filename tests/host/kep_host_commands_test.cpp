@@ -26,10 +26,12 @@ void collect_line_ids(const json& line, std::set<std::string>* ids) {
 
 std::set<std::string> site_ids(const json& site) {
     std::set<std::string> ids;
-    for (const auto& object : site.value("objects", json::object()).items()) {
+    const json objects = site.value("objects", json::object());
+    const json windows = site.value("windows", json::object());
+    for (const auto& object : objects.items()) {
         ids.insert(object.key());
     }
-    for (const auto& window : site.value("windows", json::object()).items()) {
+    for (const auto& window : windows.items()) {
         ids.insert(window.key());
         collect_line_ids(window.value(), &ids);
     }
@@ -91,7 +93,9 @@ TEST(HostAsk, EachKindOfPropertyReadsAsAClientWould) {
         {"l1b", "bl_parent", "top"},  // a packed line's parent is the parent of the line it is packed into
         {"l1", "bl_jt_dataset_tag", "jt"},
         {"l2", "bl_jt_dataset_tag", nullptr},
-        {"l1", "bl_occurrence_name", "L1+probe"},  // the probe's post-action behind the platform's method
+        {"l1", "bl_occurrence_name", "L1"},
+        // the probe's post-action behind the platform's own method
+        {"l2", "bl_plmxml_occ_xform", "1 0 0 0 0 1 0 0 0 0 1 0 10 0 0 1+probe"},
         {"bb", "var2_bb_y2", 2.5},
         {"bb", "note", "50% done"},
         {"bb", "labels", json::array({"a", nullptr, "c"})},
@@ -179,12 +183,12 @@ TEST(HostSearch, ServicesGetTheirArgumentsAndHandBackLineIds) {
 }
 
 TEST(HostStats, CountersFollowTheResult) {
-    HostRun run = run_host(with_probe("basic.json", {"--stats", "ask", "l1", "bl_occurrence_name"}));
+    HostRun run = run_host(with_probe("basic.json", {"--stats", "ask", "l2", "bl_plmxml_occ_xform"}));
     ASSERT_EQ(run.exit_code, 0) << run.err;
     json result = run.json();
     ASSERT_TRUE(result.contains("stats")) << run.out;
     const json& stats = result.at("stats");
-    EXPECT_EQ(result.at("value"), "L1+probe");
+    EXPECT_EQ(result.at("value"), "1 0 0 0 0 1 0 0 0 0 1 0 10 0 0 1+probe");
     ASSERT_TRUE(stats.at("calls").is_object());
     for (const auto& count : stats.at("calls").items()) {
         EXPECT_TRUE(count.value().is_number_integer()) << count.key();

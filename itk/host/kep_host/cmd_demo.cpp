@@ -11,7 +11,7 @@ Command add_demo_command(CLI::App& app) {
     sub->add_option("--svg", *svg, "write a drawing of the searches to FILE");
     Command command;
     command.needs_platform = false;
-    command.run = [](Host&) {
+    command.run = [svg](Host&) {  // the option lives as long as the command
         std::cerr << "kep-host: demo: the demo is not there yet\n";
         return kExitUsage;
     };

@@ -23,7 +23,7 @@ Command add_generate_command(CLI::App& app) {
     sub->add_option("--seed", options->seed, "seed of the random choices");
     Command command;
     command.needs_platform = false;
-    command.run = [](Host&) {
+    command.run = [options](Host&) {  // the options live as long as the command
         std::cerr << "kep-host: generate: not implemented yet\n";
         return kExitUsage;
     };

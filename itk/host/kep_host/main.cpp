@@ -64,6 +64,8 @@ int run(int argc, char** argv) {
         ->allow_extra_args(false);
     app.add_flag("--stats", options.stats, "add the stand-in's call counts and block counts to the result");
     app.require_subcommand(1);
+    // The host's options may also follow the command: `kep-host ask l1 bl_revision --stats`.
+    app.fallthrough();
 
     std::vector<std::pair<CLI::App*, Command>> commands;
     auto add = [&](Command (*factory)(CLI::App&)) {
@@ -84,6 +86,13 @@ int run(int argc, char** argv) {
             return app.exit(e);  // --help
         }
         std::string what = e.what();
+        // CLI11 reports a missing command before a word it did not know: name the word instead.
+        std::vector<std::string> rest = app.remaining();
+        if (app.get_subcommands().empty() && !rest.empty()) {
+            what = "unknown command '" + rest.front() + "'";
+        } else if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+            what = "no command given";
+        }
         std::replace(what.begin(), what.end(), '\n', ' ');
         throw UsageError("usage: " + what + " (see kep-host --help)");
     }

@@ -3,7 +3,7 @@
 // a post-action, two user services, the system log), with answers simple enough to check by eye.
 //
 //   var2_is_v0 on Dataset       true when AE_ask_dataset answers the dataset itself
-//   bl_occurrence_name          post-action that appends "+probe" to the platform's value
+//   bl_plmxml_occ_xform         post-action that appends "+probe" to the platform's value
 //   volume search               the window's top line, when the box has six values
 //   neighbourhood search        the selected lines in reverse order; nothing for an empty selection
 #include <ae/dataset.h>
@@ -42,7 +42,7 @@ int register_is_v0(METHOD_message_t*, va_list) {
                                        nullptr, &method);
 }
 
-int occurrence_name_pm(METHOD_message_t*, va_list args) {
+int occ_xform_pm(METHOD_message_t*, va_list args) {
     (void)va_arg(args, tag_t);
     char** value = va_arg(args, char**);
     const char* old = *value != nullptr ? *value : "";
@@ -120,12 +120,13 @@ int register_methods(int* decision, va_list) {
     *decision = ALL_CUSTOMIZATIONS;
     METHOD_id_t method;
     method.id = nullptr;
-    int status = METHOD_find_prop_method("BOMLine", "bl_occurrence_name", PROP_ask_value_string_msg, &method);
+    int status =
+        METHOD_find_prop_method("BOMLine", "bl_plmxml_occ_xform", PROP_ask_value_string_msg, &method);
     if (status == ITK_ok && method.id != nullptr) {
-        status = METHOD_add_action(method, METHOD_post_action_type, occurrence_name_pm, nullptr);
+        status = METHOD_add_action(method, METHOD_post_action_type, occ_xform_pm, nullptr);
     } else if (status == ITK_ok) {
-        status = METHOD_register_prop_method("BOMLine", "bl_occurrence_name", PROP_ask_value_string_msg,
-                                             occurrence_name_pm, nullptr, &method);
+        status = METHOD_register_prop_method("BOMLine", "bl_plmxml_occ_xform", PROP_ask_value_string_msg,
+                                             occ_xform_pm, nullptr, &method);
     }
     static char volume[] = "kep_userservice_volume_search";
     static char neighbourhood[] = "kep_userservice_neighbourhood_search";
