@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
+#include <type_traits>
 
 #include "state.h"
 
@@ -88,6 +89,9 @@ public:
     explicit Loader(std::string source) : source_(std::move(source)), site_(std::make_unique<Site>()) {}
 
     std::unique_ptr<Site> load(const std::string& text) {
+        // A line of a site takes some 60 bytes of text or more and holds up to three new strings.
+        site_->strings.reserve(text.size() / 20);
+        site_->lines.reserve(text.size() / 64);  // untouched capacity costs address space only
         ojson root;
         try {
             root = ojson::parse(text, [this](int, nlohmann::detail::parse_event_t event, ojson& parsed) {
@@ -108,8 +112,20 @@ public:
 private:
     // --- paths and errors -------------------------------------------------------------------------
 
-    [[noreturn]] void error(const std::string& path, const std::string& what) const {
-        throw LoadError(source_ + ": " + path + ": " + what);
+    // A path given as text, or as a callable that makes it (so that paths are only built for
+    // an error message).
+    template <class At>
+    static std::string path_text(const At& at) {
+        if constexpr (std::is_invocable_v<const At&>) {
+            return at();
+        } else {
+            return std::string(at);
+        }
+    }
+
+    template <class At>
+    [[noreturn]] void error(const At& at, const std::string& what) const {
+        throw LoadError(source_ + ": " + path_text(at) + ": " + what);
     }
 
     // The path made of the first n frames' current positions.
@@ -125,15 +141,17 @@ private:
 
     static std::string found(const ojson& v) { return std::string(", found ") + v.type_name(); }
 
-    std::string text_of(const ojson& v, const std::string& at, const char* what = "a text") const {
+    template <class At>
+    const std::string& text_of(const ojson& v, const At& at, const char* what = "a text") const {
         if (!v.is_string()) {
             error(at, std::string("expected ") + what + found(v));
         }
-        return v.get<std::string>();
+        return v.get_ref<const std::string&>();
     }
 
-    std::string id_of(const ojson& v, const std::string& at) const {
-        std::string id = text_of(v, at, "an id (a non-empty text)");
+    template <class At>
+    const std::string& id_of(const ojson& v, const At& at) const {
+        const std::string& id = text_of(v, at, "an id (a non-empty text)");
         if (id.empty()) {
             error(at, "expected an id (a non-empty text), found an empty text");
         }
@@ -254,13 +272,12 @@ private:
 
     void take_line(const ojson& v, Frame& f) {
         Site& st = *site_;
-        const std::string at = at_top();
         Line line;
         bool has_revision = false, has_transform = false;
         for (auto it = v.begin(); it != v.end(); ++it) {
             const std::string& k = it.key();
             const ojson& x = it.value();
-            const std::string field_at = at + key_segment(k);
+            auto field_at = [&] { return at_top() + key_segment(k); };
             if (k == "id") {
                 line.id = st.strings.intern(id_of(x, field_at));
             } else if (k == "revision") {
@@ -285,10 +302,10 @@ private:
             }
         }
         if (line.id == kNone) {
-            error(at, "missing required field \"id\" (expected a text)");
+            error(at_top(), "missing required field \"id\" (expected a text)");
         }
         if (!has_revision) {
-            error(at, "missing required field \"revision\" (expected the id of an ItemRevision)");
+            error(at_top(), "missing required field \"revision\" (expected the id of an ItemRevision)");
         }
         if (line.occurrence_name == kNone) {
             line.occurrence_name = st.strings.intern("");
@@ -348,9 +365,8 @@ private:
 
     void take_object(const ojson& v, const std::string& id) {
         Site& st = *site_;
-        const std::string at = at_top();
         if (id.empty()) {
-            error(at, "expected an id (a non-empty text), found an empty text");
+            error(at_top(), "expected an id (a non-empty text), found an empty text");
         }
         Object o;
         o.id = st.strings.intern(id);
@@ -361,7 +377,7 @@ private:
         for (auto it = v.begin(); it != v.end(); ++it) {
             const std::string& k = it.key();
             const ojson& x = it.value();
-            const std::string field_at = at + key_segment(k);
+            auto field_at = [&] { return at_top() + key_segment(k); };
             if (k == "type") {
                 o.type_name = st.strings.intern(text_of(x, field_at, "a type name"));
             } else if (k == "name") {
@@ -373,10 +389,10 @@ private:
                 fields.item_id = true;
             } else if (k == "attributes") {
                 if (!x.is_object()) {
-                    error(field_at, "expected an object of attributes" + found(x));
+                    error(field_at(), "expected an object of attributes" + found(x));
                 }
                 for (auto a = x.begin(); a != x.end(); ++a) {
-                    const std::string attribute_at = field_at + key_segment(a.key());
+                    const std::string attribute_at = field_at() + key_segment(a.key());
                     if (a.key() == "object_name" || a.key() == "object_type" || a.key() == "item_id") {
                         error(attribute_at,
                               "expected an attribute name other than object_name, object_type and "
@@ -388,10 +404,10 @@ private:
             } else if (k == "refs") {
                 fields.refs = true;
                 if (!x.is_object()) {
-                    error(field_at, "expected an object of named references" + found(x));
+                    error(field_at(), "expected an object of named references" + found(x));
                 }
                 for (auto r = x.begin(); r != x.end(); ++r) {
-                    const std::string ref_at = field_at + key_segment(r.key());
+                    const std::string ref_at = field_at() + key_segment(r.key());
                     if (r.key().empty() || r.key().size() > 32) {
                         error(ref_at, "expected a reference name of 1 to 32 characters");
                     }
@@ -409,12 +425,12 @@ private:
                 fields.version0 = true;
                 o.version0_id = st.strings.intern(id_of(x, field_at));
             } else {
-                error(field_at,
+                error(field_at(),
                       "unexpected field (an object has type, name, item_id, attributes, refs and version0)");
             }
         }
         if (o.type_name == kNone) {
-            error(at, "missing required field \"type\" (expected a type name)");
+            error(at_top(), "missing required field \"type\" (expected a type name)");
         }
         o.attributes.push_back({st.p_object_name, name});
         if (fields.item_id) {

@@ -37,6 +37,7 @@ public:
     const std::string& str(uint32_t id) const { return strings_[id]; }
     const char* c_str(uint32_t id) const { return strings_[id].c_str(); }
     size_t size() const { return strings_.size(); }
+    void reserve(size_t n) { index_.reserve(n); }
 
 private:
     std::deque<std::string> strings_;
