@@ -2,6 +2,9 @@
 // one line on standard error that says what and where, and nothing on standard output.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+
 #include "host_runner.h"
 
 namespace host_test {
@@ -91,6 +94,22 @@ TEST(HostRefusals, ExitTwoWithOneLineNamingWhatAndWhere) {
             EXPECT_NE(run.err.find(text), std::string::npos) << "'" << text << "' missing from: " << run.err;
         }
     }
+}
+
+TEST(HostRefusals, SystemLogNamingTheSiteFileLeavesTheSiteIntact) {
+    const std::string site = "/tmp/kep_host_test_site_" +
+                             std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".json";
+    const std::string text = read_text(site_file("basic.json"));
+    {
+        std::ofstream out(site, std::ios::binary);
+        out << text;
+    }
+    HostRun run = run_host({"--site", site, "--syslog", site, "tags"});
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err_lines(), 1) << run.err;
+    EXPECT_EQ(read_text(site), text);
+    std::remove(site.c_str());
 }
 
 TEST(HostRefusals, HelpIsNoError) {

@@ -85,7 +85,7 @@ Kind property_kind(const Host& host, const std::string& id, const std::string& p
     return known ? kind : attribute_kind(host.site, id, property);
 }
 
-// Releases a platform string, and a platform string list (each string, then the array).
+// Owns one platform block (a string handed out by a read).
 struct MemFree {
     void operator()(void* p) const { MEM_free(p); }
 };

@@ -1,5 +1,6 @@
 // kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
 #include <standin/control.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <fstream>
@@ -22,31 +23,43 @@ struct HostOptions {
     bool stats = false;
 };
 
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
+           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 // The system log is written at the end of every run that got as far as loading the site.
 class SyslogWriter {
 public:
-    explicit SyslogWriter(const std::string& path) : path_(path) {
-        if (!path_.empty()) {
-            // Opened (and emptied) up front so that a path that cannot be written is a usage
-            // error before anything is printed.
-            out_.open(path_, std::ios::binary | std::ios::trunc);
-            if (!out_) {
-                throw UsageError("--syslog: cannot write '" + path_ + "'");
-            }
+    // Checks up front that the file can be written, so that a bad path is a usage error before
+    // anything is printed. The check appends nothing and truncates nothing: a file named by mistake
+    // is only replaced at the end of a run that went through.
+    SyslogWriter(const std::string& path, const std::string& site, const std::string& extension)
+        : path_(path) {
+        if (path_.empty()) {
+            return;
+        }
+        if (same_file(path_, site) || same_file(path_, extension)) {
+            throw UsageError("--syslog '" + path_ + "' names the site file or the extension library");
+        }
+        std::ofstream probe(path_, std::ios::binary | std::ios::app);
+        if (!probe) {
+            throw UsageError("--syslog: cannot write '" + path_ + "'");
         }
     }
     ~SyslogWriter() {
-        if (armed_ && out_.is_open()) {
-            out_ << standin::syslog();
+        if (armed_) {
+            std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+            out << standin::syslog();
         }
     }
     SyslogWriter(const SyslogWriter&) = delete;
     SyslogWriter& operator=(const SyslogWriter&) = delete;
-    void arm() { armed_ = true; }
+    void arm() { armed_ = !path_.empty(); }
 
 private:
     std::string path_;
-    std::ofstream out_;
     bool armed_ = false;
 };
 
@@ -112,7 +125,9 @@ int run(int argc, char** argv) {
         return command.run(host);
     }
 
-    SyslogWriter syslog(options.syslog);
+    const std::string extension_path =
+        options.extension.empty() ? default_extension_path() : options.extension;
+    SyslogWriter syslog(options.syslog, options.site, extension_path);
     load_site(host, options.site);
     syslog.arm();
     if (command.prepare) {
@@ -121,8 +136,7 @@ int run(int argc, char** argv) {
     for (const FaultSpec& fault : faults) {
         arm_fault(fault);
     }
-    Extension extension =
-        load_extension(options.extension.empty() ? default_extension_path() : options.extension);
+    Extension extension = load_extension(extension_path);
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error.
