@@ -22,7 +22,7 @@ std::vector<std::string> with_site(std::vector<std::string> args) {
     return args;
 }
 
-TEST(HostSearch, FindsTheLinesOfTheModule) {
+TEST(HostSpatialSearch, FindsTheLinesOfTheModule) {
     struct Case {
         const char* what;
         Strings args;
@@ -74,7 +74,7 @@ TEST(HostSearch, FindsTheLinesOfTheModule) {
     }
 }
 
-TEST(HostSearch, FailuresAreReportedAndNothingIsHandedBack) {
+TEST(HostSpatialSearch, FailuresAreReportedAndNothingIsHandedBack) {
     struct Case {
         const char* what;
         Strings args;
@@ -108,7 +108,7 @@ TEST(HostSearch, FailuresAreReportedAndNothingIsHandedBack) {
     }
 }
 
-TEST(HostSearch, TraceShowsTheRequestAndTheLinesWithBoxes) {
+TEST(HostSpatialSearch, TraceShowsTheRequestAndTheLinesWithBoxes) {
     const HostRun run = run_host(with_site({"volume-search", "--window", "module_window", "--delta", "12",
                                             "--box", "0.26", "0.05", "0.1", "0.34", "0.15", "0.2"}),
                                  {"ZODORE_DEBUG=ON"});
