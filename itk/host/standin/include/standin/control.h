@@ -53,7 +53,8 @@ std::string id_of(tag_t tag);  // "" for NULLTAG or an unknown tag
 std::vector<std::pair<std::string, tag_t>> all_ids();
 
 // Kind of object a tag names: "ItemRevision", "Dataset", "Form", "BOMLine", "BOMWindow", "Type",
-// "RelationType", "Property" or "" for none. The platform class, not the site type name.
+// "RelationType", "Property", "PropertyDescriptor" or "" for none. The platform class, not the
+// site type name.
 std::string kind_of(tag_t tag);
 
 // Sets or changes a preference (replaces the values), an environment override or the search scope.
