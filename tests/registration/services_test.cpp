@@ -295,6 +295,19 @@ TEST_F(ServicesTest, VolumeSearchFindsTheLinesWhoseBoxesOverlap) {
     }
 }
 
+// The platform copies the handed-back tags; a service that kept its own list for it would lose
+// one block per search.
+TEST_F(ServicesTest, HandedBackListIsNotLeaked) {
+    ASSERT_NO_FATAL_FAILURE(prepare());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(call(kVolume, volume_args(0, {-100, -100, -100, 100, 100, 100})).ids.size(), 4u);
+        EXPECT_EQ(call(kNeighbourhood, neighbourhood_args(0, {"a", "b"})).ids.size(), 3u);
+        EXPECT_EQ(standin::live_blocks(), 0);
+    }
+    EXPECT_EQ(standin::call_count("USERSERVICE_return_tag_array"), 6);
+    expect_clean();
+}
+
 TEST_F(ServicesTest, VolumeSearchTrace) {
     ASSERT_NO_FATAL_FAILURE(prepare(row(), true));
     const Answer a = call(kVolume, volume_args(5, {3.004, 0, 0, 3.5, 1, 1}));

@@ -45,7 +45,8 @@ namespace kep {
 // The last position of each of the count wanted tags in tags[0 .. n - 1], -1 for a tag that is
 // not there, found through the index that the neighbourhood search uses. Returns 0, or 1 when
 // the index cannot be built. For tests of the index; the services do not call it.
-int services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int count, int* positions) noexcept;
+int services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int count,
+                            int* positions) noexcept;
 }  // namespace kep
 
 namespace {
@@ -301,7 +302,7 @@ int volume_search(void* return_value) noexcept {
         return step.status();
     }
     if (doubles_bb == nullptr || !std::isfinite(delta) || !all_finite(doubles_bb, kQueryBoxValues)) {
-        kep_log("distance or query box not finite, no search\n");
+        kep_log("distance or query box not usable, no search\n");
         return 0;
     }
 
@@ -312,10 +313,14 @@ int volume_search(void* return_value) noexcept {
         return step.status();
     }
 
+    if (n == INT_MAX) {  // no room for the query object behind the lines
+        step.latch(kNoMemory);
+        return step.status();
+    }
     FoundList found;
     kep::MemPtr<kep_object3d_t> query(alloc_records<kep_object3d_t>(1));
     kep::MemPtr<int> results(alloc_records<int>(n + 1));
-    if (n == INT_MAX || !found.init(n) || !query || !results) {
+    if (!found.init(n) || !query || !results) {
         step.latch(kNoMemory);
         return step.status();
     }
@@ -364,7 +369,7 @@ int neighbourhood_search(void* return_value) noexcept {
         return step.status();
     }
     if (selected_bom_lines == nullptr || !std::isfinite(delta)) {
-        kep_log("distance not finite, no search\n");
+        kep_log("distance or selection not usable, no search\n");
         return 0;
     }
 
