@@ -6,7 +6,7 @@ PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev nlohmann-json3-dev li
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 
-.PHONY: deps demo test dev release bench sweep fuzz memcheck format check-format clean
+.PHONY: deps demo test dev release bench sweep fuzz tsan memcheck format check-format clean
 
 deps:
 	@missing=""; for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
@@ -33,6 +33,52 @@ release: deps
 
 bench: release
 	./scripts/bench.sh build/release
+
+# The fault sweep over every entry point the platform calls (asan preset), with its table.
+sweep: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS) --target sweep_test
+	KEP_SWEEP_TABLE=1 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  build/asan/bin/sweep_test
+
+# libFuzzer (clang): builds build/fuzz and runs each target FUZZ_SECONDS over its seed corpus
+# (fuzz/corpus/<target>, read only; new inputs go to build/fuzz/corpus/<target>, findings to
+# build/fuzz/artifacts). Each target's log is build/fuzz/<target>.log.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := matrix_text alt_rep_suffix site_loader services
+fuzz: deps
+	cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DKEP_SANITIZE=ON -DKEP_FUZZ=ON >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@set -e; mkdir -p build/fuzz/artifacts; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p build/fuzz/corpus/$$t; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  build/fuzz/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build/fuzz/artifacts/$$t- build/fuzz/corpus/$$t fuzz/corpus/$$t \
+	    > build/fuzz/$$t.log 2>&1 || { tail -60 build/fuzz/$$t.log; exit 1; }; \
+	  grep -E "^(stat::number_of_executed_units|stat::new_units_added|Done)" build/fuzz/$$t.log; \
+	done
+
+# kep_support's lock under ThreadSanitizer: the threads stress tests of hostile_test, everything
+# built with -fsanitize=thread in build/tsan.
+tsan: deps
+	cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEP_SANITIZE=OFF \
+	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
+	cmake --build build/tsan -j $(JOBS) --target hostile_test
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/bin/hostile_test --gtest_filter='Threads.*'
+
+# Every test program of a build without sanitizers (build/memcheck) under Valgrind memcheck: no
+# error and no definite leak. Each program's log is build/memcheck/<program>.memcheck.log.
+memcheck: deps
+	cmake -S . -B build/memcheck -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEP_SANITIZE=OFF >/dev/null
+	cmake --build build/memcheck -j $(JOBS)
+	@set -e; for t in build/memcheck/bin/*_test; do \
+	  name=$$(basename $$t); echo "valgrind $$name"; \
+	  valgrind --quiet --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite \
+	    --suppressions=tests/sweep/memcheck.supp $$t --gtest_brief=1 \
+	    > build/memcheck/$$name.memcheck.log 2>&1 || { tail -60 build/memcheck/$$name.memcheck.log; exit 1; }; \
+	done; echo "memcheck: no error, no definite leak"
 
 format:
 	find itk tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
