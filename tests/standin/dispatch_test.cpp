@@ -3,6 +3,7 @@
 #include <base_utils/Mem.h>
 #include <bom/bom.h>
 #include <dlfcn.h>
+#include <ict/ict_userservice.h>
 #include <property/prop.h>
 #include <tccore/aom_prop.h>
 #include <tccore/custom.h>
@@ -350,6 +351,64 @@ TEST_F(RegistryTest, LineAttributesReadThroughTheMethodRegistryToo) {
     ASSERT_EQ(g_trace.size(), 1u);
     EXPECT_EQ(g_trace[0], std::string("post ") + value);
     MEM_free(value);
+}
+
+TEST_F(RegistryTest, TypeRegistrationsOutsideAnExitRunAtOnceAndUnknownTypesFail) {
+    g_trace.clear();
+    static char jt[] = "JtPart";
+    static char nope[] = "NoSuchType";
+    METHOD_function_t record_type = [](METHOD_message_t* m, va_list args) {
+        const tag_t type = va_arg(args, tag_t);
+        g_trace.push_back("type " + std::to_string(type) + " " + std::to_string(m->object_tag));
+        return ITK_ok;
+    };
+    USER_prop_init_entry_t table[] = {{nope, record_type, nullptr}, {jt, record_type, nullptr}};
+    EXPECT_EQ(TCTYPE_register_properties(table, 2), standin::kErrNoSuchType);
+    EXPECT_EQ(g_trace, (std::vector<std::string>{"type 26 26"}));  // the later entry still runs
+    EXPECT_EQ(last_error(),
+              "900008 TCTYPE_register_properties: no type \"NoSuchType\" for its registration function");
+}
+
+TEST_F(RegistryTest, ExitStatusesAndDecisionsPassThrough) {
+    CUSTOM_EXIT_ftn_t failing = [](int* decision, va_list) {
+        *decision = ONLY_CURRENT_CUSTOMIZATION;
+        return 77;
+    };
+    CUSTOM_EXIT_ftn_t passing = [](int* decision, va_list) {
+        *decision = ALL_CUSTOMIZATIONS;
+        return ITK_ok;
+    };
+    ASSERT_EQ(CUSTOM_register_exit("one", "USER_init_module", failing), ITK_ok);
+    ASSERT_EQ(CUSTOM_register_exit("two", "USER_init_module", passing), ITK_ok);
+    EXPECT_EQ(CUSTOM_register_exit("two", "USER_init_module", passing), standin::kErrDuplicate);
+    int decision = 0;
+    EXPECT_EQ(standin::run_exit("USER_init_module", &decision), 77);  // the first failure; both ran
+    EXPECT_EQ(decision, ALL_CUSTOMIZATIONS);
+    EXPECT_EQ(standin::run_exit("USER_nothing", &decision), ITK_ok);
+}
+
+TEST_F(RegistryTest, ServiceArgumentArraysStayThePlatforms) {
+    char name[] = "frees_its_argument";
+    int types[] = {109};
+    USER_function_t service = [](void* holder) {
+        int n = 0;
+        tag_t* tags = nullptr;
+        int status = USERARG_get_tag_array_argument(&n, &tags);
+        MEM_free(tags);  // not the service's to free: counted as misuse, nothing happens
+        if (status == ITK_ok) {
+            status = USERSERVICE_return_tag_array(tags, n, static_cast<USERSERVICE_array_t*>(holder));
+        }
+        return status;
+    };
+    ASSERT_EQ(USERSERVICE_register_method(name, service, 1, types, 109), ITK_ok);
+    standin::UserArg lines{standin::UserArg::TagArray};
+    lines.tags = {t("a"), t("b")};
+    std::vector<tag_t> returned;
+    bool handed_back = false;
+    EXPECT_EQ(standin::call_service(name, {lines}, &returned, &handed_back), ITK_ok);
+    EXPECT_EQ(returned, lines.tags);  // still readable after the misused free
+    EXPECT_EQ(standin::misuse_count(), 1);
+    EXPECT_EQ(standin::live_blocks(), 0);
 }
 
 }  // namespace

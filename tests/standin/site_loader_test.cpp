@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 
 #include "kep_test_support.h"
@@ -62,6 +63,19 @@ TEST_F(StandinTest, PlatformSectionSetsVersionScopeAndEnvironment) {
     EXPECT_EQ(ITK_ask_version(&version), ITK_ok);
     EXPECT_EQ(version, 80000300);
     EXPECT_EQ(standin::search_scope(), 4);  // not TC_preference_all, so a reader must set it
+}
+
+// The longest type name the site accepts fills the caller's name buffer exactly.
+TEST_F(StandinTest, LongestTypeNameFitsTheNameBuffer) {
+    load(
+        R"({"types": {"ABCDEFGHIJKLMNOPQRSTUVWXYZ012345": "Form"}, "objects": {"f": {"type": "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345"}}})");
+    tag_t type = NULLTAG;
+    ASSERT_EQ(TCTYPE_ask_object_type(t("f"), &type), ITK_ok);
+    char buffer[TCTYPE_name_size_c + 2];
+    std::memset(buffer, 'x', sizeof buffer);
+    ASSERT_EQ(TCTYPE_ask_name(type, buffer), ITK_ok);
+    EXPECT_STREQ(buffer, "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345");
+    EXPECT_EQ(buffer[TCTYPE_name_size_c + 1], 'x');  // nothing written past the buffer
 }
 
 TEST_F(StandinTest, ExampleSiteLoads) {
@@ -178,6 +192,8 @@ const BadSite kBadSites[] = {
      "class"},
     {"type named after a class", R"({"types": {"Dataset": "Form"}})",
      "bad.json: $.types.Dataset: duplicate type \"Dataset\" (a platform class)"},
+    {"type name too long for a name buffer", R"({"types": {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456": "Form"}})",
+     "bad.json: $.types.ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456: expected a type name of 1 to 32 characters"},
     {"unknown parent type", R"({"types": {"A": "Datset"}})",
      "bad.json: $.types.A: unknown type \"Datset\" (expected ItemRevision, Dataset, Form, BOMLine, BOMWindow "
      "or a "
