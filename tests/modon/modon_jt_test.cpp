@@ -88,7 +88,8 @@ Obj modon_q(const std::string& id, const std::string& name) {
     return {id, "ModOnPart", name, "KEPModOnInfo", {"form_q"}};
 }
 
-Relation spec(const std::string& rev, const std::string& id) { return {rev, "IMAN_specification", id}; }
+// Attached to a revision by IMAN_specification.
+Relation attached(const std::string& rev, const std::string& id) { return {rev, "IMAN_specification", id}; }
 Relation rendering(const std::string& rev, const std::string& id) { return {rev, "IMAN_Rendering", id}; }
 Relation modon_rel(const std::string& id) { return {"asm/A", "ModOnPartRel", id}; }
 
@@ -122,28 +123,28 @@ TEST_F(JtTest, OutcomeByCase) {
         // A dataset was picked and a DirectModel of the carrier's revision with its name has one reference.
         {"3D geometry picked, one reference",
          {part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
          "jt1"},
         {"two DirectModels, the second with the single reference",
          {part("ds", "PART/A"), direct_model("dm1", "PART/A", {"jt1", "jt2"}),
           direct_model("dm2", "PART/A", {"jt3"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm1"), rendering("part/A", "dm2")},
+         {attached("part/A", "ds"), rendering("part/A", "dm1"), rendering("part/A", "dm2")},
          {},
          "p",
          "jt3"},
         {"two DirectModels with one reference each: the first",
          {part("ds", "PART/A"), direct_model("dm1", "PART/A", {"jt1"}),
           direct_model("dm2", "PART/A", {"jt3"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm1"), rendering("part/A", "dm2")},
+         {attached("part/A", "ds"), rendering("part/A", "dm1"), rendering("part/A", "dm2")},
          {},
          "p",
          "jt1"},
         {"the alternative the site asks for",
          {part("ds", "PART/A"), part("ds_lod", "PART.LOD1/A"), direct_model("dm", "PART/A", {"jt1"}),
           direct_model("dm_lod", "PART.LOD1/A", {"jt2"})},
-         {spec("part/A", "ds"), spec("part/A", "ds_lod"), rendering("part/A", "dm"),
+         {attached("part/A", "ds"), attached("part/A", "ds_lod"), rendering("part/A", "dm"),
           rendering("part/A", "dm_lod")},
          {{"KEPUseAltRepFilter", {"1"}}, {"KEPActualAltRepList", {"LOD1"}}},
          "p",
@@ -151,38 +152,38 @@ TEST_F(JtTest, OutcomeByCase) {
         // A dataset was picked, but no such DirectModel dataset or reference exists.
         {"two references",
          {part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1", "jt2"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
          ""},
         {"name differs only in case",
          {part("ds", "PART/A"), direct_model("dm", "part/A", {"jt1"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
          ""},
         {"no JTPART reference",
          {part("ds", "PART/A"), {"dm", "DirectModel", "PART/A", "OTHER", {"jt1"}}},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
          ""},
         {"DirectModel under another relation",
          {part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"})},
-         {spec("part/A", "ds"), {"part/A", "IMAN_reference", "dm"}},
+         {attached("part/A", "ds"), {"part/A", "IMAN_reference", "dm"}},
          {},
          "p",
          ""},
         {"rendering dataset of another type",
          {part("ds", "PART/A"), {"dm", "CATPart", "PART/A", "JTPART", {"jt1"}}},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
          ""},
-        {"no rendering dataset", {part("ds", "PART/A")}, {spec("part/A", "ds")}, {}, "p", ""},
+        {"no rendering dataset", {part("ds", "PART/A")}, {attached("part/A", "ds")}, {}, "p", ""},
         {"picked dataset without a name: no search",
          {part("ds", ""), direct_model("dm", "", {"jt1"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {{"KEPAltRepList", {}}},
          "p",
          ""},
@@ -190,7 +191,8 @@ TEST_F(JtTest, OutcomeByCase) {
         {"mod-on host",
          {modon_q("mq", "ASM.PART.1"), direct_model("dm_host", "ASM.PART.1", {"jt4"}), part("ds", "PART/A"),
           direct_model("dm", "PART/A", {"jt1"})},
-         {modon_rel("mq"), rendering("asm/A", "dm_host"), spec("part/A", "ds"), rendering("part/A", "dm")},
+         {modon_rel("mq"), rendering("asm/A", "dm_host"), attached("part/A", "ds"),
+          rendering("part/A", "dm")},
          {},
          "q",
          "jt4"},
@@ -203,26 +205,27 @@ TEST_F(JtTest, OutcomeByCase) {
         {"the host's representation describes another occurrence",
          {modon_q("mq", "ASM.PART.1"), direct_model("dm_host", "ASM.PART.1", {"jt4"}), part("ds", "PART/A"),
           direct_model("dm", "PART/A", {"jt1"})},
-         {modon_rel("mq"), rendering("asm/A", "dm_host"), spec("part/A", "ds"), rendering("part/A", "dm")},
+         {modon_rel("mq"), rendering("asm/A", "dm_host"), attached("part/A", "ds"),
+          rendering("part/A", "dm")},
          {},
          "p",
          "jt1"},
         // Nothing picked: the structure datasets decide.
         {"host whose filter picks nothing, no structure dataset: the line's own geometry is not consulted",
          {modon_q("mq", "ASM.PART.LOD1"), part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"})},
-         {modon_rel("mq"), spec("part/A", "ds"), rendering("part/A", "dm")},
+         {modon_rel("mq"), attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "q",
          kUnchanged},
         {"host whose filter picks nothing, structure dataset",
          {modon_q("mq", "ASM.PART.LOD1"), {"st", "CATProduct", "PART/A", "", {}}},
-         {modon_rel("mq"), spec("part/A", "st")},
+         {modon_rel("mq"), attached("part/A", "st")},
          {},
          "q",
          ""},
         {"nothing picked, structure dataset",
          {{"st", "CATProduct", "ASM/A", "", {}}},
-         {spec("asm/A", "st")},
+         {attached("asm/A", "st")},
          {},
          "a",
          ""},
@@ -235,13 +238,13 @@ TEST_F(JtTest, OutcomeByCase) {
         {"nothing picked, no structure dataset", {}, {}, {}, "a", kUnchanged},
         {"two master candidates: the filter picks the first",
          {part("ds1", "PART/A"), part("ds2", "PART/B"), direct_model("dm", "PART/B", {"jt2"})},
-         {spec("part/A", "ds1"), spec("part/A", "ds2"), rendering("part/A", "dm")},
+         {attached("part/A", "ds1"), attached("part/A", "ds2"), rendering("part/A", "dm")},
          {},
          "p",
          ""},
         {"null line",
          {part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"})},
-         {spec("part/A", "ds"), rendering("part/A", "dm")},
+         {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "",
          kUnchanged},
@@ -287,11 +290,12 @@ TEST_F(JtTest, MissingPreferencesLeaveTheValue) {
         SCOPED_TRACE(std::string(c.key) + (c.value.empty() ? " undefined" : " empty"));
         standin::reset();
         kep_support_reset_state();
-        ASSERT_NO_FATAL_FAILURE(load_site(jt_site(
-            {part("ds", "PART/A"),
-             direct_model("dm", "PART/A", {"jt1"}),
-             {"st", "CATProduct", "PART/A", "", {}}},
-            {spec("part/A", "ds"), rendering("part/A", "dm"), spec("part/A", "st")}, {{c.key, c.value}})));
+        ASSERT_NO_FATAL_FAILURE(
+            load_site(jt_site({part("ds", "PART/A"),
+                               direct_model("dm", "PART/A", {"jt1"}),
+                               {"st", "CATProduct", "PART/A", "", {}}},
+                              {attached("part/A", "ds"), rendering("part/A", "dm"), attached("part/A", "st")},
+                              {{c.key, c.value}})));
         set_switches("ON", nullptr, nullptr);
         tag_t value = standin::tag_of("orig");
         int status = -1;
@@ -310,7 +314,7 @@ TEST_F(JtTest, MissingPreferencesLeaveTheValue) {
 TEST_F(JtTest, TraceOfTheSearch) {
     ASSERT_NO_FATAL_FAILURE(load_site(jt_site(
         {part("ds", "PART/A"), direct_model("dm0", "PART/B", {"jt2"}), direct_model("dm", "PART/A", {"jt1"})},
-        {spec("part/A", "ds"), rendering("part/A", "dm0"), rendering("part/A", "dm")})));
+        {attached("part/A", "ds"), rendering("part/A", "dm0"), rendering("part/A", "dm")})));
     set_switches("ON", nullptr, "ON");
     tag_t value = NULLTAG;
     const std::string console =
@@ -378,7 +382,7 @@ TEST_F(JtTest, TraceOfTheSearch) {
     standin::reset();
     kep_support_reset_state();
     ASSERT_NO_FATAL_FAILURE(
-        load_site(jt_site({{"st", "CATProduct", "ASM/A", "", {}}}, {spec("asm/A", "st")})));
+        load_site(jt_site({{"st", "CATProduct", "ASM/A", "", {}}}, {attached("asm/A", "st")})));
     set_switches("ON", nullptr, "ON");
     value = standin::tag_of("orig");
     const std::string structure =
@@ -399,8 +403,8 @@ TEST_F(JtTest, TraceOfTheSearch) {
 TEST_F(JtTest, FailuresAndTheirOutcome) {
     const std::vector<Obj> objects = {
         part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"}), {"st", "CATProduct", "PART/A", "", {}}};
-    const std::vector<Relation> relations = {spec("part/A", "ds"), rendering("part/A", "dm"),
-                                             spec("part/A", "st")};
+    const std::vector<Relation> relations = {attached("part/A", "ds"), rendering("part/A", "dm"),
+                                             attached("part/A", "st")};
     struct Case {
         const char* title;
         const char* op;
