@@ -224,7 +224,7 @@ TEST(HostKep, DatasetIsItsOwnVersionZero) {
         GTEST_SKIP() << "libkep.so registers no exits yet";
     }
     const std::pair<const char*, bool> cases[] = {
-        {"ds_part2_v0", true}, {"ds_part2", false}, {"ds_part1", true}};
+        {"ds_radiator_v0", true}, {"ds_radiator", false}, {"ds_carrier", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.first);
         HostRun run = run_host({"ask", c.first, "var2_is_v0"});

@@ -76,7 +76,6 @@ std::vector<RefusalCase> refusal_cases() {
          {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
          {"/nonexistent/dir"}},
         // Commands still to come
-        {"demo", {"demo"}, {"demo"}},
         {"generate", {"generate", "--lines", "3"}, {"generate"}},
     };
 }

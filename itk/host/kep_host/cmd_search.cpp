@@ -1,11 +1,20 @@
 // `volume-search` and `neighbourhood-search`: call the extension's spatial search services as a
 // client would and show the lines they hand back, in the order handed back.
+//
+// With --svg FILE the search is also drawn (svg.h). The drawing needs every line's placement and
+// box, which kep-host reads through the platform after the result is printed, so that neither
+// the counts of --stats nor the calls counted by --fail see those reads; the armed faults are
+// lifted first, so the picture shows the whole window. With the trace switched on, the reads are
+// traced like any other (the extension answers the transform properties).
 #include <standin/control.h>
 
+#include <iostream>
 #include <memory>
 #include <vector>
 
 #include "kep_host.h"
+#include "scene.h"
+#include "svg.h"
 
 namespace kep_host {
 
@@ -33,27 +42,46 @@ void add_common_options(CLI::App* sub, SearchOptions& options) {
 }
 
 void prepare_common(const Host& host, const std::string& name, SearchOptions& options) {
-    if (!options.svg.empty()) {
-        throw UsageError(name + ": --svg is not implemented yet");
-    }
     require_finite(name, "--delta", options.delta);
     options.window_tag = require_tag(host, name, options.window);
+    if (!options.svg.empty()) {
+        require_writable_svg(name, options.svg);
+    }
 }
 
 // Calls the service and prints {"status": s, "lines": [...]}; a service that handed nothing back
-// shows as an empty list.
-int run_service(const Host& host, const char* service, const std::vector<standin::UserArg>& args) {
+// shows as an empty list. `found` receives the ids shown.
+int run_service(const Host& host, const char* service, const std::vector<standin::UserArg>& args,
+                std::vector<std::string>* found) {
     std::vector<tag_t> returned;
     bool handed_back = false;
     int status = standin::call_service(service, args, &returned, &handed_back);
     nlohmann::ordered_json lines = nlohmann::ordered_json::array();
     for (tag_t tag : returned) {
         lines.push_back(tag_to_json(tag));
+        found->push_back(lines.back().is_string() ? lines.back().get<std::string>() : lines.back().dump());
     }
     nlohmann::ordered_json result;
     result["status"] = status;
     result["lines"] = std::move(lines);
     return finish(host, std::move(result), status);
+}
+
+// Draws the search once its result is out; the exit status stays the search's unless the file
+// cannot be written.
+int draw(const SearchOptions& options, int exit_status,
+         const std::function<SearchPanel(const Scene&)>& make_panel) {
+    if (options.svg.empty()) {
+        return exit_status;
+    }
+    standin::clear_faults();
+    const Scene scene = read_scene(options.window_tag);
+    std::string error;
+    if (!write_svg_file(options.svg, {make_panel(scene)}, &error)) {
+        std::cerr << "kep-host: --svg: " << error << '\n';
+        return kExitInternal;
+    }
+    return exit_status;
 }
 
 standin::UserArg make_arg(standin::UserArg::Kind kind) {
@@ -93,8 +121,12 @@ Command add_volume_search_command(CLI::App& app) {
     command.run = [options](Host& host) {
         standin::UserArg box = make_arg(standin::UserArg::DoubleArray);
         box.doubles = options->box;
-        return run_service(host, kVolumeService,
-                           {tag_arg(options->window_tag), double_arg(options->delta), box});
+        std::vector<std::string> found;
+        int exit_status = run_service(
+            host, kVolumeService, {tag_arg(options->window_tag), double_arg(options->delta), box}, &found);
+        return draw(*options, exit_status, [&](const Scene& scene) {
+            return volume_panel(scene, options->window, options->box, options->delta, found);
+        });
     };
     return command;
 }
@@ -116,8 +148,13 @@ Command add_neighbourhood_search_command(CLI::App& app) {
     command.run = [options](Host& host) {
         standin::UserArg lines = make_arg(standin::UserArg::TagArray);
         lines.tags = options->line_tags;
-        return run_service(host, kNeighbourhoodService,
-                           {tag_arg(options->window_tag), double_arg(options->delta), lines});
+        std::vector<std::string> found;
+        int exit_status =
+            run_service(host, kNeighbourhoodService,
+                        {tag_arg(options->window_tag), double_arg(options->delta), lines}, &found);
+        return draw(*options, exit_status, [&](const Scene& scene) {
+            return neighbourhood_panel(scene, options->window, options->lines, options->delta, found);
+        });
     };
     return command;
 }
