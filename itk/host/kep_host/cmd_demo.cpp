@@ -9,7 +9,8 @@
 //   3. the line properties that the extension answers (transforms and JT dataset tag) and the
 //      dataset property var2_is_v0 for a few objects, next to the values stored in the site;
 //   4. what changes when the representation filter is switched on;
-//   5. a check that a search over everything finds exactly the lines that have a box;
+//   5. a check that the boxes shown are those the searches see (a search over everything, and
+//      probes inside and just outside every box);
 // and writes a picture of both searches (demo.svg, or the file named by --svg).
 //
 // The text depends only on the site and the extension, never on the machine or the time, so it
@@ -23,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <sstream>
 
@@ -135,7 +137,7 @@ public:
         std::vector<std::string> neighbourhood_found = neighbourhood_search(scene);
         properties();
         representations(scene);
-        whole_space(scene);
+        check(scene);
 
         std::string error;
         if (!write_svg_file(
@@ -223,7 +225,8 @@ private:
         return arg;
     }
 
-    void show_found(const Scene& scene, int status, const std::vector<std::string>& found) {
+    void show_found(const Scene& scene, int status, const std::vector<std::string>& found,
+                    const std::map<std::string, std::string>& near = {}) {
         out_ << "status " << status << ", " << found.size() << " lines, in the order handed back:\n";
         for (const std::string& id : found) {
             const int at = scene.find(id);
@@ -234,7 +237,9 @@ private:
             const SceneLine& line = scene.lines[static_cast<size_t>(at)];
             char head[64];
             std::snprintf(head, sizeof head, "  %-12s %-12s ", line.id.c_str(), line.item_id.c_str());
-            out_ << head << "box from " << line.box_from << "\n";
+            auto next_to = near.find(id);
+            out_ << head << (next_to != near.end() ? "next to " + next_to->second + "; " : "") << "box from "
+                 << line.box_from << "\n";
         }
     }
 
@@ -276,7 +281,20 @@ private:
         std::vector<std::string> found =
             call("kep_userservice_neighbourhood_search",
                  {tag_arg(window_), double_arg(kNeighbourhoodDeltaMm), lines}, &status);
-        show_found(scene, status, found);
+        // Which selected line each one neighbours: the same search, one selected line at a time.
+        std::map<std::string, std::string> near;
+        for (tag_t selected : lines.tags) {
+            standin::UserArg one = lines;
+            one.tags = {selected};
+            int one_status = 0;
+            for (const std::string& id :
+                 call("kep_userservice_neighbourhood_search",
+                      {tag_arg(window_), double_arg(kNeighbourhoodDeltaMm), one}, &one_status)) {
+                std::string& neighbours = near[id];
+                neighbours += (neighbours.empty() ? "" : " and ") + standin::id_of(selected);
+            }
+        }
+        show_found(scene, status, found, near);
         return found;
     }
 
@@ -365,32 +383,77 @@ private:
         out_ << "(KEPUseAltRepFilter set back to \"0\")\n";
     }
 
-    void whole_space(const Scene& scene) {
-        heading("Check: a volume search over everything");
+    std::vector<std::string> volume(const Vec3& lo, const Vec3& hi, int* status) {
         standin::UserArg box;
         box.kind = standin::UserArg::DoubleArray;
-        box.doubles = {-1000, -1000, -1000, 1000, 1000, 1000};
+        box.doubles = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+        return call("kep_userservice_volume_search", {tag_arg(window_), double_arg(0), box}, status);
+    }
+
+    // The boxes above are worked out by kep-host from the site's data; the extension works them out
+    // on its own. Two probes per line hold the two to each other: a point-sized query box at the
+    // centre of the line's box must find the line, one 1 mm beyond the box's +x face must not.
+    void check(const Scene& scene) {
+        heading("Check: the boxes shown are the boxes the searches see");
         int status = 0;
-        std::vector<std::string> found =
-            call("kep_userservice_volume_search", {tag_arg(window_), double_arg(0), box}, &status);
+        std::vector<std::string> found = volume({-1000, -1000, -1000}, {1000, 1000, 1000}, &status);
         std::vector<std::string> expected;
         for (auto line = scene.lines.rbegin(); line != scene.lines.rend(); ++line) {
             if (line->has_box) {
                 expected.push_back(line->id);
             }
         }
-        out_ << "status " << status << ", " << found.size() << " lines; ";
+        out_ << "A search over everything: status " << status << ", " << found.size() << " lines; ";
         if (found == expected) {
-            out_ << "exactly the lines with a box above, last met first, as the structure walk lists them.\n";
+            out_
+                << "exactly the lines with a box above,\nlast met first, as the structure walk lists them.\n";
+        } else {
+            ++failures_;
+            out_ << "expected the " << expected.size()
+                 << " lines with a box above, last met first:\n  expected:";
+            for (const std::string& id : expected) {
+                out_ << " " << id;
+            }
+            out_ << "\n  found:   ";
+            for (const std::string& id : found) {
+                out_ << " " << id;
+            }
+            out_ << "\n";
+        }
+
+        const double kProbe = 1e-7;
+        std::vector<std::string> disagree;
+        for (const SceneLine& line : scene.lines) {
+            if (!line.has_box) {
+                continue;
+            }
+            Vec3 centre;
+            for (int k = 0; k < 3; ++k) {
+                centre[k] = (line.box.lo[k] + line.box.hi[k]) / 2;
+            }
+            Vec3 beyond = centre;
+            beyond[0] = std::max(line.box.lo[0], line.box.hi[0]) + 0.001;
+            const Vec3 inside = line.placement.apply(centre);
+            const Vec3 outside = line.placement.apply(beyond);
+            auto probe = [&](const Vec3& at) {
+                int probe_status = 0;
+                std::vector<std::string> hits =
+                    volume({at[0] - kProbe, at[1] - kProbe, at[2] - kProbe},
+                           {at[0] + kProbe, at[1] + kProbe, at[2] + kProbe}, &probe_status);
+                return std::find(hits.begin(), hits.end(), line.id) != hits.end();
+            };
+            if (!probe(inside) || probe(outside)) {
+                disagree.push_back(line.id);
+            }
+        }
+        out_ << "Probes at each box's centre and 1 mm beyond its +x face: ";
+        if (disagree.empty()) {
+            out_ << "all " << expected.size() << " boxes agree.\n";
             return;
         }
         ++failures_;
-        out_ << "expected the " << expected.size() << " lines with a box above, last met first:\n  expected:";
-        for (const std::string& id : expected) {
-            out_ << " " << id;
-        }
-        out_ << "\n  found:   ";
-        for (const std::string& id : found) {
+        out_ << disagree.size() << " boxes disagree:";
+        for (const std::string& id : disagree) {
             out_ << " " << id;
         }
         out_ << "\n";

@@ -1,0 +1,395 @@
+// The demo and the --svg pictures of the searches, run through kep-host with the kep extension.
+//
+// The demo's text is checked in as tests/host/golden/demo.txt, so that a change in what the demo
+// shows (the sample site, a rule of the extension, the explanation) is seen in review. To accept
+// a change, run the test once with KEP_UPDATE_GOLDEN=1 in the environment and commit the file:
+//   KEP_UPDATE_GOLDEN=1 build/dev/bin/host_test --gtest_filter='HostDemo.*'
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "host_runner.h"
+
+namespace host_test {
+namespace {
+
+using nlohmann::json;
+
+const char kGolden[] = "tests/host/golden/demo.txt";
+
+std::string temp_svg(const std::string& what) {
+    return "/tmp/kep_host_demo_test_" + what + "_" +
+           std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".svg";
+}
+
+void replace_all(std::string* text, const std::string& from, const std::string& to) {
+    for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size())) {
+        text->replace(at, from.size(), to);
+    }
+}
+
+// A small XML well-formedness check: one root element, every element closed in order, quoted
+// attributes, no stray '<' or '&' in text. Returns "" or what is wrong and where.
+std::string xml_fault(const std::string& text) {
+    std::vector<std::string> open;
+    int roots = 0;
+    size_t at = 0;
+    auto fail = [&](const std::string& what) { return what + " at offset " + std::to_string(at); };
+    while (at < text.size()) {
+        if (text[at] == '&') {
+            size_t end = text.find(';', at);
+            static const std::set<std::string> kEntities = {"&amp;", "&lt;", "&gt;", "&quot;", "&apos;"};
+            if (end == std::string::npos || kEntities.count(text.substr(at, end - at + 1)) == 0) {
+                return fail("unknown entity");
+            }
+            at = end + 1;
+            continue;
+        }
+        if (text[at] != '<') {
+            if (open.empty() && !std::isspace(static_cast<unsigned char>(text[at]))) {
+                return fail("text outside the root element");
+            }
+            ++at;
+            continue;
+        }
+        if (text.compare(at, 2, "<?") == 0) {
+            size_t end = text.find("?>", at);
+            if (end == std::string::npos || at != 0) {
+                return fail("bad declaration");
+            }
+            at = end + 2;
+            continue;
+        }
+        size_t end = at + 1;
+        char quote = 0;
+        while (end < text.size() && (quote != 0 || text[end] != '>')) {
+            if (quote == 0 && (text[end] == '"' || text[end] == '\'')) {
+                quote = text[end];
+            } else if (quote != 0 && text[end] == quote) {
+                quote = 0;
+            } else if (quote == 0 && text[end] == '<') {
+                return fail("'<' inside a tag");
+            }
+            ++end;
+        }
+        if (end >= text.size()) {
+            return fail("unterminated tag");
+        }
+        std::string tag = text.substr(at + 1, end - at - 1);
+        if (!tag.empty() && tag[0] == '/') {
+            if (open.empty() || open.back() != tag.substr(1)) {
+                return fail("closing </" + tag.substr(1) + "> does not match");
+            }
+            open.pop_back();
+        } else {
+            const bool empty = !tag.empty() && tag.back() == '/';
+            std::string name = tag.substr(0, tag.find_first_of(" \t\n/"));
+            if (name.empty()) {
+                return fail("element without a name");
+            }
+            // Attributes: name="value" pairs only.
+            std::string rest = tag.substr(name.size(), tag.size() - name.size() - (empty ? 1 : 0));
+            size_t pos = 0;
+            while ((pos = rest.find_first_not_of(" \t\n", pos)) != std::string::npos) {
+                size_t eq = rest.find('=', pos);
+                if (eq == std::string::npos || eq + 1 >= rest.size() || rest[eq + 1] != '"') {
+                    return fail("attribute without a quoted value in <" + name + ">");
+                }
+                size_t close = rest.find('"', eq + 2);
+                if (close == std::string::npos) {
+                    return fail("unterminated attribute in <" + name + ">");
+                }
+                pos = close + 1;
+            }
+            if (open.empty() && ++roots > 1) {
+                return fail("a second root element");
+            }
+            if (!empty) {
+                open.push_back(name);
+            }
+        }
+        at = end + 1;
+    }
+    if (!open.empty()) {
+        return "element <" + open.back() + "> not closed";
+    }
+    return roots == 1 ? "" : "no root element";
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) {
+        ++n;
+    }
+    return n;
+}
+
+// The ids of the lines drawn as polygons: a polygon's tooltip starts with the line id (the
+// searched shapes' tooltips start otherwise but never with an id followed by " (").
+std::multiset<std::string> drawn_line_ids(const std::string& svg, const std::string& stroke) {
+    std::multiset<std::string> ids;
+    const std::string start = "<polygon points=\"";
+    for (size_t at = svg.find(start); at != std::string::npos; at = svg.find(start, at + 1)) {
+        size_t end = svg.find("</polygon>", at);
+        std::string polygon = svg.substr(at, end - at);
+        if (polygon.find("stroke=\"" + stroke + "\"") == std::string::npos) {
+            continue;
+        }
+        size_t title = polygon.find("<title>");
+        std::string tooltip = polygon.substr(title + 7);
+        size_t space = tooltip.find(" (");
+        if (space != std::string::npos) {
+            ids.insert(tooltip.substr(0, space));
+        }
+    }
+    return ids;
+}
+
+const char kFoundStroke[] = "#d9480f";
+const char kSelectedStroke[] = "#1864ab";
+const char kOtherStroke[] = "#868e96";
+
+// Every line id of a site file (lines of every window, packed lines included).
+void collect_line_ids(const json& line, std::vector<std::string>* ids) {
+    ids->push_back(line.at("id").get<std::string>());
+    for (const char* list : {"children", "packed"}) {
+        if (line.contains(list)) {
+            for (const json& child : line.at(list)) {
+                collect_line_ids(child, ids);
+            }
+        }
+    }
+}
+
+std::vector<std::string> sample_line_ids() {
+    json site = json::parse(read_text(source_path("itk/host/kep_host/sample_site.json")));
+    std::vector<std::string> ids;
+    for (const auto& window : site.at("windows").items()) {
+        collect_line_ids(window.value(), &ids);
+    }
+    return ids;
+}
+
+TEST(HostDemo, OutputMatchesTheGoldenFile) {
+    const std::string svg = temp_svg("golden");
+    HostRun run = run_host({"demo", "--svg", svg});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::string text = run.out;
+    replace_all(&text, svg, "demo.svg");
+    const std::string golden_path = source_path(kGolden);
+    const char* update = std::getenv("KEP_UPDATE_GOLDEN");
+    if (update != nullptr && std::string(update) == "1") {
+        std::ofstream(golden_path, std::ios::binary) << text;
+        std::remove(svg.c_str());
+        GTEST_SKIP() << "wrote " << golden_path;
+    }
+    const std::string golden = read_text(golden_path);
+    if (text != golden) {
+        std::istringstream got(text);
+        std::istringstream want(golden);
+        std::string got_line;
+        std::string want_line;
+        int line = 0;
+        while (true) {
+            const bool more_got = static_cast<bool>(std::getline(got, got_line));
+            const bool more_want = static_cast<bool>(std::getline(want, want_line));
+            ++line;
+            if (!more_got && !more_want) {
+                break;
+            }
+            if (!more_got || !more_want || got_line != want_line) {
+                ADD_FAILURE() << "the demo's output differs from " << kGolden << " from line " << line
+                              << ":\n  golden: " << (more_want ? want_line : "(end)")
+                              << "\n  now:    " << (more_got ? got_line : "(end)")
+                              << "\nIf the change is intended, refresh the file with KEP_UPDATE_GOLDEN=1.";
+                break;
+            }
+        }
+    }
+    // The same run gives the same picture.
+    const std::string first = read_text(svg);
+    ASSERT_EQ(run_host({"demo", "--svg", svg}).exit_code, 0);
+    EXPECT_EQ(read_text(svg), first);
+    std::remove(svg.c_str());
+}
+
+TEST(HostDemo, PictureIsWellFormedAndNamesEveryLine) {
+    const std::string svg = temp_svg("picture");
+    HostRun run = run_host({"demo", "--svg", svg});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::string picture = read_text(svg);
+    std::remove(svg.c_str());
+    ASSERT_FALSE(picture.empty());
+    EXPECT_EQ(xml_fault(picture), "");
+    EXPECT_EQ(picture.compare(0, 5, "<?xml"), 0);
+    // Two searches, three views each.
+    EXPECT_EQ(count(picture, "<g class=\"search\">"), 2);
+    EXPECT_EQ(count(picture, "<g class=\"view\">"), 6);
+    for (const std::string& id : sample_line_ids()) {
+        EXPECT_NE(picture.find(">" + id + "<"), std::string::npos) << id << " is not named";
+    }
+    // Every line the tour says a search found is highlighted in all three views of its search,
+    // and nothing else is: the found outlines are those of the two result lists.
+    std::multiset<std::string> expected;
+    for (const char* section : {"== Volume search", "== Neighbourhood search"}) {
+        size_t at = run.out.find(section);
+        ASSERT_NE(at, std::string::npos) << section;
+        at = run.out.find("in the order handed back:\n", at);
+        ASSERT_NE(at, std::string::npos);
+        std::istringstream lines(run.out.substr(at + 26));
+        std::string line;
+        while (std::getline(lines, line) && line.compare(0, 2, "  ") == 0) {
+            std::string id = line.substr(2, line.find(' ', 2) - 2);
+            if (id != "fan_l" && id != "hose_upper") {  // selected lines keep their own colour
+                for (int view = 0; view < 3; ++view) {
+                    expected.insert(id);
+                }
+            }
+        }
+    }
+    EXPECT_FALSE(expected.empty());
+    EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), expected);
+    EXPECT_EQ(
+        drawn_line_ids(picture, kSelectedStroke),
+        std::multiset<std::string>({"fan_l", "fan_l", "fan_l", "hose_upper", "hose_upper", "hose_upper"}));
+}
+
+TEST(HostSearchSvg, PictureLeavesTheResultAndTheCountsAlone) {
+    const std::string svg = temp_svg("search");
+    struct SearchCase {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::string> selected;
+    };
+    const SearchCase cases[] = {
+        {"volume",
+         {"volume-search", "--window", "w1", "--delta", "20", "--box", "-0.16", "-0.62", "0.26", "-0.06",
+          "-0.48", "0.38"},
+         {}},
+        {"neighbourhood",
+         {"neighbourhood-search", "--window", "w1", "--delta", "10", "--lines", "fan_l", "tow_eye"},
+         {"fan_l", "tow_eye"}},
+    };
+    for (const SearchCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> plain = c.args;
+        plain.push_back("--stats");
+        std::vector<std::string> drawn = plain;
+        drawn.insert(drawn.end(), {"--svg", svg});
+        std::remove(svg.c_str());
+        HostRun without = run_host(plain);
+        HostRun with = run_host(drawn);
+        ASSERT_EQ(with.exit_code, 0) << with.err;
+        EXPECT_EQ(with.err, "");
+        // Same lines, same counters: the drawing's reads come after the result.
+        EXPECT_EQ(with.out, without.out);
+        const std::string picture = read_text(svg);
+        EXPECT_EQ(xml_fault(picture), "");
+        EXPECT_EQ(count(picture, "<g class=\"view\">"), 3);
+        std::multiset<std::string> found;
+        const json result = with.json();
+        for (const json& id : result.at("lines")) {
+            if (std::find(c.selected.begin(), c.selected.end(), id.get<std::string>()) == c.selected.end()) {
+                found.insert({id.get<std::string>(), id.get<std::string>(), id.get<std::string>()});
+            }
+        }
+        EXPECT_FALSE(found.empty());
+        EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), found);
+        std::multiset<std::string> selected;
+        for (const std::string& id : c.selected) {
+            selected.insert({id, id, id});
+        }
+        EXPECT_EQ(drawn_line_ids(picture, kSelectedStroke), selected);
+    }
+    std::remove(svg.c_str());
+}
+
+// The picture's boxes are worked out by kep-host from the site's data, apart from the extension;
+// a search over everything must find exactly the lines drawn with a box, on every site at hand.
+TEST(HostSearchSvg, DrawnBoxesAreTheBoxesTheSearchSees) {
+    const std::string svg = temp_svg("oracle");
+    std::vector<std::pair<std::string, std::string>> sites = {{"", "w1"}};  // the built-in sample site
+    for (const char* example :
+         {"examples/sites/small.json", "examples/sites/modon.json", "examples/sites/search.json"}) {
+        const std::string path = source_path(example);
+        if (!file_exists(path)) {
+            continue;
+        }
+        json site = json::parse(read_text(path));
+        for (const auto& window : site.at("windows").items()) {
+            sites.emplace_back(path, window.key());
+        }
+    }
+    for (const auto& site : sites) {
+        SCOPED_TRACE(site.first + " " + site.second);
+        std::vector<std::string> args;
+        if (!site.first.empty()) {
+            args = {"--site", site.first};
+        }
+        args.insert(args.end(), {"volume-search", "--window", site.second, "--delta", "0", "--box", "-1e6",
+                                 "-1e6", "-1e6", "1e6", "1e6", "1e6", "--svg", svg});
+        HostRun run = run_host(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        std::multiset<std::string> found;
+        const json result = run.json();
+        for (const json& id : result.at("lines")) {
+            found.insert({id.get<std::string>(), id.get<std::string>(), id.get<std::string>()});
+        }
+        const std::string picture = read_text(svg);
+        EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), found);
+        EXPECT_TRUE(drawn_line_ids(picture, kOtherStroke).empty());
+    }
+    std::remove(svg.c_str());
+}
+
+TEST(HostSearchSvg, FaultsAreLiftedBeforeDrawing) {
+    const std::string svg = temp_svg("faults");
+    // Every box read fails: the search hands nothing back, the picture still shows every box.
+    HostRun run = run_host({"--fail", "AE_ask_all_dataset_named_refs", "volume-search", "--window", "w1",
+                            "--delta", "0", "--box", "-9", "-9", "-9", "9", "9", "9", "--svg", svg});
+    EXPECT_EQ(run.exit_code, 1);
+    ASSERT_TRUE(run.json().is_object()) << run.out;
+    EXPECT_NE(run.json().at("status"), 0);
+    const std::string picture = read_text(svg);
+    std::remove(svg.c_str());
+    EXPECT_EQ(xml_fault(picture), "");
+    EXPECT_TRUE(drawn_line_ids(picture, kFoundStroke).empty());
+    const std::multiset<std::string> others = drawn_line_ids(picture, kOtherStroke);
+    EXPECT_EQ(others.size(), 3 * 38u);
+    EXPECT_EQ(others.count("hose_upper"), 3u);
+}
+
+TEST(HostSearchSvg, UnwritablePictureIsRefusedBeforeAnythingRuns) {
+    const std::string missing = "/nonexistent/dir/picture.svg";
+    const std::vector<std::vector<std::string>> cases = {
+        {"demo", "--svg", missing},
+        {"volume-search", "--window", "w1", "--delta", "1", "--box", "0", "0", "0", "1", "1", "1", "--svg",
+         missing},
+        {"neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "fan_l", "--svg", missing},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[0]);
+        HostRun run = run_host(args);
+        EXPECT_EQ(run.exit_code, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err_lines(), 1) << run.err;
+        EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(args[0]), std::string::npos) << run.err;
+    }
+    // The tour is written for the built-in sample site.
+    HostRun other = run_host({"--site", site_file("basic.json"), "demo"});
+    EXPECT_EQ(other.exit_code, 2);
+    EXPECT_EQ(other.out, "");
+    EXPECT_NE(other.err.find("--site"), std::string::npos) << other.err;
+}
+
+}  // namespace
+}  // namespace host_test
