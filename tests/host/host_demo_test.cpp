@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -131,30 +132,80 @@ int count(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The ids of the lines drawn as polygons: a polygon's tooltip starts with the line id (the
-// searched shapes' tooltips start otherwise but never with an id followed by " (").
-std::multiset<std::string> drawn_line_ids(const std::string& svg, const std::string& stroke) {
-    std::multiset<std::string> ids;
-    const std::string start = "<polygon points=\"";
-    for (size_t at = svg.find(start); at != std::string::npos; at = svg.find(start, at + 1)) {
-        size_t end = svg.find("</polygon>", at);
-        std::string polygon = svg.substr(at, end - at);
-        if (polygon.find("stroke=\"" + stroke + "\"") == std::string::npos) {
+// The polygons of a picture, in document order, with their class, the view they are in (0 top,
+// 1 front, 2 side, counted per search) and their tooltip.
+struct Polygon {
+    std::string cls;
+    int view = -1;
+    std::string tooltip;
+    std::vector<std::pair<double, double>> points;
+
+    // The line id of a line's outline: the tooltip up to " (".
+    std::string line_id() const { return tooltip.substr(0, tooltip.find(" (")); }
+    double width() const { return extent(true); }
+    double height() const { return extent(false); }
+    double extent(bool horizontal) const {
+        double lo = 1e300;
+        double hi = -1e300;
+        for (const auto& p : points) {
+            lo = std::min(lo, horizontal ? p.first : p.second);
+            hi = std::max(hi, horizontal ? p.first : p.second);
+        }
+        return hi - lo;
+    }
+};
+
+std::string attribute(const std::string& tag, const std::string& name) {
+    size_t at = tag.find(" " + name + "=\"");
+    if (at == std::string::npos) {
+        return "";
+    }
+    at += name.size() + 3;
+    return tag.substr(at, tag.find('"', at) - at);
+}
+
+std::vector<Polygon> polygons(const std::string& svg) {
+    std::vector<Polygon> all;
+    int view = -1;
+    for (size_t at = svg.find('<'); at != std::string::npos; at = svg.find('<', at + 1)) {
+        static const std::string kView = "<g class=\"view\">";
+        if (svg.compare(at, kView.size(), kView) == 0) {
+            view = (view + 1) % 3;
+        }
+        if (svg.compare(at, 8, "<polygon") != 0) {
             continue;
         }
-        size_t title = polygon.find("<title>");
-        std::string tooltip = polygon.substr(title + 7);
-        size_t space = tooltip.find(" (");
-        if (space != std::string::npos) {
-            ids.insert(tooltip.substr(0, space));
+        const std::string tag = svg.substr(at, svg.find('>', at) - at);
+        Polygon polygon;
+        polygon.cls = attribute(tag, "class");
+        polygon.view = view;
+        size_t title = svg.find("<title>", at) + 7;
+        polygon.tooltip = svg.substr(title, svg.find("</title>", title) - title);
+        std::istringstream points(attribute(tag, "points"));
+        std::string pair;
+        while (points >> pair) {
+            size_t comma = pair.find(',');
+            polygon.points.emplace_back(std::stod(pair.substr(0, comma)), std::stod(pair.substr(comma + 1)));
+        }
+        all.push_back(polygon);
+    }
+    return all;
+}
+
+// The ids of the lines drawn with the given class ("line found", "line selected", "line other").
+std::multiset<std::string> drawn_line_ids(const std::string& svg, const std::string& cls) {
+    std::multiset<std::string> ids;
+    for (const Polygon& polygon : polygons(svg)) {
+        if (polygon.cls == cls) {
+            ids.insert(polygon.line_id());
         }
     }
     return ids;
 }
 
-const char kFoundStroke[] = "#d9480f";
-const char kSelectedStroke[] = "#1864ab";
-const char kOtherStroke[] = "#868e96";
+const char kFound[] = "line found";
+const char kSelected[] = "line selected";
+const char kOther[] = "line other";
 
 // Every line id of a site file (lines of every window, packed lines included).
 void collect_line_ids(const json& line, std::vector<std::string>* ids) {
@@ -256,9 +307,9 @@ TEST(HostDemo, PictureIsWellFormedAndNamesEveryLine) {
         }
     }
     EXPECT_FALSE(expected.empty());
-    EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), expected);
+    EXPECT_EQ(drawn_line_ids(picture, kFound), expected);
     EXPECT_EQ(
-        drawn_line_ids(picture, kSelectedStroke),
+        drawn_line_ids(picture, kSelected),
         std::multiset<std::string>({"fan_l", "fan_l", "fan_l", "hose_upper", "hose_upper", "hose_upper"}));
 }
 
@@ -302,12 +353,12 @@ TEST(HostSearchSvg, PictureLeavesTheResultAndTheCountsAlone) {
             }
         }
         EXPECT_FALSE(found.empty());
-        EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), found);
+        EXPECT_EQ(drawn_line_ids(picture, kFound), found);
         std::multiset<std::string> selected;
         for (const std::string& id : c.selected) {
             selected.insert({id, id, id});
         }
-        EXPECT_EQ(drawn_line_ids(picture, kSelectedStroke), selected);
+        EXPECT_EQ(drawn_line_ids(picture, kSelected), selected);
     }
     std::remove(svg.c_str());
 }
@@ -344,8 +395,8 @@ TEST(HostSearchSvg, DrawnBoxesAreTheBoxesTheSearchSees) {
             found.insert({id.get<std::string>(), id.get<std::string>(), id.get<std::string>()});
         }
         const std::string picture = read_text(svg);
-        EXPECT_EQ(drawn_line_ids(picture, kFoundStroke), found);
-        EXPECT_TRUE(drawn_line_ids(picture, kOtherStroke).empty());
+        EXPECT_EQ(drawn_line_ids(picture, kFound), found);
+        EXPECT_TRUE(drawn_line_ids(picture, kOther).empty());
     }
     std::remove(svg.c_str());
 }
@@ -361,10 +412,59 @@ TEST(HostSearchSvg, FaultsAreLiftedBeforeDrawing) {
     const std::string picture = read_text(svg);
     std::remove(svg.c_str());
     EXPECT_EQ(xml_fault(picture), "");
-    EXPECT_TRUE(drawn_line_ids(picture, kFoundStroke).empty());
-    const std::multiset<std::string> others = drawn_line_ids(picture, kOtherStroke);
+    EXPECT_TRUE(drawn_line_ids(picture, kFound).empty());
+    const std::multiset<std::string> others = drawn_line_ids(picture, kOther);
     EXPECT_EQ(others.size(), 3 * 38u);
     EXPECT_EQ(others.count("hose_upper"), 3u);
+}
+
+// A cube turned 45 degrees about z, and a sheet without thickness (tests/host/sites/drawing.json):
+//   top view (x up, y to the left)      front view (z up)      side view (z up, x to the right)
+//        /\                               +--+                   +--+
+//        \/    [sheet]                    |  |  ----             |  |  ----
+//                                         +--+                   +--+
+// The cube's outline is a square on its corner from above, and sqrt(2) times as wide as high
+// from the front and the side; the sheet is a 1 x 2 rectangle from above and a line elsewhere.
+TEST(HostSearchSvg, ViewsProjectTurnedBoxesAndEscapeIds) {
+    const std::string svg = temp_svg("drawing");
+    HostRun run = run_host({"--site", site_file("drawing.json"), "volume-search", "--window", "w1", "--delta",
+                            "0", "--box", "-0.1", "-0.1", "-0.1", "0.1", "0.1", "0.1", "--svg", svg});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.json().at("lines"), json::array({"a<b&c"}));
+    const std::string picture = read_text(svg);
+    std::remove(svg.c_str());
+    EXPECT_EQ(xml_fault(picture), "");
+    EXPECT_EQ(picture.find("nan"), std::string::npos);
+    EXPECT_NE(picture.find(">a&lt;b&amp;c<"), std::string::npos);  // in the legend
+    std::map<std::pair<std::string, int>, Polygon> outline;
+    for (const Polygon& polygon : polygons(picture)) {
+        if (polygon.cls.compare(0, 4, "line") == 0) {
+            outline[{polygon.line_id(), polygon.view}] = polygon;
+        }
+    }
+    ASSERT_EQ(outline.size(), 6u);
+    auto at = [&](const std::string& id, int view) { return outline[std::make_pair(id, view)]; };
+    const Polygon cube_top = at("a&lt;b&amp;c", 0);
+    EXPECT_EQ(cube_top.cls, "line found");
+    EXPECT_EQ(cube_top.points.size(), 4u);
+    EXPECT_NEAR(cube_top.width(), cube_top.height(), 0.2);
+    for (int view : {1, 2}) {
+        const Polygon cube = at("a&lt;b&amp;c", view);
+        EXPECT_EQ(cube.points.size(), 4u) << view;
+        EXPECT_NEAR(cube.width() / cube.height(), std::sqrt(2.0), 0.02) << view;
+    }
+    const Polygon sheet_top = at("sheet", 0);
+    EXPECT_EQ(sheet_top.cls, "line other");
+    EXPECT_EQ(sheet_top.points.size(), 4u);
+    EXPECT_NEAR(sheet_top.width() / sheet_top.height(), 2.0, 0.02);  // y runs across the top view
+    for (int view : {1, 2}) {
+        EXPECT_EQ(at("sheet", view).points.size(), 2u) << view;
+        EXPECT_NEAR(at("sheet", view).height(), 0.0, 0.05) << view;
+    }
+    // The cube is drawn left of the sheet from above and from the front (+y points left, the
+    // sheet lies at y 0 to 2) and left of it from the side (x 3 to 4, +x to the right).
+    EXPECT_GT(at("sheet", 2).points[0].first, at("a&lt;b&amp;c", 2).points[0].first);
 }
 
 TEST(HostSearchSvg, UnwritablePictureIsRefusedBeforeAnythingRuns) {

@@ -137,7 +137,7 @@ std::string style_attributes(const Style& style) {
 struct Outline {
     std::array<Vec3, 8> corners;
     const Style* style;
-    int layer;
+    int layer;  // 0 other line, 1 line found, 2 selected line, 3 searched shape
     std::string tooltip;
     std::string label;  // written over the outline, "" for none
 };
@@ -183,6 +183,12 @@ struct Rect {
     double h = 0;
 };
 
+// "id (ITEM name)", leaving out what the line does not have.
+std::string describe(const SceneLine& line) {
+    std::string what = line.item_id + (line.item_id.empty() || line.name.empty() ? "" : " ") + line.name;
+    return what.empty() ? line.id : line.id + " (" + what + ")";
+}
+
 class PanelWriter {
 public:
     PanelWriter(const SearchPanel& panel, double top) : panel_(panel), top_(top) {
@@ -223,8 +229,7 @@ private:
             if (!line.has_box) {
                 continue;
             }
-            Outline outline{box_corners(line.box, line.placement), &kOtherStyle, 0,
-                            line.id + " (" + line.item_id + " " + line.name + ")", ""};
+            Outline outline{box_corners(line.box, line.placement), &kOtherStyle, 0, describe(line), ""};
             if (selected.count(line.id) != 0) {
                 outline.style = &kSelectedStyle;
                 outline.layer = 2;
@@ -328,7 +333,8 @@ private:
         for (const Drawn& item : drawn) {
             const Outline& outline = *item.outline;
             const std::vector<Point2>& hull = item.hull;
-            out << "<polygon points=\"";
+            static const char* const kClasses[4] = {"line other", "line found", "line selected", "searched"};
+            out << "<polygon class=\"" << kClasses[outline.layer] << "\" points=\"";
             Point2 centre{0, 0};
             for (size_t i = 0; i < hull.size(); ++i) {
                 out << (i == 0 ? "" : " ") << num(hull[i].h) << "," << num(hull[i].v);
@@ -426,7 +432,7 @@ private:
 
     void write_legend(std::ostream& out) const {
         const Scene& scene = *panel_.scene;
-        auto describe = [&](const std::string& id) {
+        auto entry = [&](const std::string& id) {
             int at = scene.find(id);
             return at < 0 ? id : id + "  " + scene.lines[at].item_id + " " + scene.lines[at].name;
         };
@@ -444,7 +450,7 @@ private:
             for (const std::string& id : panel_.selected) {
                 y += kRow;
                 legend_swatch(out, y, kSelectedStyle);
-                legend_text(out, legend_x_ + 20, y, describe(id));
+                legend_text(out, legend_x_ + 20, y, entry(id));
             }
         }
         y += 1.5 * kRow;
@@ -457,7 +463,7 @@ private:
             const bool selected =
                 std::find(panel_.selected.begin(), panel_.selected.end(), id) != panel_.selected.end();
             legend_swatch(out, y, selected ? kSelectedStyle : kFoundStyle);
-            legend_text(out, legend_x_ + 20, y, std::to_string(++rank) + ". " + describe(id));
+            legend_text(out, legend_x_ + 20, y, std::to_string(++rank) + ". " + entry(id));
         }
         std::vector<const SceneLine*> others;
         for (const SceneLine& line : scene.lines) {
