@@ -158,6 +158,16 @@ public:
 private:
     void heading(const std::string& text) { out_ << "\n== " << text << " ==\n"; }
 
+    // Writes `head` and `tail` on one line, or `tail` on a line of its own (after `indent`) when
+    // both would make the line longer than 100 characters.
+    void wrapped(const std::string& head, const std::string& tail, const std::string& indent) {
+        if (head.size() + 1 + tail.size() <= 100) {
+            out_ << head << " " << tail << "\n";
+        } else {
+            out_ << head << "\n" << indent << tail << "\n";
+        }
+    }
+
     void structure(const Scene& scene) {
         heading("The product: window " + std::string(kWindow) + ", " + std::to_string(scene.lines.size()) +
                 " lines, " + std::to_string(scene.count_with_box()) + " with a box");
@@ -184,14 +194,13 @@ private:
                 out_ << ", placed by " << line.placed_by << " (stored: at " << point(stored_at.translation())
                      << ")";
             }
-            out_ << "\n" << indent << "    ";
-            if (line.has_box) {
-                out_ << "box " << point(line.box.lo) << " .. " << point(line.box.hi) << " from "
-                     << line.box_from;
-            } else {
-                out_ << line.box_from;
-            }
             out_ << "\n";
+            if (line.has_box) {
+                wrapped(indent + "    box " + point(line.box.lo) + " .. " + point(line.box.hi) + " from",
+                        line.box_from, indent + "      ");
+            } else {
+                out_ << indent << "    " << line.box_from << "\n";
+            }
         }
     }
 
@@ -239,8 +248,8 @@ private:
             char head[64];
             std::snprintf(head, sizeof head, "  %-12s %-12s ", line.id.c_str(), line.item_id.c_str());
             auto next_to = near.find(id);
-            out_ << head << (next_to != near.end() ? "next to " + next_to->second + "; " : "") << "box from "
-                 << line.box_from << "\n";
+            wrapped(head + (next_to != near.end() ? "next to " + next_to->second + "; " : "") + "box from",
+                    line.box_from, std::string(28, ' '));
         }
     }
 
@@ -375,10 +384,12 @@ private:
             if (at >= 0 && before.lines[static_cast<size_t>(at)].box_from != line.box_from) {
                 char head[32];
                 std::snprintf(head, sizeof head, "  %-12s ", line.id.c_str());
-                out_ << head << "box " << point(line.box.lo) << " .. " << point(line.box.hi) << " from "
-                     << line.box_from << "\n";
+                out_ << head << line.box_from << "\n"
+                     << std::string(15, ' ') << "box " << point(line.box.lo) << " .. " << point(line.box.hi)
+                     << "\n";
             }
         }
+        out_ << "\n";
         property("radiator", "bl_jt_dataset_tag", ask_tag("radiator", "bl_jt_dataset_tag"), "");
         standin::set_preference("KEPUseAltRepFilter", {"0"});
         out_ << "(KEPUseAltRepFilter set back to \"0\")\n";
@@ -466,8 +477,8 @@ private:
     void memory() {
         const int live = standin::live_blocks();
         const long misuse = standin::misuse_count();
-        out_ << "Platform memory after " << searches_ << " searches and every read above: " << live
-             << " blocks live, " << misuse << " frees of blocks that were not live.\n";
+        out_ << "Platform memory after " << searches_ << " searches and all the reads above: " << live
+             << " blocks live, " << misuse << " bad frees.\n";
         if (live != 0 || misuse != 0) {
             ++failures_;
         }
