@@ -1,8 +1,8 @@
 /* BOM windows and lines. */
 #ifndef STANDIN_BOM_BOM_H
 #define STANDIN_BOM_BOM_H
-#include <tc/tc.h>
 #include <bom/bom_attr.h>
+#include <tc/tc.h>
 TC_EXTERN_C_BEGIN
 TC_API int BOM_ask_window_top_line(tag_t window, tag_t* top_bom_line);
 TC_API int BOM_line_ask_child_lines(tag_t bom_line, int* count, tag_t** children);

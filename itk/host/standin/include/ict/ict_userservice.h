@@ -18,6 +18,7 @@ TC_API int USERARG_get_tag_argument(tag_t* arg);
 TC_API int USERARG_get_double_argument(double* arg);
 TC_API int USERARG_get_double_array_argument(int* length, double** args);
 TC_API int USERARG_get_tag_array_argument(int* length, tag_t** args);
-TC_API int USERSERVICE_return_tag_array(const tag_t* array, int arrayLength, USERSERVICE_array_t* arrayStruct);
+TC_API int USERSERVICE_return_tag_array(const tag_t* array, int arrayLength,
+                                        USERSERVICE_array_t* arrayStruct);
 TC_EXTERN_C_END
 #endif

@@ -34,7 +34,10 @@ typedef struct METHOD_message_s {
 
 typedef int (*METHOD_function_t)(METHOD_message_t*, va_list);
 
-typedef enum METHOD_action_type_e { METHOD_pre_action_type = 0, METHOD_post_action_type = 1 } METHOD_action_type_t;
+typedef enum METHOD_action_type_e {
+    METHOD_pre_action_type = 0,
+    METHOD_post_action_type = 1
+} METHOD_action_type_t;
 
 #define PROP_ask_value_string_msg "PROP_ask_value_string"
 #define PROP_ask_value_tag_msg "PROP_ask_value_tag"

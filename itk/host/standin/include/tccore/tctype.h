@@ -1,9 +1,9 @@
 /* Types and run-time properties. */
 #ifndef STANDIN_TCCORE_TCTYPE_H
 #define STANDIN_TCCORE_TCTYPE_H
+#include <property/prop.h>
 #include <tc/tc.h>
 #include <tccore/method.h>
-#include <property/prop.h>
 
 #define TCTYPE_name_size_c 32
 
