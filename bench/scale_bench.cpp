@@ -1,0 +1,709 @@
+// Scale benchmark of the two search services over generated sites, with the logging switches off.
+//
+// One size (scale_bench --lines N): generates a site with `kep-host generate`, loads it into the
+// stand-in, registers the extension (linked in) and runs its exits, then times the volume search
+// and the neighbourhood search with 1, 10 and 100 selected lines through standin::call_service,
+// and prints one JSON record: wall times, platform calls per line, the share of the time spent
+// in the extension's own code, peak memory.
+//
+// All sizes (scale_bench [--sizes 1000,10000,...]): runs itself once per size in a fresh process
+// (so that one size's heap does not inflate the next one's memory figures), writes the records to
+// --records FILE and prints the report section for docs/performance.md.
+//
+// The extension's share is measured by sampling the processor: a profiling timer (SIGPROF, every
+// tick of processor time, user and system alike, 250 a second here) interrupts the search, and the
+// handler notes whether a platform operation is under way. Every platform operation the extension
+// calls goes through a wrapper (the linker's --wrap, see bench/CMakeLists.txt) that counts the
+// operations under way; where an operation calls back into the extension (a property read that
+// runs the extension's method or post-action), the wrapper that the extension's registration went
+// through sets the count to zero for the length of the callback. A sample with operations under
+// way is the platform's, any other sample the extension's. Sampling costs the search nothing but
+// a counter per operation, is blind to other processes (it counts this process's processor time
+// only) and is exact in expectation; its error is that of a proportion, reported with it. The
+// wall and processor times are taken from separate runs without the sampler.
+#include <malloc.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <sstream>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "geometry/kep_geometry.h"
+#include "registration/kep_registration.h"
+#include "standin/control.h"
+
+using nlohmann::ordered_json;
+
+namespace {
+
+// --- the platform operations under way ----------------------------------------------------------
+
+constexpr int kMaxOps = 64;
+
+// What the sampler reads. Written by the search and read by the signal handler on the same
+// thread: volatile is all the synchronisation needed.
+struct PlatformTrack {
+    volatile sig_atomic_t on = 0;        // the wrappers count
+    volatile sig_atomic_t sampling = 0;  // a sampled search is under way
+    volatile sig_atomic_t depth = 0;     // platform operations under way (0 in the extension's own code)
+    volatile sig_atomic_t op = -1;       // the outermost of them
+    volatile long platform_samples = 0;
+    volatile long extension_samples = 0;
+    volatile long per_op[kMaxOps] = {};
+    const char* names[kMaxOps] = {};
+    int op_count = 0;
+
+    void reset() {
+        platform_samples = extension_samples = 0;
+        for (volatile long& n : per_op) {
+            n = 0;
+        }
+    }
+};
+
+PlatformTrack& track() {
+    static PlatformTrack t;
+    return t;
+}
+
+int op_index(const char* name) {
+    PlatformTrack& t = track();
+    t.names[t.op_count] = name;
+    return t.op_count++;
+}
+
+void on_profiling_tick(int) {
+    PlatformTrack& t = track();
+    if (t.sampling == 0) {
+        return;
+    }
+    if (t.depth > 0) {
+        ++t.platform_samples;
+        ++t.per_op[t.op];
+    } else {
+        ++t.extension_samples;
+    }
+}
+
+// Brackets one platform operation called by the extension.
+class PlatformScope {
+public:
+    explicit PlatformScope(int op) : counted_(track().on != 0) {
+        if (counted_) {
+            PlatformTrack& t = track();
+            if (t.depth == 0) {
+                t.op = op;
+            }
+            t.depth = t.depth + 1;
+        }
+    }
+    ~PlatformScope() {
+        if (counted_) {
+            track().depth = track().depth - 1;
+        }
+    }
+    PlatformScope(const PlatformScope&) = delete;
+    PlatformScope& operator=(const PlatformScope&) = delete;
+
+private:
+    bool counted_;
+};
+
+// Brackets a callback from the platform into the extension: no platform operation is under way
+// until it returns, except those it makes itself.
+class ExtensionScope {
+public:
+    ExtensionScope() : saved_depth_(track().depth), saved_op_(track().op) { track().depth = 0; }
+    ~ExtensionScope() {
+        track().op = saved_op_;
+        track().depth = saved_depth_;
+    }
+    ExtensionScope(const ExtensionScope&) = delete;
+    ExtensionScope& operator=(const ExtensionScope&) = delete;
+
+private:
+    sig_atomic_t saved_depth_;
+    sig_atomic_t saved_op_;
+};
+
+// The extension's methods and actions, each behind a trampoline of its own.
+constexpr int kMaxCallbacks = 16;
+std::array<METHOD_function_t, kMaxCallbacks> g_callbacks{};
+int g_callback_count = 0;
+
+template <int K>
+int callback_trampoline(METHOD_message_t* message, va_list args) {
+    ExtensionScope scope;
+    return g_callbacks[K](message, args);
+}
+
+template <int... K>
+constexpr std::array<METHOD_function_t, sizeof...(K)> make_trampolines(std::integer_sequence<int, K...>) {
+    return {{&callback_trampoline<K>...}};
+}
+const std::array<METHOD_function_t, kMaxCallbacks> g_trampolines =
+    make_trampolines(std::make_integer_sequence<int, kMaxCallbacks>());
+
+METHOD_function_t behind_trampoline(METHOD_function_t fn) {
+    if (fn == nullptr || g_callback_count == kMaxCallbacks) {
+        if (fn != nullptr) {
+            std::fprintf(stderr,
+                         "scale_bench: more than %d callbacks; the extra ones count as platform time\n",
+                         kMaxCallbacks);
+        }
+        return fn;
+    }
+    g_callbacks[static_cast<size_t>(g_callback_count)] = fn;
+    return g_trampolines[static_cast<size_t>(g_callback_count++)];
+}
+
+}  // namespace
+
+// The wrapped operations: __wrap_X is what the extension's reference to X reaches, __real_X the
+// stand-in's X. The static_assert keeps each wrapper's signature equal to the declaration.
+#define KEP_TRACKED(ret, name, params, args)                                              \
+    extern "C" ret __real_##name params;                                                  \
+    extern "C" ret __wrap_##name params;                                                  \
+    static_assert(std::is_same<decltype(&__wrap_##name), decltype(&name)>::value, #name); \
+    namespace {                                                                           \
+    const int kOp_##name = op_index(#name);                                               \
+    }                                                                                     \
+    extern "C" ret __wrap_##name params {                                                 \
+        PlatformScope scope(kOp_##name);                                                  \
+        return __real_##name args;                                                        \
+    }
+
+KEP_TRACKED(int, AE_ask_all_dataset_named_refs,
+            (tag_t d, const char n[AE_reference_size_c + 1], int* c, tag_t** r), (d, n, c, r))
+KEP_TRACKED(int, AE_ask_dataset, (tag_t d, tag_t* v), (d, v))
+KEP_TRACKED(int, AOM_ask_value_double, (tag_t o, const char* p, double* v), (o, p, v))
+KEP_TRACKED(int, AOM_ask_value_string, (tag_t o, const char* p, char** v), (o, p, v))
+KEP_TRACKED(int, AOM_ask_value_strings, (tag_t o, const char* p, int* n, char*** v), (o, p, n, v))
+KEP_TRACKED(int, BOM_ask_window_top_line, (tag_t w, tag_t* t), (w, t))
+KEP_TRACKED(int, BOM_line_ask_attribute_string, (tag_t l, int a, char** v), (l, a, v))
+KEP_TRACKED(int, BOM_line_ask_attribute_tag, (tag_t l, int a, tag_t* v), (l, a, v))
+KEP_TRACKED(int, BOM_line_ask_child_lines, (tag_t l, int* n, tag_t** c), (l, n, c))
+KEP_TRACKED(int, BOM_line_ask_packed_lines, (tag_t l, int* n, tag_t** c), (l, n, c))
+KEP_TRACKED(int, BOM_line_look_up_attribute, (const char* n, int* a), (n, a))
+KEP_TRACKED(int, EMH_clear_errors, (void), ())
+KEP_TRACKED(int, EMH_ask_errors, (int* n, const int** s, const int** f, const char*** t), (n, s, f, t))
+KEP_TRACKED(int, GRM_find_relation_type, (const char* n, tag_t* t), (n, t))
+KEP_TRACKED(int, GRM_list_secondary_objects_only, (tag_t p, tag_t r, int* n, tag_t** s), (p, r, n, s))
+KEP_TRACKED(void*, MEM_alloc, (int n), (n))
+KEP_TRACKED(void, MEM_free, (void* p), (p))
+KEP_TRACKED(int, PREF_ask_char_value, (const char* n, int i, char** v), (n, i, v))
+KEP_TRACKED(int, PREF_ask_char_values, (const char* n, int* c, char*** v), (n, c, v))
+KEP_TRACKED(int, PREF_ask_search_scope, (TC_preference_search_scope_t * s), (s))
+KEP_TRACKED(int, PREF_ask_value_count, (const char* n, int* c), (n, c))
+KEP_TRACKED(int, PREF_set_search_scope, (TC_preference_search_scope_t s), (s))
+KEP_TRACKED(int, TCTYPE_ask_name, (tag_t t, char n[TCTYPE_name_size_c + 1]), (t, n))
+KEP_TRACKED(int, TCTYPE_ask_object_type, (tag_t o, tag_t* t), (o, t))
+KEP_TRACKED(int, USERARG_get_double_argument, (double* v), (v))
+KEP_TRACKED(int, USERARG_get_double_array_argument, (int* n, double** v), (n, v))
+KEP_TRACKED(int, USERARG_get_tag_argument, (tag_t * v), (v))
+KEP_TRACKED(int, USERARG_get_tag_array_argument, (int* n, tag_t** v), (n, v))
+KEP_TRACKED(int, USERSERVICE_return_tag_array, (const tag_t* a, int n, USERSERVICE_array_t* r), (a, n, r))
+
+// Registrations: the extension's functions go behind trampolines that mark the callbacks.
+extern "C" int __real_METHOD_register_prop_method(const char* type_name, const char* property_name,
+                                                  const char* msg_name, METHOD_function_t base_action,
+                                                  TC_argument_list_t* user_args, METHOD_id_t* method_id);
+extern "C" int __wrap_METHOD_register_prop_method(const char* type_name, const char* property_name,
+                                                  const char* msg_name, METHOD_function_t base_action,
+                                                  TC_argument_list_t* user_args, METHOD_id_t* method_id) {
+    return __real_METHOD_register_prop_method(type_name, property_name, msg_name,
+                                              behind_trampoline(base_action), user_args, method_id);
+}
+extern "C" int __real_METHOD_add_action(METHOD_id_t method_id, METHOD_action_type_t action_type,
+                                        METHOD_function_t action_handler, TC_argument_list_t* user_args);
+extern "C" int __wrap_METHOD_add_action(METHOD_id_t method_id, METHOD_action_type_t action_type,
+                                        METHOD_function_t action_handler, TC_argument_list_t* user_args) {
+    return __real_METHOD_add_action(method_id, action_type, behind_trampoline(action_handler), user_args);
+}
+static_assert(std::is_same<decltype(&__wrap_METHOD_register_prop_method),
+                           decltype(&METHOD_register_prop_method)>::value,
+              "METHOD_register_prop_method");
+static_assert(std::is_same<decltype(&__wrap_METHOD_add_action), decltype(&METHOD_add_action)>::value,
+              "METHOD_add_action");
+
+namespace {
+
+// --- process measurements -------------------------------------------------------------------------
+
+long status_kb(const char* field) {  // a field of /proc/self/status, in kB
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    const size_t n = std::strlen(field);
+    while (std::getline(in, line)) {
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':') {
+            return std::atol(line.c_str() + n + 1);
+        }
+    }
+    return -1;
+}
+
+void reset_peak() {  // VmHWM starts again from the current resident size
+    std::ofstream out("/proc/self/clear_refs");
+    out << "5";
+}
+
+double thread_cpu_seconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v.size() % 2 ? v[v.size() / 2] : 0.5 * (v[v.size() / 2 - 1] + v[v.size() / 2]);
+}
+
+// --- one size -------------------------------------------------------------------------------------
+
+struct Options {
+    long lines = 0;
+    std::vector<long> sizes{1000, 10000, 100000, 1000000};
+    int repetitions = 0;  // 0: by size
+    unsigned seed = 1;
+    std::string kep_host = KEP_HOST_PATH;
+    // The same make-up below the top line at every size: five levels, ten children per assembly,
+    // as many modules under the top line as the lines need.
+    std::string shape = "--depth 5 --fanout 10";
+    std::string records;
+    bool profile = false;  // only the volume search, for a profiler attached to the process
+};
+
+// The vehicle volume the generator fills (metres).
+constexpr double kVehicleLo[3] = {-0.8, -0.9, -0.3};
+constexpr double kVehicleHi[3] = {3.7, 0.9, 1.2};
+
+std::string run_generator(const Options& options, double* seconds, long* peak_kb) {
+    const std::string command = options.kep_host + " generate --lines " + std::to_string(options.lines) +
+                                " --seed " + std::to_string(options.seed) + " " + options.shape;
+    const auto start = std::chrono::steady_clock::now();
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        throw std::runtime_error("cannot run " + command);
+    }
+    std::string text;
+    std::vector<char> chunk(1 << 20);
+    size_t n;
+    while ((n = std::fread(chunk.data(), 1, chunk.size(), pipe)) > 0) {
+        text.append(chunk.data(), n);
+    }
+    if (pclose(pipe) != 0) {
+        throw std::runtime_error(command + " failed");
+    }
+    *seconds = seconds_since(start);
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    *peak_kb = usage.ru_maxrss;
+    return text;
+}
+
+struct SearchRun {
+    double wall = 0;
+    double cpu = 0;  // the thread's processor time: what the machine's other work does not inflate
+    std::vector<tag_t> found;
+    std::map<std::string, long> calls;
+};
+
+SearchRun run_service(const std::string& service, const std::vector<standin::UserArg>& args) {
+    standin::reset_counters();
+    SearchRun run;
+    bool handed_back = false;
+    const double cpu_start = thread_cpu_seconds();
+    const auto start = std::chrono::steady_clock::now();
+    const int status = standin::call_service(service, args, &run.found, &handed_back);
+    run.wall = seconds_since(start);
+    run.cpu = thread_cpu_seconds() - cpu_start;
+    if (status != 0) {
+        throw std::runtime_error(service + " returned status " + std::to_string(status));
+    }
+    run.calls = standin::call_counts();
+    return run;
+}
+
+// Measures one search in steady state (the process has searched before, so the stand-in's call
+// log and the heap have their room):
+// - memory: one run after the heap has handed back what it keeps (malloc_trim), the peak resident
+//   size above the size before;
+// - time: `repetitions` runs, the medians of their wall and processor times;
+// - the extension's share: runs with the sampler until it has taken enough samples.
+ordered_json measure_search(const std::string& label, const std::string& service,
+                            const std::vector<standin::UserArg>& args, int repetitions) {
+    malloc_trim(0);
+    const long before = status_kb("VmRSS");
+    reset_peak();
+    SearchRun last = run_service(service, args);
+    const long peak_kb = status_kb("VmHWM") - before;
+
+    std::vector<double> wall, cpu;
+    for (int r = 0; r < repetitions; ++r) {
+        last = run_service(service, args);
+        wall.push_back(last.wall);
+        cpu.push_back(last.cpu);
+    }
+
+    constexpr long kWantedSamples = 2000;
+    constexpr int kMostRuns = 1000;
+    PlatformTrack& t = track();
+    t.reset();
+    t.on = 1;
+    int sampled_runs = 0;
+    while (sampled_runs < kMostRuns && t.platform_samples + t.extension_samples < kWantedSamples) {
+        t.sampling = 1;
+        run_service(service, args);
+        t.sampling = 0;
+        ++sampled_runs;
+    }
+    t.on = 0;
+    const double samples = static_cast<double>(t.platform_samples + t.extension_samples);
+    const double share = static_cast<double>(t.extension_samples) / std::max(samples, 1.0);
+
+    long calls = 0, memory_calls = 0;
+    for (const auto& entry : last.calls) {
+        calls += entry.second;
+        if (entry.first == "MEM_alloc" || entry.first == "MEM_free") {
+            memory_calls += entry.second;
+        }
+    }
+    std::vector<std::pair<long, std::string>> ops;
+    for (int k = 0; k < t.op_count; ++k) {
+        ops.emplace_back(t.per_op[k], t.names[k]);
+    }
+    std::sort(ops.rbegin(), ops.rend());
+    ordered_json top = ordered_json::array();
+    for (size_t k = 0; k < ops.size() && k < 6; ++k) {
+        top.push_back({ops[k].second, static_cast<double>(ops[k].first) / std::max(samples, 1.0)});
+    }
+    std::map<std::string, long> sorted_calls(last.calls.begin(), last.calls.end());
+    return {{"search", label},
+            {"found", last.found.size()},
+            {"wall_s", median(wall)},
+            {"cpu_s", median(cpu)},
+            {"extension_share", share},
+            {"extension_share_error", std::sqrt(share * (1 - share) / std::max(samples, 1.0))},
+            {"samples", static_cast<long>(samples)},
+            {"sampled_runs", sampled_runs},
+            {"calls", calls},
+            {"memory_calls", memory_calls},
+            {"peak_extra_kb", peak_kb},
+            {"top_ops", top},
+            {"calls_by_op", sorted_calls}};
+}
+
+ordered_json run_size(const Options& options) {
+    ordered_json record;
+    record["lines"] = options.lines;
+    record["seed"] = options.seed;
+    record["shape"] = options.shape;
+    struct sigaction action {};
+    action.sa_handler = on_profiling_tick;
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPROF, &action, nullptr);
+    const itimerval every_tick{{0, 1000}, {0, 1000}};  // the kernel rounds up to its tick
+    setitimer(ITIMER_PROF, &every_tick, nullptr);
+
+    double generate_s = 0;
+    long generate_peak_kb = 0;
+    std::string text = run_generator(options, &generate_s, &generate_peak_kb);
+    record["site_bytes"] = text.size();
+    record["generate_s"] = generate_s;
+    record["generate_peak_kb"] = generate_peak_kb;
+
+    const long rss_before_load = status_kb("VmRSS");
+    reset_peak();
+    std::string error;
+    auto start = std::chrono::steady_clock::now();
+    if (!standin::load_site(text, "generated site", &error)) {
+        throw std::runtime_error(error);
+    }
+    record["load_s"] = seconds_since(start);
+    record["load_peak_kb"] = status_kb("VmHWM");
+    record["load_peak_above_text_kb"] = status_kb("VmHWM") - rss_before_load;
+    std::string().swap(text);
+    malloc_trim(0);
+    record["site_rss_kb"] = status_kb("VmRSS");
+
+    for (const char* name : {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"}) {
+        standin::hide_env(name);
+    }
+    if (kep_register_callbacks() != 0 || standin::run_all_exits() != 0) {
+        throw std::runtime_error("the extension's registration failed");
+    }
+    const tag_t window = standin::tag_of("w1");
+
+    // Lines with a box to select, drawn at random; the same draw at every size of site.
+    std::mt19937_64 rng(options.seed);
+    std::vector<tag_t> lines;
+    for (const auto& entry : standin::all_ids()) {
+        if (standin::kind_of(entry.second) == "BOMLine") {
+            lines.push_back(entry.second);
+        }
+    }
+    record["site_lines"] = lines.size();
+    std::vector<tag_t> selected;
+    for (int tries = 0; selected.size() < 100 && tries < 100000; ++tries) {
+        const tag_t line = lines[rng() % lines.size()];
+        kep_bbox_t* box = nullptr;
+        if (kep_get_bbox_for_bomline(line, &box) == 0 && box != nullptr &&
+            std::find(selected.begin(), selected.end(), line) == selected.end()) {
+            selected.push_back(line);
+        }
+        MEM_free(box);
+    }
+    std::vector<tag_t>().swap(lines);
+
+    // The query box: a cube at a fixed point of the vehicle, a few region widths wide.
+    const double volume =
+        (kVehicleHi[0] - kVehicleLo[0]) * (kVehicleHi[1] - kVehicleLo[1]) * (kVehicleHi[2] - kVehicleLo[2]);
+    const double edge = 2.7 * std::cbrt(volume / static_cast<double>(options.lines));
+    std::uniform_real_distribution<double> unit(0.1, 0.9);
+    std::vector<double> query(6);
+    for (int a = 0; a < 3; ++a) {
+        const double centre = kVehicleLo[a] + unit(rng) * (kVehicleHi[a] - kVehicleLo[a]);
+        query[static_cast<size_t>(a)] = centre - edge / 2;
+        query[static_cast<size_t>(a) + 3] = centre + edge / 2;
+    }
+    record["query_box"] = query;
+
+    if (options.profile) {
+        std::cerr << "scale_bench: pid " << getpid() << " searching" << std::endl;
+        sleep(1);
+        for (int r = 0; r < std::max(options.repetitions, 1); ++r) {
+            const SearchRun run = run_service("kep_userservice_volume_search",
+                                              {standin::UserArg{standin::UserArg::Tag, window},
+                                               standin::UserArg{standin::UserArg::Double, 0, 5.0},
+                                               standin::UserArg{standin::UserArg::DoubleArray, 0, 0, query}});
+            std::cerr << "scale_bench: volume search " << run.wall << " s, " << run.cpu << " s processor\n";
+        }
+        return record;
+    }
+    const int repetitions = options.repetitions > 0 ? options.repetitions : options.lines >= 1000000 ? 1 : 5;
+    record["repetitions"] = repetitions;
+    using standin::UserArg;
+    // The first search of the process, not measured but for the record: it also makes the room for
+    // the stand-in's call log (two bytes per platform call, kept for the process's life) and
+    // grows the heap.
+    malloc_trim(0);
+    const long before_first = status_kb("VmRSS");
+    reset_peak();
+    const SearchRun first = run_service("kep_userservice_volume_search",
+                                        {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
+                                         UserArg{UserArg::DoubleArray, 0, 0, query}});
+    record["first_search"] = {
+        {"wall_s", first.wall}, {"cpu_s", first.cpu}, {"peak_extra_kb", status_kb("VmHWM") - before_first}};
+    ordered_json searches = ordered_json::array();
+    searches.push_back(measure_search("volume", "kep_userservice_volume_search",
+                                      {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
+                                       UserArg{UserArg::DoubleArray, 0, 0, query}},
+                                      repetitions));
+    for (size_t k : {size_t{1}, size_t{10}, size_t{100}}) {
+        const std::vector<tag_t> some(selected.begin(),
+                                      selected.begin() + static_cast<long>(std::min(k, selected.size())));
+        searches.push_back(measure_search("neighbourhood " + std::to_string(k),
+                                          "kep_userservice_neighbourhood_search",
+                                          {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
+                                           UserArg{UserArg::TagArray, 0, 0, {}, some}},
+                                          repetitions));
+    }
+    record["searches"] = searches;
+    record["process_peak_kb"] = status_kb("VmHWM");
+    return record;
+}
+
+// --- all sizes ------------------------------------------------------------------------------------
+
+std::string self_path() {
+    std::vector<char> buf(4096);
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    return n > 0 ? std::string(buf.data(), static_cast<size_t>(n)) : std::string("scale_bench");
+}
+
+std::string fixed(double v, int digits) {
+    std::ostringstream out;
+    out.setf(std::ios::fixed);
+    out.precision(digits);
+    out << v;
+    return out.str();
+}
+
+std::string thousands(long v) {
+    std::string digits = std::to_string(v), out;
+    for (size_t k = 0; k < digits.size(); ++k) {
+        if (k > 0 && (digits.size() - k) % 3 == 0) {
+            out += ',';
+        }
+        out += digits[k];
+    }
+    return out;
+}
+
+std::string mb(long kb) { return thousands((kb + 512) / 1024); }
+
+double ratio_of(const std::vector<ordered_json>& records, size_t from, size_t to, size_t search,
+                const char* field) {
+    return records[to]["searches"][search][field].get<double>() /
+           records[from]["searches"][search][field].get<double>();
+}
+
+std::string report(const std::vector<ordered_json>& records) {
+    std::ostringstream out;
+    out << "Sites from `kep-host generate --lines N --seed " << records.front()["seed"].get<unsigned>() << " "
+        << records.front()["shape"].get<std::string>() << "`. Medians of "
+        << records.front()["repetitions"].get<int>() << " runs per search up to "
+        << thousands(records.size() > 1 ? records[records.size() - 2]["lines"].get<long>() : 0) << " lines, "
+        << records.back()["repetitions"].get<int>() << " at "
+        << thousands(records.back()["lines"].get<long>())
+        << ", each after a first search of the process.\n\n";
+    out << "| lines | search | found | wall (s) | processor (s) | platform calls per line "
+           "| of them MEM_alloc, MEM_free | extension's share | peak memory added (MB) |\n"
+        << "|---:|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (const ordered_json& r : records) {
+        const long lines = r["lines"].get<long>();
+        for (const ordered_json& s : r["searches"]) {
+            const double wall = s["wall_s"].get<double>(), cpu = s["cpu_s"].get<double>();
+            out << "| " << thousands(lines) << " | " << s["search"].get<std::string>() << " | "
+                << s["found"].get<long>() << " | " << fixed(wall, wall < 1 ? 3 : 1) << " | "
+                << fixed(cpu, cpu < 1 ? 3 : 1) << " | "
+                << fixed(static_cast<double>(s["calls"].get<long>()) / static_cast<double>(lines), 1) << " | "
+                << fixed(static_cast<double>(s["memory_calls"].get<long>()) / static_cast<double>(lines), 1)
+                << " | " << fixed(100 * s["extension_share"].get<double>(), 1) << " ± "
+                << fixed(100 * s["extension_share_error"].get<double>(), 1) << " % | "
+                << mb(s["peak_extra_kb"].get<long>()) << " |\n";
+        }
+    }
+    out << "\n| lines | site file (MB) | generate (s) | generator peak (MB) | load (s) "
+           "| load peak, site text included (MB) | resident after load (MB) | first search: processor (s) "
+           "| first search: peak added (MB) |\n"
+        << "|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (const ordered_json& r : records) {
+        out << "| " << thousands(r["lines"].get<long>()) << " | "
+            << thousands(r["site_bytes"].get<long>() >> 20) << " | "
+            << fixed(r["generate_s"].get<double>(), 2) << " | " << mb(r["generate_peak_kb"].get<long>())
+            << " | " << fixed(r["load_s"].get<double>(), 2) << " | " << mb(r["load_peak_kb"].get<long>())
+            << " | " << mb(r["site_rss_kb"].get<long>()) << " | "
+            << fixed(r["first_search"]["cpu_s"].get<double>(), 2) << " | "
+            << mb(r["first_search"]["peak_extra_kb"].get<long>()) << " |\n";
+    }
+    out << "\n| search | growth per tenfold lines: processor time (wall time) |\n|---|---|\n";
+    for (size_t s = 0; !records.empty() && s < records[0]["searches"].size(); ++s) {
+        out << "| " << records[0]["searches"][s]["search"].get<std::string>() << " | ";
+        for (size_t k = 1; k < records.size(); ++k) {
+            out << (k > 1 ? ", " : "") << thousands(records[k - 1]["lines"].get<long>()) << " → "
+                << thousands(records[k]["lines"].get<long>()) << ": "
+                << fixed(ratio_of(records, k - 1, k, s, "cpu_s"), 1) << "× ("
+                << fixed(ratio_of(records, k - 1, k, s, "wall_s"), 1) << "×)";
+        }
+        out << " |\n";
+    }
+    const ordered_json& largest = records.back()["searches"][0];
+    out << "\nPlatform operations with the largest shares of the volume search's processor time at "
+        << thousands(records.back()["lines"].get<long>()) << " lines: ";
+    bool first = true;
+    for (const ordered_json& op : largest["top_ops"]) {
+        out << (first ? "" : ", ") << "`" << op[0].get<std::string>() << "` "
+            << fixed(100 * op[1].get<double>(), 1) << " %";
+        first = false;
+    }
+    out << ".\n";
+    return out.str();
+}
+
+int run_all(const Options& options) {
+    std::vector<ordered_json> records;
+    for (long lines : options.sizes) {
+        std::string command = self_path() + " --lines " + std::to_string(lines) + " --seed " +
+                              std::to_string(options.seed) + " --kep-host '" + options.kep_host +
+                              "' --shape '" + options.shape + "'";
+        if (options.repetitions > 0) {
+            command += " --repetitions " + std::to_string(options.repetitions);
+        }
+        std::cerr << "scale_bench: " << thousands(lines) << " lines\n";
+        FILE* pipe = popen(command.c_str(), "r");
+        std::string text;
+        char chunk[4096];
+        size_t n;
+        while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            text.append(chunk, n);
+        }
+        if (pipe == nullptr || pclose(pipe) != 0) {
+            std::cerr << "scale_bench: the run for " << lines << " lines failed\n";
+            return 1;
+        }
+        records.push_back(ordered_json::parse(text));
+    }
+    if (!options.records.empty()) {
+        std::ofstream out(options.records);
+        out << ordered_json(records).dump(2) << '\n';
+    }
+    std::cout << report(records);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    for (int k = 1; k < argc; ++k) {
+        const std::string arg = argv[k];
+        const bool has_value = k + 1 < argc;
+        if (arg == "--lines" && has_value) {
+            options.lines = std::atol(argv[++k]);
+        } else if (arg == "--sizes" && has_value) {
+            options.sizes.clear();
+            std::istringstream list(argv[++k]);
+            std::string item;
+            while (std::getline(list, item, ',')) {
+                options.sizes.push_back(std::atol(item.c_str()));
+            }
+        } else if (arg == "--repetitions" && has_value) {
+            options.repetitions = std::atoi(argv[++k]);
+        } else if (arg == "--seed" && has_value) {
+            options.seed = static_cast<unsigned>(std::atol(argv[++k]));
+        } else if (arg == "--kep-host" && has_value) {
+            options.kep_host = argv[++k];
+        } else if (arg == "--shape" && has_value) {
+            options.shape = argv[++k];
+        } else if (arg == "--profile") {
+            options.profile = true;
+        } else if (arg == "--records" && has_value) {
+            options.records = argv[++k];
+        } else {
+            std::cerr << "usage: scale_bench [--lines N | --sizes N,N,...] [--repetitions R] [--seed S]"
+                         " [--kep-host PATH] [--shape 'GENERATE OPTIONS'] [--records FILE] [--profile]\n";
+            return 2;
+        }
+    }
+    try {
+        if (options.lines > 0) {
+            std::cout << run_size(options).dump() << '\n';
+            return 0;
+        }
+        return run_all(options);
+    } catch (const std::exception& e) {
+        std::cerr << "scale_bench: " << e.what() << '\n';
+        return 1;
+    }
+}
