@@ -75,8 +75,7 @@ std::vector<RefusalCase> refusal_cases() {
         {"system log that cannot be written",
          {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
          {"/nonexistent/dir"}},
-        // Commands still to come
-        {"generate", {"generate", "--lines", "3"}, {"generate"}},
+        {"generate without a line count", {"generate"}, {"--lines"}},
     };
 }
 

@@ -605,9 +605,10 @@ private:
         }
         const int packed = s.packed[node];
         if (packed > 0) {
-            // The same part again in a row along the region's longest side, both ways.
+            // The same part again in a row along the region's longest side, both ways, the row's
+            // centres within the middle 80 % of the region.
             const int axis = longest_axis(lo, hi);
-            const double pitch = (hi[axis] - lo[axis]) * rng_.uniform(0.35, 0.7);
+            const double pitch = (hi[axis] - lo[axis]) * 0.8 / (packed + 1);
             out_ << ", \"packed\": [\n";
             for (int k = 1; k <= packed; ++k) {
                 Placement shifted = place;
