@@ -3,12 +3,15 @@
  * that writes to the console (standard error) and to the platform's system log.
  *
  * All process-wide state lives in this file and is guarded by one mutex, so that a message is
- * formatted and written whole even when the platform calls in from more than one thread. The
- * lock is held from the first to the last piece of one writing operation (kep_start's marker and
- * message form one unit). The indentation level itself stays one process-wide value: the call
- * trees of concurrent threads interleave, but no message is torn or overwritten half-written.
+ * formatted and written whole even when the platform calls in from more than one thread (the one
+ * exception, an atomic set of the switches known to be off, lets a writer that would write
+ * nothing return without the lock). The lock is held from the first to the last piece of one
+ * writing operation (kep_start's marker and message form one unit). The indentation level itself
+ * stays one process-wide value: the call trees of concurrent threads interleave, but no message is
+ * torn or overwritten half-written.
  * Single-threaded output is unaffected by the lock.
  */
+#include <atomic>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -32,16 +35,29 @@ struct Switch {
     const char* variable;
     int known;
     int value;
+    int off_bit;  // its bit in g_known_off
 };
+
+// Switches known to be off, one bit each. A writer that can see from them that it would write
+// nothing returns without taking the lock: with the switches off, the lock would otherwise be the
+// largest cost of the trace, taken several times for every platform call. A bit is set only under
+// the lock, once the switch's value is final, so a set bit is always the truth; a clear bit sends
+// the writer the usual way.
+const int kConsoleOff = 1;
+const int kSyslogOff = 2;
+const int kTraceOff = 4;
+std::atomic<int> g_known_off(0);
+
+bool known_off(int bits) noexcept { return (g_known_off.load(std::memory_order_acquire) & bits) == bits; }
 
 // Zero-initialised at load time; the mutex is constant-initialised, so no static constructor
 // runs before the first call.
 std::mutex g_mutex;
 int g_level = 0;
 char g_message[kMessageBufferSize];
-Switch g_console = {"ZODORE_DEBUG", 0, 0};
-Switch g_syslog = {"ZODORE_SYSLOG", 0, 0};
-Switch g_trace = {"ZODORE_ITKLOG", 0, 0};
+Switch g_console = {"ZODORE_DEBUG", 0, 0, kConsoleOff};
+Switch g_syslog = {"ZODORE_SYSLOG", 0, 0, kSyslogOff};
+Switch g_trace = {"ZODORE_ITKLOG", 0, 0, kTraceOff};
 
 // Holds g_mutex for a scope. Locking a std::mutex may throw in theory (resource exhaustion);
 // nothing may leave the library as an exception, so a failed lock degrades to unguarded output.
@@ -74,6 +90,9 @@ int read_switch(Switch& s) noexcept {
         const char* value = TC_getenv(s.variable);
         s.value = (value != nullptr && std::strcmp(value, kSwitchOnValue) == 0) ? 1 : 0;
         s.known = 1;
+        if (s.value == 0) {
+            g_known_off.fetch_or(s.off_bit, std::memory_order_release);
+        }
     }
     return s.value;
 }
@@ -166,6 +185,9 @@ void emit_text(int indent_flag, const char* text) noexcept {
 }
 
 void emit_indented(const char* format, va_list* args) noexcept {
+    if (known_off(kConsoleOff | kSyslogOff)) {
+        return;
+    }
     Guard guard;
     emit(1, format, args);
 }
@@ -212,6 +234,9 @@ int kep_log_to(const char* format, ...) {
 }
 
 int kep_log_itkexe(const char* format, ...) {
+    if (known_off(kTraceOff)) {
+        return 0;
+    }
     Guard guard;
     if (read_switch(g_trace) == 0) {
         return 0;
@@ -311,6 +336,7 @@ void kep_support_reset_state(void) {
     g_console.known = g_console.value = 0;
     g_syslog.known = g_syslog.value = 0;
     g_trace.known = g_trace.value = 0;
+    g_known_off.store(0, std::memory_order_release);
 }
 
 int kep_support_indent_level(void) {
