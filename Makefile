@@ -77,13 +77,19 @@ MEMCHECK_FILTER ?= *
 memcheck: deps
 	cmake -S . -B build/memcheck -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKEP_SANITIZE=OFF >/dev/null
 	cmake --build build/memcheck -j $(JOBS)
-	@set -e; for t in build/memcheck/bin/*_test; do \
+	@failed=""; for t in build/memcheck/bin/*_test; do \
 	  name=$$(basename $$t); echo "valgrind $$name"; \
 	  KEP_UNDER_VALGRIND=1 valgrind --quiet --error-exitcode=99 --leak-check=full \
 	    --errors-for-leak-kinds=definite --suppressions=tests/sweep/memcheck.supp \
-	    $$t --gtest_brief=1 '--gtest_filter=$(MEMCHECK_FILTER)' \
-	    > build/memcheck/$$name.memcheck.log 2>&1 || { tail -60 build/memcheck/$$name.memcheck.log; exit 1; }; \
-	done; echo "memcheck: no error, no definite leak"
+	    $$t --gtest_brief=1 '--gtest_filter=$(MEMCHECK_FILTER)' > build/memcheck/$$name.memcheck.log 2>&1; \
+	  case $$? in \
+	    0) ;; \
+	    99) echo "  memory errors or definite leaks: build/memcheck/$$name.memcheck.log"; failed="$$failed $$name";; \
+	    *) grep -E "^\[  FAILED  \]" build/memcheck/$$name.memcheck.log | sed 's/^/  /'; failed="$$failed $$name";; \
+	  esac; \
+	done; \
+	if [ -n "$$failed" ]; then echo "memcheck failed:$$failed"; exit 1; fi; \
+	echo "memcheck: no error, no definite leak"
 
 format:
 	find itk tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
