@@ -67,7 +67,7 @@ tsan: deps
 	  -DCMAKE_CXX_FLAGS=-fsanitize=thread -DCMAKE_C_FLAGS=-fsanitize=thread \
 	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=thread >/dev/null
 	cmake --build build/tsan -j $(JOBS) --target hostile_test
-	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=stdout build/tsan/bin/hostile_test --gtest_filter='Threads.*'
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:log_path=stdout build/tsan/bin/hostile_test --gtest_filter='*Threads*'
 
 # Every test program of a build without sanitizers (build/memcheck) under Valgrind memcheck: no
 # error and no definite leak. Each program's log is build/memcheck/<program>.memcheck.log.

@@ -22,12 +22,15 @@ const int kThreads = 8;
 const int kRounds = 200;
 const int kMessageLimit = 10239;  // the longest message written whole, line end included
 
-// What thread t writes in round i, in order, as "<kind><i>" records.
-std::vector<std::string> expected_records(int rounds) {
+// What thread t writes in round i, in order, as "<kind><i>" records; the statement trace line X
+// only with the trace switch on.
+std::vector<std::string> expected_records(int rounds, bool trace) {
     std::vector<std::string> out;
     for (int i = 0; i < rounds; ++i) {
         for (const char* kind : {">S", "L", "E", "X", "<S"}) {
-            out.push_back(kind + std::to_string(i));
+            if (trace || kind[0] != 'X') {
+                out.push_back(kind + std::to_string(i));
+            }
         }
     }
     return out;
@@ -81,60 +84,84 @@ std::string without_prefixes(const std::string& syslog) {
     return out;
 }
 
-class Threads : public kep_test::KepFixture {};
+// Every writer from every thread at once; the round's records in order.
+void write_rounds(int t) {
+    for (int i = 0; i < kRounds; ++i) {
+        kep_start("T%d S%d\n", t, i);
+        // Every 25th message fills the message buffer to its last byte.
+        std::string padding;
+        if (i % 25 == 0) {
+            const int head = std::snprintf(nullptr, 0, "T%d L%d", t, i);
+            padding = " " + std::string(static_cast<size_t>(kMessageLimit - head - 2), 'p');
+        }
+        kep_log("T%d L%d%s\n", t, i, padding.c_str());
+        kep_log_to("T%d E%d\n", t, i);
+        kep_log_itkexe("T%d X%d\n", t, i);
+        kep_indent();
+        kep_outdent();
+        kep_end("T%d S%d\n", t, i);
+    }
+}
 
-TEST_F(Threads, ConcurrentWritersKeepEveryMessageWholeAndInOrder) {
-    set_switches("ON", "ON", "ON");
-    standin::reset_counters();
+// Runs write_rounds on every thread, all starting together.
+void run_threads(std::atomic<int>* logging_on) {
     std::atomic<bool> go{false};
-    std::atomic<int> logging_on{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&go, logging_on, t] {
+            while (!go.load()) {
+                std::this_thread::yield();
+            }
+            *logging_on += kep_logging_on();
+            write_rounds(t);
+        });
+    }
+    go = true;
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
 
-    const std::string console = capture_console([&] {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < kThreads; ++t) {
-            threads.emplace_back([&, t] {
-                while (!go.load()) {
-                    std::this_thread::yield();
-                }
-                for (int i = 0; i < kRounds; ++i) {
-                    kep_start("T%d S%d\n", t, i);
-                    // Every 25th message fills the message buffer to its last byte.
-                    std::string padding;
-                    if (i % 25 == 0) {
-                        const int head = std::snprintf(nullptr, 0, "T%d L%d", t, i);
-                        padding = " " + std::string(static_cast<size_t>(kMessageLimit - head - 2), 'p');
-                    }
-                    kep_log("T%d L%d%s\n", t, i, padding.c_str());
-                    kep_log_to("T%d E%d\n", t, i);
-                    kep_log_itkexe("T%d X%d\n", t, i);
-                    kep_indent();
-                    logging_on += kep_logging_on();
-                    kep_outdent();
-                    kep_end("T%d S%d\n", t, i);
-                }
-            });
-        }
-        go = true;
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
-    });
+class Threads : public kep_test::KepFixture {};
+class ThreadsWriting : public Threads, public ::testing::WithParamInterface<bool> {};
+
+// With the statement trace on, and off (its writer then returns without the lock).
+TEST_P(ThreadsWriting, ConcurrentWritersKeepEveryMessageWholeAndInOrder) {
+    const bool trace = GetParam();
+    set_switches("ON", "ON", trace ? "ON" : nullptr);
+    standin::reset_counters();
+    std::atomic<int> logging_on{0};
+    const std::string console = capture_console([&] { run_threads(&logging_on); });
 
     EXPECT_EQ(kep_support_indent_level(), 0);
-    EXPECT_EQ(logging_on.load(), kThreads * kRounds);
-    // The three switches were read once each, though every thread needed them first.
+    EXPECT_EQ(logging_on.load(), kThreads);
+    // The switches were read once each, though every thread needed them first.
     EXPECT_EQ(standin::call_count("TC_getenv"), 3);
 
     std::map<int, std::vector<std::string>> records;
     std::string bad;
     ASSERT_TRUE(split_records(console, &records, &bad)) << "torn or foreign line: " << bad;
     ASSERT_EQ(records.size(), static_cast<size_t>(kThreads));
-    const std::vector<std::string> expected = expected_records(kRounds);
+    const std::vector<std::string> expected = expected_records(kRounds, trace);
     for (const auto& entry : records) {
         EXPECT_EQ(entry.second, expected) << "thread " << entry.first;
     }
     // Each writing operation reaches both sinks under one hold of the lock: same order in both.
     EXPECT_TRUE(without_prefixes(syslog()) == console) << "the system log and the console differ";
+    expect_clean();
+}
+
+// With both output switches off nothing is written, and once they are known to be off the
+// writers return without the lock: the threads race through that path.
+TEST_F(Threads, WritersWithTheOutputSwitchesOffWriteNothing) {
+    set_switches(nullptr, "off", nullptr);
+    standin::reset_counters();
+    std::atomic<int> logging_on{0};
+    const std::string console = capture_console([&] { run_threads(&logging_on); });
+    EXPECT_EQ(console, "");
+    EXPECT_EQ(syslog(), "");
+    EXPECT_EQ(logging_on.load(), 0);
+    EXPECT_LE(standin::call_count("TC_getenv"), 3);
     expect_clean();
 }
 
@@ -169,5 +196,8 @@ TEST_F(Threads, RacingFirstReadsOfTheSwitches) {
         EXPECT_EQ(standin::call_count("TC_getenv"), reads);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Trace, ThreadsWriting, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "On" : "Off"; });
 
 }  // namespace
