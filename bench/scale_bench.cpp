@@ -570,13 +570,17 @@ double ratio_of(const std::vector<ordered_json>& records, size_t from, size_t to
 
 std::string report(const std::vector<ordered_json>& records) {
     std::ostringstream out;
+    const int repetitions = records.front()["repetitions"].get<int>();
     out << "Sites from `kep-host generate --lines N --seed " << records.front()["seed"].get<unsigned>() << " "
-        << records.front()["shape"].get<std::string>() << "`. Medians of "
-        << records.front()["repetitions"].get<int>() << " runs per search up to "
-        << thousands(records.size() > 1 ? records[records.size() - 2]["lines"].get<long>() : 0) << " lines, "
-        << records.back()["repetitions"].get<int>() << " at "
-        << thousands(records.back()["lines"].get<long>())
-        << ", each after a first search of the process.\n\n";
+        << records.front()["shape"].get<std::string>() << "`. Medians of " << repetitions
+        << " runs per search";
+    for (const ordered_json& r : records) {
+        if (r["repetitions"].get<int>() != repetitions) {
+            out << " (" << r["repetitions"].get<int>() << " at " << thousands(r["lines"].get<long>())
+                << " lines)";
+        }
+    }
+    out << ", each after a first search of the process.\n\n";
     out << "| lines | search | found | wall (s) | processor (s) | platform calls per line "
            "| of them MEM_alloc, MEM_free | extension's share | peak memory added (MB) |\n"
         << "|---:|---|---:|---:|---:|---:|---:|---:|---:|\n";
@@ -607,8 +611,10 @@ std::string report(const std::vector<ordered_json>& records) {
             << fixed(r["first_search"]["cpu_s"].get<double>(), 2) << " | "
             << mb(r["first_search"]["peak_extra_kb"].get<long>()) << " |\n";
     }
-    out << "\n| search | growth per tenfold lines: processor time (wall time) |\n|---|---|\n";
-    for (size_t s = 0; !records.empty() && s < records[0]["searches"].size(); ++s) {
+    if (records.size() > 1) {
+        out << "\n| search | growth per tenfold lines: processor time (wall time) |\n|---|---|\n";
+    }
+    for (size_t s = 0; records.size() > 1 && s < records[0]["searches"].size(); ++s) {
         out << "| " << records[0]["searches"][s]["search"].get<std::string>() << " | ";
         for (size_t k = 1; k < records.size(); ++k) {
             out << (k > 1 ? ", " : "") << thousands(records[k - 1]["lines"].get<long>()) << " → "

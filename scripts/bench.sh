@@ -33,7 +33,9 @@ loadavg() { cut -d' ' -f1-3 /proc/loadavg; }
 
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$build/CMakeCache.txt")
 build_type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-machine="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) processors, \
+cpuinfo() { grep -m1 "^$1" /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'; }
+machine="$(cpuinfo 'model name') (family $(cpuinfo 'cpu family'), model $(cpuinfo 'model\s*:')), \
+$(nproc) processors at $(cpuinfo 'cpu MHz' | cut -d. -f1) MHz, \
 $(awk '/MemTotal/ { printf "%.0f", $2 / 1048576 }' /proc/meminfo) GB"
 system=$(. /etc/os-release && echo "$PRETTY_NAME")
 toolchain="$("${compiler:-c++}" --version | head -1), $build_type build"
@@ -48,7 +50,7 @@ load_after=$(loadavg)
 {
   echo "$begin_marker"
   echo
-  echo "Run of $(date -u +%Y-%m-%d) (\`make bench\`, records in \`$(basename "$build")/scale_bench.json\`)."
+  echo "Run of $(date -u +%Y-%m-%d) (\`make bench\`, records in \`${build#"$root"/}/scale_bench.json\`)."
   echo "Machine: $machine; $system; $toolchain."
   echo "Load average (1, 5, 15 minutes) before the run: $load_before; after it: $load_after."
   echo

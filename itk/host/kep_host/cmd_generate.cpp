@@ -289,6 +289,25 @@ struct StructureBox {
     Vec hi;  // the assembly's region in its own coordinates, from the origin
 };
 
+// Everything before the lines: the platform, the site's types, and the preferences that the box
+// lookup, the representation filter and the mod-on lookups read.
+constexpr const char* kSiteHead = R"({
+"platform": {"version": 80000300, "search_scope": 4},
+"types": {"CATPart": "Dataset", "AuxPart": "Dataset", "DirectModel": "Dataset", "PLMXML": "Dataset",
+  "ModOnPart": "Dataset", "ModOnProduct": "Dataset", "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
+"properties": {"Dataset": ["var2_is_v0"]},
+"preferences": {
+  "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel",
+  "KEPCgrDatasetType": "CATCgr", "KEPRepDatasetType": "CATRep",
+  "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
+  "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep",
+  "KEPArchiveDatasetType": "Archive",
+  "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML",
+  "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "ModOnPart",
+  "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
+  "KEPAltRepList": ["MASTER", "LOD1"], "KEPUseAltRepFilter": "0"},
+)";
+
 class Generator {
 public:
     Generator(const GenerateOptions& options, bool depth_given, bool fanout_given)
@@ -297,26 +316,7 @@ public:
     }
 
     int write() {
-        out_
-            << "{\n\"platform\": {\"version\": 80000300, \"search_scope\": 4},\n"
-            << "\"types\": {\"CATPart\": \"Dataset\", \"AuxPart\": \"Dataset\", \"DirectModel\": "
-               "\"Dataset\", "
-               "\"PLMXML\": \"Dataset\", \"ModOnPart\": \"Dataset\", \"ModOnProduct\": \"Dataset\", "
-               "\"BBForm\": \"Form\", \"TypeForm\": \"Form\", \"ModOnForm\": \"Form\"},\n"
-            << "\"properties\": {\"Dataset\": [\"var2_is_v0\"]},\n"
-            << "\"preferences\": {\n"
-               "  \"KEPPartDatasetType\": \"CATPart\", \"KEPModelDatasetType\": \"CATModel\",\n"
-               "  \"KEPCgrDatasetType\": \"CATCgr\", \"KEPRepDatasetType\": \"CATRep\",\n"
-               "  \"KEPAuxPartDatasetType\": \"AuxPart\", \"KEPAuxModelDatasetType\": \"AuxModel\",\n"
-               "  \"KEPAuxCgrDatasetType\": \"AuxCgr\", \"KEPAuxRepDatasetType\": \"AuxRep\",\n"
-               "  \"KEPArchiveDatasetType\": \"Archive\",\n"
-               "  \"KEPProductDatasetRelation\": \"IMAN_reference\", \"KEPProductDatasetType\": \"PLMXML\",\n"
-               "  \"KEPModOnPartDatasetRelation\": \"KEP_mod_on\", \"KEPModOnPartDatasetType\": "
-               "\"ModOnPart\",\n"
-               "  \"KEPModOnProductDatasetRelation\": \"KEP_mod_on\",\n"
-               "  \"KEPModOnProductDatasetType\": \"ModOnProduct\",\n"
-               "  \"KEPAltRepList\": [\"MASTER\", \"LOD1\"], \"KEPUseAltRepFilter\": \"0\"},\n"
-            << "\"windows\": {\"w1\":\n";
+        out_ << kSiteHead << "\"windows\": {\"w1\":\n";
         const Vec lo{kVehicleLo[0], kVehicleLo[1], kVehicleLo[2]};
         const Vec hi{kVehicleHi[0], kVehicleHi[1], kVehicleHi[2]};
         if (is_assembly(0)) {
