@@ -160,9 +160,7 @@ Site& site() { return *state().site; }
 
 void install(std::unique_ptr<Site> new_site) {
     State& s = state();
-    for (auto& block : s.blocks) {
-        std::free(block.first);
-    }
+    s.blocks.for_each([](void* block) { std::free(block); });
     s.blocks.clear();
     s.misuse = 0;
     s.errors.clear();
@@ -196,7 +194,12 @@ void* alloc_block(size_t n) {
     if (p == nullptr) {
         throw std::bad_alloc();
     }
-    state().blocks.emplace(p, n);
+    try {
+        state().blocks.insert(p);
+    } catch (...) {
+        std::free(p);  // untracked, it could never be freed
+        throw;
+    }
     return p;
 }
 
@@ -205,12 +208,10 @@ bool free_block(void* p) {
         return true;
     }
     State& s = state();
-    auto it = s.blocks.find(p);
-    if (it == s.blocks.end()) {
+    if (!s.blocks.erase(p)) {
         ++s.misuse;  // freed twice, an interior pointer or never ours: recorded, not acted on
         return false;
     }
-    s.blocks.erase(it);
     std::free(p);
     return true;
 }

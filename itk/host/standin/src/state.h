@@ -24,6 +24,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "block_set.h"
+
 namespace standin::detail {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no string" / "no index"
@@ -302,7 +304,7 @@ struct State {
     std::unique_ptr<Site> site = std::make_unique<Site>();
 
     // Tracked memory.
-    std::unordered_map<void*, size_t> blocks;
+    BlockSet blocks;
     long misuse = 0;
 
     // Error stack and the arrays EMH_ask_errors hands out.
