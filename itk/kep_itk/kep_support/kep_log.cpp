@@ -53,7 +53,9 @@ bool known_off(int bits) noexcept { return (g_known_off.load(std::memory_order_a
 // Zero-initialised at load time; the mutex is constant-initialised, so no static constructor
 // runs before the first call.
 std::mutex g_mutex;
-int g_level = 0;
+// Atomic so that the entry and exit markers can move it without the lock once both outputs are
+// known to be off (nothing is written then, so no message can come out at a half-changed level).
+std::atomic<int> g_level(0);
 char g_message[kMessageBufferSize];
 Switch g_console = {"ZODORE_DEBUG", 0, 0, kConsoleOff};
 Switch g_syslog = {"ZODORE_SYSLOG", 0, 0, kSyslogOff};
@@ -99,14 +101,19 @@ int read_switch(Switch& s) noexcept {
 
 // The level has no bounds by design; the steps saturate at the ends of the integer range so that
 // a runaway caller cannot overflow it.
+// Safe with or without g_mutex.
 void change_level(int delta) noexcept {
-    if (delta > 0 && g_level > INT_MAX - delta) {
-        g_level = INT_MAX;
-    } else if (delta < 0 && g_level < INT_MIN - delta) {
-        g_level = INT_MIN;
-    } else {
-        g_level += delta;
-    }
+    int level = g_level.load(std::memory_order_relaxed);
+    int next = 0;
+    do {
+        if (delta > 0 && level > INT_MAX - delta) {
+            next = INT_MAX;
+        } else if (delta < 0 && level < INT_MIN - delta) {
+            next = INT_MIN;
+        } else {
+            next = level + delta;
+        }
+    } while (!g_level.compare_exchange_weak(level, next, std::memory_order_relaxed));
 }
 
 // Formats into the message buffer; a message that does not fit is cut to the buffer's size.
@@ -150,7 +157,8 @@ void write_console_blanks(int count) noexcept {
 // Writes the message buffer to the sinks that are on. `text`, when given, is written instead of
 // formatting (the markers); it never passes through a formatter.
 void write_sinks(int indent_flag, int console, int syslog, const char* text) noexcept {
-    const int blanks = (indent_flag != 0 && g_level > 0) ? g_level : 0;
+    const int level = g_level.load(std::memory_order_relaxed);
+    const int blanks = (indent_flag != 0 && level > 0) ? level : 0;
     if (console != 0) {
         write_console_blanks(blanks);
         std::fputs(text, stderr);
@@ -207,6 +215,9 @@ int kep_get_log_syslog_on(void) {
 }
 
 int kep_get_log_itkexe_on(void) {
+    if (known_off(kTraceOff)) {
+        return 0;
+    }
     Guard guard;
     return read_switch(g_trace);
 }
@@ -249,6 +260,10 @@ int kep_log_itkexe(const char* format, ...) {
 }
 
 int kep_start(const char* format, ...) {
+    if (known_off(kConsoleOff | kSyslogOff)) {
+        change_level(kIndentStep);  // nothing to write: only the level moves
+        return 0;
+    }
     Guard guard;
     emit_text(1, kEntryMarker);
     va_list args;
@@ -260,6 +275,10 @@ int kep_start(const char* format, ...) {
 }
 
 int kep_end(const char* format, ...) {
+    if (known_off(kConsoleOff | kSyslogOff)) {
+        change_level(-kIndentStep);
+        return 0;
+    }
     Guard guard;
     change_level(-kIndentStep);
     emit_text(1, kExitMarker);
@@ -331,7 +350,7 @@ int kep_log_error_stack(void) {
 
 void kep_support_reset_state(void) {
     Guard guard;
-    g_level = 0;
+    g_level.store(0, std::memory_order_relaxed);
     g_message[0] = '\0';
     g_console.known = g_console.value = 0;
     g_syslog.known = g_syslog.value = 0;
@@ -341,7 +360,7 @@ void kep_support_reset_state(void) {
 
 int kep_support_indent_level(void) {
     Guard guard;
-    return g_level;
+    return g_level.load(std::memory_order_relaxed);
 }
 
 }  // extern "C"
