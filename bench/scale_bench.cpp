@@ -24,6 +24,7 @@
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -291,6 +292,8 @@ struct Options {
     std::string shape = "--depth 5 --fanout 10";
     std::string records;
     bool profile = false;  // only the volume search, for a profiler attached to the process
+    bool serve = false;    // after the first search, run the searches that standard input names
+    int rounds = 3;        // rounds of the interleaved growth measurement (0: none)
 };
 
 // The vehicle volume the generator fills (metres).
@@ -413,6 +416,8 @@ ordered_json measure_search(const std::string& label, const std::string& service
             {"calls_by_op", sorted_calls}};
 }
 
+std::string fixed(double v, int digits);
+
 ordered_json run_size(const Options& options) {
     ordered_json record;
     record["lines"] = options.lines;
@@ -514,19 +519,37 @@ ordered_json run_size(const Options& options) {
                                          UserArg{UserArg::DoubleArray, 0, 0, query}});
     record["first_search"] = {
         {"wall_s", first.wall}, {"cpu_s", first.cpu}, {"peak_extra_kb", status_kb("VmHWM") - before_first}};
-    ordered_json searches = ordered_json::array();
-    searches.push_back(measure_search("volume", "kep_userservice_volume_search",
-                                      {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
-                                       UserArg{UserArg::DoubleArray, 0, 0, query}},
-                                      repetitions));
+    struct Search {
+        std::string label, service;
+        std::vector<UserArg> args;
+    };
+    std::vector<Search> plan;
+    plan.push_back({"volume",
+                    "kep_userservice_volume_search",
+                    {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
+                     UserArg{UserArg::DoubleArray, 0, 0, query}}});
     for (size_t k : {size_t{1}, size_t{10}, size_t{100}}) {
         const std::vector<tag_t> some(selected.begin(),
                                       selected.begin() + static_cast<long>(std::min(k, selected.size())));
-        searches.push_back(measure_search("neighbourhood " + std::to_string(k),
-                                          "kep_userservice_neighbourhood_search",
-                                          {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
-                                           UserArg{UserArg::TagArray, 0, 0, {}, some}},
-                                          repetitions));
+        plan.push_back({"neighbourhood " + std::to_string(k),
+                        "kep_userservice_neighbourhood_search",
+                        {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 5.0},
+                         UserArg{UserArg::TagArray, 0, 0, {}, some}}});
+    }
+    if (options.serve) {
+        // One line in: the number of a search in the plan; one line out: its processor time.
+        std::cout << "ready" << std::endl;
+        std::string line;
+        while (std::getline(std::cin, line) && line != "quit") {
+            const size_t k = static_cast<size_t>(std::atol(line.c_str()));
+            const SearchRun run = run_service(plan.at(k).service, plan.at(k).args);
+            std::cout << fixed(run.cpu, 6) << std::endl;
+        }
+        return record;
+    }
+    ordered_json searches = ordered_json::array();
+    for (const Search& search : plan) {
+        searches.push_back(measure_search(search.label, search.service, search.args, repetitions));
     }
     record["searches"] = searches;
     record["process_peak_kb"] = status_kb("VmHWM");
@@ -611,18 +634,46 @@ std::string report(const std::vector<ordered_json>& records) {
             << fixed(r["first_search"]["cpu_s"].get<double>(), 2) << " | "
             << mb(r["first_search"]["peak_extra_kb"].get<long>()) << " |\n";
     }
+    // Growth of the whole search and of its two parts: the extension's own processor time (its
+    // share of the processor time) and the time inside the platform's operations.
     if (records.size() > 1) {
-        out << "\n| search | growth per tenfold lines: processor time (wall time) |\n|---|---|\n";
+        out << "\n| search | lines | growth: processor time | wall time | extension's own time "
+               "| platform operations' time |\n|---|---|---:|---:|---:|---:|\n";
     }
     for (size_t s = 0; records.size() > 1 && s < records[0]["searches"].size(); ++s) {
-        out << "| " << records[0]["searches"][s]["search"].get<std::string>() << " | ";
         for (size_t k = 1; k < records.size(); ++k) {
-            out << (k > 1 ? ", " : "") << thousands(records[k - 1]["lines"].get<long>()) << " → "
-                << thousands(records[k]["lines"].get<long>()) << ": "
-                << fixed(ratio_of(records, k - 1, k, s, "cpu_s"), 1) << "× ("
-                << fixed(ratio_of(records, k - 1, k, s, "wall_s"), 1) << "×)";
+            const ordered_json& before = records[k - 1]["searches"][s];
+            const ordered_json& after = records[k]["searches"][s];
+            const double own_before = before["cpu_s"].get<double>() * before["extension_share"].get<double>();
+            const double own_after = after["cpu_s"].get<double>() * after["extension_share"].get<double>();
+            const double platform_before = before["cpu_s"].get<double>() - own_before;
+            const double platform_after = after["cpu_s"].get<double>() - own_after;
+            out << "| " << before["search"].get<std::string>() << " | "
+                << thousands(records[k - 1]["lines"].get<long>()) << " → "
+                << thousands(records[k]["lines"].get<long>()) << " | "
+                << fixed(ratio_of(records, k - 1, k, s, "cpu_s"), 1) << "× | "
+                << fixed(ratio_of(records, k - 1, k, s, "wall_s"), 1) << "× | "
+                << fixed(own_after / own_before, 1) << "× | " << fixed(platform_after / platform_before, 1)
+                << "× |\n";
         }
-        out << " |\n";
+    }
+    if (records.back().contains("interleaved_growth")) {
+        const ordered_json& g = records.back()["interleaved_growth"];
+        out << "\nThe same growth measured with both sites loaded at once, in a process each: each search of "
+               "the "
+            << thousands(g["to"].get<long>()) << "-line site runs between two of the "
+            << thousands(g["from"].get<long>())
+            << "-line site, and its processor time is divided by the mean of theirs, so that the "
+               "machine's drift over minutes cancels. "
+            << g["rounds"].get<int>() << " rounds.\n\n"
+            << "| search | growth " << thousands(g["from"].get<long>()) << " → "
+            << thousands(g["to"].get<long>()) << ", median | least | most |\n|---|---:|---:|---:|\n";
+        for (size_t s = 0; s < g["searches"].size(); ++s) {
+            const ordered_json& r = g["searches"][s];
+            out << "| " << records.back()["searches"][s]["search"].get<std::string>() << " | "
+                << fixed(r["median"].get<double>(), 1) << "× | " << fixed(r["least"].get<double>(), 1)
+                << "× | " << fixed(r["most"].get<double>(), 1) << "× |\n";
+        }
     }
     const ordered_json& largest = records.back()["searches"][0];
     out << "\nPlatform operations with the largest shares of the volume search's processor time at "
@@ -635,6 +686,107 @@ std::string report(const std::vector<ordered_json>& records) {
     }
     out << ".\n";
     return out.str();
+}
+
+// A size's process in serve mode, driven through two pipes.
+class Server {
+public:
+    Server(const Options& options, long lines) {
+        int to_child[2], from_child[2];
+        if (pipe(to_child) != 0 || pipe(from_child) != 0) {
+            throw std::runtime_error("no pipe for the interleaved runs");
+        }
+        const std::string self = self_path(), count = std::to_string(lines),
+                          seed = std::to_string(options.seed);
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(to_child[0], 0);
+            dup2(from_child[1], 1);
+            close(to_child[1]);
+            close(from_child[0]);
+            execl(self.c_str(), self.c_str(), "--lines", count.c_str(), "--seed", seed.c_str(), "--kep-host",
+                  options.kep_host.c_str(), "--shape", options.shape.c_str(), "--serve",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(to_child[0]);
+        close(from_child[1]);
+        to_ = fdopen(to_child[1], "w");
+        from_ = fdopen(from_child[0], "r");
+        if (pid_ < 0 || to_ == nullptr || from_ == nullptr || answer() != "ready") {
+            throw std::runtime_error("the serving process for " + count + " lines did not start");
+        }
+    }
+    ~Server() {
+        if (to_ != nullptr) {
+            std::fputs("quit\n", to_);
+            std::fclose(to_);
+        }
+        if (from_ != nullptr) {
+            std::fclose(from_);
+        }
+        if (pid_ > 0) {
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Runs search k of the plan once; its processor time.
+    double run(size_t k) {
+        std::fprintf(to_, "%zu\n", k);
+        std::fflush(to_);
+        const std::string text = answer();
+        if (text.empty()) {
+            throw std::runtime_error("the serving process stopped");
+        }
+        return std::atof(text.c_str());
+    }
+
+private:
+    std::string answer() {
+        char line[256];
+        if (std::fgets(line, sizeof line, from_) == nullptr) {
+            return "";
+        }
+        std::string text(line);
+        while (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        return text;
+    }
+
+    pid_t pid_ = -1;
+    FILE* to_ = nullptr;
+    FILE* from_ = nullptr;
+};
+
+// The growth from `small` to `large` lines measured so that the machine's drift cancels: both
+// sites stay loaded in processes of their own, and each search of the large site runs between two
+// of the small one; the ratio is the large time over the mean of the two around it. Medians and
+// extremes over the rounds.
+ordered_json interleaved_growth(const Options& options, long small, long large) {
+    std::cerr << "scale_bench: interleaved runs, " << thousands(small) << " and " << thousands(large)
+              << " lines\n";
+    Server a(options, small);
+    Server b(options, large);
+    ordered_json result = {{"from", small}, {"to", large}, {"rounds", options.rounds}};
+    ordered_json searches = ordered_json::array();
+    for (size_t k = 0; k < 4; ++k) {
+        std::vector<double> ratios;
+        for (int r = 0; r < options.rounds; ++r) {
+            const double before = a.run(k);
+            const double big = b.run(k);
+            const double after = a.run(k);
+            ratios.push_back(big / ((before + after) / 2));
+        }
+        searches.push_back({{"ratios", ratios},
+                            {"median", median(ratios)},
+                            {"least", *std::min_element(ratios.begin(), ratios.end())},
+                            {"most", *std::max_element(ratios.begin(), ratios.end())}});
+    }
+    result["searches"] = searches;
+    return result;
 }
 
 int run_all(const Options& options) {
@@ -659,6 +811,17 @@ int run_all(const Options& options) {
             return 1;
         }
         records.push_back(ordered_json::parse(text));
+    }
+    ordered_json interleaved;
+    if (options.sizes.size() > 1 && options.rounds > 0) {
+        try {
+            interleaved =
+                interleaved_growth(options, options.sizes[options.sizes.size() - 2], options.sizes.back());
+            records.back()["interleaved_growth"] = interleaved;
+        } catch (const std::exception& e) {
+            std::cerr << "scale_bench: " << e.what() << '\n';
+            return 1;
+        }
     }
     if (!options.records.empty()) {
         std::ofstream out(options.records);
@@ -692,19 +855,27 @@ int main(int argc, char** argv) {
             options.kep_host = argv[++k];
         } else if (arg == "--shape" && has_value) {
             options.shape = argv[++k];
+        } else if (arg == "--serve") {
+            options.serve = true;
+        } else if (arg == "--rounds" && has_value) {
+            options.rounds = std::atoi(argv[++k]);
         } else if (arg == "--profile") {
             options.profile = true;
         } else if (arg == "--records" && has_value) {
             options.records = argv[++k];
         } else {
             std::cerr << "usage: scale_bench [--lines N | --sizes N,N,...] [--repetitions R] [--seed S]"
-                         " [--kep-host PATH] [--shape 'GENERATE OPTIONS'] [--records FILE] [--profile]\n";
+                         " [--kep-host PATH] [--shape 'GENERATE OPTIONS'] [--records FILE] [--rounds R] "
+                         "[--profile]\n";
             return 2;
         }
     }
     try {
         if (options.lines > 0) {
-            std::cout << run_size(options).dump() << '\n';
+            const ordered_json record = run_size(options);
+            if (!options.serve) {
+                std::cout << record.dump() << '\n';
+            }
             return 0;
         }
         return run_all(options);
