@@ -188,7 +188,13 @@ void reset_counters() {
     s.log_names.clear();
 }
 
-int live_blocks() { return static_cast<int>(state().blocks.size()); }
+int live_blocks() {
+#if defined(STANDIN_POOLED_MEMORY)
+    return static_cast<int>(state().blocks.size() + state().pool.live());
+#else
+    return static_cast<int>(state().blocks.size());
+#endif
+}
 
 long misuse_count() { return state().misuse; }
 

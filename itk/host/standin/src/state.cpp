@@ -162,6 +162,9 @@ void install(std::unique_ptr<Site> new_site) {
     State& s = state();
     s.blocks.for_each([](void* block) { std::free(block); });
     s.blocks.clear();
+#if defined(STANDIN_POOLED_MEMORY)
+    s.pool.clear();
+#endif
     s.misuse = 0;
     s.errors.clear();
     s.counts.fill(0);
@@ -190,6 +193,11 @@ void install(std::unique_ptr<Site> new_site) {
 // --- memory ---------------------------------------------------------------------------------------
 
 void* alloc_block(size_t n) {
+#if defined(STANDIN_POOLED_MEMORY)
+    if (n <= BlockPool::kLargest) {
+        return state().pool.allocate(n);
+    }
+#endif
     void* p = std::malloc(n == 0 ? 1 : n);
     if (p == nullptr) {
         throw std::bad_alloc();
@@ -208,6 +216,17 @@ bool free_block(void* p) {
         return true;
     }
     State& s = state();
+#if defined(STANDIN_POOLED_MEMORY)
+    switch (s.pool.release(p)) {
+        case BlockPool::Release::Freed:
+            return true;
+        case BlockPool::Release::NotABlock:
+            ++s.misuse;
+            return false;
+        case BlockPool::Release::NotPooled:
+            break;
+    }
+#endif
     if (!s.blocks.erase(p)) {
         ++s.misuse;  // freed twice, an interior pointer or never ours: recorded, not acted on
         return false;

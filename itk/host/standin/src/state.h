@@ -24,6 +24,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "block_pool.h"
 #include "block_set.h"
 
 namespace standin::detail {
@@ -304,7 +305,10 @@ struct State {
     std::unique_ptr<Site> site = std::make_unique<Site>();
 
     // Tracked memory.
-    BlockSet blocks;
+    BlockSet blocks;  // live blocks from the C library's allocator
+#if defined(STANDIN_POOLED_MEMORY)
+    BlockPool pool;  // live blocks of up to BlockPool::kLargest bytes
+#endif
     long misuse = 0;
 
     // Error stack and the arrays EMH_ask_errors hands out.
