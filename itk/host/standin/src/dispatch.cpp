@@ -397,15 +397,15 @@ int call_method(METHOD_function_t f, METHOD_message_t* message, ...) {
 tag_t property_tag(tag_t object, uint32_t prop) {
     State& s = state();
     const uint64_t key = (static_cast<uint64_t>(object) << 32) | prop;
-    auto it = s.property_tags.find(key);
-    if (it != s.property_tags.end()) {
-        return it->second;
+    const tag_t known = s.property_tags.find(key, NULLTAG);  // a property tag is never NULLTAG
+    if (known != NULLTAG) {
+        return known;
     }
     Site& st = site();
     const auto tag = static_cast<tag_t>(st.tags.size());
     st.tags.push_back({Kind::Property, static_cast<uint32_t>(s.property_owners.size())});
     s.property_owners.emplace_back(object, prop);
-    s.property_tags.emplace(key, tag);
+    s.property_tags.insert(key, tag);
     return tag;
 }
 

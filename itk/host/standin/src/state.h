@@ -26,6 +26,7 @@
 
 #include "block_pool.h"
 #include "block_set.h"
+#include "key_table.h"
 
 namespace standin::detail {
 
@@ -333,7 +334,7 @@ struct State {
     std::vector<MethodRecord> methods;
     std::map<std::tuple<tag_t, uint32_t, int>, uint32_t> method_index;
     std::vector<std::pair<tag_t, uint32_t>> property_owners;  // property tag -> (object, name)
-    std::unordered_map<uint64_t, tag_t> property_tags;
+    KeyTable property_tags;                               // (object << 32 | property name) -> property tag
     std::vector<std::pair<tag_t, uint32_t>> descriptors;  // descriptor tag -> (type, name)
     std::vector<ExitRecord> exits;
     std::vector<TypeRegistration> pending_registrations;
