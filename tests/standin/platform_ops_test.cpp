@@ -195,9 +195,9 @@ TEST_F(PlatformTest, LinePropertiesWithoutAPlatformMethodReadEmpty) {
 }
 
 TEST_F(PlatformTest, RelationsListInFileOrder) {
-    tag_t spec = NULLTAG;
-    EXPECT_EQ(GRM_find_relation_type("IMAN_specification", &spec), ITK_ok);
-    EXPECT_EQ(spec, 28u);
+    tag_t relation = NULLTAG;
+    EXPECT_EQ(GRM_find_relation_type("IMAN_specification", &relation), ITK_ok);
+    EXPECT_EQ(relation, 28u);
     tag_t unknown = 5;
     EXPECT_EQ(GRM_find_relation_type("IMAN_nothing", &unknown), ITK_ok);  // as the platform does
     EXPECT_EQ(unknown, NULLTAG);
@@ -207,7 +207,7 @@ TEST_F(PlatformTest, RelationsListInFileOrder) {
 
     int n = 0;
     tag_t* found = nullptr;
-    ASSERT_EQ(GRM_list_secondary_objects_only(t("part/A"), spec, &n, &found), ITK_ok);
+    ASSERT_EQ(GRM_list_secondary_objects_only(t("part/A"), relation, &n, &found), ITK_ok);
     EXPECT_EQ(take(n, found), (std::vector<tag_t>{t("ds1"), t("ds2")}));
     ASSERT_EQ(GRM_list_secondary_objects_only(t("part/A"), NULLTAG, &n, &found), ITK_ok);
     EXPECT_EQ(take(n, found), (std::vector<tag_t>{t("ds1"), t("jt1"), t("ds2")}));
