@@ -27,6 +27,15 @@ struct MemFree {
 template <typename T>
 using PlatformBlock = std::unique_ptr<T, MemFree>;
 
+// The tags of a list the platform handed out (and the list released); empty when the read failed.
+std::vector<tag_t> take_tags(int status, int count, tag_t* raw) {
+    PlatformBlock<tag_t> list(raw);
+    if (status != ITK_ok || !list) {
+        return {};
+    }
+    return std::vector<tag_t>(list.get(), list.get() + count);
+}
+
 // The platform reads the explanation needs. Every one answers "nothing" when the read fails.
 class Reader {
 public:
@@ -93,23 +102,15 @@ public:
         }
         int count = 0;
         tag_t* raw = nullptr;
-        int status = GRM_list_secondary_objects_only(primary, relation_type, &count, &raw);
-        PlatformBlock<tag_t> list(raw);
-        if (status != ITK_ok || !list) {
-            return {};
-        }
-        return std::vector<tag_t>(list.get(), list.get() + count);
+        const int status = GRM_list_secondary_objects_only(primary, relation_type, &count, &raw);
+        return take_tags(status, count, raw);
     }
 
     std::vector<tag_t> references(tag_t dataset, const char* name) const {
         int count = 0;
         tag_t* raw = nullptr;
-        int status = AE_ask_all_dataset_named_refs(dataset, name, &count, &raw);
-        PlatformBlock<tag_t> list(raw);
-        if (status != ITK_ok || !list) {
-            return {};
-        }
-        return std::vector<tag_t>(list.get(), list.get() + count);
+        const int status = AE_ask_all_dataset_named_refs(dataset, name, &count, &raw);
+        return take_tags(status, count, raw);
     }
 
     // The one form behind a named reference, or the null tag unless there is exactly one.
@@ -483,12 +484,8 @@ private:
     static std::vector<tag_t> lines(tag_t line, int (*ask)(tag_t, int*, tag_t**)) {
         int count = 0;
         tag_t* raw = nullptr;
-        int status = ask(line, &count, &raw);
-        PlatformBlock<tag_t> list(raw);
-        if (status != ITK_ok || !list) {
-            return {};
-        }
-        return std::vector<tag_t>(list.get(), list.get() + count);
+        const int status = ask(line, &count, &raw);
+        return take_tags(status, count, raw);
     }
 
     Scene& scene_;
