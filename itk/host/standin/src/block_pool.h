@@ -45,15 +45,17 @@ public:
         if (!c.free.empty()) {
             p = c.free.back();
             c.free.pop_back();
+            Slab* s = slab_of(p);
+            s->set_live_bit((reinterpret_cast<uintptr_t>(p) - s->base) / block_size(cls), true);
         } else {
             if (c.current < 0 || slabs_[static_cast<size_t>(c.current)].carved == blocks_per_slab(cls)) {
                 c.current = static_cast<long>(new_slab(cls));
             }
             Slab& s = slabs_[static_cast<size_t>(c.current)];
             p = reinterpret_cast<void*>(s.base + s.carved * block_size(cls));
+            s.set_live_bit(s.carved, true);  // the slab is known: no lookup
             ++s.carved;
         }
-        set_live(p, true);
         ++live_;
         return p;
     }
@@ -119,11 +121,6 @@ private:
 
     static size_t block_size(size_t cls) { return (cls + 1) * kGranule; }
     static size_t blocks_per_slab(size_t cls) { return kSlabBytes / block_size(cls); }
-
-    void set_live(void* p, bool on) {
-        Slab* s = slab_of(p);
-        s->set_live_bit((reinterpret_cast<uintptr_t>(p) - s->base) / block_size(s->cls), on);
-    }
 
     size_t new_slab(size_t cls) {
         void* base = std::aligned_alloc(kSlabBytes, kSlabBytes);
