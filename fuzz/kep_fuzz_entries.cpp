@@ -181,6 +181,11 @@ const char* matrix_text(const uint8_t* data, size_t size) {
     kep_matrix_t m;
     std::memset(&m, 0xA5, sizeof m);
     kep_matrix_from_string(c_text, &m);
+    for (int i = 0; i < 16; ++i) {
+        if (!std::isfinite(m.m[i])) {
+            return "a number that is not finite was read";
+        }
+    }
 
     // Where the text holds only plain numbers, the values are known.
     std::vector<std::string> tokens;
@@ -202,10 +207,19 @@ const char* matrix_text(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < tokens.size() && i < 16; ++i) {
         plain = plain && is_plain_number(tokens[i]);
     }
+    // A number beyond the range of a double reads as infinite: such a text is unreadable.
+    bool finite = true;
+    for (size_t i = 0; plain && i < tokens.size() && i < 16; ++i) {
+        finite = finite && std::isfinite(plain_value(tokens[i]));
+    }
     if (plain) {
         if (tokens.size() < 16) {
             if (!is_identity(m)) {
                 return "fewer than 16 numbers did not give the identity";
+            }
+        } else if (!finite) {
+            if (!is_identity(m)) {
+                return "a number beyond the range of a double did not give the identity";
             }
         } else {
             for (int c = 0; c < 4; ++c) {

@@ -2,6 +2,7 @@
 // and the collection way of a line (and that they never mix), the exact trace, and the fault
 // sweeps of the line's box on both ways.
 #include <array>
+#include <limits>
 #include <map>
 #include <sstream>
 #include <string>
@@ -229,6 +230,29 @@ TEST_F(BoxTest, DatasetBoxFromItsOneForm) {
         if (c.has_box) {
             EXPECT_EQ(r.box, c.dataset.boxes[0]);
         }
+        expect_clean();
+    }
+}
+
+// A value that is not a finite number makes no box: such a box would overlap everything or
+// nothing at random.
+TEST_F(BoxTest, DatasetBoxWithAValueThatIsNotFiniteIsNoBox) {
+    for (const double value :
+         {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+          -std::numeric_limits<double>::infinity()}) {
+        SCOPED_TRACE(value);
+        standin::reset();
+        kep_support_reset_state();
+        ASSERT_NO_FATAL_FAILURE(load_site(site({{"d", "AuxPart", {kUnit}}})));
+        ASSERT_TRUE(standin::set_number(tag("d_bb0"), "var2_bb_z2", value));
+        set_switches("ON", nullptr, nullptr);
+        kep_bbox_t* out = nullptr;
+        int status = -1;
+        const std::string console =
+            capture_console([&] { status = kep_get_bbox_for_dataset(tag("d"), &out); });
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_TRUE(contains(console, "ignoring box with a value that is not a finite number\n")) << console;
         expect_clean();
     }
 }

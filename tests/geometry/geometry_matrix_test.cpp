@@ -73,6 +73,11 @@ TEST_F(MatrixTest, ReadsTextFormOrFallsBackToIdentity) {
         {"letter first", "x1 0 0 0 0 1 0 0 0 0 1 0 10 20 30 1", true, 0, 0, 0, 1},
         {"decimal comma", "1 0 0 0 0 1 0 0 0 0 1 0 10,5 20 30 1", true, 0, 0, 0, 1},
         {"absent", nullptr, true, 0, 0, 0, 1},
+        // Numbers that are not finite would carry NaN into every product.
+        {"nan", "1 0 0 0 0 1 0 0 0 0 1 0 nan 0 0 1", true, 0, 0, 0, 1},
+        {"infinity", "1 0 0 0 0 1 0 0 0 0 1 0 10 -INF 30 1", true, 0, 0, 0, 1},
+        {"beyond the range of a double", "1e400 0 0 0 0 1 0 0 0 0 1 0 10 20 30 1", true, 0, 0, 0, 1},
+        {"tiny numbers stay", "1 0 0 0 0 1 0 0 0 0 1 0 1e-400 20 30 1", false, 0, 20, 30, 1},
     };
     set_switches("ON", nullptr, nullptr);
     for (const ReadCase& c : cases) {

@@ -25,6 +25,9 @@ using kep_test::KepFixture;
 class OverlapTest : public KepFixture {};
 
 const std::array<double, 3> kUnitHalf = {0.5, 0.5, 0.5};
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+const double kHuge = 1e200;  // finite, but its square is not
 
 // ---- x7obb_overlap: strict comparison on face axes -------------------------------------------
 
@@ -153,6 +156,8 @@ TEST_F(OverlapTest, HandDerivedScenes) {
     const kep_object3d_t left = centred_box(kUnitHalf, I, {0, 0, 0});
     const kep_object3d_t diamond = centred_box(kUnitHalf, z45, {0.5 + std::sqrt(0.5) + 0.12, 0, 0});
 
+    const kep_object3d_t huge = centred_box(kUnitHalf, {kHuge, 0, 0, 0, kHuge, 0, 0, 0, 1}, {0, 0, 0});
+
     const SceneCase cases[] = {
         {"touching at 1.0", {left, centred_box(kUnitHalf, I, {1.0, 0, 0})}, 0, 0.0, 0, {1}},
         {"apart by 1.0000001", {left, centred_box(kUnitHalf, I, {1.0000001, 0, 0})}, 0, 0.0, 0, {}},
@@ -185,6 +190,26 @@ TEST_F(OverlapTest, HandDerivedScenes) {
         {"A one past the end", {left, left}, 2, 0.0, KEP_STATUS_INDEX_OUT_OF_RANGE, {}},
         {"A negative", {left, left}, -1, 0.0, KEP_STATUS_INDEX_OUT_OF_RANGE, {}},
         {"empty list", {}, 0, 0.0, KEP_STATUS_INDEX_OUT_OF_RANGE, {}},
+        // Bodies that are not finite, all over A (a comparison with NaN never separates): never
+        // reported, and as A they find nothing.
+        {"not finite: never reported",
+         {left, centred_box(kUnitHalf, I, {kNaN, 0, 0}), centred_box({kInf, 0.5, 0.5}, I, {0, 0, 0}),
+          centred_box(kUnitHalf, {1, 0, 0, 0, kNaN, 0, 0, 0, 1}, {0, 0, 0}),
+          centred_box(kUnitHalf, I, {0.2, 0, 0})},
+         0,
+         0.0,
+         0,
+         {4}},
+        // Finite bodies whose orientation in A's frame overflows.
+        {"not finite: overflow in A's frame", {huge, huge}, 0, 0.0, 0, {}},
+        {"not finite: NaN centre as A", {centred_box(kUnitHalf, I, {kNaN, 0, 0}), left}, 0, 0.0, 0, {}},
+        {"not finite: infinite extent as A",
+         {centred_box({kInf, 0.5, 0.5}, I, {0, 0, 0}), left},
+         0,
+         0.0,
+         0,
+         {}},
+        {"not finite: infinite delta", {left, left}, 0, kInf, 0, {}},
     };
     for (const bool logging : {false, true}) {
         kep_support_reset_state();

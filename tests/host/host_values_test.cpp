@@ -86,13 +86,15 @@ TEST(HostValues, WithThePlatformsOwnMethods) {
             // The top line has no parent; the door's parent has no representation.
             {"car", "bl_plmxml_occ_xform", "1 0 0 0 0 1 0 0 0 0 1 0 1 0 0 1"},
             {"door", "bl_plmxml_occ_xform", "0 1 0 0 -1 0 0 0 0 0 1 0 0.1 0 0 1"},
-            // The body's representation of the door places the hinge and lists no handle.
+            // The body's representation of the door places the hinge and lists no handle: the
+            // handle keeps the platform's placement.
             {"hinge", "bl_plmxml_occ_xform", kHingeMaster},
-            {"handle", "bl_plmxml_occ_xform", null},
+            {"handle", "bl_plmxml_occ_xform", "1 0 0 0 0 1 0 0 0 0 1 0 0 0.05 0 1"},
             // body x door x hinge', without the car's own transform.
             {"hinge", "bl_plmxml_abs_xform", "0 1 0 0 -1 0 0 0 0 0 1 0 0.08800000000000001 0 0.5 1"},
-            // The handle's occurrence transform reads null: it counts as the identity.
-            {"handle", "bl_plmxml_abs_xform", "0 1 0 0 -1 0 0 0 0 0 1 0 0.1 0 0.5 1"},
+            // body x door x handle from the standard values: the door turns the handle's (0, 0.05, 0)
+            // onto (-0.05, 0, 0).
+            {"handle", "bl_plmxml_abs_xform", "0 1 0 0 -1 0 0 0 0 0 1 0 0.05 0 0.5 1"},
             // No representation above the wheel: the platform's value, the car included.
             {"wheel", "bl_plmxml_abs_xform", "1 0 0 0 0 1 0 0 0 0 1 0 1 0.7 0 1"},
             // The door carries the hinge's part representation and its rendering.

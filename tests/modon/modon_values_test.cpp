@@ -156,7 +156,7 @@ void expect_matrix(const std::string& text, const std::array<double, 16>& expect
 
 class ValuesTest : public kep_test::KepFixture {};
 
-enum class Outcome { kUnchanged, kNullValue, kText };
+enum class Outcome { kUnchanged, kText };
 
 struct OccCase {
     const char* title;
@@ -170,13 +170,17 @@ TEST_F(ValuesTest, OccurrenceTransformFollowsTheRepresentationOfTheParent) {
     const OccCase cases[] = {
         {"listed: the entry's text as it is", {rep_b({"C"}, {kTCRep})}, "c", Outcome::kText, kTCRep},
         {"text passed on unchecked", {rep_b({"C"}, {"not a matrix"})}, "c", Outcome::kText, "not a matrix"},
-        {"other names only: null", {rep_b({"C2"}, {kTCRep})}, "c", Outcome::kNullValue, nullptr},
+        {"other names only: the value passed in stays",
+         {rep_b({"C2"}, {kTCRep})},
+         "c",
+         Outcome::kUnchanged,
+         nullptr},
         {"sibling listed, line not",
          {rep_b({"C2", "X"}, {kOther, kOther})},
          "c",
-         Outcome::kNullValue,
+         Outcome::kUnchanged,
          nullptr},
-        {"names compared exactly", {rep_b({"c", "C "}, {kOther, kOther})}, "c", Outcome::kNullValue, nullptr},
+        {"names compared exactly", {rep_b({"c", "C "}, {kOther, kOther})}, "c", Outcome::kUnchanged, nullptr},
         {"last matching entry wins",
          {rep_b({"C", "C2", "C"}, {kOther, kTC2, kTCRep})},
          "c",
@@ -187,17 +191,17 @@ TEST_F(ValuesTest, OccurrenceTransformFollowsTheRepresentationOfTheParent) {
          "c",
          Outcome::kText,
          kTCRep},
-        {"a null name matches nothing", {rep_b({kNull}, {kTCRep})}, "c", Outcome::kNullValue, nullptr},
+        {"a null name matches nothing", {rep_b({kNull}, {kTCRep})}, "c", Outcome::kUnchanged, nullptr},
         {"lists of different lengths list nothing",
          {rep_b({"C", "C2"}, {kTCRep})},
          "c",
-         Outcome::kNullValue,
+         Outcome::kUnchanged,
          nullptr},
-        {"form without child lists", {rep_b({}, {})}, "c", Outcome::kNullValue, nullptr},
+        {"form without child lists", {rep_b({}, {})}, "c", Outcome::kUnchanged, nullptr},
         {"form without the matrix list",
          {{"rb", "asma/A", "ASMA.ASMB.1", {"B"}, Strings{"C"}, std::nullopt}},
          "c",
-         Outcome::kNullValue,
+         Outcome::kUnchanged,
          nullptr},
         {"sibling of the line placed by the same form",
          {rep_b({"C", "C2"}, {kTCRep, kOther})},
@@ -236,9 +240,6 @@ TEST_F(ValuesTest, OccurrenceTransformFollowsTheRepresentationOfTheParent) {
                 case Outcome::kUnchanged:
                     EXPECT_FALSE(a.replaced);
                     EXPECT_EQ(a.value, initial);
-                    break;
-                case Outcome::kNullValue:
-                    EXPECT_EQ(a.value, std::nullopt);
                     break;
                 case Outcome::kText:
                     EXPECT_EQ(a.value, std::optional<std::string>(c.text));
@@ -374,11 +375,11 @@ TEST_F(ValuesTest, StatusesThatAreNotPassedOn) {
     } const cases[] = {
         {"occ: parent lookup fails: as a top line", kep_bl_ask_plmxml_occ_xform, "c",
          "BOM_line_ask_attribute_tag", "c", 0, true, std::nullopt, std::nullopt},
-        {"occ: occurrence name unreadable: null", kep_bl_ask_plmxml_occ_xform, "c", "AOM_ask_value_string",
-         "c", 0, false, std::nullopt, std::nullopt},
+        {"occ: occurrence name unreadable: kept", kep_bl_ask_plmxml_occ_xform, "c", "AOM_ask_value_string",
+         "c", 0, true, std::nullopt, std::nullopt},
         // The first list read is the host lookup's path; the second the child names.
-        {"occ: child list unreadable: null", kep_bl_ask_plmxml_occ_xform, "c", "AOM_ask_value_strings", "", 2,
-         false, std::nullopt, std::nullopt},
+        {"occ: child list unreadable: kept", kep_bl_ask_plmxml_occ_xform, "c", "AOM_ask_value_strings", "", 2,
+         true, std::nullopt, std::nullopt},
         // c's node gets neither its standard values nor R_b's: it counts as the identity.
         {"abs: line unreadable: its node stays empty", kep_bl_ask_plmxml_abs_xform, "c",
          "AOM_ask_value_string", "c", 0, false, std::nullopt, quarter_turn(10, 5, 0)},

@@ -348,9 +348,14 @@ private:
         out_ << "The extension answers the three line properties from the mod-on representations and the\n"
                 "preferred representation; the stored value (what the platform alone would answer) is "
                 "noted.\n\n";
+        // mo_fanasm places the fans; it does not list the shroud, which keeps its stored transform.
         for (const char* id : {"fan_l", "shroud"}) {
+            const bool listed = std::string(id) == "fan_l";
             property(id, "bl_plmxml_occ_xform", ask_text(id, "bl_plmxml_occ_xform"),
-                     "stored \"" + stored(host_, id, "transform") + "\"");
+                     "stored \"" + stored(host_, id, "transform") + "\"" +
+                         (listed ? ""
+                                 : "\n" + std::string(39, ' ') +
+                                       "(not listed by mo_fanasm: the stored value stands)"));
         }
         for (const char* id : {"motor_l", "horn_l"}) {
             property(id, "bl_plmxml_abs_xform", ask_text(id, "bl_plmxml_abs_xform"), "");

@@ -430,7 +430,21 @@ std::string placing_dataset(const Reader& read, const Scene& scene, int index) {
         return std::string();
     }
     Choice choice = choose_representation(read, mod_on.datasets);
-    return choice.dataset == NULLTAG ? std::string() : id_text(choice.dataset);
+    if (choice.dataset == NULLTAG) {
+        return std::string();
+    }
+    // The representation places only the children its form lists; the others keep their stored
+    // transform.
+    const tag_t form = read.single_reference(choice.dataset, "KEPModOnInfo");
+    if (form == NULLTAG) {
+        return std::string();
+    }
+    const std::vector<std::string> names = read.texts(form, "var2_child_instname");
+    const std::vector<std::string> matrices = read.texts(form, "var2_child_matrix");
+    const bool listed =
+        names.size() == matrices.size() &&
+        std::find(names.begin(), names.end(), scene.lines[index].occurrence_name) != names.end();
+    return listed ? id_text(choice.dataset) : std::string();
 }
 
 class Walker {

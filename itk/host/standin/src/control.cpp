@@ -122,6 +122,21 @@ int search_scope() { return site().search_scope; }
 
 void set_version(int version) { site().version = version; }
 
+bool set_number(tag_t object, const std::string& attribute, double value) {
+    Site& st = site();
+    const uint32_t name = st.strings.find(attribute);
+    if (name == kNone || st.rec(object).kind != Kind::Object) {
+        return false;
+    }
+    for (Attribute& a : st.objects[st.rec(object).index].attributes) {
+        if (a.name == name && a.value.kind == Msg::Double) {
+            a.value.number = value;
+            return true;
+        }
+    }
+    return false;
+}
+
 namespace {
 
 template <class Store>

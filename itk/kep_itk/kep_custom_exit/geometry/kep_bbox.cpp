@@ -7,6 +7,8 @@
 // mixed: a line with 3D geometry datasets whose representation gives no box has no box.
 #include <string.h>
 
+#include <cmath>
+
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
@@ -184,6 +186,14 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
                       [&] { return AOM_ask_value_double(form_tag, value.attribute, slot); }) != 0) {
             return step.status();  // the half-read box is released by its owner
         }
+    }
+    // A NaN or infinite value gives a box that nothing can be compared with: the dataset counts as
+    // having no box, so its line is never found and finds nothing.
+    const kep_bbox_t& b = *box.get();
+    if (!(std::isfinite(b.x1) && std::isfinite(b.y1) && std::isfinite(b.z1) && std::isfinite(b.x2) &&
+          std::isfinite(b.y2) && std::isfinite(b.z2))) {
+        kep_log("ignoring box with a value that is not a finite number\n");
+        return step.status();
     }
     *bbox = box.release();
     return step.status();

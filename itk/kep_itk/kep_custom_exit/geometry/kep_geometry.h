@@ -79,8 +79,9 @@ void kep_matrix_copy(const kep_matrix_t* source, kep_matrix_t* destination);
 void kep_matrix_multiply(const kep_matrix_t* parent, const kep_matrix_t* child, kep_matrix_t* result);
 
 /* Fills matrix from its text form: 16 numbers separated by any white space, column by column,
- * "." as the decimal point; text after the 16th number is ignored. When text is null or fewer
- * than 16 numbers convert, logs "cannot get matrix from string [<text>], assuming identity" and
+ * "." as the decimal point; text after the 16th number is ignored. When text is null, fewer
+ * than 16 numbers convert or one of them is not finite ("nan", "inf", a number beyond the range
+ * of a double), logs "cannot get matrix from string [<text>], assuming identity" and
  * sets the identity. The numeric conventions of the process and of other threads are left
  * untouched. */
 void kep_matrix_from_string(const char* text, kep_matrix_t* matrix);
@@ -116,7 +117,8 @@ int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu);
 
 /* *bbox becomes a new box (MEM_alloc, owned by the caller) read from the dataset's one
  * "VAR2BBInfo" form, or null when the dataset has none, several, or a null reference. A failed
- * read of one of the six values gives no box and the failure's status. */
+ * read of one of the six values gives no box and the failure's status. A box with a value that is
+ * not a finite number is no box either (logged, status 0). */
 int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox);
 
 /* The box of a BOM line; *bbox is reset on entry and becomes a new box (owned by the caller) or
@@ -161,7 +163,8 @@ int kep_get_child_lines(tag_t line, const kep_matrix_t* matrix, kep_node_t** nod
 
 /* Finds the objects whose oriented boxes overlap the box of objects[index_a] enlarged by delta
  * on every side along its own axes. Each box is the object's part box placed by its matrix;
- * boxes that touch count as overlapping.
+ * boxes that touch count as overlapping. A body whose centre, orientation or extents are not all
+ * finite numbers overlaps nothing: it is never reported, and as A it finds nothing.
  *
  * objects holds n pointers (read only; a null entry counts as an object without box); results
  * must have room for n entries. On return results[0 .. *result_count - 1] hold the positions

@@ -8,6 +8,7 @@
 #include <locale.h>
 
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -84,6 +85,18 @@ int format_text(char* buffer, const double* v) noexcept {
 
 #endif
 
+// Whether every one of the 16 numbers is finite. The scanner reads "nan", "inf" and numbers
+// beyond the range of a double (as infinity) without complaint; such a text places nothing, and a
+// NaN carried into a product would make every overlap comparison fail to separate.
+bool all_finite(const double* v) noexcept {
+    for (int i = 0; i < 16; ++i) {
+        if (!std::isfinite(v[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 extern "C" void kep_matrix_identity(kep_matrix_t* matrix) {
@@ -116,7 +129,7 @@ extern "C" void kep_matrix_multiply(const kep_matrix_t* parent, const kep_matrix
 
 extern "C" void kep_matrix_from_string(const char* text, kep_matrix_t* matrix) {
     double v[16];
-    if (text != nullptr && scan_text(text, v) == 16) {
+    if (text != nullptr && scan_text(text, v) == 16 && all_finite(v)) {
         // The text runs column by column: number 4c + r is element (r, c).
         for (int col = 0; col < 4; ++col) {
             for (int row = 0; row < 4; ++row) {

@@ -80,6 +80,26 @@ inline bool stop_at(double left, double right, bool& separated) {
     return false;
 }
 
+// Whether the relative centre t, the relative orientation r and both half extents are finite
+// numbers. Comparisons with NaN are all false, so no axis would ever separate a body that carries
+// one: it would overlap everything. Every non-finite centre, orientation or extent of either body
+// shows up in one of these values (an infinity times zero or minus itself is NaN), so checking
+// them before an overlap is reported covers both bodies on every way through. Separations are
+// left as they are: only a reported overlap needs the check.
+inline bool all_finite(const double* t, const double* r, const double* a, const double* b) {
+    for (int k = 0; k < 3; ++k) {
+        if (!std::isfinite(t[k]) || !std::isfinite(a[k]) || !std::isfinite(b[k])) {
+            return false;
+        }
+    }
+    for (int k = 0; k < 9; ++k) {
+        if (!std::isfinite(r[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The 15-axis test. fill_row(k, r, e) provides row k of the relative orientation r and of its
 // padded absolute values e; rows are asked for in the order 0, 1, 2, each once, before the
 // first axis that needs them. An axis separates when the distance of the centres projected on it
@@ -166,7 +186,7 @@ inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const 
                             a[0] * e[5] + a[1] * e[2] + b[0] * e[7] + b[1] * e[6], separated)) {
         return false;
     }
-    return !separated;
+    return !separated && all_finite(t, r, a, b);
 }
 
 // Copies row k of a finished relative orientation R and pads its absolute values.

@@ -30,7 +30,8 @@ void x7umrechnen_a(const kep_body_t* a, kep_body_t* b);
 
 /* Separating-axis test of two oriented boxes in the frame of box A: R is B's orientation in
  * that frame (3x3 row-major), T B's centre, a and b the half extents. Returns 1 when no axis
- * separates the boxes (touching counts as overlap), 0 when one does. */
+ * separates the boxes (touching counts as overlap) and every value involved is finite, 0
+ * otherwise. */
 int x7obb_overlap(const double* R, const double* T, const double* a, const double* b);
 
 #ifdef __cplusplus

@@ -133,10 +133,10 @@ void kep_set_node_data(kep_node_data_t* node, const char* instance_name, const c
 /*
  * Value of bl_plmxml_occ_xform for a line. When the line's parent has a mod-on host
  * (preferences KEPModOnProductDatasetRelation and KEPModOnProductDatasetType) and the
- * representation filter chooses one of the host's datasets, the value is replaced by the matrix
- * text that the dataset's form holds for the line, or becomes null when the form holds none;
- * otherwise it is left as it was. Status: 0 or the first failed traced call; a missing preference
- * is logged and returns without touching the value.
+ * representation filter chooses one of the host's datasets, and the dataset's form lists the
+ * line, the value is replaced by the matrix text that the form holds for it; otherwise (no host,
+ * no dataset chosen, a form that does not list the line or cannot be read) it is left as it was. Status: 0 or
+ * the first failed traced call; a missing preference is logged and returns without touching the value.
  */
 int kep_bl_ask_plmxml_occ_xform(tag_t object_tag, char** value);
 

@@ -198,10 +198,16 @@ int occ_xform(tag_t object_tag, char** value) {
             parent_tag, prefs);
         if (dataset_mod_on_tag != NULLTAG) {
             kep_log("get child matrix from mod rep for child\n");
-            replace_value(value, nullptr);
-            // The value stays null when the form cannot be read or does not list the line; that
-            // is the answer, not a failure of the property, so the status is not passed on.
-            (void)kep_get_matrix_str_from_modon(object_tag, dataset_mod_on_tag, value);
+            // The representation's entry replaces the value only when the representation lists
+            // the line. Otherwise the value passed in stands: under a post-action that is the
+            // platform's own placement, which is still right for a child the representation does
+            // not describe. An unreadable form is the same answer, not a failure of the property,
+            // so the status is not passed on.
+            char* listed = nullptr;
+            (void)kep_get_matrix_str_from_modon(object_tag, dataset_mod_on_tag, &listed);
+            if (listed != nullptr) {
+                replace_value(value, listed);
+            }
         }
     }
     log_value(value);

@@ -65,6 +65,9 @@ void set_env(const std::string& name, const char* value);  // null value: unset 
 void hide_env(const std::string& name);
 int search_scope();
 void set_version(int version);
+// Replaces the value of an object's number attribute (one the site gave as a number). For values
+// a site file cannot hold (NaN, infinities). False when the object has no such attribute.
+bool set_number(tag_t object, const std::string& attribute, double value);
 
 // --- running the platform's side --------------------------------------------------------------
 
