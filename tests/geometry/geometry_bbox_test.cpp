@@ -10,7 +10,6 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_fixture.h"
-#include "kep_sweep.h"
 
 namespace {
 

@@ -16,7 +16,6 @@
 #include "geometry/kep_geometry.h"
 #include "kep_fixture.h"
 #include "kep_mem.h"
-#include "kep_sweep.h"
 #include "kep_trace.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #define MODON_SITE_H
 
 #include <kep_fixture.h>
-#include <kep_sweep.h>
 
 #include <sstream>
 #include <string>

@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "kep_fixture.h"
-#include "kep_sweep.h"
 #include "kep_test_support.h"
 #include "registration/kep_registration.h"
 

@@ -203,22 +203,25 @@ TEST_F(RuntimePropertyTest, GetterFailuresAreReturnedWithTheValueAsItStands) {
 TEST_F(RuntimePropertyTest, FaultSweepOverThePropertyExit) {
     for (const bool predefined : {false, true}) {
         SCOPED_TRACE(predefined ? "version at threshold" : "version below threshold");
-        const auto runs = kep_test::fault_sweep(
-            [&] {
-                standin::reset();
-                load_site(site(predefined ? 80000300 : 80000299, predefined));
-                set_switches("ON", nullptr, nullptr);
-                capture_console([] { kep_register_callbacks(); });
-            },
-            [&] {
-                int status = 0;
-                capture_console([&] {
-                    int decision = 0;
-                    status = standin::run_exit("USER_register_properties", &decision);
-                });
-                return status;
+        kep_test::FaultCase c;
+        c.name = "USER_register_properties";
+        c.setup = [&] {
+            standin::reset();
+            load_site(site(predefined ? 80000300 : 80000299, predefined));
+            set_switches("ON", nullptr, nullptr);
+            capture_console([] { kep_register_callbacks(); });
+        };
+        c.run = [this] {
+            int status = 0;
+            capture_console([&] {
+                int decision = 0;
+                status = standin::run_exit("USER_register_properties", &decision);
             });
-        EXPECT_EQ(runs.back().calls.size(), predefined ? 4u : 5u);
+            return status;
+        };
+        c.clears_errors = false;
+        const auto runs = kep_test::run_fault_sweep(c);
+        EXPECT_EQ(runs.size(), predefined ? 5u : 6u);  // the baseline and one run per failable call
     }
 }
 

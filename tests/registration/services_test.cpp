@@ -13,7 +13,6 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_fixture.h"
-#include "kep_sweep.h"
 #include "registration/kep_registration.h"
 
 namespace kep {

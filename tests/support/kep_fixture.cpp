@@ -1,10 +1,8 @@
-// The shared test fixture, the fault sweep and the export reader (see kep_fixture.h).
+// The shared test fixture and the export reader (see kep_fixture.h).
 #include "kep_fixture.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "kep_sweep.h"
 
 namespace kep_test {
 
@@ -66,59 +64,6 @@ void KepFixture::expect_clean(int level) {
     EXPECT_EQ(kep_support_indent_level(), level) << "indentation not back";
     EXPECT_EQ(standin::live_blocks(), 0) << "MEM_alloc blocks left live";
     EXPECT_EQ(standin::misuse_count(), 0) << "MEM_free of a pointer that is not a live block";
-}
-
-std::vector<std::string> failable_call_log() {
-    std::vector<std::string> calls;
-    for (const std::string& op : standin::call_log()) {
-        if (counts_as_failable(op)) {
-            calls.push_back(op);
-        }
-    }
-    return calls;
-}
-
-std::vector<SweepRun> fault_sweep(const std::function<void()>& setup, const std::function<int()>& entry,
-                                  const SweepOptions& options) {
-    std::vector<SweepRun> runs;
-    for (long k = 1; k <= options.max_runs; ++k) {
-        setup();
-        standin::clear_faults();
-        standin::reset_counters();
-        const int level = kep_support_indent_level();
-        const int blocks = standin::live_blocks();
-        const long misuse = standin::misuse_count();
-        standin::fail_nth_any(k, options.code);
-
-        SweepRun run;
-        run.k = k;
-        run.status = entry();
-        run.calls = failable_call_log();
-        standin::clear_faults();
-
-        const bool failed = static_cast<long>(run.calls.size()) >= k;
-        SCOPED_TRACE(failed ? "failing call " + std::to_string(k) + " (" + run.calls[k - 1] + ")"
-                            : "clean run");
-        EXPECT_EQ(kep_support_indent_level(), level) << "indentation not back";
-        EXPECT_EQ(standin::live_blocks(), blocks) << "MEM_alloc blocks leaked";
-        EXPECT_EQ(standin::misuse_count(), misuse) << "MEM_free misuse";
-        if (!failed) {
-            EXPECT_EQ(run.status, 0);
-            run.k = 0;
-            runs.push_back(run);
-            break;
-        }
-        EXPECT_EQ(run.status, options.code);
-        if (options.guard_rule) {
-            for (size_t i = static_cast<size_t>(k); i < run.calls.size(); ++i) {
-                const std::string& op = run.calls[i];
-                EXPECT_TRUE(op == "EMH_ask_errors" || options.allowed_after_failure.count(op) != 0)
-                    << "call after the failure: " << op;
-            }
-        }
-        runs.push_back(run);
-    }
-    return runs;
 }
 
 std::set<std::string> exported_symbols(const std::string& library_path) {

@@ -1,5 +1,5 @@
-// A GoogleTest fixture for tests that run code of kep or kep_support on the stand-in, and the
-// fault sweep over an entry point.
+// A GoogleTest fixture for tests that run code of kep or kep_support on the stand-in. The fault
+// sweep over an entry point (kep_sweep.h) comes with it.
 //
 // KepFixture starts every test from the state of a freshly started process: an empty stand-in
 // (standin::reset), the diagnostics library's switches forgotten and its indentation level at 0,
@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "kep_support_internal.h"
+#include "kep_sweep.h"
 
 namespace kep_test {
 
@@ -61,30 +62,6 @@ private:
     bool capturing_stderr_ = false;
     bool capturing_stdout_ = false;
 };
-
-// The fault sweep. For k = 1, 2, ...: setup() (which must recreate the whole situation, site
-// included), then fail the k-th failable platform call and run entry(); stop at the first run
-// that makes fewer than k failable calls (that run saw no failure and must return 0). Every
-// failed run is checked: the status is `code`, the indentation level is back, no block is live
-// and nothing was misused; where the guard rule applies (guard_rule), no failable call follows
-// the injected failure except those named in allowed_after_failure (the error-stack read of the
-// failure block is always allowed). Returns one record per run, the last one the clean run.
-struct SweepRun {
-    long k = 0;                      // the failed call (0 for the clean run)
-    int status = 0;                  // what entry() returned
-    std::vector<std::string> calls;  // failable calls made, in order
-};
-struct SweepOptions {
-    int code = standin::kErrInjected;  // the injected code, expected back as the status
-    bool guard_rule = true;
-    std::set<std::string> allowed_after_failure;
-    long max_runs = 10000;  // a safety stop
-};
-std::vector<SweepRun> fault_sweep(const std::function<void()>& setup, const std::function<int()>& entry,
-                                  const SweepOptions& options = SweepOptions());
-
-// The names of the failable calls in standin::call_log(), in order.
-std::vector<std::string> failable_call_log();
 
 // Defined dynamic symbols of a shared library (nm -D --defined-only), leaving out the names the
 // toolchain adds on its own (those starting with "__", and _init, _fini, _edata, _end). An empty

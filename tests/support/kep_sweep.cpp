@@ -93,6 +93,16 @@ bool counts_as_failable(const std::string& op) {
     return op != "MEM_alloc" && op != "MEM_free" && op != "TC_getenv" && op != "TC_write_syslog";
 }
 
+std::vector<std::string> failable_call_log() {
+    std::vector<std::string> calls;
+    for (const std::string& op : standin::call_log()) {
+        if (counts_as_failable(op)) {
+            calls.push_back(op);
+        }
+    }
+    return calls;
+}
+
 std::vector<FaultRun> run_fault_sweep(const FaultCase& c) {
     std::vector<FaultRun> runs;
     runs.push_back(run_once(c, 0));

@@ -1,8 +1,8 @@
 // The fault sweep: fail each platform call of an entry point in turn and check what follows.
 //
-// A fuller companion of fault_sweep (kep_fixture.h): it tells a failed traced call from a failed
-// call the extension makes untraced, checks the error stack, and hands back the whole call log of
-// every run (releases and diagnostics included) for checks of the case's own.
+// It tells a failed traced call from a failed call the extension makes untraced, checks the error
+// stack, and hands back the whole call log of every run (releases and diagnostics included) for
+// checks of the case's own.
 //
 // A sweep first runs the entry point once without a fault (the baseline) and counts its failable
 // platform calls (every operation that returns a status: MEM_alloc, MEM_free, TC_getenv and
@@ -89,6 +89,9 @@ std::vector<FaultRun> run_fault_sweep(const FaultCase& c);
 
 // True for the operations fail_nth_any counts.
 bool counts_as_failable(const std::string& op);
+
+// The names of the failable calls in standin::call_log(), in order.
+std::vector<std::string> failable_call_log();
 
 }  // namespace kep_test
 
