@@ -1,0 +1,54 @@
+# The platform of a real-platform build (KEP_REAL_PLATFORM): the interface target kep_platform
+# over the installation's headers and libraries.
+#
+# The folders come from cache variables or, when those are empty, from the environment:
+# KEP_PLATFORM_INCLUDE_DIR and KEP_PLATFORM_LIB_DIR, else <KEP_PLATFORM_ROOT>/include and
+# <KEP_PLATFORM_ROOT>/lib, where KEP_PLATFORM_ROOT defaults to $TC_ROOT.
+#
+# The headers are system headers (-isystem): warnings in them never stop the build, while our own
+# sources keep warnings as errors. The platform's deprecation notices at our call sites stay
+# warnings (not errors): the sources keep the forms that every supported release accepts.
+
+set(KEP_PLATFORM_ROOT "$ENV{TC_ROOT}" CACHE PATH "Root of the platform installation (default: $TC_ROOT)")
+set(KEP_PLATFORM_LIBRARIES tc tccore bom ae property base_utils ict pom
+    CACHE STRING "The platform's libraries the extension links (names without lib and .so)")
+
+foreach(kind INCLUDE LIB)
+  set(var KEP_PLATFORM_${kind}_DIR)
+  string(TOLOWER ${kind} sub)
+  if(NOT ${var} AND DEFINED ENV{${var}})
+    set(${var} "$ENV{${var}}" CACHE PATH "" FORCE)
+  elseif(NOT ${var} AND KEP_PLATFORM_ROOT)
+    set(${var} "${KEP_PLATFORM_ROOT}/${sub}" CACHE PATH "" FORCE)
+  endif()
+  if(NOT ${var})
+    message(FATAL_ERROR "KEP_REAL_PLATFORM: the platform's ${sub} folder is not known. Set "
+                        "KEP_PLATFORM_ROOT (or TC_ROOT in the environment) to the installation, or set "
+                        "${var}.")
+  endif()
+endforeach()
+
+if(NOT EXISTS ${KEP_PLATFORM_INCLUDE_DIR}/tc/tc_startup.h)
+  message(FATAL_ERROR "KEP_PLATFORM_INCLUDE_DIR '${KEP_PLATFORM_INCLUDE_DIR}' has no tc/tc_startup.h: "
+                      "expected the include folder of a platform installation")
+endif()
+
+set(kep_platform_libs)
+foreach(lib ${KEP_PLATFORM_LIBRARIES})
+  find_library(KEP_PLATFORM_LIB_${lib} NAMES ${lib} PATHS ${KEP_PLATFORM_LIB_DIR} NO_DEFAULT_PATH)
+  if(NOT KEP_PLATFORM_LIB_${lib})
+    message(FATAL_ERROR "KEP_PLATFORM_LIB_DIR '${KEP_PLATFORM_LIB_DIR}' has no lib${lib}.so: expected the "
+                        "library folder of a platform installation with the libraries ${KEP_PLATFORM_LIBRARIES}")
+  endif()
+  list(APPEND kep_platform_libs ${KEP_PLATFORM_LIB_${lib}})
+endforeach()
+
+add_library(kep_platform INTERFACE)
+target_include_directories(kep_platform SYSTEM INTERFACE ${KEP_PLATFORM_INCLUDE_DIR})
+target_compile_definitions(kep_platform INTERFACE KEP_REAL_PLATFORM IPLIB=none)
+target_link_libraries(kep_platform INTERFACE ${kep_platform_libs})
+if(NOT MSVC)
+  target_compile_options(kep_platform INTERFACE -Wno-error=deprecated-declarations)
+endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/KepPlatformChecks.cmake)
