@@ -3,7 +3,7 @@
 # deploy_run(<output variable> <command...>): runs the command; its standard output goes to the
 # variable, its standard error to <output variable>_ERR.
 function(deploy_run out)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
+  execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${SOURCE_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE stdout ERROR_VARIABLE stderr)
   if(NOT rc EQUAL 0)
     string(REPLACE ";" " " cmd "${ARGN}")
     message(FATAL_ERROR "failed (${rc}): ${cmd}\n--- stdout\n${stdout}\n--- stderr\n${stderr}")
@@ -25,4 +25,4 @@ if(SANITIZE)
                    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
                    "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined")
 endif()
-set(DEPLOY_TOOLCHAIN -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC} ${DEPLOY_FLAGS})
+set(DEPLOY_TOOLCHAIN -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC})

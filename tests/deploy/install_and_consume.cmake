@@ -38,7 +38,7 @@ foreach(file include/kep_support.h lib/cmake/kep/kepConfig.cmake lib/cmake/kep/k
   endif()
 endforeach()
 
-deploy_run(out ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/consumer -B ${WORK_DIR}/consumer ${DEPLOY_TOOLCHAIN}
+deploy_run(out ${CMAKE_COMMAND} -S ${CMAKE_CURRENT_LIST_DIR}/consumer -B ${WORK_DIR}/consumer ${DEPLOY_TOOLCHAIN} ${DEPLOY_FLAGS}
            -DCMAKE_PREFIX_PATH=${prefix})
 deploy_run(out ${CMAKE_COMMAND} --build ${WORK_DIR}/consumer)
 deploy_run(ldd ldd ${WORK_DIR}/consumer/kep_consumer)
