@@ -3,7 +3,9 @@
 # interface left out), lib/ with the stand-in's library under the platform's library names.
 #   - Headers as a later release has them (the six declarations it dropped taken out) and with a
 #     warning of their own: configuring finds each declaration missing, the build declares them
-#     itself, includes the platform as system headers and builds every target of the mode.
+#     itself, includes the platform as system headers and builds every target of the mode. The
+#     build installs as a site installs it, and a consumer of the package builds against the
+#     installation named by TC_ROOT and runs with the platform's libraries on its library path.
 #   - The same headers as an older release has them: configuring finds the older forms.
 include(${CMAKE_CURRENT_LIST_DIR}/deploy_common.cmake)
 set(root ${WORK_DIR}/tc_root)
@@ -52,6 +54,9 @@ deploy_expect_match("${commands}" "-isystem ${root}/include" "the compile comman
 if(NOT EXISTS ${WORK_DIR}/build/bin/libkep.so.${VERSION} OR NOT EXISTS ${WORK_DIR}/build/bin/libkep_support.so.${VERSION})
   message(FATAL_ERROR "${WORK_DIR}/build/bin: the two libraries were not built")
 endif()
+deploy_run(out ${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${WORK_DIR}/prefix)
+deploy_check_installed(${WORK_DIR}/prefix)
+deploy_consume(${WORK_DIR}/prefix ${WORK_DIR}/consumer TC_ROOT=${root} LD_LIBRARY_PATH=${root}/lib)
 
 deploy_run(out ${CMAKE_COMMAND} --preset platform -B ${WORK_DIR}/older_build ${platform_args}
            -DKEP_PLATFORM_INCLUDE_DIR=${older_include} -DKEP_PLATFORM_LIB_DIR=${root}/lib)
