@@ -1,7 +1,8 @@
 # The platform of a real-platform build (KEP_REAL_PLATFORM): the interface target kep_platform
 # over the installation's headers and libraries.
 #
-# The folders come from cache variables or, when those are empty, from the environment:
+# The folders come from cache variables or, when those are empty, from the environment (each
+# configure; docs/building.md):
 # KEP_PLATFORM_INCLUDE_DIR and KEP_PLATFORM_LIB_DIR, else <KEP_PLATFORM_ROOT>/include and
 # <KEP_PLATFORM_ROOT>/lib, where KEP_PLATFORM_ROOT defaults to $TC_ROOT.
 #
@@ -9,24 +10,34 @@
 # sources keep warnings as errors. The platform's deprecation notices at our call sites stay
 # warnings (not errors): the sources keep the forms that every supported release accepts.
 
-set(KEP_PLATFORM_ROOT "$ENV{TC_ROOT}" CACHE PATH "Root of the platform installation (default: $TC_ROOT)")
+set(KEP_PLATFORM_ROOT "" CACHE PATH "Root of the platform installation (empty: $TC_ROOT)")
 set(KEP_PLATFORM_LIBRARIES tc tccore bom ae property base_utils ict pom
     CACHE STRING "The platform's libraries the extension links (names without lib and .so)")
 
+# Folders derived from the environment are taken afresh on each configure (another TC_ROOT is
+# followed); a later configure without the environment (a rebuild that reconfigures) keeps the
+# last ones.
+set(kep_platform_root "${KEP_PLATFORM_ROOT}")
+if(NOT kep_platform_root)
+  set(kep_platform_root "$ENV{TC_ROOT}")
+endif()
 foreach(kind INCLUDE LIB)
   set(var KEP_PLATFORM_${kind}_DIR)
   string(TOLOWER ${kind} sub)
   if(NOT ${var} AND DEFINED ENV{${var}})
-    set(${var} "$ENV{${var}}" CACHE PATH "" FORCE)
-  elseif(NOT ${var} AND KEP_PLATFORM_ROOT)
-    set(${var} "${KEP_PLATFORM_ROOT}/${sub}" CACHE PATH "" FORCE)
+    set(${var} "$ENV{${var}}")
+  elseif(NOT ${var} AND kep_platform_root)
+    set(${var} "${kep_platform_root}/${sub}")
+  elseif(NOT ${var})
+    set(${var} "${KEP_PLATFORM_LAST_${kind}_DIR}")
   endif()
+  set(KEP_PLATFORM_LAST_${kind}_DIR "${${var}}" CACHE INTERNAL "")
   if(NOT ${var})
-    message(FATAL_ERROR "KEP_REAL_PLATFORM: the platform's ${sub} folder is not known. Set "
-                        "KEP_PLATFORM_ROOT (or TC_ROOT in the environment) to the installation, or set "
-                        "${var}.")
+    message(FATAL_ERROR "KEP_REAL_PLATFORM: the platform's ${sub} folder is not known. Set TC_ROOT in the "
+                        "environment or KEP_PLATFORM_ROOT to the installation, or set ${var}.")
   endif()
 endforeach()
+message(STATUS "Platform headers: ${KEP_PLATFORM_INCLUDE_DIR}; libraries: ${KEP_PLATFORM_LIB_DIR}")
 
 if(NOT EXISTS ${KEP_PLATFORM_INCLUDE_DIR}/tc/tc_startup.h)
   message(FATAL_ERROR "KEP_PLATFORM_INCLUDE_DIR '${KEP_PLATFORM_INCLUDE_DIR}' has no tc/tc_startup.h: "
@@ -34,6 +45,12 @@ if(NOT EXISTS ${KEP_PLATFORM_INCLUDE_DIR}/tc/tc_startup.h)
 endif()
 
 set(kep_platform_libs)
+if(NOT "${KEP_PLATFORM_FOUND_LIB_DIR}" STREQUAL "${KEP_PLATFORM_LIB_DIR}")
+  foreach(lib ${KEP_PLATFORM_LIBRARIES})
+    unset(KEP_PLATFORM_LIB_${lib} CACHE)
+  endforeach()
+  set(KEP_PLATFORM_FOUND_LIB_DIR "${KEP_PLATFORM_LIB_DIR}" CACHE INTERNAL "")
+endif()
 foreach(lib ${KEP_PLATFORM_LIBRARIES})
   find_library(KEP_PLATFORM_LIB_${lib} NAMES ${lib} PATHS ${KEP_PLATFORM_LIB_DIR} NO_DEFAULT_PATH)
   if(NOT KEP_PLATFORM_LIB_${lib})
