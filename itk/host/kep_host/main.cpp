@@ -9,6 +9,7 @@
 #include <new>
 
 #include "kep_host.h"
+#include "kep_version.h"
 #include "setup.h"
 
 namespace kep_host {
@@ -76,6 +77,7 @@ int run(int argc, char** argv) {
         ->type_name("OP[@N][=CODE]")
         ->allow_extra_args(false);
     app.add_flag("--stats", options.stats, "add the stand-in's call counts and block counts to the result");
+    app.set_version_flag("--version", "kep-host " KEP_VERSION, "show the version and exit");
     app.require_subcommand(1);
     // The host's options may also follow the command: `kep-host ask l1 bl_revision --stats`.
     app.fallthrough();
@@ -96,7 +98,7 @@ int run(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         if (e.get_exit_code() == 0) {
-            return app.exit(e);  // --help
+            return app.exit(e);  // --help, --version
         }
         std::string what = e.what();
         // CLI11 reports a missing command before a word it did not know: name the word instead.
