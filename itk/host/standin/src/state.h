@@ -170,6 +170,7 @@ struct Site {
     int search_scope = 4;
     std::map<std::string, std::string> env;  // overrides
     std::set<std::string> env_hidden;        // names that read as unset
+    std::set<std::string> env_forced;        // names set_env/hide_env set: these beat the process
     std::map<std::string, std::vector<std::string>> preferences;
     std::array<bool, kLineMethodCount> line_methods{{true, true, true}};
 
