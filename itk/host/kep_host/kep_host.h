@@ -60,6 +60,7 @@ Command add_volume_search_command(CLI::App& app);
 Command add_neighbourhood_search_command(CLI::App& app);
 Command add_generate_command(CLI::App& app);
 Command add_demo_command(CLI::App& app);
+Command add_check_command(CLI::App& app);
 
 // Text of the built-in sample site and the name it goes by in messages.
 extern const char kSampleSiteJson[];

@@ -91,6 +91,7 @@ int run(int argc, char** argv) {
     add(add_ask_command);
     add(add_tags_command);
     add(add_generate_command);
+    add(add_check_command);
 
     try {
         app.parse(argc, argv);

@@ -242,6 +242,11 @@ enum class Op : uint16_t {
     ITK_ask_version,
     TC_getenv,
     TC_write_syslog,
+    ITK_initialize_text_services,
+    ITK_init_module,
+    ITK_auto_login,
+    ITK_exit_module,
+    ITK_ask_cli_argument,
     Count
 };
 constexpr size_t kOpCount = static_cast<size_t>(Op::Count);
