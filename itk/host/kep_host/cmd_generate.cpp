@@ -19,7 +19,8 @@
 //   below one: each host revision carries ModOnProduct datasets whose forms place the children of
 //   up to two of its child assemblies, and ModOnPart datasets (with forms naming the occurrence
 //   path, and a box) for about three of its parts;
-// - the preferences that the box lookup, the representation filter and the mod-on lookups read.
+// - the preferences that the box lookup, the representation filter and the mod-on lookups read,
+//   and TC_customization_libraries naming kep, so that `kep-host check` finds the site usable.
 //
 // The lines are written while the structure is walked; only the tree's shape (a few bytes per
 // line) and the objects met on the way are kept, so a site of a million lines takes seconds.
@@ -297,6 +298,7 @@ constexpr const char* kSiteHead = R"({
   "ModOnPart": "Dataset", "ModOnProduct": "Dataset", "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
 "properties": {"Dataset": ["var2_is_v0"]},
 "preferences": {
+  "TC_customization_libraries": ["kep"],
   "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel",
   "KEPCgrDatasetType": "CATCgr", "KEPRepDatasetType": "CATRep",
   "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
