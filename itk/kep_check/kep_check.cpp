@@ -112,7 +112,8 @@ public:
         METHOD_id_t method;
         method.reserved = 0;
         method.id = nullptr;
-        const int status = METHOD_find_prop_method(name.c_str(), "object_name", PROP_ask_value_string_msg, &method);
+        const int status =
+            METHOD_find_prop_method(name.c_str(), "object_name", PROP_ask_value_string_msg, &method);
         if (status != ITK_ok) {
             EMH_clear_errors();
             return false;
@@ -138,7 +139,9 @@ private:
     bool scope_saved_ = false;
 };
 
-void add(Feature* feature, Level level, const std::string& text) { feature->findings.push_back({level, text}); }
+void add(Feature* feature, Level level, const std::string& text) {
+    feature->findings.push_back({level, text});
+}
 
 // A single-valued key: its first value, or "" when it is undefined, empty or cannot be read. A
 // read that fails is reported as missing with the platform's reason.
@@ -252,7 +255,8 @@ Feature check_filter(SiteReader& reader) {
             "dataset uses it whatever its name, a line with two or more gets no box from them, no JT "
             "dataset tag and no mod-on placement");
     } else {
-        std::string text = "KEPAltRepList = " + joined(alt_reps) + ": " + alt_reps[0] + " is the master representation";
+        std::string text =
+            "KEPAltRepList = " + joined(alt_reps) + ": " + alt_reps[0] + " is the master representation";
         if (alt_reps.size() > 1) {
             text += "; the name suffixes " +
                     joined(std::vector<std::string>(alt_reps.begin() + 1, alt_reps.end())) +
@@ -266,13 +270,15 @@ Feature check_filter(SiteReader& reader) {
     const bool on = use == "1";
     if (f.findings.size() == before) {
         if (use.empty()) {
-            add(&f, Level::Note, "KEPUseAltRepFilter is not set: the filter is off; the master representation is used");
+            add(&f, Level::Note,
+                "KEPUseAltRepFilter is not set: the filter is off; the master representation is used");
         } else if (on) {
             add(&f, Level::Ok, "KEPUseAltRepFilter = 1: the filter is on; KEPActualAltRepList decides");
         } else {
             add(&f, Level::Ok,
                 "KEPUseAltRepFilter = " + use +
-                    ": the filter is off (only the value 1 switches it on); the master representation is used");
+                    ": the filter is off (only the value 1 switches it on); the master representation is "
+                    "used");
         }
     }
 
@@ -285,7 +291,8 @@ Feature check_filter(SiteReader& reader) {
                 "KEPActualAltRepList is not set while KEPUseAltRepFilter is 1: the filter never picks a "
                 "dataset, so no line gets a box from 3D geometry, a JT dataset tag or a mod-on placement");
         } else {
-            add(&f, Level::Note, "KEPActualAltRepList is not set: it is used only when KEPUseAltRepFilter is 1");
+            add(&f, Level::Note,
+                "KEPActualAltRepList is not set: it is used only when KEPUseAltRepFilter is 1");
         }
     } else {
         add(&f, Level::Ok,
@@ -303,7 +310,8 @@ Feature check_3d_boxes(SiteReader& reader) {
         "no line gets a box from its 3D geometry datasets (KEPPartDatasetType, KEPModelDatasetType, "
         "KEPCgrDatasetType and KEPRepDatasetType are all needed); such lines fall back to the boxes of "
         "their auxiliary and structure datasets, and no JT dataset tag comes from a line's own geometry";
-    for (const char* key : {"KEPPartDatasetType", "KEPModelDatasetType", "KEPCgrDatasetType", "KEPRepDatasetType"}) {
+    for (const char* key :
+         {"KEPPartDatasetType", "KEPModelDatasetType", "KEPCgrDatasetType", "KEPRepDatasetType"}) {
         if (!type_key(reader, &f, key, effect)) {
             break;  // the extension stops at the first missing type; so does the report
         }
@@ -331,14 +339,16 @@ Feature check_aux_boxes(SiteReader& reader) {
     return f;
 }
 
-Feature check_jt(SiteReader& reader, const Feature& modon_parts, const Feature& boxes_3d, const Feature& filter) {
+Feature check_jt(SiteReader& reader, const Feature& modon_parts, const Feature& boxes_3d,
+                 const Feature& filter) {
     Feature f{"JT dataset tags", {}};
     std::string error;
     if (reader.relation_known("IMAN_Rendering", &error)) {
         add(&f, Level::Ok, "IMAN_Rendering is a relation type: DirectModel datasets are found under it");
     } else {
         add(&f, Level::Note,
-            "IMAN_Rendering is not a relation type the platform knows" + (error.empty() ? "" : " (" + error + ")") +
+            "IMAN_Rendering is not a relation type the platform knows" +
+                (error.empty() ? "" : " (" + error + ")") +
                 ": DirectModel datasets are looked for under every relation");
     }
     if (reader.type_known("DirectModel")) {
@@ -349,7 +359,8 @@ Feature check_jt(SiteReader& reader, const Feature& modon_parts, const Feature& 
             "dataset is picked");
     }
     needs(&f, modon_parts, "bl_jt_dataset_tag keeps the platform's value on every line");
-    needs(&f, boxes_3d, "a line without a mod-on representation gets no JT dataset tag from its own geometry");
+    needs(&f, boxes_3d,
+          "a line without a mod-on representation gets no JT dataset tag from its own geometry");
     needs(&f, filter, "no dataset is picked where there is more than one candidate");
     return f;
 }
@@ -421,7 +432,8 @@ bool Feature::usable() const {
 }
 
 bool Report::usable() const {
-    return std::all_of(features.begin(), features.end(), [](const Feature& feature) { return feature.usable(); });
+    return std::all_of(features.begin(), features.end(),
+                       [](const Feature& feature) { return feature.usable(); });
 }
 
 Report check_site() {
@@ -444,8 +456,8 @@ Report check_site() {
     needs(&boxes_3d, filter, "a line with more than one candidate dataset gets no box");
     Feature is_v0 = check_is_v0(reader, report.version, version_error);
     // In the order a reader meets them: what loads the extension, the searches, the line values.
-    report.features = {loading, boxes_3d, boxes_aux, modon_parts, modon_products, filter, jt, is_v0,
-                       check_diagnostics()};
+    report.features = {loading, boxes_3d, boxes_aux, modon_parts,        modon_products,
+                       filter,  jt,       is_v0,     check_diagnostics()};
     return report;
 }
 

@@ -41,20 +41,30 @@ std::vector<CheckCase> check_cases() {
     const std::string jt = "JT dataset tags: NOT USABLE";
     std::vector<CheckCase> cases = {
         {"sample site", [](json&) {}, 0, {"Everything is usable."}},
-        {"TC_customization_libraries", without_key("TC_customization_libraries"), 1,
+        {"TC_customization_libraries",
+         without_key("TC_customization_libraries"),
+         1,
          {"Loading the extension: NOT USABLE", "does not name kep"}},
-        {"KEPAltRepList", without_key("KEPAltRepList"), 1,
+        {"KEPAltRepList",
+         without_key("KEPAltRepList"),
+         1,
          {"Representation filter: NOT USABLE", "no master representation", boxes_3d, jt}},
         // Defaults in force: usable, and said so.
         {"KEPUseAltRepFilter", without_key("KEPUseAltRepFilter"), 0, {"the filter is off"}},
-        {"KEPActualAltRepList", without_key("KEPActualAltRepList"), 0, {"used only when KEPUseAltRepFilter is 1"}},
+        {"KEPActualAltRepList",
+         without_key("KEPActualAltRepList"),
+         0,
+         {"used only when KEPUseAltRepFilter is 1"}},
         {"KEPActualAltRepList with the filter on",
          [](json& site) {
              site["preferences"]["KEPUseAltRepFilter"] = "1";
              site["preferences"].erase("KEPActualAltRepList");
          },
-         1, {"Representation filter: NOT USABLE", "the filter never picks a dataset"}},
-        {"var2_is_v0 not in the data model", [](json& site) { site.erase("properties"); }, 1,
+         1,
+         {"Representation filter: NOT USABLE", "the filter never picks a dataset"}},
+        {"var2_is_v0 not in the data model",
+         [](json& site) { site.erase("properties"); },
+         1,
          {"var2_is_v0 on datasets: NOT USABLE", "var2_is_v0 has no getter"}},
     };
     const std::pair<const char*, std::vector<std::string>> keys[] = {

@@ -123,22 +123,32 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
         {"a window that is a line", volume("l1"), 2, {"'l1'", "BOM line", "w1"}},
         {"a window that is a dataset", volume("ds_v0"), 2, {"'ds_v0'", "dataset", "w1"}},
         {"selected lines that are no lines",
-         {"--site", basic, "neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "l1", "ds_v1"},
+         {"--site", basic, "neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "l1",
+          "ds_v1"},
          2,
          {"'ds_v1'", "not a line of window 'w1'"}},
         {"exits that fail on the site",
          {"--site", no_is_v0, "tags"},
          1,
          {"USER_register_properties", "900004", "var2_is_v0", "likely cause"}},
-        {"a site that is a folder", {"--site", source_path("examples/sites"), "tags"}, 2, {"examples/sites", "folder"}},
+        {"a site that is a folder",
+         {"--site", source_path("examples/sites"), "tags"},
+         2,
+         {"examples/sites", "folder"}},
         {"a system log in a folder that does not exist",
          {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
          2,
          {"/nonexistent/dir", "No such file or directory"}},
         {"a system log that is a folder", {"--syslog", "/tmp", "tags"}, 2, {"'/tmp'", "Is a directory"}},
         // A hint, not a failure.
-        {"a system log while ZODORE_SYSLOG is off", {"--syslog", syslog, "tags"}, 0, {"ZODORE_SYSLOG", syslog}},
-        {"a line count that is no number", {"generate", "--lines", "abc"}, 2, {"--lines", "'abc'", "whole number"}},
+        {"a system log while ZODORE_SYSLOG is off",
+         {"--syslog", syslog, "tags"},
+         0,
+         {"ZODORE_SYSLOG", syslog}},
+        {"a line count that is no number",
+         {"generate", "--lines", "abc"},
+         2,
+         {"--lines", "'abc'", "whole number"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,9 +183,8 @@ TEST(HostRefusals, SystemLogNamingTheSiteFileLeavesTheSiteIntact) {
 TEST(HostRefusals, HelpIsNoError) {
     HostRun run = run_host({"--help"});
     EXPECT_EQ(run.exit_code, 0);
-    for (const char* command :
-         {"demo", "volume-search", "neighbourhood-search", "ask", "tags", "generate", "check", "metres",
-          "millimetres"}) {
+    for (const char* command : {"demo", "volume-search", "neighbourhood-search", "ask", "tags", "generate",
+                                "check", "metres", "millimetres"}) {
         EXPECT_NE(run.out.find(command), std::string::npos) << command;
     }
 }

@@ -9,7 +9,8 @@
 namespace kep_host {
 
 Command add_check_command(CLI::App& app) {
-    app.add_subcommand("check", "what the site configures for each feature, what is missing and what users see");
+    app.add_subcommand("check",
+                       "what the site configures for each feature, what is missing and what users see");
     Command command;
     command.run = [](Host&) {
         const int status = kep_check::run_check(std::cout);

@@ -107,9 +107,9 @@ void prepare_common(const Host& host, const std::string& name, SearchOptions& op
         for (const std::string& id : window_ids(host.site)) {
             windows += (windows.empty() ? "" : ", ") + id;
         }
-        throw UsageError(name + ": --window '" + options.window + "' names " + kind_words(options.window_tag) +
-                         ", not a BOM window, in site '" + host.site_source + "'" +
-                         (windows.empty() ? "" : " (its windows: " + windows + ")"));
+        throw UsageError(name + ": --window '" + options.window + "' names " +
+                         kind_words(options.window_tag) + ", not a BOM window, in site '" + host.site_source +
+                         "'" + (windows.empty() ? "" : " (its windows: " + windows + ")"));
     }
     if (!options.svg.empty()) {
         require_writable_svg(name, options.svg);
@@ -172,11 +172,13 @@ standin::UserArg double_arg(double value) {
 }  // namespace
 
 Command add_volume_search_command(CLI::App& app) {
-    auto* sub = app.add_subcommand("volume-search",
-                                   "lines whose boxes overlap a box (metres) enlarged by a distance (millimetres)");
+    auto* sub = app.add_subcommand(
+        "volume-search", "lines whose boxes overlap a box (metres) enlarged by a distance (millimetres)");
     auto options = std::make_shared<SearchOptions>();
     add_common_options(sub, *options);
-    sub->add_option("--box", options->box, "the box in metres, in the top line's coordinates: smallest corner X1 Y1 Z1, then largest X2 Y2 Z2")
+    sub->add_option("--box", options->box,
+                    "the box in metres, in the top line's coordinates: smallest corner X1 Y1 Z1, then "
+                    "largest X2 Y2 Z2")
         ->required()
         ->expected(6);
     Command command;
@@ -200,9 +202,10 @@ Command add_volume_search_command(CLI::App& app) {
 }
 
 Command add_neighbourhood_search_command(CLI::App& app) {
-    auto* sub = app.add_subcommand("neighbourhood-search",
-                                   "lines whose boxes overlap the box of any given line, enlarged by a distance "
-                                   "(millimetres)");
+    auto* sub =
+        app.add_subcommand("neighbourhood-search",
+                           "lines whose boxes overlap the box of any given line, enlarged by a distance "
+                           "(millimetres)");
     auto options = std::make_shared<SearchOptions>();
     add_common_options(sub, *options);
     sub->add_option("--lines", options->lines, "ids of the selected lines")->required()->expected(1, -1);
@@ -220,8 +223,9 @@ Command add_neighbourhood_search_command(CLI::App& app) {
                                  host.site_source + "'");
             }
             if (host.site.is_object() && lines_of_window.count(id) == 0) {
-                throw UsageError("neighbourhood-search: --lines '" + id + "' is a line of another window, not of '" +
-                                 options->window + "', in site '" + host.site_source + "'");
+                throw UsageError("neighbourhood-search: --lines '" + id +
+                                 "' is a line of another window, not of '" + options->window +
+                                 "', in site '" + host.site_source + "'");
             }
             options->line_tags.push_back(tag);
         }

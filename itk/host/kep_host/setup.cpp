@@ -120,7 +120,8 @@ std::string likely_cause(int status, const std::string& text) {
     }
     if (text.find("var2_is_v0") != std::string::npos) {
         if (status == standin::kErrNoSuchProperty) {
-            return "the Dataset type lacks the run-time property var2_is_v0, which the data model must define "
+            return "the Dataset type lacks the run-time property var2_is_v0, which the data model must "
+                   "define "
                    "at platform version 80000300 and later (in a site file: \"properties\": {\"Dataset\": "
                    "[\"var2_is_v0\"]})";
         }
@@ -186,8 +187,8 @@ void warn_if_syslog_off(const Host& host, const std::string& syslog_path) {
         value = process;
     } else if (host.site.is_object() && host.site.contains("platform") && host.site["platform"].is_object()) {
         const nlohmann::json& platform = host.site["platform"];
-        if (platform.contains("env") && platform["env"].is_object() && platform["env"].contains("ZODORE_SYSLOG") &&
-            platform["env"]["ZODORE_SYSLOG"].is_string()) {
+        if (platform.contains("env") && platform["env"].is_object() &&
+            platform["env"].contains("ZODORE_SYSLOG") && platform["env"]["ZODORE_SYSLOG"].is_string()) {
             value = platform["env"]["ZODORE_SYSLOG"].get<std::string>();
         }
     }
@@ -299,7 +300,8 @@ bool start_extension(const Extension& extension) {
         report_failure(extension.name + "_register_callbacks", status);
         started = false;
     }
-    for (const char* exit_name : {"USER_init_module", "USER_register_properties", "USERSERVICE_register_methods"}) {
+    for (const char* exit_name :
+         {"USER_init_module", "USER_register_properties", "USERSERVICE_register_methods"}) {
         int decision = NO_CUSTOMIZATION;
         status = standin::run_exit(exit_name, &decision);
         if (status != 0) {

@@ -129,7 +129,8 @@ int ITK_initialize_text_services(int options) {
     const Op op = Op::ITK_initialize_text_services;
     return run_op(op, NULLTAG, NULLTAG, [&] {
         if (options != ITK_BATCH_TEXT_MODE) {
-            return fail(op, kErrBadArgument, "text services option " + std::to_string(options) + " is unknown");
+            return fail(op, kErrBadArgument,
+                        "text services option " + std::to_string(options) + " is unknown");
         }
         return ITK_ok;
     });
