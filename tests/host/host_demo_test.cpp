@@ -367,7 +367,8 @@ TEST(HostSearchSvg, PictureLeavesTheResultAndTheCountsAlone) {
 }
 
 // The picture's boxes are worked out by kep-host from the site's data, apart from the extension;
-// a search over everything must find exactly the lines drawn with a box, on every site at hand.
+// a search over everything must find exactly the lines drawn with a box, on every site at hand,
+// and find some.
 TEST(HostSearchSvg, DrawnBoxesAreTheBoxesTheSearchSees) {
     const std::string svg = temp_svg("oracle");
     std::vector<std::pair<std::string, std::string>> sites = {{"", "w1"}};  // the built-in sample site
@@ -400,6 +401,7 @@ TEST(HostSearchSvg, DrawnBoxesAreTheBoxesTheSearchSees) {
         const std::string picture = read_text(svg);
         EXPECT_EQ(drawn_line_ids(picture, kFound), found);
         EXPECT_TRUE(drawn_line_ids(picture, kOther).empty());
+        EXPECT_FALSE(found.empty()) << "an example that finds nothing shows a newcomer nothing";
     }
     std::remove(svg.c_str());
 }

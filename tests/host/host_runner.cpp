@@ -44,7 +44,12 @@ nlohmann::json HostRun::json() const {
 int HostRun::err_lines() const { return static_cast<int>(std::count(err.begin(), err.end(), '\n')); }
 
 HostRun run_host(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    std::string exe = bin_file("kep-host");
+    return run_program("kep-host", args, env);
+}
+
+HostRun run_program(const std::string& name, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env) {
+    std::string exe = bin_file(name);
     std::vector<std::string> argv_text = {exe};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<char*> argv;

@@ -19,6 +19,9 @@ struct HostRun {
 // Runs `bin/kep-host args...`. The trace switches (ZODORE_*) of the test's own environment are
 // removed; `env` adds NAME=VALUE entries.
 HostRun run_host(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+// The same for any program of the build's bin folder (`name` is its file name).
+HostRun run_program(const std::string& name, const std::vector<std::string>& args,
+                    const std::vector<std::string>& env = {});
 
 std::string bin_file(const std::string& name);   // a file in the build's bin folder
 std::string site_file(const std::string& name);  // a site under tests/host/sites

@@ -91,9 +91,6 @@ TEST(HostSpatialSearch, FailuresAreReportedAndNothingIsHandedBack) {
          {"--fail", "BOM_line_ask_child_lines@3=4712", "neighbourhood-search", "--window", "module_window",
           "--delta", "2", "--lines", "cell1"},
          4712},
-        {"a line is no window",
-         {"neighbourhood-search", "--window", "housing", "--delta", "2", "--lines", "cell1"},
-         900003},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

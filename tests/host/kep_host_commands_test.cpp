@@ -154,7 +154,7 @@ TEST(HostFail, CountsCallsFromTheStartOfTheRun) {
 TEST(HostFail, FailedRegistrationIsNotedAndTheRunGoesOn) {
     HostRun run = run_host(
         with_probe("basic.json", {"--fail", "CUSTOM_register_exit@2=77", "ask", "ds_v1", "object_name"}));
-    EXPECT_EQ(run.exit_code, 0);
+    EXPECT_EQ(run.exit_code, 1);  // the command went through, the registration did not
     EXPECT_EQ(run.json(), json({{"status", 0}, {"value", "PART/A"}}));
     EXPECT_NE(run.err.find("host_probe_register_callbacks returned status 77"), std::string::npos) << run.err;
 }

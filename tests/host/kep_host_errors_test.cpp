@@ -1,6 +1,7 @@
 // kep-host's refusals: every usage error, bad site and unloadable library ends with exit status 2,
 // one line on standard error that says what and where, and nothing on standard output.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -9,6 +10,8 @@
 
 namespace host_test {
 namespace {
+
+using json = nlohmann::json;
 
 struct RefusalCase {
     const char* what;
@@ -72,9 +75,6 @@ std::vector<RefusalCase> refusal_cases() {
         {"neighbourhood without lines",
          {"--site", basic, "neighbourhood-search", "--window", "w1", "--delta", "1"},
          {"--lines"}},
-        {"system log that cannot be written",
-         {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
-         {"/nonexistent/dir"}},
         {"generate without a line count", {"generate"}, {"--lines"}},
     };
 }
@@ -92,6 +92,76 @@ TEST(HostRefusals, ExitTwoWithOneLineNamingWhatAndWhere) {
             EXPECT_NE(run.err.find(text), std::string::npos) << "'" << text << "' missing from: " << run.err;
         }
     }
+}
+
+// Mistakes a new user makes: each ends with exit status 2 (bad usage, nothing on standard output)
+// or 1 (the platform or the extension answered with a failure; the result is still printed), and
+// one line on standard error that names the id or file and says what was wrong.
+TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
+    const std::string basic = site_file("basic.json");
+    json site = json::parse(read_text(basic));
+    site.erase("properties");
+    const std::string no_is_v0 = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_no_is_v0.json";
+    std::ofstream(no_is_v0, std::ios::binary) << site.dump();
+    const std::string syslog = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_syslog.txt";
+    const std::vector<std::string> search = {"--delta", "1", "--box", "0", "0", "0", "1", "1", "1"};
+    auto volume = [&](const std::string& window) {
+        std::vector<std::string> args = {"--site", basic, "volume-search", "--window", window};
+        args.insert(args.end(), search.begin(), search.end());
+        return args;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        int exit_code;
+        std::vector<std::string> mentions;
+    } cases[] = {
+        {"a property the object does not have",
+         {"--site", basic, "ask", "ds_v0", "no_such_prop"},
+         1,
+         {"ds_v0", "no_such_prop", "has no property"}},
+        {"a window that is a line", volume("l1"), 2, {"'l1'", "BOM line", "w1"}},
+        {"a window that is a dataset", volume("ds_v0"), 2, {"'ds_v0'", "dataset", "w1"}},
+        {"selected lines that are no lines",
+         {"--site", basic, "neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "l1",
+          "ds_v1"},
+         2,
+         {"'ds_v1'", "not a line of window 'w1'"}},
+        {"exits that fail on the site",
+         {"--site", no_is_v0, "tags"},
+         1,
+         {"USER_register_properties", "900004", "var2_is_v0", "likely cause"}},
+        {"a site that is a folder",
+         {"--site", source_path("examples/sites"), "tags"},
+         2,
+         {"examples/sites", "folder"}},
+        {"a system log in a folder that does not exist",
+         {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
+         2,
+         {"/nonexistent/dir", "No such file or directory"}},
+        {"a system log that is a folder", {"--syslog", "/tmp", "tags"}, 2, {"'/tmp'", "Is a directory"}},
+        // A hint, not a failure.
+        {"a system log while ZODORE_SYSLOG is off",
+         {"--syslog", syslog, "tags"},
+         0,
+         {"ZODORE_SYSLOG", syslog}},
+        {"a line count that is no number",
+         {"generate", "--lines", "abc"},
+         2,
+         {"--lines", "'abc'", "whole number"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostRun run = run_host(c.args);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
+        EXPECT_EQ(run.err_lines(), 1) << run.err;
+        EXPECT_EQ(run.out.empty(), c.exit_code == 2) << run.out;
+        for (const std::string& text : c.mentions) {
+            EXPECT_NE(run.err.find(text), std::string::npos) << "'" << text << "' missing from: " << run.err;
+        }
+    }
+    std::remove(no_is_v0.c_str());
+    std::remove(syslog.c_str());
 }
 
 TEST(HostRefusals, SystemLogNamingTheSiteFileLeavesTheSiteIntact) {
@@ -113,7 +183,8 @@ TEST(HostRefusals, SystemLogNamingTheSiteFileLeavesTheSiteIntact) {
 TEST(HostRefusals, HelpIsNoError) {
     HostRun run = run_host({"--help"});
     EXPECT_EQ(run.exit_code, 0);
-    for (const char* command : {"demo", "volume-search", "neighbourhood-search", "ask", "tags", "generate"}) {
+    for (const char* command : {"demo", "volume-search", "neighbourhood-search", "ask", "tags", "generate",
+                                "check", "metres", "millimetres"}) {
         EXPECT_NE(run.out.find(command), std::string::npos) << command;
     }
 }

@@ -68,7 +68,19 @@ TEST_F(PlatformTest, PreferencesAndTheirScope) {
 TEST_F(PlatformTest, EnvironmentOverridesAndStableStorage) {
     setenv("STANDIN_PROCESS_VAR", "from process", 1);
     EXPECT_STREQ(TC_getenv("STANDIN_SITE_VAR"), "from site");
-    EXPECT_EQ(TC_getenv("HOME"), nullptr);  // null in the site's env hides the process value
+    // The site's env only gives defaults: the process environment wins, also over a null entry.
+    setenv("STANDIN_SITE_VAR", "from shell", 1);
+    EXPECT_STREQ(TC_getenv("STANDIN_SITE_VAR"), "from shell");
+    unsetenv("STANDIN_SITE_VAR");
+    const char* home = std::getenv("HOME");
+    const std::string saved_home = home != nullptr ? home : "";
+    setenv("HOME", "/home/standin", 1);
+    EXPECT_STREQ(TC_getenv("HOME"), "/home/standin");
+    unsetenv("HOME");
+    EXPECT_EQ(TC_getenv("HOME"), nullptr);
+    if (home != nullptr) {
+        setenv("HOME", saved_home.c_str(), 1);
+    }
     const char* value = TC_getenv("STANDIN_PROCESS_VAR");
     EXPECT_STREQ(value, "from process");
     setenv("STANDIN_PROCESS_VAR", "changed", 1);

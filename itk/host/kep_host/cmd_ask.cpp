@@ -13,6 +13,8 @@
 #include <standin/control.h>
 #include <tccore/aom_prop.h>
 
+#include <algorithm>
+#include <iostream>
 #include <map>
 #include <memory>
 
@@ -160,6 +162,17 @@ Command add_ask_command(CLI::App& app) {
         nlohmann::ordered_json value;
         int status = ask_value(options->object, options->property,
                                property_kind(host, options->id, options->property), &value);
+        if (status != 0) {
+            // The reason, as the platform put it on its error stack.
+            const std::vector<standin::ErrorEntry> errors = standin::errors();
+            std::string line = "kep-host: ask: reading '" + options->property + "' of '" + options->id +
+                               "' failed with status " + std::to_string(status);
+            if (!errors.empty()) {
+                line += ": " + errors.back().text;
+            }
+            std::replace(line.begin(), line.end(), '\n', ' ');
+            std::cerr << line << '\n';
+        }
         nlohmann::ordered_json result;
         result["status"] = status;
         result["value"] = std::move(value);

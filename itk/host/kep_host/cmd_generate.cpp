@@ -19,7 +19,8 @@
 //   below one: each host revision carries ModOnProduct datasets whose forms place the children of
 //   up to two of its child assemblies, and ModOnPart datasets (with forms naming the occurrence
 //   path, and a box) for about three of its parts;
-// - the preferences that the box lookup, the representation filter and the mod-on lookups read.
+// - the preferences that the box lookup, the representation filter and the mod-on lookups read,
+//   and TC_customization_libraries naming kep, so that `kep-host check` finds the site usable.
 //
 // The lines are written while the structure is walked; only the tree's shape (a few bytes per
 // line) and the objects met on the way are kept, so a site of a million lines takes seconds.
@@ -297,6 +298,7 @@ constexpr const char* kSiteHead = R"({
   "ModOnPart": "Dataset", "ModOnProduct": "Dataset", "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
 "properties": {"Dataset": ["var2_is_v0"]},
 "preferences": {
+  "TC_customization_libraries": ["kep"],
   "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel",
   "KEPCgrDatasetType": "CATCgr", "KEPRepDatasetType": "CATRep",
   "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
@@ -823,6 +825,26 @@ private:
     std::string relations_;
 };
 
+// A whole number in [lo, hi]: says which of the two a text is not ("abc", "1e3" and "0" differ).
+CLI::Validator whole_number(long lo, long hi) {
+    const std::string range = std::to_string(lo) + " to " + std::to_string(hi);
+    return CLI::Validator(
+        [lo, hi, range](std::string& text) -> std::string {
+            size_t start = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+            if (start == text.size() || text.size() > 19 ||
+                !std::all_of(text.begin() + static_cast<long>(start), text.end(),
+                             [](char c) { return c >= '0' && c <= '9'; })) {
+                return "'" + text + "' is not a whole number (expected " + range + ")";
+            }
+            const long long value = std::stoll(text);
+            if (value < lo || value > hi) {
+                return text + " is out of range (expected " + range + ")";
+            }
+            return std::string();
+        },
+        "INT in " + range);
+}
+
 }  // namespace
 
 Command add_generate_command(CLI::App& app) {
@@ -830,15 +852,15 @@ Command add_generate_command(CLI::App& app) {
     auto options = std::make_shared<GenerateOptions>();
     sub->add_option("--lines", options->lines, "number of lines, packed lines included")
         ->required()
-        ->check(CLI::Range(1L, kMaxLines));
+        ->check(whole_number(1, kMaxLines));
     auto* depth = sub->add_option("--depth", options->depth, "levels below the top line (default 6)")
-                      ->check(CLI::Range(1, kMaxDepth));
+                      ->check(whole_number(1, kMaxDepth));
     auto* fanout =
         sub->add_option(
                "--fanout", options->fanout,
                "children of each assembly below the top line (default: the fewest that hold the lines; "
                "with --depth, the top line takes as many as the lines need)")
-            ->check(CLI::Range(1, 1000000));
+            ->check(whole_number(1, 1000000));
     sub->add_option("--seed", options->seed, "seed of the random choices (default 1)");
     sub->add_option("--packed-share", options->packed_share,
                     "share of the lines that are packed lines (default 0.1)")

@@ -10,6 +10,7 @@
 
 #include <iostream>
 #include <memory>
+#include <set>
 #include <vector>
 
 #include "kep_host.h"
@@ -41,9 +42,75 @@ void add_common_options(CLI::App* sub, SearchOptions& options) {
     sub->add_option("--svg", options.svg, "write a drawing of the search to FILE");
 }
 
+// "a BOM line", "a dataset", ... for messages about an id of the wrong kind.
+std::string kind_words(tag_t tag) {
+    const std::string kind = standin::kind_of(tag);
+    if (kind == "BOMLine") {
+        return "a BOM line";
+    }
+    if (kind == "BOMWindow") {
+        return "a BOM window";
+    }
+    if (kind == "ItemRevision") {
+        return "an item revision";
+    }
+    if (kind == "Dataset") {
+        return "a dataset";
+    }
+    if (kind == "Form") {
+        return "a form";
+    }
+    return kind.empty() ? "an object" : "a " + kind;
+}
+
+// The ids of the site file's windows, and those of the lines (packed ones included) of one window.
+std::vector<std::string> window_ids(const nlohmann::json& site) {
+    std::vector<std::string> ids;
+    if (site.is_object() && site.contains("windows") && site["windows"].is_object()) {
+        for (const auto& window : site["windows"].items()) {
+            ids.push_back(window.key());
+        }
+    }
+    return ids;
+}
+
+void collect_line_ids(const nlohmann::json& line, std::set<std::string>* ids) {
+    if (!line.is_object()) {
+        return;
+    }
+    if (line.contains("id") && line["id"].is_string()) {
+        ids->insert(line["id"].get<std::string>());
+    }
+    for (const char* list : {"children", "packed"}) {
+        if (line.contains(list) && line[list].is_array()) {
+            for (const nlohmann::json& child : line[list]) {
+                collect_line_ids(child, ids);
+            }
+        }
+    }
+}
+
+std::set<std::string> line_ids_of(const nlohmann::json& site, const std::string& window) {
+    std::set<std::string> ids;
+    if (site.is_object() && site.contains("windows") && site["windows"].is_object() &&
+        site["windows"].contains(window)) {
+        collect_line_ids(site["windows"][window], &ids);
+    }
+    return ids;
+}
+
 void prepare_common(const Host& host, const std::string& name, SearchOptions& options) {
     require_finite(name, "--delta", options.delta);
     options.window_tag = require_tag(host, name, options.window);
+    if (standin::kind_of(options.window_tag) != "BOMWindow") {
+        std::string windows;
+        for (const std::string& id : window_ids(host.site)) {
+            windows += (windows.empty() ? "" : ", ") + id;
+        }
+        throw UsageError(name + ": --window '" + options.window + "' names " +
+                         kind_words(options.window_tag) + ", not a BOM window, in site '" + host.site_source +
+                         "'" + (windows.empty() ? "" : " (its windows: " + windows + ")"));
+    }
     if (!options.svg.empty()) {
         require_writable_svg(name, options.svg);
     }
@@ -105,10 +172,13 @@ standin::UserArg double_arg(double value) {
 }  // namespace
 
 Command add_volume_search_command(CLI::App& app) {
-    auto* sub = app.add_subcommand("volume-search", "lines whose boxes overlap a box enlarged by a distance");
+    auto* sub = app.add_subcommand(
+        "volume-search", "lines whose boxes overlap a box (metres) enlarged by a distance (millimetres)");
     auto options = std::make_shared<SearchOptions>();
     add_common_options(sub, *options);
-    sub->add_option("--box", options->box, "the box: smallest corner X1 Y1 Z1, then largest X2 Y2 Z2")
+    sub->add_option("--box", options->box,
+                    "the box in metres, in the top line's coordinates: smallest corner X1 Y1 Z1, then "
+                    "largest X2 Y2 Z2")
         ->required()
         ->expected(6);
     Command command;
@@ -132,8 +202,10 @@ Command add_volume_search_command(CLI::App& app) {
 }
 
 Command add_neighbourhood_search_command(CLI::App& app) {
-    auto* sub = app.add_subcommand("neighbourhood-search",
-                                   "lines whose boxes overlap the enlarged box of any of the given lines");
+    auto* sub =
+        app.add_subcommand("neighbourhood-search",
+                           "lines whose boxes overlap the box of any given line, enlarged by a distance "
+                           "(millimetres)");
     auto options = std::make_shared<SearchOptions>();
     add_common_options(sub, *options);
     sub->add_option("--lines", options->lines, "ids of the selected lines")->required()->expected(1, -1);
@@ -141,8 +213,21 @@ Command add_neighbourhood_search_command(CLI::App& app) {
     command.prepare = [options](Host& host) {
         prepare_common(host, "neighbourhood-search", *options);
         options->line_tags.clear();
+        // The site file tells which lines belong to the window (kept only when it parsed here).
+        const std::set<std::string> lines_of_window = line_ids_of(host.site, options->window);
         for (const std::string& id : options->lines) {
-            options->line_tags.push_back(require_tag(host, "neighbourhood-search", id));
+            const tag_t tag = require_tag(host, "neighbourhood-search", id);
+            if (standin::kind_of(tag) != "BOMLine") {
+                throw UsageError("neighbourhood-search: --lines '" + id + "' names " + kind_words(tag) +
+                                 ", not a line of window '" + options->window + "', in site '" +
+                                 host.site_source + "'");
+            }
+            if (host.site.is_object() && lines_of_window.count(id) == 0) {
+                throw UsageError("neighbourhood-search: --lines '" + id +
+                                 "' is a line of another window, not of '" + options->window +
+                                 "', in site '" + host.site_source + "'");
+            }
+            options->line_tags.push_back(tag);
         }
     };
     command.run = [options](Host& host) {

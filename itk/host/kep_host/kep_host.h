@@ -3,12 +3,14 @@
 // A run goes: parse the command line, load a site into the stand-in (a file or the built-in sample
 // site), let the command check its arguments against the site, arm the requested faults, load the
 // extension library with the dynamic loader, call its `<name>_register_callbacks`, run the three
-// custom exits, serve the command and print one JSON object on standard output.
+// custom exits, serve the command and print one JSON object on standard output (`demo`, `check`
+// and `generate` write text or a site instead).
 //
 // Exit statuses: 0 when the extension answered with status 0, 1 when it answered with another
-// status (the JSON is printed all the same), 2 for a usage error, a bad site file or a library that
-// cannot be loaded (one line on standard error, nothing on standard output), 3 when the host itself
-// fails (out of memory and the like).
+// status or its registration or an exit failed (the JSON is printed all the same; `check`: something
+// is missing), 2 for a usage error, a bad site file or a library that cannot be loaded (one line on
+// standard error, nothing on standard output), 3 when the host itself fails (out of memory and the
+// like).
 //
 // Each command lives in its own file (cmd_*.cpp) and adds itself to the command line through one
 // factory function declared below.
@@ -60,6 +62,7 @@ Command add_volume_search_command(CLI::App& app);
 Command add_neighbourhood_search_command(CLI::App& app);
 Command add_generate_command(CLI::App& app);
 Command add_demo_command(CLI::App& app);
+Command add_check_command(CLI::App& app);
 
 // Text of the built-in sample site and the name it goes by in messages.
 extern const char kSampleSiteJson[];

@@ -1,8 +1,12 @@
 // kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
+#include <fcntl.h>
 #include <standin/control.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -44,10 +48,11 @@ public:
         if (same_file(path_, site) || same_file(path_, extension)) {
             throw UsageError("--syslog '" + path_ + "' names the site file or the extension library");
         }
-        std::ofstream probe(path_, std::ios::binary | std::ios::app);
-        if (!probe) {
-            throw UsageError("--syslog: cannot write '" + path_ + "'");
+        const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
+        if (fd < 0) {
+            throw UsageError("--syslog: cannot write '" + path_ + "': " + std::strerror(errno));
         }
+        ::close(fd);
     }
     ~SyslogWriter() {
         if (armed_) {
@@ -93,6 +98,7 @@ int run(int argc, char** argv) {
     add(add_ask_command);
     add(add_tags_command);
     add(add_generate_command);
+    add(add_check_command);
 
     try {
         app.parse(argc, argv);
@@ -132,6 +138,9 @@ int run(int argc, char** argv) {
     SyslogWriter syslog(options.syslog, options.site, extension_path);
     load_site(host, options.site);
     syslog.arm();
+    if (!options.syslog.empty()) {
+        warn_if_syslog_off(host, options.syslog);
+    }
     if (command.prepare) {
         command.prepare(host);
     }
@@ -141,17 +150,11 @@ int run(int argc, char** argv) {
     Extension extension = load_extension(extension_path);
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
-    // shows what the extension then does. The failure is noted on standard error.
-    int status = extension.register_callbacks();
-    if (status != 0) {
-        std::cerr << "kep-host: " << extension.name << "_register_callbacks returned status " << status
-                  << '\n';
-    }
-    status = standin::run_all_exits();
-    if (status != 0) {
-        std::cerr << "kep-host: the custom exits returned status " << status << '\n';
-    }
-    return command.run(host);
+    // shows what the extension then does. The failure is noted on standard error and makes the
+    // exit status 1 even where the command itself went through.
+    const bool started = start_extension(extension);
+    const int exit_status = command.run(host);
+    return started || exit_status != kExitOk ? exit_status : kExitStatus;
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 #include <standin/control.h>
+#include <sys/stat.h>
+#include <tccore/custom.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <sstream>
 #include <vector>
@@ -104,9 +107,62 @@ std::string read_file(const std::string& path) {
     return text.str();
 }
 
+// The newest text on the platform's error stack, "" when it is empty.
+std::string newest_error_text() {
+    const std::vector<standin::ErrorEntry> errors = standin::errors();
+    return errors.empty() ? std::string() : errors.back().text;
+}
+
+// What a failed registration most likely means on a site, from the platform's answer.
+std::string likely_cause(int status, const std::string& text) {
+    if (status == standin::kErrInjected || text.find("injected failure") != std::string::npos) {
+        return "a failure made with --fail";
+    }
+    if (text.find("var2_is_v0") != std::string::npos) {
+        if (status == standin::kErrNoSuchProperty) {
+            return "the Dataset type lacks the run-time property var2_is_v0, which the data model must "
+                   "define "
+                   "at platform version 80000300 and later (in a site file: \"properties\": {\"Dataset\": "
+                   "[\"var2_is_v0\"]})";
+        }
+        if (status == standin::kErrDuplicate) {
+            return "the data model defines var2_is_v0 on Dataset already, while below platform version "
+                   "80000300 the extension creates it";
+        }
+    }
+    if (text.find("BOMLine") != std::string::npos || text.find("bl_") != std::string::npos) {
+        return "the BOMLine type lacks a line property that the extension takes over";
+    }
+    return "";
+}
+
+void report_failure(const std::string& what, int status) {
+    const std::string text = newest_error_text();
+    const std::string cause = likely_cause(status, text);
+    std::string line = "kep-host: " + what + " returned status " + std::to_string(status);
+    if (!text.empty()) {
+        line += " (" + text + ")";
+    }
+    if (!cause.empty()) {
+        line += "; likely cause: " + cause;
+    }
+    std::replace(line.begin(), line.end(), '\n', ' ');
+    std::cerr << line << '\n';
+}
+
+// Whether `path` names a folder.
+bool is_folder(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 void load_site(Host& host, const std::string& path) {
+    if (!path.empty() && is_folder(path)) {
+        throw UsageError("--site '" + path + "' is a folder; name a site file (JSON) in it, such as " +
+                         "examples/sites/search.json");
+    }
     std::string text = path.empty() ? std::string(kSampleSiteJson) : read_file(path);
     host.site_source = path.empty() ? std::string(kSampleSiteName) : path;
     std::string error;
@@ -120,6 +176,26 @@ void load_site(Host& host, const std::string& path) {
     host.site = nlohmann::json::parse(text, nullptr, false);
     if (host.site.is_discarded()) {
         host.site = nullptr;
+    }
+}
+
+void warn_if_syslog_off(const Host& host, const std::string& syslog_path) {
+    // The stand-in's rule: the process environment wins; the site's env gives the default.
+    const char* process = std::getenv("ZODORE_SYSLOG");
+    std::string value;
+    if (process != nullptr) {
+        value = process;
+    } else if (host.site.is_object() && host.site.contains("platform") && host.site["platform"].is_object()) {
+        const nlohmann::json& platform = host.site["platform"];
+        if (platform.contains("env") && platform["env"].is_object() &&
+            platform["env"].contains("ZODORE_SYSLOG") && platform["env"]["ZODORE_SYSLOG"].is_string()) {
+            value = platform["env"]["ZODORE_SYSLOG"].get<std::string>();
+        }
+    }
+    if (value != "ON") {
+        std::cerr << "kep-host: warning: --syslog " << syslog_path
+                  << ": ZODORE_SYSLOG is not ON, so kep's trace does not go to the system log "
+                     "(run with ZODORE_SYSLOG=ON)\n";
     }
 }
 
@@ -215,6 +291,25 @@ Extension load_extension(const std::string& path) {
     // POSIX guarantees that a data pointer from dlsym converts to a function pointer.
     ext.register_callbacks = reinterpret_cast<int (*)()>(symbol);
     return ext;
+}
+
+bool start_extension(const Extension& extension) {
+    bool started = true;
+    int status = extension.register_callbacks();
+    if (status != 0) {
+        report_failure(extension.name + "_register_callbacks", status);
+        started = false;
+    }
+    for (const char* exit_name :
+         {"USER_init_module", "USER_register_properties", "USERSERVICE_register_methods"}) {
+        int decision = NO_CUSTOMIZATION;
+        status = standin::run_exit(exit_name, &decision);
+        if (status != 0) {
+            report_failure("the exit " + std::string(exit_name) + " of " + extension.name, status);
+            started = false;
+        }
+    }
+    return started;
 }
 
 }  // namespace kep_host

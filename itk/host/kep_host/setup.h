@@ -15,6 +15,11 @@ namespace kep_host {
 // empty, and keeps its parsed text in host.site.
 void load_site(Host& host, const std::string& path);
 
+// With --syslog FILE given: warns on standard error (one line, not a failure) when ZODORE_SYSLOG
+// is not ON as the extension will see it (the process environment, else the site's env), for
+// then the extension writes nothing to the system log.
+void warn_if_syslog_off(const Host& host, const std::string& syslog_path);
+
 // One --fail option: the `nth` call of `op` fails with `code`; nth 0 means every call.
 struct FaultSpec {
     std::string op;
@@ -46,6 +51,12 @@ std::string extension_name(const std::string& path);
 // Loads the library with the system's dynamic loader and finds `<name>_register_callbacks`. The
 // library stays loaded for the life of the process, as in the platform's server.
 Extension load_extension(const std::string& path);
+
+// Calls the extension's `<name>_register_callbacks` and runs the three custom exits in the
+// platform's order. The platform goes on after a failure, and so does the host: each failure is
+// one line on standard error naming the entry or exit, its status, the platform's error text and
+// the likely cause where one is known. Returns false when anything failed.
+bool start_extension(const Extension& extension);
 
 }  // namespace kep_host
 

@@ -109,6 +109,7 @@ void set_env(const std::string& name, const char* value) {
         st.env.erase(name);
     } else {
         st.env[name] = value;
+        st.env_forced.insert(name);
     }
 }
 
@@ -116,6 +117,7 @@ void hide_env(const std::string& name) {
     Site& st = site();
     st.env.erase(name);
     st.env_hidden.insert(name);
+    st.env_forced.insert(name);
 }
 
 int search_scope() { return site().search_scope; }

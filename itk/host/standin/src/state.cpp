@@ -130,6 +130,11 @@ const char* const kOpNames[kOpCount] = {
     "ITK_ask_version",
     "TC_getenv",
     "TC_write_syslog",
+    "ITK_initialize_text_services",
+    "ITK_init_module",
+    "ITK_auto_login",
+    "ITK_exit_module",
+    "ITK_ask_cli_argument",
 };
 
 }  // namespace
@@ -137,7 +142,8 @@ const char* const kOpNames[kOpCount] = {
 const char* op_name(Op op) { return kOpNames[static_cast<size_t>(op)]; }
 
 bool op_failable(Op op) {
-    return op != Op::MEM_alloc && op != Op::MEM_free && op != Op::TC_getenv && op != Op::TC_write_syslog;
+    return op != Op::MEM_alloc && op != Op::MEM_free && op != Op::TC_getenv && op != Op::TC_write_syslog &&
+           op != Op::ITK_ask_cli_argument;
 }
 
 int op_by_name(const std::string& name) {

@@ -170,6 +170,7 @@ struct Site {
     int search_scope = 4;
     std::map<std::string, std::string> env;  // overrides
     std::set<std::string> env_hidden;        // names that read as unset
+    std::set<std::string> env_forced;        // names set_env/hide_env set: these beat the process
     std::map<std::string, std::vector<std::string>> preferences;
     std::array<bool, kLineMethodCount> line_methods{{true, true, true}};
 
@@ -241,6 +242,11 @@ enum class Op : uint16_t {
     ITK_ask_version,
     TC_getenv,
     TC_write_syslog,
+    ITK_initialize_text_services,
+    ITK_init_module,
+    ITK_auto_login,
+    ITK_exit_module,
+    ITK_ask_cli_argument,
     Count
 };
 constexpr size_t kOpCount = static_cast<size_t>(Op::Count);

@@ -1,0 +1,69 @@
+// kep_check: the preflight check as a batch utility of the platform. The platform's main (or,
+// on the stand-in, its batch main) calls ITK_user_main; the utility logs in from the command
+// line (-u= -p= -g=) or by the site's automatic login, writes the report on standard output and
+// logs out.
+//
+// Exit status: 0 when everything is usable, 1 when something is missing, 2 when the utility
+// could not log in (one line on standard error with the platform's reason).
+#if defined(KEP_REAL_PLATFORM) && !defined(IPLIB)
+#define IPLIB none
+#endif
+
+#include <tc/emh.h>
+#include <tc/tc_startup.h>
+#include <tcinit/tcinit.h>
+
+#include <iostream>
+#include <string>
+
+#include "kep_check.h"
+
+namespace {
+
+std::string newest_error() {
+    int count = 0;
+    const int* severities = nullptr;
+    const int* codes = nullptr;
+    const char** texts = nullptr;
+    std::string text;
+    if (EMH_ask_errors(&count, &severities, &codes, &texts) == ITK_ok && count > 0 && texts != nullptr &&
+        texts[count - 1] != nullptr) {
+        text = texts[count - 1];
+    }
+    EMH_clear_errors();
+    return text;
+}
+
+int fail(const char* step, int status) {
+    const std::string why = newest_error();
+    std::cerr << "kep_check: " << step << " failed with status " << status << (why.empty() ? "" : ": ") << why
+              << '\n';
+    return 2;
+}
+
+}  // namespace
+
+extern "C" int ITK_user_main(int argc, char* argv[]) {
+    (void)argc;
+    (void)argv;
+    try {
+        int status = ITK_initialize_text_services(ITK_BATCH_TEXT_MODE);
+        if (status != ITK_ok) {
+            return fail("ITK_initialize_text_services", status);
+        }
+        status = ITK_auto_login();
+        if (status != ITK_ok) {
+            return fail("ITK_auto_login", status);
+        }
+        const int result = kep_check::run_check(std::cout);
+        std::cout.flush();
+        status = ITK_exit_module(true);
+        if (status != ITK_ok) {
+            fail("ITK_exit_module", status);
+        }
+        return result;
+    } catch (const std::exception& e) {
+        std::cerr << "kep_check: " << e.what() << '\n';
+        return 2;
+    }
+}
