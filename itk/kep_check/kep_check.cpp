@@ -13,13 +13,9 @@
 
 #include "kep_check.h"
 
-#include <base_utils/Mem.h>
-#include <tc/emh.h>
-#include <tc/preferences.h>
-#include <tc/tc_startup.h>
-#include <tc/tc_util.h>
-#include <tccore/grm.h>
-#include <tccore/method.h>
+// The platform's operations as the extension sees them, with the declarations that later
+// releases dropped from their headers (PREF_set_search_scope among them).
+#include <kep_platform.h>
 
 #include <algorithm>
 #include <cstring>
