@@ -169,6 +169,17 @@ long call_count(const std::string& op) {
     return i < 0 ? 0 : state().counts[static_cast<size_t>(i)];
 }
 
+void set_call_log(bool on) {
+    State& s = state();
+    s.logging = on;
+    if (!on) {
+        s.log.clear();
+        s.log.shrink_to_fit();
+        s.log_names.clear();
+        s.log_names.shrink_to_fit();
+    }
+}
+
 const std::vector<std::string>& call_log() {
     State& s = state();
     if (s.log_names.size() > s.log.size()) {

@@ -291,7 +291,9 @@ int begin_op(Op op, tag_t about, tag_t about2) {
     const auto i = static_cast<size_t>(op);
     ++s.counts[i];
     ++s.abs_counts[i];
-    s.log.push_back(static_cast<uint16_t>(i));
+    if (s.logging) {
+        s.log.push_back(static_cast<uint16_t>(i));
+    }
     if (!op_failable(op)) {
         return 0;
     }

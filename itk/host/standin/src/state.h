@@ -318,11 +318,13 @@ struct State {
     std::vector<const char*> ask_texts;
 
     // Counters. counts/failable/log restart with reset_counters(); the absolute ones only with a
-    // reset, so that faults armed earlier keep their meaning.
+    // reset, so that faults armed earlier keep their meaning. The log of every call is kept only
+    // while logging is on (set_call_log): it grows by an entry per call, without bound.
     std::array<long, kOpCount> counts{};
     std::array<long, kOpCount> abs_counts{};
     long failable = 0;
     long abs_failable = 0;
+    bool logging = false;  // outlives sites and resets: a setting of the observer
     std::vector<uint16_t> log;
     std::vector<std::string> log_names;  // log as names, filled on demand
     std::vector<Fault> faults;
@@ -363,9 +365,9 @@ int fail(Op op, int code, const std::string& text);
 std::string describe(tag_t tag);  // "tag 12 (ds1)" for messages
 
 // --- calls --------------------------------------------------------------------------------------
-// Counts and logs a call; for a failable operation consults the fault injector and, when a fault
-// applies, pushes its error and returns its code (0 otherwise). `about`/`about2` are the tags the
-// call is about, for faults armed on one object.
+// Counts a call (and logs it while logging is on); for a failable operation consults the fault injector and,
+// when a fault applies, pushes its error and returns its code (0 otherwise). `about`/`about2` are the tags
+// the call is about, for faults armed on one object.
 int begin_op(Op op, tag_t about = NULLTAG, tag_t about2 = NULLTAG);
 
 // Runs an operation body with counting, fault injection and an exception barrier: no exception

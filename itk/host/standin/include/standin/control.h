@@ -110,10 +110,15 @@ std::vector<ServiceInfo> service_infos();
 
 // --- observation ------------------------------------------------------------------------------
 
-// Calls of each platform operation by name, since the last reset_counters().
+// Calls of each platform operation by name, since the last reset_counters(). Always counted.
 std::map<std::string, long> call_counts();
 long call_count(const std::string& op);
-// Every counted call in order: operation name (MEM_alloc and MEM_free included).
+// The call log: every counted call in order, by operation name (MEM_alloc and MEM_free
+// included). It is kept only while logging is on, which it is not unless asked for: a search
+// over a million lines makes hundreds of millions of calls. set_call_log(true) starts logging
+// (keeping what is logged), false stops it and forgets the log. The setting outlives load_site
+// and reset; reset_counters() empties the log.
+void set_call_log(bool on);
 const std::vector<std::string>& call_log();
 void reset_counters();  // counters and the call log only
 
