@@ -12,7 +12,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <vector>
 
 namespace kep_host {
@@ -91,35 +90,29 @@ bool parse_int(const std::string& text, int* value) {
     return true;
 }
 
-std::string read_file(const std::string& path) {
+// Refuses a file that cannot be opened with the system's reason; the stand-in reads it.
+void require_readable(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw UsageError("cannot read site file '" + path + "': " + std::strerror(errno));
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw UsageError("cannot read site file '" + path + "'");
-    }
-    return text.str();
 }
 
 }  // namespace
 
 void load_site(Host& host, const std::string& path) {
-    std::string text = path.empty() ? std::string(kSampleSiteJson) : read_file(path);
     host.site_source = path.empty() ? std::string(kSampleSiteName) : path;
     std::string error;
-    if (!standin::load_site(text, host.site_source, &error)) {
+    bool loaded = false;
+    if (path.empty()) {
+        loaded = standin::load_site(kSampleSiteJson, host.site_source, &error);
+    } else {
+        require_readable(path);
+        loaded = standin::load_site_file(path, &error);
+    }
+    if (!loaded) {
         std::replace(error.begin(), error.end(), '\n', ' ');
         throw UsageError(error.empty() ? "bad site file '" + host.site_source + "'" : error);
-    }
-    // The stand-in has accepted the text; kep-host keeps it for what the stand-in does not answer
-    // (the kind of an attribute). Parsing without exceptions: a text the stand-in took but this
-    // parser does not only loses that extra knowledge.
-    host.site = nlohmann::json::parse(text, nullptr, false);
-    if (host.site.is_discarded()) {
-        host.site = nullptr;
     }
 }
 

@@ -11,8 +11,8 @@
 
 namespace kep_host {
 
-// Loads the site file at `path` into the stand-in, or the built-in sample site when `path` is
-// empty, and keeps its parsed text in host.site.
+// Loads the site file at `path` into the stand-in (which reads it as a stream, never holding the
+// whole text), or the built-in sample site when `path` is empty.
 void load_site(Host& host, const std::string& path);
 
 // One --fail option: the `nth` call of `op` fails with `code`; nth 0 means every call.

@@ -98,6 +98,43 @@ std::string kind_of(tag_t tag) {
     return "";
 }
 
+std::string attribute_kind(tag_t object, const std::string& name) {
+    const Site& st = site();
+    const TagRec& r = st.rec(object);
+    const uint32_t id = st.strings.find(name);
+    if (r.kind != Kind::Object || id == kNone) {
+        return "";
+    }
+    for (const Attribute& a : st.objects[r.index].attributes) {
+        if (a.name == id) {
+            switch (a.value.kind) {
+                case Msg::Double:
+                    return "double";
+                case Msg::Logical:
+                    return "logical";
+                case Msg::Strings:
+                    return "strings";
+                default:
+                    return "string";
+            }
+        }
+    }
+    return "";
+}
+
+bool stored_line(tag_t line, StoredLine* stored) {
+    const Site& st = site();
+    const TagRec& r = st.rec(line);
+    if (r.kind != Kind::Line || stored == nullptr) {
+        return false;
+    }
+    const Line& l = st.lines[r.index];
+    stored->has_transform = l.transform != kNone;
+    stored->transform = stored->has_transform ? st.strings.str(l.transform) : std::string();
+    stored->jt = l.jt;
+    return true;
+}
+
 void set_preference(const std::string& key, const std::vector<std::string>& values) {
     site().preferences[key] = values;
 }

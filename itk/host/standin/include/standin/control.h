@@ -57,6 +57,20 @@ std::vector<std::pair<std::string, tag_t>> all_ids();
 // site type name.
 std::string kind_of(tag_t tag);
 
+// What the site stores, for a harness that shows it next to what the platform answers:
+// - the kind of value an object's attribute holds as the site gave it: "double", "logical",
+//   "strings" (a list of texts) or "string" (a text or null); "" when `object` is no object or
+//   has no stored attribute of that name;
+std::string attribute_kind(tag_t object, const std::string& name);
+// - a line's stored occurrence transform (has_transform false: none stored) and JT dataset.
+//   False when `line` is no line.
+struct StoredLine {
+    bool has_transform = false;
+    std::string transform;
+    tag_t jt = NULLTAG;
+};
+bool stored_line(tag_t line, StoredLine* stored);
+
 // Sets or changes a preference (replaces the values), an environment override or the search scope.
 void set_preference(const std::string& key, const std::vector<std::string>& values);
 void set_env(const std::string& name, const char* value);  // null value: unset override
