@@ -1,22 +1,21 @@
 // The control interface: loading sites, client reads, observation and fault injection.
 #include <standin/control.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "state.h"
 
 namespace standin::detail {
+// The site loader (site_loader.cpp): null and one line in *error when the text is refused.
 std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error);
-}
+std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error);
+}  // namespace standin::detail
 
 namespace standin {
 
 using namespace detail;
 
-bool load_site(const std::string& json_text, const std::string& source, std::string* error) {
-    std::string message;
-    std::unique_ptr<Site> loaded = load_site_text(json_text, source, &message);
+namespace {
+
+bool install_loaded(std::unique_ptr<Site> loaded, const std::string& message, std::string* error) {
     const bool ok = loaded != nullptr;
     install(ok ? std::move(loaded) : std::make_unique<Site>());
     if (!ok && error != nullptr) {
@@ -25,18 +24,18 @@ bool load_site(const std::string& json_text, const std::string& source, std::str
     return ok;
 }
 
+}  // namespace
+
+bool load_site(const std::string& json_text, const std::string& source, std::string* error) {
+    std::string message;
+    std::unique_ptr<Site> loaded = load_site_text(json_text, source, &message);
+    return install_loaded(std::move(loaded), message, error);
+}
+
 bool load_site_file(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        install(std::make_unique<Site>());
-        if (error != nullptr) {
-            *error = path + ": cannot open the file";
-        }
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return load_site(text.str(), path, error);
+    std::string message;
+    std::unique_ptr<Site> loaded = read_site_file(path, &message);
+    return install_loaded(std::move(loaded), message, error);
 }
 
 void reset() { install(std::make_unique<Site>()); }

@@ -41,6 +41,9 @@ enum ErrorCode : int {
 // on success; on failure the previous site is gone, an empty site is installed and *error holds
 // one line naming the source, the JSON path and what was expected.
 bool load_site(const std::string& json_text, const std::string& source, std::string* error);
+// The same for a file, read in pieces as it is parsed (the whole text is never held); `path` is
+// the source. A file that cannot be opened or read gives "<path>: cannot open the file" or
+// "<path>: cannot read the file".
 bool load_site_file(const std::string& path, std::string* error);
 
 // Resets everything: empty site, no registrations, counters, faults, blocks, syslog, errors.
