@@ -51,11 +51,11 @@ std::string id_of(tag_t tag) {
     const TagRec& r = st.rec(tag);
     switch (r.kind) {
         case Kind::Object:
-            return st.strings.str(st.objects[r.index].id);
+            return std::string(st.strings.str(st.objects[r.index].id));
         case Kind::Window:
-            return st.strings.str(st.windows[r.index].id);
+            return std::string(st.strings.str(st.windows[r.index].id));
         case Kind::Line:
-            return st.strings.str(st.lines[r.index].id);
+            return std::string(st.strings.str(st.lines[r.index].id));
         default:
             return "";
     }
@@ -129,7 +129,7 @@ bool stored_line(tag_t line, StoredLine* stored) {
     }
     const Line& l = st.lines[r.index];
     stored->has_transform = l.transform != kNone;
-    stored->transform = stored->has_transform ? st.strings.str(l.transform) : std::string();
+    stored->transform = stored->has_transform ? std::string(st.strings.str(l.transform)) : std::string();
     stored->jt = l.jt;
     return true;
 }

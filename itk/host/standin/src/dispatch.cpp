@@ -142,8 +142,8 @@ char* copy_interned(uint32_t id) { return id == kNone ? nullptr : copy_text(site
 
 int wrong_type(Op op, tag_t object, uint32_t prop, Msg held, Msg asked) {
     return fail(op, kErrWrongValueType,
-                "property \"" + site().strings.str(prop) + "\" of " + describe(object) + " holds " +
-                    value_kind_name(held) + ", not " + value_kind_name(asked));
+                "property \"" + std::string(site().strings.str(prop)) + "\" of " + describe(object) +
+                    " holds " + value_kind_name(held) + ", not " + value_kind_name(asked));
 }
 
 int no_property(Op op, tag_t object, const std::string& prop) {
@@ -236,7 +236,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
     if (find_runtime(type, prop) != nullptr) {
         return ITK_ok;  // a run-time property without a method has no value
     }
-    return no_property(op, object, st.strings.str(prop));
+    return no_property(op, object, std::string(st.strings.str(prop)));
 }
 
 int own_value(tag_t object, uint32_t prop, Slot* slot) {
@@ -367,7 +367,8 @@ std::string abs_transform_text(const Line& line) {
     Matrix m = identity();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         Matrix own = identity();
-        if ((*it)->transform != kNone && !parse_transform(st.strings.str((*it)->transform), &own)) {
+        if ((*it)->transform != kNone &&
+            !parse_transform(std::string(st.strings.str((*it)->transform)), &own)) {
             own = identity();
         }
         m = multiply(m, own);
@@ -512,7 +513,7 @@ int natural_msg(Op op, tag_t object, uint32_t prop, Msg* msg) {
         }
     }
     return fail(op, kErrNoSuchProperty,
-                describe(object) + " has no property \"" + st.strings.str(prop) + "\"");
+                describe(object) + " has no property \"" + std::string(st.strings.str(prop)) + "\"");
 }
 
 void install_own_methods() {
@@ -713,7 +714,7 @@ int TCTYPE_ask_name(tag_t type, char type_name[TCTYPE_name_size_c + 1]) {
         } else {
             return fail(op, kErrWrongKind, describe(type) + " is no type");
         }
-        const std::string& text = st.strings.str(name);
+        const std::string_view text = st.strings.str(name);
         const size_t n = std::min<size_t>(text.size(), TCTYPE_name_size_c);
         std::memcpy(type_name, text.data(), n);
         type_name[n] = '\0';
@@ -766,8 +767,8 @@ int TCTYPE_add_runtime_property(tag_t type_tag, const char* prop_name, PROP_valu
         const uint32_t prop = st.strings.intern(prop_name);
         if (type_defines(static_cast<int>(r.index), prop)) {
             return fail(op, kErrDuplicate,
-                        "type \"" + st.strings.str(st.types[r.index].name) + "\" already has a property \"" +
-                            prop_name + "\"");
+                        "type \"" + std::string(st.strings.str(st.types[r.index].name)) +
+                            "\" already has a property \"" + prop_name + "\"");
         }
         st.types[r.index].runtime.push_back({prop, static_cast<int>(value_type)});
         State& s = state();

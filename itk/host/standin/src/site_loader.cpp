@@ -1067,10 +1067,10 @@ private:
             st.types[i].parent = parent;
         }
         for (size_t i = first; i < st.types.size(); ++i) {
-            std::string chain = st.strings.str(st.types[i].name);
+            std::string chain(st.strings.str(st.types[i].name));
             int t_index = st.types[i].parent;
             for (size_t steps = 0; t_index >= static_cast<int>(first); ++steps) {
-                chain += " -> " + st.strings.str(st.types[static_cast<size_t>(t_index)].name);
+                chain += " -> " + std::string(st.strings.str(st.types[static_cast<size_t>(t_index)].name));
                 if (t_index == static_cast<int>(i) || steps > st.types.size()) {
                     error("$.types" + key_segment(st.strings.str(st.types[i].name)),
                           "cycle in the type hierarchy (" + chain +
@@ -1236,7 +1236,7 @@ private:
         for (size_t i = 0; i < st.objects.size(); ++i) {
             Object& o = st.objects[i];
             const std::string at = object_path(o);
-            const std::string& type_name = st.strings.str(o.type_name);
+            const std::string type_name(st.strings.str(o.type_name));
             const int type = st.find_type(type_name);
             if (type < 0) {
                 error(at + ".type", "unknown type " + qtext(type_name) +

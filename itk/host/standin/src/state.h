@@ -32,20 +32,32 @@ namespace standin::detail {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no string" / "no index"
 
-// Strings of the site, stored once. Ids are dense and stable; c_str() pointers stay valid until
-// the interner is cleared (a deque never moves its elements).
+// Strings of the site, stored once. Ids are dense and stable; texts stay where they are for the
+// life of the interner. A site of a million lines holds millions of strings, so each costs little
+// beyond its text: the texts sit end to end (each ending in a NUL) in large blocks, and the index
+// is an open-addressing table of (hash, id) pairs that finds a text with one probe as a rule.
 class Interner {
 public:
     uint32_t intern(std::string_view text);
     uint32_t find(std::string_view text) const;  // kNone when absent
-    const std::string& str(uint32_t id) const { return strings_[id]; }
-    const char* c_str(uint32_t id) const { return strings_[id].c_str(); }
-    size_t size() const { return strings_.size(); }
-    void reserve(size_t n) { index_.reserve(n); }
+    std::string_view str(uint32_t id) const { return {texts_[id], lengths_[id]}; }
+    const char* c_str(uint32_t id) const { return texts_[id]; }
+    size_t size() const { return texts_.size(); }
+    void reserve(size_t n);  // room for n strings in the index
 
 private:
-    std::deque<std::string> strings_;
-    std::unordered_map<std::string_view, uint32_t> index_;
+    static uint32_t hash(std::string_view text);
+    size_t probe(std::string_view text, uint32_t h) const;  // its slot, or the free slot it would take
+    void grow(size_t slots);
+    const char* store(std::string_view text);
+
+    static constexpr size_t kBlock = size_t{1} << 22;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* filling_ = nullptr;  // the block short texts go to
+    size_t block_used_ = 0;
+    std::vector<const char*> texts_;
+    std::vector<uint32_t> lengths_;
+    std::vector<uint64_t> slots_;  // hash << 32 | (id + 1); 0 is a free slot
 };
 
 // What a tag names.
@@ -355,7 +367,7 @@ void install(std::unique_ptr<Site> site);
 // --- memory -------------------------------------------------------------------------------------
 void* alloc_block(size_t n);  // a tracked block, not counted as a call
 bool free_block(void* p);     // false (and misuse counted) when p is not a live block
-char* copy_text(const std::string& text);
+char* copy_text(std::string_view text);
 char* copy_text(const char* text);  // null stays null
 
 // --- errors -------------------------------------------------------------------------------------
