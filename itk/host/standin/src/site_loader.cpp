@@ -8,6 +8,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <type_traits>
 
 #include "state.h"
 
@@ -201,6 +202,7 @@ public:
         // A line of a site takes some 60 bytes of text or more and holds up to three new strings.
         site_->strings.reserve(size_hint / 64);
         site_->lines.reserve(size_hint / 64);  // untouched capacity costs address space only
+        site_->objects.reserve(size_hint / 128);
         parse(this);
         finish(root_);
         return std::move(site_);
@@ -260,9 +262,20 @@ public:
 private:
     // --- paths and errors -------------------------------------------------------------------------
 
+    // A path given as text, or as a callable that makes it (so that paths are only built for
+    // an error message).
+    template <class At>
+    static std::string path_text(const At& at) {
+        if constexpr (std::is_invocable_v<const At&>) {
+            return at();
+        } else {
+            return std::string(at);
+        }
+    }
+
     template <class At>
     [[noreturn]] void error(const At& at, const std::string& what) const {
-        throw LoadError(message(at, what));
+        throw LoadError(message(path_text(at), what));
     }
     std::string message(const std::string& at, const std::string& what) const {
         return source_ + ": " + at + ": " + what;
@@ -824,7 +837,8 @@ private:
 
     // --- after the parse ------------------------------------------------------------------------------
 
-    void register_id(uint32_t id, tag_t tag, const std::string& at) {
+    template <class At>
+    void register_id(uint32_t id, tag_t tag, const At& at) {
         Site& st = *site_;
         if (st.id_tags.size() < st.strings.size()) {
             st.id_tags.resize(st.strings.size(), NULLTAG);
@@ -846,7 +860,8 @@ private:
     }
 
     // The object an id names, which must be of class `cls` (or any object class when cls < 0).
-    tag_t resolve_object(uint32_t id, int cls, const std::string& at) const {
+    template <class At>
+    tag_t resolve_object(uint32_t id, int cls, const At& at) const {
         const Site& st = *site_;
         const char* expected = cls < 0 ? "an object" : cls == kItemRevision ? "an ItemRevision" : "a Dataset";
         const tag_t tag = st.tag_of_id(id);
@@ -873,7 +888,7 @@ private:
     void walk_lines(OnWindow&& on_window, Visit&& visit) {
         Site& st = *site_;
         std::vector<std::pair<uint32_t, uint32_t>> stack;  // (line, next child or packed position)
-        std::vector<std::string> segments;
+        std::vector<std::pair<bool, uint32_t>> segments;   // (packed, index) down to the line
         for (size_t w = 0; w < windows_.size(); ++w) {
             on_window(w);
             if (windows_[w].top_line == kNone) {
@@ -882,8 +897,8 @@ private:
             const std::string base = window_path(windows_[w]);
             auto path = [&]() {
                 std::string p = base;
-                for (const std::string& s : segments) {
-                    p += s;
+                for (const auto& s : segments) {
+                    p += (s.first ? ".packed" : ".children") + index_segment(s.second);
                 }
                 return p;
             };
@@ -899,7 +914,7 @@ private:
                     const uint32_t k = packed ? next - line.child_count : next;
                     const uint32_t child =
                         st.line_pool[(packed ? line.packed_offset : line.child_offset) + k];
-                    segments.push_back((packed ? ".packed" : ".children") + index_segment(k));
+                    segments.emplace_back(packed, k);
                     visit(w, child, packed ? line.parent : line.tag, path);
                     stack.push_back({child, 0});
                 } else {
@@ -947,7 +962,7 @@ private:
             const auto tag = static_cast<tag_t>(st.tags.size());
             st.tags.push_back({Kind::Object, static_cast<uint32_t>(i)});
             st.objects[i].tag = tag;
-            register_id(st.objects[i].id, tag, object_path(st.objects[i]));
+            register_id(st.objects[i].id, tag, [&] { return object_path(st.objects[i]); });
         }
         st.tags.reserve(st.tags.size() + windows_.size() + st.lines.size() + st.types.size() +
                         st.relation_types.size());
@@ -956,14 +971,14 @@ private:
                 const auto tag = static_cast<tag_t>(st.tags.size());
                 st.tags.push_back({Kind::Window, static_cast<uint32_t>(st.windows.size())});
                 st.windows.push_back(Window{windows_[w].id, windows_[w].top_line, tag, NULLTAG});
-                register_id(windows_[w].id, tag, window_path(windows_[w]));
+                register_id(windows_[w].id, tag, [&] { return window_path(windows_[w]); });
             },
             [&](size_t, uint32_t li, tag_t parent, auto& path) {
                 Line& line = st.lines[li];
                 line.tag = static_cast<tag_t>(st.tags.size());
                 line.parent = parent;
                 st.tags.push_back({Kind::Line, li});
-                register_id(line.id, line.tag, path() + ".id");
+                register_id(line.id, line.tag, [&] { return path() + ".id"; });
             });
         for (size_t i = 0; i < st.types.size(); ++i) {
             st.types[i].tag = static_cast<tag_t>(st.tags.size());
@@ -978,9 +993,10 @@ private:
         walk_lines([](size_t) {},
                    [&](size_t, uint32_t li, tag_t, auto& path) {
                        Line& line = st.lines[li];
-                       line.revision = resolve_object(line.revision_id, kItemRevision, path() + ".revision");
+                       line.revision = resolve_object(line.revision_id, kItemRevision,
+                                                      [&] { return path() + ".revision"; });
                        if (line.jt_id != kNone) {
-                           line.jt = resolve_object(line.jt_id, kDataset, path() + ".jt");
+                           line.jt = resolve_object(line.jt_id, kDataset, [&] { return path() + ".jt"; });
                        }
                    });
         for (tag_t& entry : st.line_pool) {
@@ -1233,45 +1249,52 @@ private:
 
     void resolve_objects() {
         Site& st = *site_;
+        std::unordered_map<uint32_t, int> types;  // type name -> type, as found
         for (size_t i = 0; i < st.objects.size(); ++i) {
             Object& o = st.objects[i];
-            const std::string at = object_path(o);
-            const std::string type_name(st.strings.str(o.type_name));
-            const int type = st.find_type(type_name);
+            auto known = types.find(o.type_name);
+            const int type = known != types.end()
+                                 ? known->second
+                                 : types[o.type_name] = st.find_type(st.strings.str(o.type_name));
+            const std::string_view type_name = st.strings.str(o.type_name);
+            const std::string at = type < 0 ? object_path(o) : std::string();
             if (type < 0) {
                 error(at + ".type", "unknown type " + qtext(type_name) +
                                         " (expected ItemRevision, Dataset, Form or a type under types)");
             }
             const uint8_t cls = st.types[static_cast<size_t>(type)].cls;
             if (cls == kBOMLine || cls == kBOMWindow) {
-                error(at + ".type", "expected ItemRevision, Dataset, Form or a type under types, found " +
-                                        qtext(type_name) + " (lines and windows come from windows)");
+                error(object_path(o) + ".type",
+                      "expected ItemRevision, Dataset, Form or a type under types, found " +
+                          qtext(type_name) + " (lines and windows come from windows)");
             }
             o.type = static_cast<uint32_t>(type);
         }
         for (size_t i = 0; i < st.objects.size(); ++i) {
             Object& o = st.objects[i];
-            const std::string at = object_path(o);
+            auto at = [&] { return object_path(o); };
             const uint8_t cls = st.types[o.type].cls;
             const ObjectFields& f = object_fields_[i];
             if (f.item_id && cls != kItemRevision) {
-                error(at + ".item_id", "unexpected field (item_id belongs to an ItemRevision)");
+                error(at() + ".item_id", "unexpected field (item_id belongs to an ItemRevision)");
             }
             if (f.refs && cls != kDataset) {
-                error(at + ".refs", "unexpected field (refs belong to a Dataset)");
+                error(at() + ".refs", "unexpected field (refs belong to a Dataset)");
             }
             if (f.version0 && cls != kDataset) {
-                error(at + ".version0", "unexpected field (version0 belongs to a Dataset)");
+                error(at() + ".version0", "unexpected field (version0 belongs to a Dataset)");
             }
             for (NamedRefs& refs : o.refs) {
-                const std::string refs_at = at + ".refs" + key_segment(st.strings.str(refs.name));
                 for (size_t k = 0; k < refs.targets.size(); ++k) {
-                    refs.targets[k] =
-                        resolve_object(refs.targets[k], -1, refs_at + index_segment(static_cast<long>(k)));
+                    refs.targets[k] = resolve_object(refs.targets[k], -1, [&] {
+                        return at() + ".refs" + key_segment(st.strings.str(refs.name)) +
+                               index_segment(static_cast<long>(k));
+                    });
                 }
             }
-            o.version0 = f.version0 ? resolve_object(o.version0_id, kDataset, at + ".version0")
-                                    : (cls == kDataset ? o.tag : NULLTAG);
+            o.version0 = f.version0
+                             ? resolve_object(o.version0_id, kDataset, [&] { return at() + ".version0"; })
+                             : (cls == kDataset ? o.tag : NULLTAG);
             Type& t = st.types[o.type];
             for (const Attribute& a : o.attributes) {
                 t.attributes.insert(a.name);
@@ -1284,10 +1307,12 @@ private:
         std::vector<Relation> list;
         list.reserve(relations.size());
         for (size_t i = 0; i < relations.size(); ++i) {
-            const std::string at = "$.relations" + index_segment(static_cast<long>(i));
+            auto at = [&](const char* end) {
+                return "$.relations" + index_segment(static_cast<long>(i)) + end;
+            };
             Relation r{};
-            r.primary = resolve_object(relations[i][0], -1, at + "[0]");
-            r.secondary = resolve_object(relations[i][2], -1, at + "[2]");
+            r.primary = resolve_object(relations[i][0], -1, [&] { return at("[0]"); });
+            r.secondary = resolve_object(relations[i][2], -1, [&] { return at("[2]"); });
             for (const RelationType& t : st.relation_types) {
                 if (t.name == relations[i][1]) {
                     r.type = t.tag;
