@@ -331,6 +331,8 @@ private:
     Frame& below(size_t n) { return frames_[depth_ - 1 - n]; }
 
     uint32_t intern(const std::string& text) { return site_->strings.intern(text); }
+    // Texts that are values (transforms, names, attribute texts) are never looked up by text.
+    uint32_t value_text(const std::string& text) { return site_->strings.add(text); }
 
     // --- containers -----------------------------------------------------------------------------------
 
@@ -529,7 +531,7 @@ private:
                 break;
             case Role::AttributeList:
                 if (v.is_text()) {
-                    list_.texts.push_back(intern(*v.text));
+                    list_.texts.push_back(value_text(*v.text));
                 } else if (v.kind == Scalar::Null) {
                     list_.texts.push_back(kNone);
                 } else {
@@ -589,14 +591,14 @@ private:
             }
         } else if (k == "occurrence_name") {
             if (text != nullptr) {
-                f.line.occurrence_name = intern(*text);
+                f.line.occurrence_name = value_text(*text);
             } else {
                 note(&f.fault, "expected a text" + found(v.type_name()));
             }
         } else if (k == "transform") {
             f.has_transform = true;
             if (text != nullptr) {
-                f.line.transform = intern(*text);
+                f.line.transform = value_text(*text);
             } else if (v.kind != Scalar::Null) {
                 note(&f.fault, "expected a text or null" + found(v.type_name()));
             }
@@ -695,14 +697,14 @@ private:
             }
         } else if (k == "name") {
             if (text != nullptr) {
-                name_.text = intern(*text);
+                name_.text = value_text(*text);
             } else if (v.kind != Scalar::Null) {
                 note(&object_fault_, "expected a text or null" + found(v.type_name()));
             }
         } else if (k == "item_id") {
             fields_.item_id = true;
             if (text != nullptr) {
-                item_id_.text = intern(*text);
+                item_id_.text = value_text(*text);
             } else {
                 note(&object_fault_, "expected a text" + found(v.type_name()));
             }
@@ -756,7 +758,7 @@ private:
             value.number = x.as_double();
         } else if (x.is_text()) {
             value.kind = Msg::String;
-            value.text = intern(*x.text);
+            value.text = value_text(*x.text);
         } else if (x.kind == Scalar::Boolean) {
             value.kind = Msg::Logical;
             value.flag = x.flag;

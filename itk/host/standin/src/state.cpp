@@ -115,6 +115,13 @@ uint32_t Interner::intern(std::string_view text) {
     return id;
 }
 
+uint32_t Interner::add(std::string_view text) {
+    const auto id = static_cast<uint32_t>(texts_.size());
+    texts_.push_back(store(text));
+    lengths_.push_back(static_cast<uint32_t>(text.size()));
+    return id;
+}
+
 uint32_t Interner::find(std::string_view text) const {
     if (slots_.empty()) {
         return kNone;

@@ -39,6 +39,9 @@ constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no string" / "no index"
 class Interner {
 public:
     uint32_t intern(std::string_view text);
+    // Keeps a text that is only ever read back by its id, never found by its text (a value, not
+    // a name): it costs no place in the index, and the same text added twice gets two ids.
+    uint32_t add(std::string_view text);
     uint32_t find(std::string_view text) const;  // kNone when absent
     std::string_view str(uint32_t id) const { return {texts_[id], lengths_[id]}; }
     const char* c_str(uint32_t id) const { return texts_[id]; }
