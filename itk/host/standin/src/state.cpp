@@ -73,10 +73,10 @@ void Interner::grow(size_t slots) {
     }
 }
 
-void Interner::reserve(size_t n) {
-    grow(n + n / 2);  // at most two thirds full
-    texts_.reserve(n);
-    lengths_.reserve(n);
+void Interner::reserve(size_t indexed, size_t all) {
+    grow(indexed + indexed / 2);  // at most two thirds full
+    texts_.reserve(all);
+    lengths_.reserve(all);
 }
 
 const char* Interner::store(std::string_view text) {

@@ -46,7 +46,7 @@ public:
     std::string_view str(uint32_t id) const { return {texts_[id], lengths_[id]}; }
     const char* c_str(uint32_t id) const { return texts_[id]; }
     size_t size() const { return texts_.size(); }
-    void reserve(size_t n);  // room for n strings in the index
+    void reserve(size_t indexed, size_t all);  // room for strings in the index, and for all
 
 private:
     static uint32_t hash(std::string_view text);
