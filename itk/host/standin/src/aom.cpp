@@ -41,7 +41,7 @@ std::string display_tag(tag_t tag) {
     const TagRec& r = st.rec(tag);
     if (r.kind == Kind::Object) {
         const Object& o = st.objects[r.index];
-        for (const Attribute& a : o.attributes) {
+        for (const Attribute& a : st.attributes_of(o)) {
             if (a.name == st.p_object_name && a.value.text != kNone) {
                 return std::string(st.strings.str(a.value.text));
             }
@@ -80,7 +80,7 @@ std::vector<uint32_t> prop_names_of(tag_t object) {
         const Object& o = st.objects[r.index];
         names.push_back(st.p_object_name);
         names.push_back(st.p_object_type);
-        for (const Attribute& a : o.attributes) {
+        for (const Attribute& a : st.attributes_of(o)) {
             if (a.name != st.p_object_name) {
                 names.push_back(a.name);
             }

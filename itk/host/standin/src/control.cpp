@@ -104,7 +104,7 @@ std::string attribute_kind(tag_t object, const std::string& name) {
     if (r.kind != Kind::Object || id == kNone) {
         return "";
     }
-    for (const Attribute& a : st.objects[r.index].attributes) {
+    for (const Attribute& a : st.attributes_of(st.objects[r.index])) {
         if (a.name == id) {
             switch (a.value.kind) {
                 case Msg::Double:

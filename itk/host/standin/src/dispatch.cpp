@@ -158,20 +158,22 @@ int fill_from_value(Op op, tag_t object, uint32_t prop, const Value& v, Msg msg,
         case Msg::String:
             slot->text = copy_interned(v.text);
             break;
-        case Msg::Strings:
-            slot->count = static_cast<int>(v.texts.size());
-            if (!v.texts.empty()) {
-                slot->texts = static_cast<char**>(alloc_block(v.texts.size() * sizeof(char*)));
-                for (size_t i = 0; i < v.texts.size(); ++i) {
-                    slot->texts[i] = copy_interned(v.texts[i]);
+        case Msg::Strings: {
+            const Range<uint32_t> texts = site().texts_of(v);
+            slot->count = static_cast<int>(texts.size());
+            if (!texts.empty()) {
+                slot->texts = static_cast<char**>(alloc_block(texts.size() * sizeof(char*)));
+                for (size_t i = 0; i < texts.size(); ++i) {
+                    slot->texts[i] = copy_interned(texts[i]);
                 }
             }
             break;
+        }
         case Msg::Double:
             slot->number = v.number;
             break;
         case Msg::Tag:
-            slot->tag = v.tag;
+            slot->tag = NULLTAG;  // the site stores no tag values
             break;
         case Msg::Logical:
             slot->flag = v.flag;
@@ -203,7 +205,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
                     break;
                 case 2: {
                     const Object& rev = st.objects[st.rec(line.revision).index];
-                    for (const Attribute& attribute : rev.attributes) {
+                    for (const Attribute& attribute : st.attributes_of(rev)) {
                         if (attribute.name == st.p_item_id) {
                             slot->text = copy_interned(attribute.value.text);
                         }
@@ -227,7 +229,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
             slot->text = copy_interned(st.types[o.type].name);
             return ITK_ok;
         }
-        for (const Attribute& attribute : o.attributes) {
+        for (const Attribute& attribute : st.attributes_of(o)) {
             if (attribute.name == prop) {
                 return fill_from_value(op, object, prop, attribute.value, msg, slot);
             }
@@ -472,7 +474,7 @@ int natural_msg(Op op, tag_t object, uint32_t prop, Msg* msg) {
             *msg = Msg::String;
             return ITK_ok;
         }
-        for (const Attribute& attribute : st.objects[r.index].attributes) {
+        for (const Attribute& attribute : st.attributes_of(st.objects[r.index])) {
             if (attribute.name == prop) {
                 *msg = attribute.value.kind;
                 return ITK_ok;

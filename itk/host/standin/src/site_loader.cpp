@@ -384,6 +384,7 @@ private:
                         role = Role::AttributeList;
                         list_ = Value{};
                         list_.kind = Msg::Strings;
+                        list_.text = static_cast<uint32_t>(site_->text_lists.size());
                     } else {
                         note(&object_fault_,
                              "expected a number, a text, a list of texts, true, false or null" + found(type));
@@ -395,7 +396,7 @@ private:
                 case Role::Refs:
                     if (is_array) {
                         role = Role::RefList;
-                        refs_ = NamedRefs{intern(p.key), {}};
+                        refs_ = NamedRefs{intern(p.key), static_cast<uint32_t>(site_->ref_targets.size()), 0};
                     } else {
                         note(&object_fault_, "expected a list of ids" + found(type));
                     }
@@ -450,10 +451,13 @@ private:
                 end_object_entry();
                 break;
             case Role::AttributeList:
-                attributes_.push_back({intern(below(1).key), std::move(list_)});
+                list_.count = static_cast<uint32_t>(site_->text_lists.size()) - list_.text;
+                attributes_.push_back({intern(below(1).key), list_});
                 break;
             case Role::RefList:
-                object_.refs.push_back(std::move(refs_));
+                refs_.count = static_cast<uint32_t>(site_->ref_targets.size()) - refs_.offset;
+                site_->named_refs.push_back(refs_);
+                ++object_.refs_count;
                 break;
             case Role::Line:
                 end_line(f);
@@ -533,9 +537,9 @@ private:
                 break;
             case Role::AttributeList:
                 if (v.is_text()) {
-                    list_.texts.push_back(value_text(*v.text));
+                    site_->text_lists.push_back(value_text(*v.text));
                 } else if (v.kind == Scalar::Null) {
-                    list_.texts.push_back(kNone);
+                    site_->text_lists.push_back(kNone);
                 } else {
                     note(&object_fault_, "expected a text or null" + found(v.type_name()));
                 }
@@ -546,7 +550,7 @@ private:
             case Role::RefList:
                 note(&object_fault_, id_fault(v.type_name(), v.is_text() ? v.text : nullptr));
                 if (v.is_text()) {
-                    refs_.targets.push_back(intern(*v.text));
+                    site_->ref_targets.push_back(intern(*v.text));
                 }
                 break;
             case Role::Windows:
@@ -679,6 +683,7 @@ private:
     void begin_object(const Frame& objects) {
         object_ = Object{};
         object_.id = objects.key_id;
+        object_.refs_offset = static_cast<uint32_t>(site_->named_refs.size());
         fields_ = ObjectFields{};
         name_ = Value{};
         item_id_ = Value{};
@@ -779,16 +784,14 @@ private:
             error(at_top(), "missing required field \"type\" (expected a type name)");
         }
         // object_name first, then item_id (revisions), then the site's attributes in file order.
-        object_.attributes.reserve(1 + (fields_.item_id ? 1 : 0) + attributes_.size());
-        object_.attributes.push_back({st.p_object_name, name_});
+        object_.attribute_offset = static_cast<uint32_t>(st.attributes.size());
+        st.attributes.push_back({st.p_object_name, name_});
         if (fields_.item_id) {
-            object_.attributes.push_back({st.p_item_id, item_id_});
+            st.attributes.push_back({st.p_item_id, item_id_});
         }
-        for (Attribute& a : attributes_) {
-            object_.attributes.push_back(std::move(a));
-        }
-        object_.refs.shrink_to_fit();
-        st.objects.push_back(std::move(object_));
+        st.attributes.insert(st.attributes.end(), attributes_.begin(), attributes_.end());
+        object_.attribute_count = static_cast<uint32_t>(st.attributes.size()) - object_.attribute_offset;
+        st.objects.push_back(object_);
         object_fields_.push_back(fields_);
     }
 
@@ -1288,9 +1291,10 @@ private:
             if (f.version0 && cls != kDataset) {
                 error(at() + ".version0", "unexpected field (version0 belongs to a Dataset)");
             }
-            for (NamedRefs& refs : o.refs) {
-                for (size_t k = 0; k < refs.targets.size(); ++k) {
-                    refs.targets[k] = resolve_object(refs.targets[k], -1, [&] {
+            for (const NamedRefs& refs : st.refs_of(o)) {
+                for (uint32_t k = 0; k < refs.count; ++k) {
+                    tag_t& target = st.ref_targets[refs.offset + k];
+                    target = resolve_object(target, -1, [&] {
                         return at() + ".refs" + key_segment(st.strings.str(refs.name)) +
                                index_segment(static_cast<long>(k));
                     });
@@ -1300,7 +1304,7 @@ private:
                              ? resolve_object(o.version0_id, kDataset, [&] { return at() + ".version0"; })
                              : (cls == kDataset ? o.tag : NULLTAG);
             Type& t = st.types[o.type];
-            for (const Attribute& a : o.attributes) {
+            for (const Attribute& a : st.attributes_of(o)) {
                 t.attributes.insert(a.name);
             }
         }
@@ -1348,7 +1352,7 @@ private:
     ObjectFields fields_;
     Value name_, item_id_, list_;
     std::vector<Attribute> attributes_;
-    NamedRefs refs_{kNone, {}};
+    NamedRefs refs_{kNone, 0, 0};
     std::string object_fault_;
     std::vector<ObjectFields> object_fields_;
     // Relations as read, the entry being read and the first fault among them.

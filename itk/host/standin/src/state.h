@@ -81,14 +81,14 @@ constexpr int kMsgCount = 5;
 extern const char* const kMsgNames[kMsgCount];
 const char* value_kind_name(Msg msg);  // "a string", "a double", ...
 
-// A stored attribute value. Strings are interned ids; kNone stands for a null string.
+// A stored attribute value. Strings are interned ids; kNone stands for a null string. A string
+// list is `count` ids from `text` on in Site::text_lists.
 struct Value {
-    Msg kind = Msg::String;
-    uint32_t text = kNone;
-    std::vector<uint32_t> texts;
     double number = 0.0;
+    uint32_t text = kNone;
+    uint32_t count = 0;
+    Msg kind = Msg::String;
     bool flag = false;
-    tag_t tag = NULLTAG;
 };
 
 struct Attribute {
@@ -112,16 +112,21 @@ struct Type {
 
 struct NamedRefs {
     uint32_t name;
-    std::vector<tag_t> targets;  // during loading: interned ids, then tags
+    uint32_t offset;  // into Site::ref_targets (during loading interned ids, then tags)
+    uint32_t count;
 };
 
+// Objects keep their attributes and named references in the site's shared tables: a million
+// objects, no allocation each.
 struct Object {
     uint32_t id = kNone;
     uint32_t type_name = kNone;  // during loading
     uint32_t type = 0;           // index into types
     tag_t tag = NULLTAG;
-    std::vector<Attribute> attributes;  // object_name first, then item_id (revisions), then the site's
-    std::vector<NamedRefs> refs;
+    uint32_t attribute_offset = 0;  // into Site::attributes: object_name first, then item_id
+    uint32_t attribute_count = 0;   // (revisions), then the site's
+    uint32_t refs_offset = 0;       // into Site::named_refs
+    uint32_t refs_count = 0;
     uint32_t version0_id = kNone;  // during loading
     tag_t version0 = NULLTAG;
     uint32_t relation_offset = 0;  // into Site::relations (sorted by primary)
@@ -157,6 +162,18 @@ struct Relation {
     tag_t secondary;
 };
 
+// A piece of one of the site's shared tables.
+template <class T>
+struct Range {
+    const T* first;
+    const T* last;
+    const T* begin() const { return first; }
+    const T* end() const { return last; }
+    size_t size() const { return static_cast<size_t>(last - first); }
+    bool empty() const { return first == last; }
+    const T& operator[](size_t i) const { return first[i]; }
+};
+
 struct RelationType {
     uint32_t name;
     tag_t tag;
@@ -178,8 +195,12 @@ struct Site {
     std::vector<tag_t> line_pool;  // child and packed lists
     std::vector<Type> types;
     std::vector<RelationType> relation_types;
-    std::vector<Relation> relations;  // file order within each primary (stable sort)
-    std::vector<tag_t> id_tags;       // interned id -> tag (0 when the string is no id)
+    std::vector<Relation> relations;    // file order within each primary (stable sort)
+    std::vector<Attribute> attributes;  // every object's, object by object
+    std::vector<uint32_t> text_lists;   // the texts of string-list values, list by list
+    std::vector<NamedRefs> named_refs;  // every dataset's named references, dataset by dataset
+    std::vector<tag_t> ref_targets;     // their targets, reference by reference
+    std::vector<tag_t> id_tags;         // interned id -> tag (0 when the string is no id)
 
     int version = 80000300;
     int search_scope = 4;
@@ -202,6 +223,19 @@ struct Site {
     }
     tag_t tag_of_id(uint32_t id) const { return id < id_tags.size() ? id_tags[id] : NULLTAG; }
     int find_type(std::string_view name) const;  // index or -1
+    Range<Attribute> attributes_of(const Object& o) const {
+        return {attributes.data() + o.attribute_offset,
+                attributes.data() + o.attribute_offset + o.attribute_count};
+    }
+    Range<NamedRefs> refs_of(const Object& o) const {
+        return {named_refs.data() + o.refs_offset, named_refs.data() + o.refs_offset + o.refs_count};
+    }
+    Range<tag_t> targets_of(const NamedRefs& r) const {
+        return {ref_targets.data() + r.offset, ref_targets.data() + r.offset + r.count};
+    }
+    Range<uint32_t> texts_of(const Value& v) const {
+        return {text_lists.data() + v.text, text_lists.data() + v.text + v.count};
+    }
 };
 
 // Names of the line attributes in the order of Site::p_line, and their attribute ids.
