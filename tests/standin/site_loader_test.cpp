@@ -86,10 +86,17 @@ TEST_F(StandinTest, ExampleSiteLoads) {
     EXPECT_EQ(standin::kind_of(standin::tag_of("bolt2")), "BOMLine");
 }
 
-TEST_F(StandinTest, MissingFileIsReported) {
-    std::string error;
-    EXPECT_FALSE(standin::load_site_file("/nonexistent/site.json", &error));
-    EXPECT_EQ(error, "/nonexistent/site.json: cannot open the file");
+TEST_F(StandinTest, FileThatCannotBeReadIsReported) {
+    const std::string folder = ::testing::TempDir();
+    const std::pair<std::string, std::string> cases[] = {
+        {"/nonexistent/site.json", "/nonexistent/site.json: cannot open the file"},
+        {folder, folder + ": cannot read the file"},  // opens, but reads nothing
+    };
+    for (const auto& [path, message] : cases) {
+        std::string error;
+        EXPECT_FALSE(standin::load_site_file(path, &error));
+        EXPECT_EQ(error, message);
+    }
 }
 
 // One refused file per kind of fault: the one-line message names the file, the JSON path and

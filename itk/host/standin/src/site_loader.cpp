@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -1440,12 +1441,9 @@ std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error
         *error = path + ": cannot open the file";
         return nullptr;
     }
-    size_t size = 0;
-    if (std::fseek(file, 0, SEEK_END) == 0) {
-        const long end = std::ftell(file);
-        size = end > 0 ? static_cast<size_t>(end) : 0;
-    }
-    std::rewind(file);
+    std::error_code no_size;  // not a regular file (a directory cannot be read either)
+    const std::uintmax_t file_size = std::filesystem::file_size(path, no_size);
+    const size_t size = no_size ? 0 : static_cast<size_t>(file_size);
     FileReader reader(file);
     std::unique_ptr<Site> site = load_or_refuse(path, error, [&](Loader& loader) {
         return loader.load([&](Loader* handler) { ojson::sax_parse(reader.begin(), reader.end(), handler); },
