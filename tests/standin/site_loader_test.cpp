@@ -3,6 +3,7 @@
 #include <bom/bom.h>
 #include <tc/tc_startup.h>
 #include <tccore/tctype.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -240,7 +241,8 @@ class BadSiteTest : public StandinTest, public ::testing::WithParamInterface<Bad
 
 // The same whether the text is given or read from a file (in pieces); the file's path names it.
 TEST_P(BadSiteTest, IsRefusedWithOneLineNamingWhereAndWhat) {
-    const std::string path = ::testing::TempDir() + "bad.json";
+    // One file per process: the cases may run at the same time.
+    const std::string path = ::testing::TempDir() + "bad" + std::to_string(::getpid()) + ".json";
     std::ofstream(path, std::ios::binary) << GetParam().json;
     for (const bool from_file : {false, true}) {
         SCOPED_TRACE(from_file ? "from a file" : "from a text");
@@ -292,7 +294,7 @@ std::string generated_site(int groups) {
 // million-line site is measured by hand; it loads in a few seconds in an optimised build).
 TEST(StandinLargeSite, TwoHundredThousandLinesLoad) {
     const int groups = 2000;
-    const std::string path = ::testing::TempDir() + "large.json";
+    const std::string path = ::testing::TempDir() + "large" + std::to_string(::getpid()) + ".json";
     std::ofstream(path, std::ios::binary) << generated_site(groups);
     const auto start = std::chrono::steady_clock::now();
     std::string error;
