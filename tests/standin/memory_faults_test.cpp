@@ -180,24 +180,34 @@ INSTANTIATE_TEST_SUITE_P(Causes, FailureTest, ::testing::ValuesIn(kFailures),
 
 using CountTest = StandinTest;
 
-TEST_F(CountTest, EveryCallIsCountedAndLogged) {
-    standin::reset_counters();
-    int version = 0;
-    ITK_ask_version(&version);
-    void* p = MEM_alloc(4);
-    MEM_free(p);
-    TC_getenv("HOME");
-    TC_write_syslog("%s", "x");
-    ITK_ask_version(nullptr);  // a failing call counts too
+// Counts (and what fail_nth_any counts) are always kept; the log only while it is asked for, and
+// the setting outlives a new site.
+TEST_F(CountTest, EveryCallIsCountedAndLoggedOnlyWhenAsked) {
+    const auto calls = [] {
+        standin::reset_counters();
+        int version = 0;
+        ITK_ask_version(&version);
+        void* p = MEM_alloc(4);
+        MEM_free(p);
+        TC_getenv("HOME");
+        TC_write_syslog("%s", "x");
+        ITK_ask_version(nullptr);  // a failing call counts too
+    };
     const std::vector<std::string> log = {"ITK_ask_version", "MEM_alloc",       "MEM_free",
                                           "TC_getenv",       "TC_write_syslog", "ITK_ask_version"};
-    EXPECT_EQ(standin::call_log(), log);
-    EXPECT_EQ(standin::call_count("ITK_ask_version"), 2);
-    EXPECT_EQ(standin::call_counts().size(), 5u);
-    EXPECT_EQ(standin::failable_calls(), 2);  // MEM_*, TC_getenv and TC_write_syslog cannot fail
-    standin::reset_counters();
-    EXPECT_TRUE(standin::call_log().empty());
-    EXPECT_EQ(standin::call_count("ITK_ask_version"), 0);
+    for (const bool logging : {false, true, false}) {
+        SCOPED_TRACE(logging ? "logging" : "not logging");
+        standin::set_call_log(logging);
+        load(kSite);
+        calls();
+        EXPECT_EQ(standin::call_log(), logging ? log : std::vector<std::string>{});
+        EXPECT_EQ(standin::call_count("ITK_ask_version"), 2);
+        EXPECT_EQ(standin::call_counts().size(), 5u);
+        EXPECT_EQ(standin::failable_calls(), 2);  // MEM_*, TC_getenv and TC_write_syslog cannot fail
+        standin::reset_counters();
+        EXPECT_TRUE(standin::call_log().empty());
+        EXPECT_EQ(standin::call_count("ITK_ask_version"), 0);
+    }
 }
 
 // The fault kinds: which of a fixed sequence of calls fail.

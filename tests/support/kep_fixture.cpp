@@ -14,6 +14,7 @@ const char* const kSwitchVariables[] = {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE
 
 void KepFixture::SetUp() {
     standin::reset();
+    standin::set_call_log(true);
     kep_support_reset_state();
     for (const char* name : kSwitchVariables) {
         ::unsetenv(name);

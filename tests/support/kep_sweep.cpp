@@ -38,6 +38,7 @@ std::string joined(const std::vector<std::string>& calls) {
 
 FaultRun run_once(const FaultCase& c, long k) {
     c.setup();
+    standin::set_call_log(true);
     kep_support_reset_state();
     standin::clear_faults();
     standin::reset_counters();

@@ -79,6 +79,7 @@ struct Run {
 
 Run run_once(const EntryPoint& entry, long k) {
     entry.setup();
+    standin::set_call_log(true);
     standin::set_env("ZODORE_DEBUG", nullptr);
     standin::set_env("ZODORE_SYSLOG", "ON");
     standin::set_env("ZODORE_ITKLOG", nullptr);

@@ -49,42 +49,22 @@ Kind defined_kind(const std::string& property, bool* known) {
     return *known ? it->second : Kind::String;
 }
 
-Kind attribute_kind(const nlohmann::json& site, const std::string& id, const std::string& property) {
-    if (!site.is_object()) {
-        return Kind::String;
-    }
-    auto objects = site.find("objects");
-    if (objects == site.end() || !objects->is_object()) {
-        return Kind::String;
-    }
-    auto object = objects->find(id);
-    if (object == objects->end() || !object->is_object()) {
-        return Kind::String;
-    }
-    auto attributes = object->find("attributes");
-    if (attributes == object->end() || !attributes->is_object()) {
-        return Kind::String;
-    }
-    auto value = attributes->find(property);
-    if (value == attributes->end()) {
-        return Kind::String;
-    }
-    if (value->is_number()) {
+// The kind of the attribute as the site stores it; a string when the object has no such attribute.
+Kind attribute_kind(tag_t object, const std::string& property) {
+    const std::string kind = standin::attribute_kind(object, property);
+    if (kind == "double") {
         return Kind::Double;
     }
-    if (value->is_boolean()) {
+    if (kind == "logical") {
         return Kind::Logical;
     }
-    if (value->is_array()) {
-        return Kind::Strings;
-    }
-    return Kind::String;
+    return kind == "strings" ? Kind::Strings : Kind::String;
 }
 
-Kind property_kind(const Host& host, const std::string& id, const std::string& property) {
+Kind property_kind(tag_t object, const std::string& property) {
     bool known = false;
     Kind kind = defined_kind(property, &known);
-    return known ? kind : attribute_kind(host.site, id, property);
+    return known ? kind : attribute_kind(object, property);
 }
 
 // Owns one platform block (a string handed out by a read).
@@ -161,7 +141,7 @@ Command add_ask_command(CLI::App& app) {
     command.run = [options](Host& host) {
         nlohmann::ordered_json value;
         int status = ask_value(options->object, options->property,
-                               property_kind(host, options->id, options->property), &value);
+                               property_kind(options->object, options->property), &value);
         if (status != 0) {
             // The reason, as the platform put it on its error stack.
             const std::vector<standin::ErrorEntry> errors = standin::errors();

@@ -84,48 +84,22 @@ std::string rotation(const Transform& t) {
     return text;
 }
 
-// The stored data of a line in the site file, for comparing with what the extension answers.
-const nlohmann::json* site_line(const nlohmann::json& line, const std::string& id) {
-    if (!line.is_object()) {
-        return nullptr;
-    }
-    if (line.value("id", std::string()) == id) {
-        return &line;
-    }
-    for (const char* list : {"children", "packed"}) {
-        auto entries = line.find(list);
-        if (entries != line.end() && entries->is_array()) {
-            for (const nlohmann::json& child : *entries) {
-                if (const nlohmann::json* found = site_line(child, id)) {
-                    return found;
-                }
-            }
-        }
-    }
-    return nullptr;
-}
-
-std::string stored(const Host& host, const std::string& id, const char* field) {
-    auto windows = host.site.find("windows");
-    if (windows == host.site.end() || !windows->is_object()) {
+// The stored data of a line in the site, for comparing with what the extension answers: its
+// transform text and the id of its JT dataset ("null" for none); "" for an id that is no line.
+std::string stored(const std::string& id, const char* field) {
+    standin::StoredLine line;
+    if (!standin::stored_line(standin::tag_of(id), &line)) {
         return "";
     }
-    for (const auto& window : windows->items()) {
-        if (const nlohmann::json* line = site_line(window.value(), id)) {
-            auto value = line->find(field);
-            if (value == line->end()) {
-                // The stand-in's defaults: the identity placement, no JT dataset.
-                return std::string(field) == "transform" ? "1 0 0 0 0 1 0 0 0 0 1 0 0 0 0 1" : "null";
-            }
-            return value->is_string() ? value->get<std::string>() : "null";
-        }
+    if (std::string(field) == "transform") {
+        return line.has_transform ? line.transform : "null";
     }
-    return "";
+    return line.jt == NULLTAG ? "null" : standin::id_of(line.jt);
 }
 
 class Tour {
 public:
-    Tour(const Host& host, std::ostream& out) : host_(host), out_(out) {}
+    explicit Tour(std::ostream& out) : out_(out) {}
 
     int run(const std::string& svg_path) {
         window_ = standin::tag_of(kWindow);
@@ -188,7 +162,7 @@ private:
                  << indent << "    at " << point(line.placement.translation()) << rotation(line.placement);
             if (!line.placed_by.empty()) {
                 Transform stored_occ;
-                Transform::from_text(stored(host_, line.id, "transform").c_str(), &stored_occ);
+                Transform::from_text(stored(line.id, "transform").c_str(), &stored_occ);
                 const Transform stored_at =
                     scene.lines[static_cast<size_t>(line.parent)].placement * stored_occ;
                 out_ << ", placed by " << line.placed_by << " (stored: at " << point(stored_at.translation())
@@ -352,7 +326,7 @@ private:
         for (const char* id : {"fan_l", "shroud"}) {
             const bool listed = std::string(id) == "fan_l";
             property(id, "bl_plmxml_occ_xform", ask_text(id, "bl_plmxml_occ_xform"),
-                     "stored \"" + stored(host_, id, "transform") + "\"" +
+                     "stored \"" + stored(id, "transform") + "\"" +
                          (listed ? ""
                                  : "\n" + std::string(39, ' ') +
                                        "(not listed by mo_fanasm: the stored value stands)"));
@@ -361,8 +335,7 @@ private:
             property(id, "bl_plmxml_abs_xform", ask_text(id, "bl_plmxml_abs_xform"), "");
         }
         for (const char* id : {"radiator", "hose_upper", "harness", "bolt2", "bumper", "fem"}) {
-            property(id, "bl_jt_dataset_tag", ask_tag(id, "bl_jt_dataset_tag"),
-                     "stored " + stored(host_, id, "jt"));
+            property(id, "bl_jt_dataset_tag", ask_tag(id, "bl_jt_dataset_tag"), "stored " + stored(id, "jt"));
         }
         out_ << "\n";
         for (const char* id : {"ds_radiator", "ds_radiator_v0", "ds_carrier"}) {
@@ -489,7 +462,6 @@ private:
         }
     }
 
-    const Host& host_;
     std::ostream& out_;
     tag_t window_ = NULLTAG;
     int failures_ = 0;
@@ -509,9 +481,9 @@ Command add_demo_command(CLI::App& app) {
         }
         require_writable_svg("demo", *svg);
     };
-    command.run = [svg](Host& host) {  // the option lives as long as the command
+    command.run = [svg](Host&) {  // the option lives as long as the command
         std::ostringstream text;
-        int status = Tour(host, text).run(*svg);
+        int status = Tour(text).run(*svg);
         std::cout << text.str();
         std::cout.flush();
         return status;

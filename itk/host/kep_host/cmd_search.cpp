@@ -63,38 +63,13 @@ std::string kind_words(tag_t tag) {
     return kind.empty() ? "an object" : "a " + kind;
 }
 
-// The ids of the site file's windows, and those of the lines (packed ones included) of one window.
-std::vector<std::string> window_ids(const nlohmann::json& site) {
+// The ids of the site's windows, in tag order.
+std::vector<std::string> window_ids() {
     std::vector<std::string> ids;
-    if (site.is_object() && site.contains("windows") && site["windows"].is_object()) {
-        for (const auto& window : site["windows"].items()) {
-            ids.push_back(window.key());
+    for (const auto& entry : standin::all_ids()) {
+        if (standin::kind_of(entry.second) == "BOMWindow") {
+            ids.push_back(entry.first);
         }
-    }
-    return ids;
-}
-
-void collect_line_ids(const nlohmann::json& line, std::set<std::string>* ids) {
-    if (!line.is_object()) {
-        return;
-    }
-    if (line.contains("id") && line["id"].is_string()) {
-        ids->insert(line["id"].get<std::string>());
-    }
-    for (const char* list : {"children", "packed"}) {
-        if (line.contains(list) && line[list].is_array()) {
-            for (const nlohmann::json& child : line[list]) {
-                collect_line_ids(child, ids);
-            }
-        }
-    }
-}
-
-std::set<std::string> line_ids_of(const nlohmann::json& site, const std::string& window) {
-    std::set<std::string> ids;
-    if (site.is_object() && site.contains("windows") && site["windows"].is_object() &&
-        site["windows"].contains(window)) {
-        collect_line_ids(site["windows"][window], &ids);
     }
     return ids;
 }
@@ -104,7 +79,7 @@ void prepare_common(const Host& host, const std::string& name, SearchOptions& op
     options.window_tag = require_tag(host, name, options.window);
     if (standin::kind_of(options.window_tag) != "BOMWindow") {
         std::string windows;
-        for (const std::string& id : window_ids(host.site)) {
+        for (const std::string& id : window_ids()) {
             windows += (windows.empty() ? "" : ", ") + id;
         }
         throw UsageError(name + ": --window '" + options.window + "' names " +
@@ -213,8 +188,6 @@ Command add_neighbourhood_search_command(CLI::App& app) {
     command.prepare = [options](Host& host) {
         prepare_common(host, "neighbourhood-search", *options);
         options->line_tags.clear();
-        // The site file tells which lines belong to the window (kept only when it parsed here).
-        const std::set<std::string> lines_of_window = line_ids_of(host.site, options->window);
         for (const std::string& id : options->lines) {
             const tag_t tag = require_tag(host, "neighbourhood-search", id);
             if (standin::kind_of(tag) != "BOMLine") {
@@ -222,7 +195,7 @@ Command add_neighbourhood_search_command(CLI::App& app) {
                                  ", not a line of window '" + options->window + "', in site '" +
                                  host.site_source + "'");
             }
-            if (host.site.is_object() && lines_of_window.count(id) == 0) {
+            if (standin::window_of_line(tag) != options->window_tag) {
                 throw UsageError("neighbourhood-search: --lines '" + id +
                                  "' is a line of another window, not of '" + options->window +
                                  "', in site '" + host.site_source + "'");

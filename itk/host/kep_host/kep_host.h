@@ -42,7 +42,6 @@ public:
 // State of one run that the commands share.
 struct Host {
     std::string site_source;  // the site file's name, or the name of the built-in sample site
-    nlohmann::json site;      // the site as loaded (null when it could not be parsed here)
     bool stats = false;       // --stats: add the stand-in's counters to the result
 };
 

@@ -139,7 +139,7 @@ int run(int argc, char** argv) {
     load_site(host, options.site);
     syslog.arm();
     if (!options.syslog.empty()) {
-        warn_if_syslog_off(host, options.syslog);
+        warn_if_syslog_off(options.syslog);
     }
     if (command.prepare) {
         command.prepare(host);

@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <vector>
 
 namespace kep_host {
@@ -94,17 +93,12 @@ bool parse_int(const std::string& text, int* value) {
     return true;
 }
 
-std::string read_file(const std::string& path) {
+// Refuses a file that cannot be opened with the system's reason; the stand-in reads it.
+void require_readable(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         throw UsageError("cannot read site file '" + path + "': " + std::strerror(errno));
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw UsageError("cannot read site file '" + path + "'");
-    }
-    return text.str();
 }
 
 // The newest text on the platform's error stack, "" when it is empty.
@@ -163,35 +157,25 @@ void load_site(Host& host, const std::string& path) {
         throw UsageError("--site '" + path + "' is a folder; name a site file (JSON) in it, such as " +
                          "examples/sites/search.json");
     }
-    std::string text = path.empty() ? std::string(kSampleSiteJson) : read_file(path);
     host.site_source = path.empty() ? std::string(kSampleSiteName) : path;
     std::string error;
-    if (!standin::load_site(text, host.site_source, &error)) {
+    bool loaded = false;
+    if (path.empty()) {
+        loaded = standin::load_site(kSampleSiteJson, host.site_source, &error);
+    } else {
+        require_readable(path);
+        loaded = standin::load_site_file(path, &error);
+    }
+    if (!loaded) {
         std::replace(error.begin(), error.end(), '\n', ' ');
         throw UsageError(error.empty() ? "bad site file '" + host.site_source + "'" : error);
     }
-    // The stand-in has accepted the text; kep-host keeps it for what the stand-in does not answer
-    // (the kind of an attribute). Parsing without exceptions: a text the stand-in took but this
-    // parser does not only loses that extra knowledge.
-    host.site = nlohmann::json::parse(text, nullptr, false);
-    if (host.site.is_discarded()) {
-        host.site = nullptr;
-    }
 }
 
-void warn_if_syslog_off(const Host& host, const std::string& syslog_path) {
-    // The stand-in's rule: the process environment wins; the site's env gives the default.
-    const char* process = std::getenv("ZODORE_SYSLOG");
+void warn_if_syslog_off(const std::string& syslog_path) {
+    // As the extension will see it: the process environment, else the site's env.
     std::string value;
-    if (process != nullptr) {
-        value = process;
-    } else if (host.site.is_object() && host.site.contains("platform") && host.site["platform"].is_object()) {
-        const nlohmann::json& platform = host.site["platform"];
-        if (platform.contains("env") && platform["env"].is_object() &&
-            platform["env"].contains("ZODORE_SYSLOG") && platform["env"]["ZODORE_SYSLOG"].is_string()) {
-            value = platform["env"]["ZODORE_SYSLOG"].get<std::string>();
-        }
-    }
+    standin::env_value("ZODORE_SYSLOG", &value);
     if (value != "ON") {
         std::cerr << "kep-host: warning: --syslog " << syslog_path
                   << ": ZODORE_SYSLOG is not ON, so kep's trace does not go to the system log "

@@ -11,14 +11,14 @@
 
 namespace kep_host {
 
-// Loads the site file at `path` into the stand-in, or the built-in sample site when `path` is
-// empty, and keeps its parsed text in host.site.
+// Loads the site file at `path` into the stand-in (which reads it as a stream, never holding the
+// whole text), or the built-in sample site when `path` is empty.
 void load_site(Host& host, const std::string& path);
 
 // With --syslog FILE given: warns on standard error (one line, not a failure) when ZODORE_SYSLOG
 // is not ON as the extension will see it (the process environment, else the site's env), for
 // then the extension writes nothing to the system log.
-void warn_if_syslog_off(const Host& host, const std::string& syslog_path);
+void warn_if_syslog_off(const std::string& syslog_path);
 
 // One --fail option: the `nth` call of `op` fails with `code`; nth 0 means every call.
 struct FaultSpec {

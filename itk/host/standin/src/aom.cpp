@@ -41,12 +41,12 @@ std::string display_tag(tag_t tag) {
     const TagRec& r = st.rec(tag);
     if (r.kind == Kind::Object) {
         const Object& o = st.objects[r.index];
-        for (const Attribute& a : o.attributes) {
+        for (const Attribute& a : st.attributes_of(o)) {
             if (a.name == st.p_object_name && a.value.text != kNone) {
-                return st.strings.str(a.value.text);
+                return std::string(st.strings.str(a.value.text));
             }
         }
-        return st.strings.str(o.id);
+        return std::string(st.strings.str(o.id));
     }
     const std::string text = describe(tag);
     const size_t open = text.find(" (");
@@ -80,7 +80,7 @@ std::vector<uint32_t> prop_names_of(tag_t object) {
         const Object& o = st.objects[r.index];
         names.push_back(st.p_object_name);
         names.push_back(st.p_object_type);
-        for (const Attribute& a : o.attributes) {
+        for (const Attribute& a : st.attributes_of(o)) {
             if (a.name != st.p_object_name) {
                 names.push_back(a.name);
             }
@@ -206,8 +206,9 @@ int AOM_ask_prop_names(tag_t object, int* prop_count, char*** prop_names) {
         char** block = static_cast<char**>(alloc_block(size));
         char* text = reinterpret_cast<char*>(block + names.size());
         for (size_t i = 0; i < names.size(); ++i) {
-            const std::string& name = site().strings.str(names[i]);
-            std::memcpy(text, name.c_str(), name.size() + 1);
+            const std::string_view name = site().strings.str(names[i]);
+            std::memcpy(text, name.data(), name.size());
+            text[name.size()] = '\0';
             block[i] = text;
             text += name.size() + 1;
         }

@@ -178,20 +178,7 @@ const char* TC_getenv(const char* name) {
         if (name == nullptr) {
             return nullptr;
         }
-        // The site's env holds defaults: the process environment wins over them, as a shell's
-        // ZODORE_DEBUG=ON must switch the trace on whatever the site says. What the control
-        // interface set (set_env, hide_env) wins over the process, so that a test decides alone.
-        const Site& st = site();
-        const bool forced = st.env_forced.count(name) != 0;
-        const char* value = forced ? nullptr : std::getenv(name);
-        if (value == nullptr) {
-            auto it = st.env.find(name);
-            if (it != st.env.end()) {
-                value = it->second.c_str();
-            } else if (forced && st.env_hidden.count(name) == 0) {
-                value = std::getenv(name);  // set_env(name, null) lifted the override
-            }
-        }
+        const char* value = env_value(site(), name);
         if (value == nullptr) {
             return nullptr;
         }

@@ -154,10 +154,11 @@ int AE_ask_all_dataset_named_refs(tag_t dataset, const char reference_name[AE_re
         *referenced_object = nullptr;
         const uint32_t name =
             st.strings.find(std::string(reference_name, strnlen(reference_name, AE_reference_size_c)));
-        for (const NamedRefs& refs : o.refs) {
+        for (const NamedRefs& refs : st.refs_of(o)) {
             if (refs.name == name) {
-                *referenced_object = tag_block(refs.targets.data(), refs.targets.size());
-                *nFound = static_cast<int>(refs.targets.size());
+                const Range<tag_t> targets = st.targets_of(refs);
+                *referenced_object = tag_block(targets.begin(), targets.size());
+                *nFound = static_cast<int>(targets.size());
             }
         }
         return ITK_ok;

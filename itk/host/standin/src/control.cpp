@@ -1,22 +1,21 @@
 // The control interface: loading sites, client reads, observation and fault injection.
 #include <standin/control.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "state.h"
 
 namespace standin::detail {
+// The site loader (site_loader.cpp): null and one line in *error when the text is refused.
 std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error);
-}
+std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error);
+}  // namespace standin::detail
 
 namespace standin {
 
 using namespace detail;
 
-bool load_site(const std::string& json_text, const std::string& source, std::string* error) {
-    std::string message;
-    std::unique_ptr<Site> loaded = load_site_text(json_text, source, &message);
+namespace {
+
+bool install_loaded(std::unique_ptr<Site> loaded, const std::string& message, std::string* error) {
     const bool ok = loaded != nullptr;
     install(ok ? std::move(loaded) : std::make_unique<Site>());
     if (!ok && error != nullptr) {
@@ -25,18 +24,18 @@ bool load_site(const std::string& json_text, const std::string& source, std::str
     return ok;
 }
 
+}  // namespace
+
+bool load_site(const std::string& json_text, const std::string& source, std::string* error) {
+    std::string message;
+    std::unique_ptr<Site> loaded = load_site_text(json_text, source, &message);
+    return install_loaded(std::move(loaded), message, error);
+}
+
 bool load_site_file(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        install(std::make_unique<Site>());
-        if (error != nullptr) {
-            *error = path + ": cannot open the file";
-        }
-        return false;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return load_site(text.str(), path, error);
+    std::string message;
+    std::unique_ptr<Site> loaded = read_site_file(path, &message);
+    return install_loaded(std::move(loaded), message, error);
 }
 
 void reset() { install(std::make_unique<Site>()); }
@@ -52,11 +51,11 @@ std::string id_of(tag_t tag) {
     const TagRec& r = st.rec(tag);
     switch (r.kind) {
         case Kind::Object:
-            return st.strings.str(st.objects[r.index].id);
+            return std::string(st.strings.str(st.objects[r.index].id));
         case Kind::Window:
-            return st.strings.str(st.windows[r.index].id);
+            return std::string(st.strings.str(st.windows[r.index].id));
         case Kind::Line:
-            return st.strings.str(st.lines[r.index].id);
+            return std::string(st.strings.str(st.lines[r.index].id));
         default:
             return "";
     }
@@ -98,6 +97,70 @@ std::string kind_of(tag_t tag) {
     return "";
 }
 
+std::string attribute_kind(tag_t object, const std::string& name) {
+    const Site& st = site();
+    const TagRec& r = st.rec(object);
+    const uint32_t id = st.strings.find(name);
+    if (r.kind != Kind::Object || id == kNone) {
+        return "";
+    }
+    for (const Attribute& a : st.attributes_of(st.objects[r.index])) {
+        if (a.name == id) {
+            switch (a.value.kind) {
+                case Msg::Double:
+                    return "double";
+                case Msg::Logical:
+                    return "logical";
+                case Msg::Strings:
+                    return "strings";
+                default:
+                    return "string";
+            }
+        }
+    }
+    return "";
+}
+
+bool stored_line(tag_t line, StoredLine* stored) {
+    const Site& st = site();
+    const TagRec& r = st.rec(line);
+    if (r.kind != Kind::Line || stored == nullptr) {
+        return false;
+    }
+    const Line& l = st.lines[r.index];
+    stored->has_transform = l.transform != kNone;
+    stored->transform = stored->has_transform ? std::string(st.strings.str(l.transform)) : std::string();
+    stored->jt = l.jt;
+    return true;
+}
+
+tag_t window_of_line(tag_t line) {
+    const Site& st = site();
+    if (st.rec(line).kind != Kind::Line) {
+        return NULLTAG;
+    }
+    // A packed line's parent is that of the line it is packed into: the climb ends at a top line.
+    tag_t top = line;
+    for (tag_t parent = st.lines[st.rec(top).index].parent; parent != NULLTAG;
+         parent = st.lines[st.rec(top).index].parent) {
+        top = parent;
+    }
+    for (const Window& w : st.windows) {
+        if (w.top == top) {
+            return w.tag;
+        }
+    }
+    return NULLTAG;
+}
+
+bool env_value(const std::string& name, std::string* value) {
+    const char* found = detail::env_value(site(), name.c_str());
+    if (found != nullptr && value != nullptr) {
+        *value = found;
+    }
+    return found != nullptr;
+}
+
 void set_preference(const std::string& key, const std::vector<std::string>& values) {
     site().preferences[key] = values;
 }
@@ -130,7 +193,9 @@ bool set_number(tag_t object, const std::string& attribute, double value) {
     if (name == kNone || st.rec(object).kind != Kind::Object) {
         return false;
     }
-    for (Attribute& a : st.objects[st.rec(object).index].attributes) {
+    const Object& o = st.objects[st.rec(object).index];
+    for (uint32_t i = 0; i < o.attribute_count; ++i) {
+        Attribute& a = st.attributes[o.attribute_offset + i];
         if (a.name == name && a.value.kind == Msg::Double) {
             a.value.number = value;
             return true;
@@ -184,6 +249,17 @@ std::map<std::string, long> call_counts() {
 long call_count(const std::string& op) {
     const int i = op_by_name(op);
     return i < 0 ? 0 : state().counts[static_cast<size_t>(i)];
+}
+
+void set_call_log(bool on) {
+    State& s = state();
+    s.logging = on;
+    if (!on) {
+        s.log.clear();
+        s.log.shrink_to_fit();
+        s.log_names.clear();
+        s.log_names.shrink_to_fit();
+    }
 }
 
 const std::vector<std::string>& call_log() {

@@ -142,8 +142,8 @@ char* copy_interned(uint32_t id) { return id == kNone ? nullptr : copy_text(site
 
 int wrong_type(Op op, tag_t object, uint32_t prop, Msg held, Msg asked) {
     return fail(op, kErrWrongValueType,
-                "property \"" + site().strings.str(prop) + "\" of " + describe(object) + " holds " +
-                    value_kind_name(held) + ", not " + value_kind_name(asked));
+                "property \"" + std::string(site().strings.str(prop)) + "\" of " + describe(object) +
+                    " holds " + value_kind_name(held) + ", not " + value_kind_name(asked));
 }
 
 int no_property(Op op, tag_t object, const std::string& prop) {
@@ -158,20 +158,22 @@ int fill_from_value(Op op, tag_t object, uint32_t prop, const Value& v, Msg msg,
         case Msg::String:
             slot->text = copy_interned(v.text);
             break;
-        case Msg::Strings:
-            slot->count = static_cast<int>(v.texts.size());
-            if (!v.texts.empty()) {
-                slot->texts = static_cast<char**>(alloc_block(v.texts.size() * sizeof(char*)));
-                for (size_t i = 0; i < v.texts.size(); ++i) {
-                    slot->texts[i] = copy_interned(v.texts[i]);
+        case Msg::Strings: {
+            const Range<uint32_t> texts = site().texts_of(v);
+            slot->count = static_cast<int>(texts.size());
+            if (!texts.empty()) {
+                slot->texts = static_cast<char**>(alloc_block(texts.size() * sizeof(char*)));
+                for (size_t i = 0; i < texts.size(); ++i) {
+                    slot->texts[i] = copy_interned(texts[i]);
                 }
             }
             break;
+        }
         case Msg::Double:
             slot->number = v.number;
             break;
         case Msg::Tag:
-            slot->tag = v.tag;
+            slot->tag = NULLTAG;  // the site stores no tag values
             break;
         case Msg::Logical:
             slot->flag = v.flag;
@@ -203,7 +205,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
                     break;
                 case 2: {
                     const Object& rev = st.objects[st.rec(line.revision).index];
-                    for (const Attribute& attribute : rev.attributes) {
+                    for (const Attribute& attribute : st.attributes_of(rev)) {
                         if (attribute.name == st.p_item_id) {
                             slot->text = copy_interned(attribute.value.text);
                         }
@@ -227,7 +229,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
             slot->text = copy_interned(st.types[o.type].name);
             return ITK_ok;
         }
-        for (const Attribute& attribute : o.attributes) {
+        for (const Attribute& attribute : st.attributes_of(o)) {
             if (attribute.name == prop) {
                 return fill_from_value(op, object, prop, attribute.value, msg, slot);
             }
@@ -236,7 +238,7 @@ int plain_read(Op op, tag_t object, int type, uint32_t prop, Msg msg, Slot* slot
     if (find_runtime(type, prop) != nullptr) {
         return ITK_ok;  // a run-time property without a method has no value
     }
-    return no_property(op, object, st.strings.str(prop));
+    return no_property(op, object, std::string(st.strings.str(prop)));
 }
 
 int own_value(tag_t object, uint32_t prop, Slot* slot) {
@@ -367,7 +369,8 @@ std::string abs_transform_text(const Line& line) {
     Matrix m = identity();
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
         Matrix own = identity();
-        if ((*it)->transform != kNone && !parse_transform(st.strings.str((*it)->transform), &own)) {
+        if ((*it)->transform != kNone &&
+            !parse_transform(std::string(st.strings.str((*it)->transform)), &own)) {
             own = identity();
         }
         m = multiply(m, own);
@@ -471,7 +474,7 @@ int natural_msg(Op op, tag_t object, uint32_t prop, Msg* msg) {
             *msg = Msg::String;
             return ITK_ok;
         }
-        for (const Attribute& attribute : st.objects[r.index].attributes) {
+        for (const Attribute& attribute : st.attributes_of(st.objects[r.index])) {
             if (attribute.name == prop) {
                 *msg = attribute.value.kind;
                 return ITK_ok;
@@ -512,7 +515,7 @@ int natural_msg(Op op, tag_t object, uint32_t prop, Msg* msg) {
         }
     }
     return fail(op, kErrNoSuchProperty,
-                describe(object) + " has no property \"" + st.strings.str(prop) + "\"");
+                describe(object) + " has no property \"" + std::string(st.strings.str(prop)) + "\"");
 }
 
 void install_own_methods() {
@@ -713,7 +716,7 @@ int TCTYPE_ask_name(tag_t type, char type_name[TCTYPE_name_size_c + 1]) {
         } else {
             return fail(op, kErrWrongKind, describe(type) + " is no type");
         }
-        const std::string& text = st.strings.str(name);
+        const std::string_view text = st.strings.str(name);
         const size_t n = std::min<size_t>(text.size(), TCTYPE_name_size_c);
         std::memcpy(type_name, text.data(), n);
         type_name[n] = '\0';
@@ -766,8 +769,8 @@ int TCTYPE_add_runtime_property(tag_t type_tag, const char* prop_name, PROP_valu
         const uint32_t prop = st.strings.intern(prop_name);
         if (type_defines(static_cast<int>(r.index), prop)) {
             return fail(op, kErrDuplicate,
-                        "type \"" + st.strings.str(st.types[r.index].name) + "\" already has a property \"" +
-                            prop_name + "\"");
+                        "type \"" + std::string(st.strings.str(st.types[r.index].name)) +
+                            "\" already has a property \"" + prop_name + "\"");
         }
         st.types[r.index].runtime.push_back({prop, static_cast<int>(value_type)});
         State& s = state();

@@ -1,15 +1,13 @@
-// The site loader: JSON text to a Site, refusing the whole text on the first fault with one line
-// that names the source, the JSON path and what was expected.
-//
-// Lines and objects are converted while the text is parsed and dropped from the document at once
-// (a parser callback), so a site of a million lines never exists as a JSON tree; the remaining
-// document (platform, types, preferences, relations, ...) is small. References between ids are
-// resolved after the parse, when every id is known.
+// The site loader: JSON text (a string or a file read in pieces) to a Site, refusing the whole
+// text on the first fault with one line that names the source, the JSON path and what was
+// expected.
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
+#include <iterator>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 #include <type_traits>
 
@@ -55,21 +53,107 @@ public:
         }
         return big_.insert(key).second;
     }
+    void clear() {
+        small_.clear();
+        if (!big_.empty()) {
+            big_ = {};
+        }
+    }
 
 private:
     std::vector<std::string> small_;
     std::unordered_set<std::string> big_;
 };
 
-enum class Role : uint8_t { Root, Objects, ObjectEntry, Windows, Line, LineList, Other };
+// What a container is, for the loader: where it sits decides what its values become.
+enum class Role : uint8_t {
+    Root,           // the document; kept as a JSON value (lines, objects and relations aside)
+    Dom,            // inside a small section (platform, types, ...), kept as a JSON value
+    Skip,           // a value that is refused or never read: only its keys and positions matter
+    Objects,        // $.objects
+    ObjectEntry,    // $.objects.<id>
+    Attributes,     // $.objects.<id>.attributes
+    AttributeList,  // a list of texts in attributes
+    Refs,           // $.objects.<id>.refs
+    RefList,        // $.objects.<id>.refs.<name>
+    Windows,        // $.windows
+    Line,           // a line (a window's value or an entry of children or packed)
+    LineList,       // children or packed of a line
+    Relations,      // $.relations
+    RelationEntry,  // $.relations[i]
+};
 
+// One open container. Frames are reused as the parse goes deeper and back (their lists keep
+// their capacity), so a million lines cost no allocation each.
 struct Frame {
     bool is_array = false;
-    Role role = Role::Other;
-    std::string key;  // current key (objects)
-    long index = -1;  // current index (arrays)
+    Role role = Role::Skip;
+    std::string key;          // current key (objects)
+    uint32_t key_id = kNone;  // the current key interned (Objects and Windows: an id)
+    long index = -1;          // current index (arrays)
     KeySet keys;
-    std::vector<uint32_t> children, packed;  // line frames: indices of finished child lines
+    ojson* dom = nullptr;  // Root and Dom: the value being built
+    // Lines: the line so far, its first fault (thrown when the line ends, so that faults are
+    // reported in the order the whole-value checks would find them) and its finished sublines.
+    Line line;
+    bool has_revision = false;
+    bool has_transform = false;
+    std::string fault;
+    std::vector<uint32_t> children, packed;
+
+    void open(bool array, Role r, ojson* value) {
+        is_array = array;
+        role = r;
+        key.clear();
+        key_id = kNone;
+        index = -1;
+        keys.clear();
+        dom = value;
+        line = Line{};
+        has_revision = has_transform = false;
+        fault.clear();
+        children.clear();
+        packed.clear();
+    }
+};
+
+// A scalar as the parser hands it over.
+struct Scalar {
+    enum Kind : uint8_t { Null, Boolean, Integer, Unsigned, Float, Text } kind = Null;
+    bool flag = false;
+    int64_t integer = 0;
+    uint64_t unsigned_integer = 0;
+    double number = 0.0;
+    std::string* text = nullptr;
+
+    bool is_text() const { return kind == Text; }
+    bool is_number() const { return kind == Integer || kind == Unsigned || kind == Float; }
+    double as_double() const {
+        return kind == Integer    ? static_cast<double>(integer)
+               : kind == Unsigned ? static_cast<double>(unsigned_integer)
+                                  : number;
+    }
+    const char* type_name() const {
+        static const char* const names[] = {"null", "boolean", "number", "number", "number", "string"};
+        return names[kind];
+    }
+    ojson json() const {
+        switch (kind) {
+            case Boolean:
+                return ojson(flag);
+            case Integer:
+                return ojson(integer);
+            case Unsigned:
+                return ojson(unsigned_integer);
+            case Float:
+                return ojson(number);
+            case Text:
+                return ojson(std::move(*text));
+            case Null:
+                break;
+        }
+        return ojson(nullptr);
+    }
 };
 
 // What the loader notes about an object's fields until its type is known.
@@ -84,29 +168,98 @@ struct PendingWindow {
     uint32_t top_line;
 };
 
+// The interned names of one relation, resolved when every id is known.
+using RelationNames = std::array<uint32_t, 3>;  // primary, relation type, secondary
+
+// What an entry of relations held: its size and, for its first three values, their JSON kind
+// and the interned text.
+struct RelationEntry {
+    long size = 0;
+    std::array<const char*, 3> type{};
+    std::array<uint32_t, 3> text{};
+    std::array<size_t, 3> length{};
+};
+
+const char kLineFields[] =
+    "unexpected field (a line has id, revision, occurrence_name, transform, jt, children and packed)";
+const char kObjectFields[] =
+    "unexpected field (an object has type, name, item_id, attributes, refs and version0)";
+const char kAnId[] = "expected an id (a non-empty text)";
+
+// The parse is a stream of events (a SAX parser): lines, objects and relations become the site's
+// records as they are read and no JSON value of them is ever made; only the small sections
+// (platform, types, properties, line_methods, preferences, relation_types) are kept as a JSON
+// value for the checks after the parse. References between ids are resolved after the parse,
+// when every id is known. Faults inside a line or an object are noted and reported when it ends,
+// faults of relations after the sections before them: the message is the one a check of the
+// whole document in that order would give.
 class Loader {
 public:
     explicit Loader(std::string source) : source_(std::move(source)), site_(std::make_unique<Site>()) {}
 
-    std::unique_ptr<Site> load(const std::string& text) {
-        // A line of a site takes some 60 bytes of text or more and holds up to three new strings.
-        site_->strings.reserve(text.size() / 20);
-        site_->lines.reserve(text.size() / 64);  // untouched capacity costs address space only
-        ojson root;
-        try {
-            root = ojson::parse(text, [this](int, nlohmann::detail::parse_event_t event, ojson& parsed) {
-                return on_event(event, parsed);
-            });
-        } catch (const nlohmann::json::exception& e) {
-            std::string what = e.what();
-            const size_t bracket = what.find("] ");
-            if (what.rfind("[json.exception", 0) == 0 && bracket != std::string::npos) {
-                what = what.substr(bracket + 2);
-            }
-            error(here(), "invalid JSON: " + what);
-        }
-        finish(root);
+    // Runs parse(this) and checks and links what it read; `size_hint` is the text's size.
+    template <class Parse>
+    std::unique_ptr<Site> load(Parse&& parse, size_t size_hint) {
+        // A line of a site takes some 60 bytes of text or more and holds up to three new strings,
+        // one of them (its id) a name. Capacity never used costs address space only; the index is
+        // filled (with zeros) at once.
+        site_->strings.reserve(size_hint / 64, size_hint / 20);
+        site_->lines.reserve(size_hint / 64);  // untouched capacity costs address space only
+        site_->objects.reserve(size_hint / 128);
+        parse(this);
+        finish(root_);
         return std::move(site_);
+    }
+
+    // --- the parser's events ---------------------------------------------------------------------
+
+    bool null() { return scalar(Scalar{}); }
+    bool boolean(bool value) {
+        Scalar s;
+        s.kind = Scalar::Boolean;
+        s.flag = value;
+        return scalar(s);
+    }
+    bool number_integer(int64_t value) {
+        Scalar s;
+        s.kind = Scalar::Integer;
+        s.integer = value;
+        return scalar(s);
+    }
+    bool number_unsigned(uint64_t value) {
+        Scalar s;
+        s.kind = Scalar::Unsigned;
+        s.unsigned_integer = value;
+        return scalar(s);
+    }
+    bool number_float(double value, const std::string&) {
+        Scalar s;
+        s.kind = Scalar::Float;
+        s.number = value;
+        return scalar(s);
+    }
+    bool string(std::string& value) {
+        Scalar s;
+        s.kind = Scalar::Text;
+        s.text = &value;
+        return scalar(s);
+    }
+    bool binary(ojson::binary_t&) { return true; }  // not produced by JSON text
+    bool start_object(size_t) { return start(false); }
+    bool start_array(size_t) { return start(true); }
+    bool key(std::string& key) {
+        on_key(key);
+        return true;
+    }
+    bool end_object() { return end(); }
+    bool end_array() { return end(); }
+    [[noreturn]] bool parse_error(size_t, const std::string&, const nlohmann::detail::exception& e) {
+        std::string what = e.what();
+        const size_t bracket = what.find("] ");
+        if (what.rfind("[json.exception", 0) == 0 && bracket != std::string::npos) {
+            what = what.substr(bracket + 2);
+        }
+        error(here(), "invalid JSON: " + what);
     }
 
 private:
@@ -125,21 +278,25 @@ private:
 
     template <class At>
     [[noreturn]] void error(const At& at, const std::string& what) const {
-        throw LoadError(source_ + ": " + path_text(at) + ": " + what);
+        throw LoadError(message(path_text(at), what));
+    }
+    std::string message(const std::string& at, const std::string& what) const {
+        return source_ + ": " + at + ": " + what;
     }
 
     // The path made of the first n frames' current positions.
     std::string path(size_t n) const {
         std::string p = "$";
-        for (size_t i = 0; i < n && i < frames_.size(); ++i) {
+        for (size_t i = 0; i < n && i < depth_; ++i) {
             p += frames_[i].is_array ? index_segment(frames_[i].index) : key_segment(frames_[i].key);
         }
         return p;
     }
-    std::string here() const { return path(frames_.size()); }
-    std::string at_top() const { return path(frames_.size() - 1); }  // the innermost container itself
+    std::string here() const { return path(depth_); }
+    std::string at_top() const { return path(depth_ - 1); }  // the innermost container itself
 
-    static std::string found(const ojson& v) { return std::string(", found ") + v.type_name(); }
+    static std::string found(const char* type) { return std::string(", found ") + type; }
+    static std::string found(const ojson& v) { return found(v.type_name()); }
 
     template <class At>
     const std::string& text_of(const ojson& v, const At& at, const char* what = "a text") const {
@@ -158,159 +315,350 @@ private:
         return id;
     }
 
-    // --- the parse: lines and objects as they end ---------------------------------------------------
-
-    bool on_event(nlohmann::detail::parse_event_t event, ojson& parsed) {
-        using E = nlohmann::detail::parse_event_t;
-        switch (event) {
-            case E::object_start:
-                start_container(false);
-                return true;
-            case E::array_start:
-                start_container(true);
-                return true;
-            case E::key: {
-                Frame& f = frames_.back();
-                f.key = parsed.get<std::string>();
-                if (!f.keys.insert(f.key)) {
-                    const bool id_map = f.role == Role::Objects || f.role == Role::Windows;
-                    error(here(),
-                          id_map ? "duplicate id " + qtext(f.key) : "duplicate field " + qtext(f.key));
-                }
-                return true;
-            }
-            case E::value:
-                on_value(parsed);
-                return true;
-            case E::object_end: {
-                const bool keep = end_object(parsed);
-                frames_.pop_back();
-                return keep;
-            }
-            case E::array_end:
-                frames_.pop_back();
-                return true;
+    // The fault of a scalar or a container given where an id is expected; "" for a good id.
+    static std::string id_fault(const char* type, const std::string* text) {
+        if (text == nullptr) {
+            return kAnId + found(type);
         }
-        return true;
+        return text->empty() ? std::string(kAnId) + ", found an empty text" : std::string();
     }
 
-    void start_container(bool is_array) {
-        Role role = Role::Other;
-        if (frames_.empty()) {
+    // Notes the first fault of a line or an object, with the path where the parse is.
+    void note(std::string* fault, const std::string& what) const {
+        if (fault->empty() && !what.empty()) {
+            *fault = message(here(), what);
+        }
+    }
+
+    Frame& top() { return frames_[depth_ - 1]; }
+    Frame& below(size_t n) { return frames_[depth_ - 1 - n]; }
+
+    uint32_t intern(const std::string& text) { return site_->strings.intern(text); }
+    // Texts that are values (transforms, names, attribute texts) are never looked up by text.
+    uint32_t value_text(const std::string& text) { return site_->strings.add(text); }
+
+    // --- containers -----------------------------------------------------------------------------------
+
+    bool start(bool is_array) {
+        const char* type = is_array ? "array" : "object";
+        Role role = Role::Skip;
+        ojson* dom = nullptr;
+        if (depth_ == 0) {
+            root_ = is_array ? ojson::array() : ojson::object();
             role = Role::Root;
+            dom = &root_;
         } else {
-            Frame& p = frames_.back();
+            Frame& p = top();
             if (p.is_array) {
                 ++p.index;
             }
-            if (p.role == Role::Root && !is_array && p.key == "objects") {
-                role = Role::Objects;
-            } else if (p.role == Role::Root && !is_array && p.key == "windows") {
-                role = Role::Windows;
-            } else if (p.role == Role::Objects) {
-                if (is_array) {
-                    error(here(), "expected an object, found array");
-                }
-                role = Role::ObjectEntry;
-            } else if (p.role == Role::Windows) {
-                if (is_array) {
-                    error(here(), "expected a line (an object) or null, found array");
-                }
-                role = Role::Line;
-            } else if (p.role == Role::LineList) {
-                if (is_array) {
-                    error(here(), "expected a line (an object), found array");
-                }
-                role = Role::Line;
-            } else if (p.role == Role::Line && is_array && (p.key == "children" || p.key == "packed")) {
-                role = Role::LineList;
+            switch (p.role) {
+                case Role::Root:
+                    if (!p.is_array && !is_array && (p.key == "objects" || p.key == "windows")) {
+                        role = p.key == "objects" ? Role::Objects : Role::Windows;
+                        insert(p, ojson::object());  // stands for the section in the checks
+                    } else if (!p.is_array && is_array && p.key == "relations") {
+                        role = Role::Relations;
+                        relations_streamed_ = true;
+                        insert(p, ojson::array());
+                    } else {
+                        role = Role::Dom;
+                        dom = &insert(p, is_array ? ojson::array() : ojson::object());
+                    }
+                    break;
+                case Role::Dom:
+                    role = Role::Dom;
+                    dom = &insert(p, is_array ? ojson::array() : ojson::object());
+                    break;
+                case Role::Objects:
+                    if (is_array) {
+                        error(here(), "expected an object, found array");
+                    }
+                    role = Role::ObjectEntry;
+                    begin_object(p);
+                    break;
+                case Role::ObjectEntry:
+                    role = object_field_container(p.key, is_array);
+                    break;
+                case Role::Attributes:
+                    if (is_array) {
+                        role = Role::AttributeList;
+                        list_ = Value{};
+                        list_.kind = Msg::Strings;
+                        list_.text = static_cast<uint32_t>(site_->text_lists.size());
+                    } else {
+                        note(&object_fault_,
+                             "expected a number, a text, a list of texts, true, false or null" + found(type));
+                    }
+                    break;
+                case Role::AttributeList:
+                    note(&object_fault_, "expected a text or null" + found(type));
+                    break;
+                case Role::Refs:
+                    if (is_array) {
+                        role = Role::RefList;
+                        refs_ = NamedRefs{intern(p.key), static_cast<uint32_t>(site_->ref_targets.size()), 0};
+                    } else {
+                        note(&object_fault_, "expected a list of ids" + found(type));
+                    }
+                    break;
+                case Role::RefList:
+                    note(&object_fault_, id_fault(type, nullptr));
+                    break;
+                case Role::Windows:
+                    if (is_array) {
+                        error(here(), "expected a line (an object) or null, found array");
+                    }
+                    role = Role::Line;
+                    break;
+                case Role::Line:
+                    role = line_field_container(p, is_array);
+                    break;
+                case Role::LineList:
+                    if (is_array) {
+                        error(here(), "expected a line (an object), found array");
+                    }
+                    role = Role::Line;
+                    break;
+                case Role::Relations:
+                    entry_ = RelationEntry{};
+                    if (is_array) {
+                        role = Role::RelationEntry;
+                    } else {
+                        relation_shape_fault(p.index);
+                    }
+                    break;
+                case Role::RelationEntry:
+                    if (entry_.size < 3) {
+                        entry_.type[static_cast<size_t>(entry_.size)] = type;
+                    }
+                    ++entry_.size;
+                    break;
+                case Role::Skip:
+                    break;
             }
         }
-        Frame f;
-        f.is_array = is_array;
-        f.role = role;
-        frames_.push_back(std::move(f));
+        if (depth_ == frames_.size()) {
+            frames_.emplace_back();
+        }
+        frames_[depth_++].open(is_array, role, dom);
+        return true;
     }
 
-    void on_value(const ojson& v) {
-        if (frames_.empty()) {
-            return;  // a scalar document; refused in finish()
+    bool end() {
+        Frame& f = top();
+        switch (f.role) {
+            case Role::ObjectEntry:
+                end_object_entry();
+                break;
+            case Role::AttributeList:
+                list_.count = static_cast<uint32_t>(site_->text_lists.size()) - list_.text;
+                attributes_.push_back({intern(below(1).key), list_});
+                break;
+            case Role::RefList:
+                refs_.count = static_cast<uint32_t>(site_->ref_targets.size()) - refs_.offset;
+                site_->named_refs.push_back(refs_);
+                ++object_.refs_count;
+                break;
+            case Role::Line:
+                end_line(f);
+                break;
+            case Role::RelationEntry:
+                end_relation(below(1).index);
+                break;
+            default:
+                break;
         }
-        Frame& f = frames_.back();
+        --depth_;
+        return true;
+    }
+
+    void on_key(const std::string& key) {
+        Frame& f = top();
+        f.key = key;
+        if (f.role == Role::Objects || f.role == Role::Windows) {
+            // Ids are interned anyway; a flag per interned string finds a repeated key of a
+            // million entries without a set of their texts.
+            f.key_id = intern(key);
+            const uint8_t bit = f.role == Role::Objects ? 1 : 2;
+            if (seen_keys_.size() <= f.key_id) {
+                seen_keys_.resize(std::max<size_t>(f.key_id + 1, seen_keys_.size() * 2), 0);
+            }
+            if ((seen_keys_[f.key_id] & bit) != 0) {
+                error(here(), "duplicate id " + qtext(key));
+            }
+            seen_keys_[f.key_id] |= bit;
+            return;
+        }
+        if (!f.keys.insert(key)) {
+            error(here(), "duplicate field " + qtext(key));
+        }
+        if (f.role == Role::Attributes &&
+            (key == "object_name" || key == "object_type" || key == "item_id")) {
+            note(&object_fault_,
+                 "expected an attribute name other than object_name, object_type and item_id (use the fields "
+                 "name and item_id)");
+        } else if (f.role == Role::Refs && (key.empty() || key.size() > 32)) {
+            note(&object_fault_, "expected a reference name of 1 to 32 characters");
+        }
+    }
+
+    // Adds a value to the JSON value a frame builds (keys are unique: duplicates are refused).
+    static ojson& insert(Frame& p, ojson&& value) {
+        if (p.dom->is_array()) {
+            p.dom->push_back(std::move(value));
+            return p.dom->back();
+        }
+        ojson& slot = (*p.dom)[p.key];
+        slot = std::move(value);
+        return slot;
+    }
+
+    bool scalar(const Scalar& v) {
+        if (depth_ == 0) {
+            root_ = v.json();  // a scalar document; refused in finish()
+            return true;
+        }
+        Frame& f = top();
         if (f.is_array) {
             ++f.index;
         }
         switch (f.role) {
-            case Role::Windows:
-                if (!v.is_null()) {
-                    error(here(), "expected a line (an object) or null" + found(v));
+            case Role::Root:
+            case Role::Dom:
+                insert(f, v.json());
+                break;
+            case Role::Objects:
+                error(here(), "expected an object" + found(v.type_name()));
+            case Role::ObjectEntry:
+                object_field(f.key, v);
+                break;
+            case Role::Attributes:
+                attributes_.push_back({intern(f.key), attribute_value(v)});
+                break;
+            case Role::AttributeList:
+                if (v.is_text()) {
+                    site_->text_lists.push_back(value_text(*v.text));
+                } else if (v.kind == Scalar::Null) {
+                    site_->text_lists.push_back(kNone);
+                } else {
+                    note(&object_fault_, "expected a text or null" + found(v.type_name()));
                 }
-                windows_.push_back({site_->strings.intern(f.key), kNone});
+                break;
+            case Role::Refs:
+                note(&object_fault_, "expected a list of ids" + found(v.type_name()));
+                break;
+            case Role::RefList:
+                note(&object_fault_, id_fault(v.type_name(), v.is_text() ? v.text : nullptr));
+                if (v.is_text()) {
+                    site_->ref_targets.push_back(intern(*v.text));
+                }
+                break;
+            case Role::Windows:
+                if (v.kind != Scalar::Null) {
+                    error(here(), "expected a line (an object) or null" + found(v.type_name()));
+                }
+                windows_.push_back({f.key_id, kNone});
+                break;
+            case Role::Line:
+                line_field(f, v);
                 break;
             case Role::LineList:
-                error(here(), "expected a line (an object)" + found(v));
-            case Role::Objects:
-                error(here(), "expected an object" + found(v));
-            default:
+                error(here(), "expected a line (an object)" + found(v.type_name()));
+            case Role::Relations:
+                relation_shape_fault(f.index);
                 break;
-        }
-    }
-
-    // Returns false for lines and objects: they are converted and dropped from the document.
-    bool end_object(const ojson& v) {
-        Frame& f = frames_.back();
-        if (f.role == Role::Line) {
-            take_line(v, f);
-            return false;
-        }
-        if (f.role == Role::ObjectEntry) {
-            take_object(v, frames_[frames_.size() - 2].key);
-            return false;
+            case Role::RelationEntry:
+                if (entry_.size < 3) {
+                    const auto k = static_cast<size_t>(entry_.size);
+                    entry_.type[k] = v.type_name();
+                    if (v.is_text()) {
+                        entry_.text[k] = intern(*v.text);
+                        entry_.length[k] = v.text->size();
+                    }
+                }
+                ++entry_.size;
+                break;
+            case Role::Skip:
+                break;
         }
         return true;
     }
 
-    void take_line(const ojson& v, Frame& f) {
-        Site& st = *site_;
-        Line line;
-        bool has_revision = false, has_transform = false;
-        for (auto it = v.begin(); it != v.end(); ++it) {
-            const std::string& k = it.key();
-            const ojson& x = it.value();
-            auto field_at = [&] { return at_top() + key_segment(k); };
-            if (k == "id") {
-                line.id = st.strings.intern(id_of(x, field_at));
-            } else if (k == "revision") {
-                line.revision_id = st.strings.intern(id_of(x, field_at));
-                has_revision = true;
-            } else if (k == "occurrence_name") {
-                line.occurrence_name = st.strings.intern(text_of(x, field_at));
-            } else if (k == "transform") {
-                has_transform = true;
-                line.transform =
-                    x.is_null() ? kNone : st.strings.intern(text_of(x, field_at, "a text or null"));
-            } else if (k == "jt") {
-                line.jt_id = x.is_null() ? kNone : st.strings.intern(id_of(x, field_at));
-            } else if (k == "children" || k == "packed") {
-                if (!x.is_array()) {
-                    error(field_at, "expected a list of lines" + found(x));
-                }
-            } else {
-                error(field_at,
-                      "unexpected field (a line has id, revision, occurrence_name, transform, jt, "
-                      "children and packed)");
+    // --- lines ------------------------------------------------------------------------------------------
+
+    void line_field(Frame& f, const Scalar& v) {
+        const std::string& k = f.key;
+        const std::string* text = v.is_text() ? v.text : nullptr;
+        if (k == "id" || k == "revision") {
+            note(&f.fault, id_fault(v.type_name(), text));
+            if (text != nullptr) {
+                (k == "id" ? f.line.id : f.line.revision_id) = intern(*text);
+                f.has_revision = f.has_revision || k == "revision";
             }
+        } else if (k == "occurrence_name") {
+            if (text != nullptr) {
+                f.line.occurrence_name = value_text(*text);
+            } else {
+                note(&f.fault, "expected a text" + found(v.type_name()));
+            }
+        } else if (k == "transform") {
+            f.has_transform = true;
+            if (text != nullptr) {
+                f.line.transform = value_text(*text);
+            } else if (v.kind != Scalar::Null) {
+                note(&f.fault, "expected a text or null" + found(v.type_name()));
+            }
+        } else if (k == "jt") {
+            if (v.kind != Scalar::Null) {
+                note(&f.fault, id_fault(v.type_name(), text));
+                if (text != nullptr) {
+                    f.line.jt_id = intern(*text);
+                }
+            }
+        } else if (k == "children" || k == "packed") {
+            note(&f.fault, "expected a list of lines" + found(v.type_name()));
+        } else {
+            note(&f.fault, kLineFields);
         }
+    }
+
+    Role line_field_container(Frame& f, bool is_array) {
+        const std::string& k = f.key;
+        const char* type = is_array ? "array" : "object";
+        if (k == "children" || k == "packed") {
+            if (is_array) {
+                return Role::LineList;
+            }
+            note(&f.fault, "expected a list of lines" + found(type));
+        } else if (k == "id" || k == "revision" || k == "jt") {
+            note(&f.fault, id_fault(type, nullptr));
+        } else if (k == "occurrence_name") {
+            note(&f.fault, "expected a text" + found(type));
+        } else if (k == "transform") {
+            note(&f.fault, "expected a text or null" + found(type));
+        } else {
+            note(&f.fault, kLineFields);
+        }
+        return Role::Skip;
+    }
+
+    void end_line(Frame& f) {
+        if (!f.fault.empty()) {
+            throw LoadError(f.fault);
+        }
+        Site& st = *site_;
+        Line& line = f.line;
         if (line.id == kNone) {
             error(at_top(), "missing required field \"id\" (expected a text)");
         }
-        if (!has_revision) {
+        if (!f.has_revision) {
             error(at_top(), "missing required field \"revision\" (expected the id of an ItemRevision)");
         }
         if (line.occurrence_name == kNone) {
             line.occurrence_name = st.strings.intern("");
         }
-        if (!has_transform) {
+        if (!f.has_transform) {
             line.transform = st.identity_text;
         }
         line.child_offset = static_cast<uint32_t>(st.line_pool.size());
@@ -322,130 +670,183 @@ private:
 
         const auto index = static_cast<uint32_t>(st.lines.size());
         st.lines.push_back(line);
-        Frame& parent = frames_[frames_.size() - 2];
+        Frame& parent = below(1);
         if (parent.role == Role::Windows) {
-            windows_.push_back({st.strings.intern(parent.key), index});
+            windows_.push_back({parent.key_id, index});
         } else {
-            Frame& owner = frames_[frames_.size() - 3];  // the line whose children/packed list this is
+            Frame& owner = below(2);  // the line whose children/packed list this is
             (owner.key == "children" ? owner.children : owner.packed).push_back(index);
         }
     }
 
-    Value attribute_value(const ojson& x, const std::string& at) {
-        Interner& strings = site_->strings;
+    // --- objects ----------------------------------------------------------------------------------------
+
+    void begin_object(const Frame& objects) {
+        object_ = Object{};
+        object_.id = objects.key_id;
+        object_.refs_offset = static_cast<uint32_t>(site_->named_refs.size());
+        fields_ = ObjectFields{};
+        name_ = Value{};
+        item_id_ = Value{};
+        attributes_.clear();
+        object_fault_.clear();
+        if (objects.key.empty()) {
+            note(&object_fault_, "expected an id (a non-empty text), found an empty text");
+        }
+    }
+
+    void object_field(const std::string& k, const Scalar& v) {
+        const std::string* text = v.is_text() ? v.text : nullptr;
+        if (k == "type") {
+            if (text != nullptr) {
+                object_.type_name = intern(*text);
+            } else {
+                note(&object_fault_, "expected a type name" + found(v.type_name()));
+            }
+        } else if (k == "name") {
+            if (text != nullptr) {
+                name_.text = value_text(*text);
+            } else if (v.kind != Scalar::Null) {
+                note(&object_fault_, "expected a text or null" + found(v.type_name()));
+            }
+        } else if (k == "item_id") {
+            fields_.item_id = true;
+            if (text != nullptr) {
+                item_id_.text = value_text(*text);
+            } else {
+                note(&object_fault_, "expected a text" + found(v.type_name()));
+            }
+        } else if (k == "attributes") {
+            note(&object_fault_, "expected an object of attributes" + found(v.type_name()));
+        } else if (k == "refs") {
+            fields_.refs = true;
+            note(&object_fault_, "expected an object of named references" + found(v.type_name()));
+        } else if (k == "version0") {
+            fields_.version0 = true;
+            note(&object_fault_, id_fault(v.type_name(), text));
+            if (text != nullptr) {
+                object_.version0_id = intern(*text);
+            }
+        } else {
+            note(&object_fault_, kObjectFields);
+        }
+    }
+
+    Role object_field_container(const std::string& k, bool is_array) {
+        const char* type = is_array ? "array" : "object";
+        if (k == "attributes" && !is_array) {
+            return Role::Attributes;
+        }
+        if (k == "refs") {
+            fields_.refs = true;
+            if (!is_array) {
+                return Role::Refs;
+            }
+            note(&object_fault_, "expected an object of named references" + found(type));
+        } else if (k == "type") {
+            note(&object_fault_, "expected a type name" + found(type));
+        } else if (k == "name") {
+            note(&object_fault_, "expected a text or null" + found(type));
+        } else if (k == "item_id") {
+            note(&object_fault_, "expected a text" + found(type));
+        } else if (k == "attributes") {
+            note(&object_fault_, "expected an object of attributes" + found(type));
+        } else if (k == "version0") {
+            note(&object_fault_, id_fault(type, nullptr));
+        } else {
+            note(&object_fault_, kObjectFields);
+        }
+        return Role::Skip;
+    }
+
+    Value attribute_value(const Scalar& x) {
         Value value;
         if (x.is_number()) {
             value.kind = Msg::Double;
-            value.number = x.get<double>();
-        } else if (x.is_string()) {
+            value.number = x.as_double();
+        } else if (x.is_text()) {
             value.kind = Msg::String;
-            value.text = strings.intern(x.get<std::string>());
-        } else if (x.is_boolean()) {
+            value.text = value_text(*x.text);
+        } else if (x.kind == Scalar::Boolean) {
             value.kind = Msg::Logical;
-            value.flag = x.get<bool>();
-        } else if (x.is_null()) {
-            value.kind = Msg::String;
-        } else if (x.is_array()) {
-            value.kind = Msg::Strings;
-            for (size_t i = 0; i < x.size(); ++i) {
-                const ojson& e = x[i];
-                if (e.is_null()) {
-                    value.texts.push_back(kNone);
-                } else if (e.is_string()) {
-                    value.texts.push_back(strings.intern(e.get<std::string>()));
-                } else {
-                    error(at + index_segment(static_cast<long>(i)), "expected a text or null" + found(e));
-                }
-            }
+            value.flag = x.flag;
         } else {
-            error(at, "expected a number, a text, a list of texts, true, false or null" + found(x));
+            value.kind = Msg::String;  // null
         }
         return value;
     }
 
-    void take_object(const ojson& v, const std::string& id) {
+    void end_object_entry() {
+        if (!object_fault_.empty()) {
+            throw LoadError(object_fault_);
+        }
         Site& st = *site_;
-        if (id.empty()) {
-            error(at_top(), "expected an id (a non-empty text), found an empty text");
-        }
-        Object o;
-        o.id = st.strings.intern(id);
-        ObjectFields fields;
-        Value name;  // null unless given
-        Value item_id;
-        std::vector<Attribute> attributes;
-        for (auto it = v.begin(); it != v.end(); ++it) {
-            const std::string& k = it.key();
-            const ojson& x = it.value();
-            auto field_at = [&] { return at_top() + key_segment(k); };
-            if (k == "type") {
-                o.type_name = st.strings.intern(text_of(x, field_at, "a type name"));
-            } else if (k == "name") {
-                if (!x.is_null()) {
-                    name.text = st.strings.intern(text_of(x, field_at, "a text or null"));
-                }
-            } else if (k == "item_id") {
-                item_id.text = st.strings.intern(text_of(x, field_at));
-                fields.item_id = true;
-            } else if (k == "attributes") {
-                if (!x.is_object()) {
-                    error(field_at(), "expected an object of attributes" + found(x));
-                }
-                for (auto a = x.begin(); a != x.end(); ++a) {
-                    const std::string attribute_at = field_at() + key_segment(a.key());
-                    if (a.key() == "object_name" || a.key() == "object_type" || a.key() == "item_id") {
-                        error(attribute_at,
-                              "expected an attribute name other than object_name, object_type and "
-                              "item_id (use the fields name and item_id)");
-                    }
-                    attributes.push_back(
-                        {st.strings.intern(a.key()), attribute_value(a.value(), attribute_at)});
-                }
-            } else if (k == "refs") {
-                fields.refs = true;
-                if (!x.is_object()) {
-                    error(field_at(), "expected an object of named references" + found(x));
-                }
-                for (auto r = x.begin(); r != x.end(); ++r) {
-                    const std::string ref_at = field_at() + key_segment(r.key());
-                    if (r.key().empty() || r.key().size() > 32) {
-                        error(ref_at, "expected a reference name of 1 to 32 characters");
-                    }
-                    if (!r.value().is_array()) {
-                        error(ref_at, "expected a list of ids" + found(r.value()));
-                    }
-                    NamedRefs refs{st.strings.intern(r.key()), {}};
-                    for (size_t i = 0; i < r.value().size(); ++i) {
-                        refs.targets.push_back(st.strings.intern(
-                            id_of(r.value()[i], ref_at + index_segment(static_cast<long>(i)))));
-                    }
-                    o.refs.push_back(std::move(refs));
-                }
-            } else if (k == "version0") {
-                fields.version0 = true;
-                o.version0_id = st.strings.intern(id_of(x, field_at));
-            } else {
-                error(field_at(),
-                      "unexpected field (an object has type, name, item_id, attributes, refs and version0)");
-            }
-        }
-        if (o.type_name == kNone) {
+        if (object_.type_name == kNone) {
             error(at_top(), "missing required field \"type\" (expected a type name)");
         }
-        o.attributes.push_back({st.p_object_name, name});
-        if (fields.item_id) {
-            o.attributes.push_back({st.p_item_id, item_id});
+        // object_name first, then item_id (revisions), then the site's attributes in file order.
+        object_.attribute_offset = static_cast<uint32_t>(st.attributes.size());
+        st.attributes.push_back({st.p_object_name, name_});
+        if (fields_.item_id) {
+            st.attributes.push_back({st.p_item_id, item_id_});
         }
-        for (Attribute& a : attributes) {
-            o.attributes.push_back(std::move(a));
+        st.attributes.insert(st.attributes.end(), attributes_.begin(), attributes_.end());
+        object_.attribute_count = static_cast<uint32_t>(st.attributes.size()) - object_.attribute_offset;
+        st.objects.push_back(object_);
+        object_fields_.push_back(fields_);
+    }
+
+    // --- relations ----------------------------------------------------------------------------------------
+
+    // Relations are checked after the sections before them in the checks' order; the first fault
+    // is kept until then.
+    void relation_shape_fault(long index) {
+        if (relation_fault_.empty()) {
+            relation_fault_ = message("$.relations" + index_segment(index),
+                                      "expected [primary id, relation type name, secondary id]");
         }
-        st.objects.push_back(std::move(o));
-        object_fields_.push_back(fields);
+    }
+
+    void end_relation(long index) {
+        if (!relation_fault_.empty()) {
+            return;
+        }
+        const std::string at = "$.relations" + index_segment(index);
+        if (entry_.size != 3) {
+            relation_shape_fault(index);
+            return;
+        }
+        auto id_fault_at = [&](size_t k) {
+            const bool text = std::strcmp(entry_.type[k], "string") == 0;
+            const std::string what =
+                text ? (entry_.length[k] == 0 ? std::string(kAnId) + ", found an empty text" : std::string())
+                     : kAnId + found(entry_.type[k]);
+            if (!what.empty()) {
+                relation_fault_ = message(at + index_segment(static_cast<long>(k)), what);
+            }
+            return !what.empty();
+        };
+        if (id_fault_at(0)) {
+            return;
+        }
+        if (std::strcmp(entry_.type[1], "string") != 0) {
+            relation_fault_ = message(at + "[1]", "expected a relation type name" + found(entry_.type[1]));
+            return;
+        }
+        if (entry_.length[1] == 0 || entry_.length[1] > 32) {
+            relation_fault_ = message(at + "[1]", "expected a relation type name of 1 to 32 characters");
+            return;
+        }
+        if (id_fault_at(2)) {
+            return;
+        }
+        relations_.push_back({entry_.text[0], entry_.text[1], entry_.text[2]});
     }
 
     // --- after the parse ------------------------------------------------------------------------------
 
-    void register_id(uint32_t id, tag_t tag, const std::string& at) {
+    template <class At>
+    void register_id(uint32_t id, tag_t tag, const At& at) {
         Site& st = *site_;
         if (st.id_tags.size() < st.strings.size()) {
             st.id_tags.resize(st.strings.size(), NULLTAG);
@@ -467,7 +868,8 @@ private:
     }
 
     // The object an id names, which must be of class `cls` (or any object class when cls < 0).
-    tag_t resolve_object(uint32_t id, int cls, const std::string& at) const {
+    template <class At>
+    tag_t resolve_object(uint32_t id, int cls, const At& at) const {
         const Site& st = *site_;
         const char* expected = cls < 0 ? "an object" : cls == kItemRevision ? "an ItemRevision" : "a Dataset";
         const tag_t tag = st.tag_of_id(id);
@@ -494,7 +896,7 @@ private:
     void walk_lines(OnWindow&& on_window, Visit&& visit) {
         Site& st = *site_;
         std::vector<std::pair<uint32_t, uint32_t>> stack;  // (line, next child or packed position)
-        std::vector<std::string> segments;
+        std::vector<std::pair<bool, uint32_t>> segments;   // (packed, index) down to the line
         for (size_t w = 0; w < windows_.size(); ++w) {
             on_window(w);
             if (windows_[w].top_line == kNone) {
@@ -503,8 +905,8 @@ private:
             const std::string base = window_path(windows_[w]);
             auto path = [&]() {
                 std::string p = base;
-                for (const std::string& s : segments) {
-                    p += s;
+                for (const auto& s : segments) {
+                    p += (s.first ? ".packed" : ".children") + index_segment(s.second);
                 }
                 return p;
             };
@@ -520,7 +922,7 @@ private:
                     const uint32_t k = packed ? next - line.child_count : next;
                     const uint32_t child =
                         st.line_pool[(packed ? line.packed_offset : line.child_offset) + k];
-                    segments.push_back((packed ? ".packed" : ".children") + index_segment(k));
+                    segments.emplace_back(packed, k);
                     visit(w, child, packed ? line.parent : line.tag, path);
                     stack.push_back({child, 0});
                 } else {
@@ -560,7 +962,7 @@ private:
         read_properties(root);
         read_line_methods(root);
         read_preferences(root);
-        const std::vector<std::vector<uint32_t>> relations = read_relations(root);
+        const std::vector<RelationNames> relations = read_relations(root);
 
         // Tags: objects, windows with their lines, types, relation types.
         st.tags.assign(1, TagRec{});
@@ -568,7 +970,7 @@ private:
             const auto tag = static_cast<tag_t>(st.tags.size());
             st.tags.push_back({Kind::Object, static_cast<uint32_t>(i)});
             st.objects[i].tag = tag;
-            register_id(st.objects[i].id, tag, object_path(st.objects[i]));
+            register_id(st.objects[i].id, tag, [&] { return object_path(st.objects[i]); });
         }
         st.tags.reserve(st.tags.size() + windows_.size() + st.lines.size() + st.types.size() +
                         st.relation_types.size());
@@ -577,14 +979,14 @@ private:
                 const auto tag = static_cast<tag_t>(st.tags.size());
                 st.tags.push_back({Kind::Window, static_cast<uint32_t>(st.windows.size())});
                 st.windows.push_back(Window{windows_[w].id, windows_[w].top_line, tag, NULLTAG});
-                register_id(windows_[w].id, tag, window_path(windows_[w]));
+                register_id(windows_[w].id, tag, [&] { return window_path(windows_[w]); });
             },
             [&](size_t, uint32_t li, tag_t parent, auto& path) {
                 Line& line = st.lines[li];
                 line.tag = static_cast<tag_t>(st.tags.size());
                 line.parent = parent;
                 st.tags.push_back({Kind::Line, li});
-                register_id(line.id, line.tag, path() + ".id");
+                register_id(line.id, line.tag, [&] { return path() + ".id"; });
             });
         for (size_t i = 0; i < st.types.size(); ++i) {
             st.types[i].tag = static_cast<tag_t>(st.tags.size());
@@ -599,9 +1001,10 @@ private:
         walk_lines([](size_t) {},
                    [&](size_t, uint32_t li, tag_t, auto& path) {
                        Line& line = st.lines[li];
-                       line.revision = resolve_object(line.revision_id, kItemRevision, path() + ".revision");
+                       line.revision = resolve_object(line.revision_id, kItemRevision,
+                                                      [&] { return path() + ".revision"; });
                        if (line.jt_id != kNone) {
-                           line.jt = resolve_object(line.jt_id, kDataset, path() + ".jt");
+                           line.jt = resolve_object(line.jt_id, kDataset, [&] { return path() + ".jt"; });
                        }
                    });
         for (tag_t& entry : st.line_pool) {
@@ -688,10 +1091,10 @@ private:
             st.types[i].parent = parent;
         }
         for (size_t i = first; i < st.types.size(); ++i) {
-            std::string chain = st.strings.str(st.types[i].name);
+            std::string chain(st.strings.str(st.types[i].name));
             int t_index = st.types[i].parent;
             for (size_t steps = 0; t_index >= static_cast<int>(first); ++steps) {
-                chain += " -> " + st.strings.str(st.types[static_cast<size_t>(t_index)].name);
+                chain += " -> " + std::string(st.strings.str(st.types[static_cast<size_t>(t_index)].name));
                 if (t_index == static_cast<int>(i) || steps > st.types.size()) {
                     error("$.types" + key_segment(st.strings.str(st.types[i].name)),
                           "cycle in the type hierarchy (" + chain +
@@ -810,13 +1213,11 @@ private:
         }
     }
 
-    // Checks the relations' shape and creates the relation types; gives back the (primary, type,
-    // secondary) interned names per relation.
-    std::vector<std::vector<uint32_t>> read_relations(const ojson& root) {
+    // Creates the relation types (in order of first use, then the further names) and gives back
+    // the relations' names, checked for their shape while they were read.
+    std::vector<RelationNames> read_relations(const ojson& root) {
         Site& st = *site_;
-        std::vector<std::vector<uint32_t>> out;
-        auto add_type = [&](const std::string& name) {
-            const uint32_t id = st.strings.intern(name);
+        auto add_type = [&](uint32_t id) {
             for (const RelationType& r : st.relation_types) {
                 if (r.name == id) {
                     return;
@@ -824,27 +1225,18 @@ private:
             }
             st.relation_types.push_back({id, NULLTAG});
         };
-        if (root.contains("relations")) {
-            const ojson& r = root["relations"];
-            if (!r.is_array()) {
-                error("$.relations", "expected a list of relations" + found(r));
+        std::vector<RelationNames> out;
+        if (relations_streamed_) {
+            if (!relation_fault_.empty()) {
+                throw LoadError(relation_fault_);
             }
-            for (size_t i = 0; i < r.size(); ++i) {
-                const std::string at = "$.relations" + index_segment(static_cast<long>(i));
-                const ojson& e = r[i];
-                if (!e.is_array() || e.size() != 3) {
-                    error(at, "expected [primary id, relation type name, secondary id]");
-                }
-                const std::string primary = id_of(e[0], at + "[0]");
-                const std::string type = text_of(e[1], at + "[1]", "a relation type name");
-                if (type.empty() || type.size() > 32) {
-                    error(at + "[1]", "expected a relation type name of 1 to 32 characters");
-                }
-                const std::string secondary = id_of(e[2], at + "[2]");
-                add_type(type);
-                out.push_back(
-                    {st.strings.intern(primary), st.strings.intern(type), st.strings.intern(secondary)});
+            for (const RelationNames& r : relations_) {
+                add_type(r[1]);
             }
+            out = std::move(relations_);
+        } else if (root.contains("relations")) {
+            error("$.relations",
+                  "expected a list of relations" + found(root["relations"]));  // a list is read as it comes
         }
         if (root.contains("relation_types")) {
             const ojson& r = root["relation_types"];
@@ -857,7 +1249,7 @@ private:
                 if (type.empty() || type.size() > 32) {
                     error(at, "expected a relation type name of 1 to 32 characters");
                 }
-                add_type(type);
+                add_type(st.strings.intern(type));
             }
         }
         return out;
@@ -865,61 +1257,71 @@ private:
 
     void resolve_objects() {
         Site& st = *site_;
+        std::unordered_map<uint32_t, int> types;  // type name -> type, as found
         for (size_t i = 0; i < st.objects.size(); ++i) {
             Object& o = st.objects[i];
-            const std::string at = object_path(o);
-            const std::string& type_name = st.strings.str(o.type_name);
-            const int type = st.find_type(type_name);
+            auto known = types.find(o.type_name);
+            const int type = known != types.end()
+                                 ? known->second
+                                 : types[o.type_name] = st.find_type(st.strings.str(o.type_name));
+            const std::string_view type_name = st.strings.str(o.type_name);
+            const std::string at = type < 0 ? object_path(o) : std::string();
             if (type < 0) {
                 error(at + ".type", "unknown type " + qtext(type_name) +
                                         " (expected ItemRevision, Dataset, Form or a type under types)");
             }
             const uint8_t cls = st.types[static_cast<size_t>(type)].cls;
             if (cls == kBOMLine || cls == kBOMWindow) {
-                error(at + ".type", "expected ItemRevision, Dataset, Form or a type under types, found " +
-                                        qtext(type_name) + " (lines and windows come from windows)");
+                error(object_path(o) + ".type",
+                      "expected ItemRevision, Dataset, Form or a type under types, found " +
+                          qtext(type_name) + " (lines and windows come from windows)");
             }
             o.type = static_cast<uint32_t>(type);
         }
         for (size_t i = 0; i < st.objects.size(); ++i) {
             Object& o = st.objects[i];
-            const std::string at = object_path(o);
+            auto at = [&] { return object_path(o); };
             const uint8_t cls = st.types[o.type].cls;
             const ObjectFields& f = object_fields_[i];
             if (f.item_id && cls != kItemRevision) {
-                error(at + ".item_id", "unexpected field (item_id belongs to an ItemRevision)");
+                error(at() + ".item_id", "unexpected field (item_id belongs to an ItemRevision)");
             }
             if (f.refs && cls != kDataset) {
-                error(at + ".refs", "unexpected field (refs belong to a Dataset)");
+                error(at() + ".refs", "unexpected field (refs belong to a Dataset)");
             }
             if (f.version0 && cls != kDataset) {
-                error(at + ".version0", "unexpected field (version0 belongs to a Dataset)");
+                error(at() + ".version0", "unexpected field (version0 belongs to a Dataset)");
             }
-            for (NamedRefs& refs : o.refs) {
-                const std::string refs_at = at + ".refs" + key_segment(st.strings.str(refs.name));
-                for (size_t k = 0; k < refs.targets.size(); ++k) {
-                    refs.targets[k] =
-                        resolve_object(refs.targets[k], -1, refs_at + index_segment(static_cast<long>(k)));
+            for (const NamedRefs& refs : st.refs_of(o)) {
+                for (uint32_t k = 0; k < refs.count; ++k) {
+                    tag_t& target = st.ref_targets[refs.offset + k];
+                    target = resolve_object(target, -1, [&] {
+                        return at() + ".refs" + key_segment(st.strings.str(refs.name)) +
+                               index_segment(static_cast<long>(k));
+                    });
                 }
             }
-            o.version0 = f.version0 ? resolve_object(o.version0_id, kDataset, at + ".version0")
-                                    : (cls == kDataset ? o.tag : NULLTAG);
+            o.version0 = f.version0
+                             ? resolve_object(o.version0_id, kDataset, [&] { return at() + ".version0"; })
+                             : (cls == kDataset ? o.tag : NULLTAG);
             Type& t = st.types[o.type];
-            for (const Attribute& a : o.attributes) {
+            for (const Attribute& a : st.attributes_of(o)) {
                 t.attributes.insert(a.name);
             }
         }
     }
 
-    void resolve_relations(const std::vector<std::vector<uint32_t>>& relations) {
+    void resolve_relations(const std::vector<RelationNames>& relations) {
         Site& st = *site_;
         std::vector<Relation> list;
         list.reserve(relations.size());
         for (size_t i = 0; i < relations.size(); ++i) {
-            const std::string at = "$.relations" + index_segment(static_cast<long>(i));
+            auto at = [&](const char* end) {
+                return "$.relations" + index_segment(static_cast<long>(i)) + end;
+            };
             Relation r{};
-            r.primary = resolve_object(relations[i][0], -1, at + "[0]");
-            r.secondary = resolve_object(relations[i][2], -1, at + "[2]");
+            r.primary = resolve_object(relations[i][0], -1, [&] { return at("[0]"); });
+            r.secondary = resolve_object(relations[i][2], -1, [&] { return at("[2]"); });
             for (const RelationType& t : st.relation_types) {
                 if (t.name == relations[i][1]) {
                     r.type = t.tag;
@@ -941,23 +1343,118 @@ private:
 
     std::string source_;
     std::unique_ptr<Site> site_;
-    std::vector<Frame> frames_;
+    std::vector<Frame> frames_;  // frames_[0, depth_) are open
+    size_t depth_ = 0;
+    ojson root_;                      // the document without objects, windows and relations
+    std::vector<uint8_t> seen_keys_;  // per interned string: 1 a key of objects, 2 of windows
     std::vector<PendingWindow> windows_;
+    // The object being read, its first fault, and what every object read had.
+    Object object_;
+    ObjectFields fields_;
+    Value name_, item_id_, list_;
+    std::vector<Attribute> attributes_;
+    NamedRefs refs_{kNone, 0, 0};
+    std::string object_fault_;
     std::vector<ObjectFields> object_fields_;
+    // Relations as read, the entry being read and the first fault among them.
+    bool relations_streamed_ = false;
+    std::vector<RelationNames> relations_;
+    RelationEntry entry_;
+    std::string relation_fault_;
 };
 
-}  // namespace
+// Hands a file to the parser in pieces: an input iterator over a buffer refilled as it runs out.
+class FileReader {
+public:
+    explicit FileReader(std::FILE* file) : file_(file), buffer_(1 << 20) {}
+    bool failed() const { return failed_; }
 
-std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error) {
+    class Iterator {
+    public:
+        using iterator_category = std::input_iterator_tag;
+        using value_type = char;
+        using difference_type = std::ptrdiff_t;
+        using pointer = const char*;
+        using reference = const char&;
+
+        explicit Iterator(FileReader* reader) : reader_(reader) {}
+        reference operator*() const { return reader_->buffer_[reader_->pos_]; }
+        Iterator& operator++() {
+            ++reader_->pos_;
+            return *this;
+        }
+        // Only ever compared with the end, which it reaches when the file has no more bytes.
+        bool operator!=(const Iterator&) const { return reader_->more(); }
+        bool operator==(const Iterator& other) const { return !(*this != other); }
+
+    private:
+        FileReader* reader_;
+    };
+    Iterator begin() { return Iterator(this); }
+    Iterator end() { return Iterator(this); }
+
+private:
+    bool more() {
+        if (pos_ < size_) {
+            return true;
+        }
+        if (std::feof(file_) != 0 || failed_) {
+            return false;
+        }
+        size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+        pos_ = 0;
+        failed_ = std::ferror(file_) != 0;
+        return size_ > 0;
+    }
+
+    std::FILE* file_;
+    std::vector<char> buffer_;
+    size_t pos_ = 0;
+    size_t size_ = 0;
+    bool failed_ = false;
+};
+
+template <class Load>
+std::unique_ptr<Site> load_or_refuse(const std::string& source, std::string* error, Load&& load) {
     try {
         Loader loader(source);
-        return loader.load(text);
+        return load(loader);
     } catch (const LoadError& e) {
         *error = e.what();
     } catch (const std::bad_alloc&) {
         *error = source + ": $: the site does not fit in memory";
     }
     return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error) {
+    return load_or_refuse(source, error, [&](Loader& loader) {
+        return loader.load([&](Loader* handler) { ojson::sax_parse(text, handler); }, text.size());
+    });
+}
+
+std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *error = path + ": cannot open the file";
+        return nullptr;
+    }
+    std::error_code no_size;  // not a regular file (a directory cannot be read either)
+    const std::uintmax_t file_size = std::filesystem::file_size(path, no_size);
+    const size_t size = no_size ? 0 : static_cast<size_t>(file_size);
+    FileReader reader(file);
+    std::unique_ptr<Site> site = load_or_refuse(path, error, [&](Loader& loader) {
+        return loader.load([&](Loader* handler) { ojson::sax_parse(reader.begin(), reader.end(), handler); },
+                           size);
+    });
+    std::fclose(file);
+    if (reader.failed()) {
+        *error = path + ": cannot read the file";
+        return nullptr;
+    }
+    return site;
 }
 
 }  // namespace standin::detail

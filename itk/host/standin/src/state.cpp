@@ -31,20 +31,103 @@ const char* value_kind_name(Msg msg) {
     return "a value";
 }
 
-uint32_t Interner::intern(std::string_view text) {
-    auto it = index_.find(text);
-    if (it != index_.end()) {
-        return it->second;
+uint32_t Interner::hash(std::string_view text) {
+    const size_t h = std::hash<std::string_view>{}(text);
+    return static_cast<uint32_t>(h ^ (static_cast<uint64_t>(h) >> 32));
+}
+
+size_t Interner::probe(std::string_view text, uint32_t h) const {
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = h & mask;; i = (i + 1) & mask) {
+        const uint64_t slot = slots_[i];
+        if (slot == 0) {
+            return i;
+        }
+        if (static_cast<uint32_t>(slot >> 32) == h) {
+            const auto id = static_cast<uint32_t>(slot) - 1;
+            if (lengths_[id] == text.size() && std::memcmp(texts_[id], text.data(), text.size()) == 0) {
+                return i;
+            }
+        }
     }
-    const auto id = static_cast<uint32_t>(strings_.size());
-    strings_.emplace_back(text);
-    index_.emplace(std::string_view(strings_.back()), id);
+}
+
+void Interner::grow(size_t slots) {
+    size_t n = 64;
+    while (n < slots) {
+        n *= 2;
+    }
+    if (n <= slots_.size()) {
+        return;
+    }
+    std::vector<uint64_t> old = std::move(slots_);
+    slots_.assign(n, 0);
+    for (const uint64_t slot : old) {
+        if (slot != 0) {
+            size_t i = static_cast<uint32_t>(slot >> 32) & (n - 1);
+            while (slots_[i] != 0) {
+                i = (i + 1) & (n - 1);
+            }
+            slots_[i] = slot;
+        }
+    }
+}
+
+void Interner::reserve(size_t indexed, size_t all) {
+    grow(indexed + indexed / 2);  // at most two thirds full
+    texts_.reserve(all);
+    lengths_.reserve(all);
+}
+
+const char* Interner::store(std::string_view text) {
+    const size_t size = text.size() + 1;
+    char* at = nullptr;
+    if (size > kBlock / 16) {  // a long text has a block of its own
+        blocks_.push_back(std::make_unique<char[]>(size));
+        at = blocks_.back().get();
+    } else {
+        if (filling_ == nullptr || block_used_ + size > kBlock) {
+            blocks_.push_back(std::make_unique<char[]>(kBlock));
+            filling_ = blocks_.back().get();
+            block_used_ = 0;
+        }
+        at = filling_ + block_used_;
+        block_used_ += size;
+    }
+    std::memcpy(at, text.data(), text.size());
+    at[text.size()] = '\0';
+    return at;
+}
+
+uint32_t Interner::intern(std::string_view text) {
+    if ((texts_.size() + 1) * 3 > slots_.size() * 2) {
+        grow(slots_.size() * 2);
+    }
+    const uint32_t h = hash(text);
+    const size_t i = probe(text, h);
+    if (slots_[i] != 0) {
+        return static_cast<uint32_t>(slots_[i]) - 1;
+    }
+    const auto id = static_cast<uint32_t>(texts_.size());
+    texts_.push_back(store(text));
+    lengths_.push_back(static_cast<uint32_t>(text.size()));
+    slots_[i] = static_cast<uint64_t>(h) << 32 | (static_cast<uint64_t>(id) + 1);
+    return id;
+}
+
+uint32_t Interner::add(std::string_view text) {
+    const auto id = static_cast<uint32_t>(texts_.size());
+    texts_.push_back(store(text));
+    lengths_.push_back(static_cast<uint32_t>(text.size()));
     return id;
 }
 
 uint32_t Interner::find(std::string_view text) const {
-    auto it = index_.find(text);
-    return it == index_.end() ? kNone : it->second;
+    if (slots_.empty()) {
+        return kNone;
+    }
+    const size_t i = probe(text, hash(text));
+    return slots_[i] == 0 ? kNone : static_cast<uint32_t>(slots_[i]) - 1;
 }
 
 Site::Site() {
@@ -241,13 +324,14 @@ bool free_block(void* p) {
     return true;
 }
 
-char* copy_text(const std::string& text) {
+char* copy_text(std::string_view text) {
     char* p = static_cast<char*>(alloc_block(text.size() + 1));
-    std::memcpy(p, text.c_str(), text.size() + 1);
+    std::memcpy(p, text.data(), text.size());
+    p[text.size()] = '\0';
     return p;
 }
 
-char* copy_text(const char* text) { return text == nullptr ? nullptr : copy_text(std::string(text)); }
+char* copy_text(const char* text) { return text == nullptr ? nullptr : copy_text(std::string_view(text)); }
 
 // --- errors ---------------------------------------------------------------------------------------
 
@@ -285,7 +369,7 @@ std::string describe(tag_t tag) {
             break;
     }
     if (id != kNone) {
-        text += " (" + st.strings.str(id) + ")";
+        text += " (" + std::string(st.strings.str(id)) + ")";
     }
     return text;
 }
@@ -297,7 +381,9 @@ int begin_op(Op op, tag_t about, tag_t about2) {
     const auto i = static_cast<size_t>(op);
     ++s.counts[i];
     ++s.abs_counts[i];
-    s.log.push_back(static_cast<uint16_t>(i));
+    if (s.logging) {
+        s.log.push_back(static_cast<uint16_t>(i));
+    }
     if (!op_failable(op)) {
         return 0;
     }
@@ -325,6 +411,23 @@ int begin_op(Op op, tag_t about, tag_t about2) {
         }
     }
     return 0;
+}
+
+const char* env_value(const Site& st, const char* name) {
+    // The site's env holds defaults: the process environment wins over them, as a shell's
+    // ZODORE_DEBUG=ON must switch the trace on whatever the site says. What the control
+    // interface set (set_env, hide_env) wins over the process, so that a test decides alone.
+    const bool forced = st.env_forced.count(name) != 0;
+    const char* value = forced ? nullptr : std::getenv(name);
+    if (value == nullptr) {
+        auto it = st.env.find(name);
+        if (it != st.env.end()) {
+            value = it->second.c_str();
+        } else if (forced && st.env_hidden.count(name) == 0) {
+            value = std::getenv(name);  // set_env(name, null) lifted the override
+        }
+    }
+    return value;
 }
 
 }  // namespace standin::detail

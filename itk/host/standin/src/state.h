@@ -32,20 +32,35 @@ namespace standin::detail {
 
 constexpr uint32_t kNone = 0xFFFFFFFFu;  // "no string" / "no index"
 
-// Strings of the site, stored once. Ids are dense and stable; c_str() pointers stay valid until
-// the interner is cleared (a deque never moves its elements).
+// Strings of the site, stored once. Ids are dense and stable; texts stay where they are for the
+// life of the interner. A site of a million lines holds millions of strings, so each costs little
+// beyond its text: the texts sit end to end (each ending in a NUL) in large blocks, and the index
+// is an open-addressing table of (hash, id) pairs that finds a text with one probe as a rule.
 class Interner {
 public:
     uint32_t intern(std::string_view text);
+    // Keeps a text that is only ever read back by its id, never found by its text (a value, not
+    // a name): it costs no place in the index, and the same text added twice gets two ids.
+    uint32_t add(std::string_view text);
     uint32_t find(std::string_view text) const;  // kNone when absent
-    const std::string& str(uint32_t id) const { return strings_[id]; }
-    const char* c_str(uint32_t id) const { return strings_[id].c_str(); }
-    size_t size() const { return strings_.size(); }
-    void reserve(size_t n) { index_.reserve(n); }
+    std::string_view str(uint32_t id) const { return {texts_[id], lengths_[id]}; }
+    const char* c_str(uint32_t id) const { return texts_[id]; }
+    size_t size() const { return texts_.size(); }
+    void reserve(size_t indexed, size_t all);  // room for strings in the index, and for all
 
 private:
-    std::deque<std::string> strings_;
-    std::unordered_map<std::string_view, uint32_t> index_;
+    static uint32_t hash(std::string_view text);
+    size_t probe(std::string_view text, uint32_t h) const;  // its slot, or the free slot it would take
+    void grow(size_t slots);
+    const char* store(std::string_view text);
+
+    static constexpr size_t kBlock = size_t{1} << 22;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* filling_ = nullptr;  // the block short texts go to
+    size_t block_used_ = 0;
+    std::vector<const char*> texts_;
+    std::vector<uint32_t> lengths_;
+    std::vector<uint64_t> slots_;  // hash << 32 | (id + 1); 0 is a free slot
 };
 
 // What a tag names.
@@ -66,14 +81,14 @@ constexpr int kMsgCount = 5;
 extern const char* const kMsgNames[kMsgCount];
 const char* value_kind_name(Msg msg);  // "a string", "a double", ...
 
-// A stored attribute value. Strings are interned ids; kNone stands for a null string.
+// A stored attribute value. Strings are interned ids; kNone stands for a null string. A string
+// list is `count` ids from `text` on in Site::text_lists.
 struct Value {
-    Msg kind = Msg::String;
-    uint32_t text = kNone;
-    std::vector<uint32_t> texts;
     double number = 0.0;
+    uint32_t text = kNone;
+    uint32_t count = 0;
+    Msg kind = Msg::String;
     bool flag = false;
-    tag_t tag = NULLTAG;
 };
 
 struct Attribute {
@@ -97,16 +112,21 @@ struct Type {
 
 struct NamedRefs {
     uint32_t name;
-    std::vector<tag_t> targets;  // during loading: interned ids, then tags
+    uint32_t offset;  // into Site::ref_targets (during loading interned ids, then tags)
+    uint32_t count;
 };
 
+// Objects keep their attributes and named references in the site's shared tables: a million
+// objects, no allocation each.
 struct Object {
     uint32_t id = kNone;
     uint32_t type_name = kNone;  // during loading
     uint32_t type = 0;           // index into types
     tag_t tag = NULLTAG;
-    std::vector<Attribute> attributes;  // object_name first, then item_id (revisions), then the site's
-    std::vector<NamedRefs> refs;
+    uint32_t attribute_offset = 0;  // into Site::attributes: object_name first, then item_id
+    uint32_t attribute_count = 0;   // (revisions), then the site's
+    uint32_t refs_offset = 0;       // into Site::named_refs
+    uint32_t refs_count = 0;
     uint32_t version0_id = kNone;  // during loading
     tag_t version0 = NULLTAG;
     uint32_t relation_offset = 0;  // into Site::relations (sorted by primary)
@@ -142,6 +162,18 @@ struct Relation {
     tag_t secondary;
 };
 
+// A piece of one of the site's shared tables.
+template <class T>
+struct Range {
+    const T* first;
+    const T* last;
+    const T* begin() const { return first; }
+    const T* end() const { return last; }
+    size_t size() const { return static_cast<size_t>(last - first); }
+    bool empty() const { return first == last; }
+    const T& operator[](size_t i) const { return first[i]; }
+};
+
 struct RelationType {
     uint32_t name;
     tag_t tag;
@@ -163,8 +195,12 @@ struct Site {
     std::vector<tag_t> line_pool;  // child and packed lists
     std::vector<Type> types;
     std::vector<RelationType> relation_types;
-    std::vector<Relation> relations;  // file order within each primary (stable sort)
-    std::vector<tag_t> id_tags;       // interned id -> tag (0 when the string is no id)
+    std::vector<Relation> relations;    // file order within each primary (stable sort)
+    std::vector<Attribute> attributes;  // every object's, object by object
+    std::vector<uint32_t> text_lists;   // the texts of string-list values, list by list
+    std::vector<NamedRefs> named_refs;  // every dataset's named references, dataset by dataset
+    std::vector<tag_t> ref_targets;     // their targets, reference by reference
+    std::vector<tag_t> id_tags;         // interned id -> tag (0 when the string is no id)
 
     int version = 80000300;
     int search_scope = 4;
@@ -188,6 +224,19 @@ struct Site {
     }
     tag_t tag_of_id(uint32_t id) const { return id < id_tags.size() ? id_tags[id] : NULLTAG; }
     int find_type(std::string_view name) const;  // index or -1
+    Range<Attribute> attributes_of(const Object& o) const {
+        return {attributes.data() + o.attribute_offset,
+                attributes.data() + o.attribute_offset + o.attribute_count};
+    }
+    Range<NamedRefs> refs_of(const Object& o) const {
+        return {named_refs.data() + o.refs_offset, named_refs.data() + o.refs_offset + o.refs_count};
+    }
+    Range<tag_t> targets_of(const NamedRefs& r) const {
+        return {ref_targets.data() + r.offset, ref_targets.data() + r.offset + r.count};
+    }
+    Range<uint32_t> texts_of(const Value& v) const {
+        return {text_lists.data() + v.text, text_lists.data() + v.text + v.count};
+    }
 };
 
 // Names of the line attributes in the order of Site::p_line, and their attribute ids.
@@ -324,11 +373,13 @@ struct State {
     std::vector<const char*> ask_texts;
 
     // Counters. counts/failable/log restart with reset_counters(); the absolute ones only with a
-    // reset, so that faults armed earlier keep their meaning.
+    // reset, so that faults armed earlier keep their meaning. The log of every call is kept only
+    // while logging is on (set_call_log): it grows by an entry per call, without bound.
     std::array<long, kOpCount> counts{};
     std::array<long, kOpCount> abs_counts{};
     long failable = 0;
     long abs_failable = 0;
+    bool logging = false;  // outlives sites and resets: a setting of the observer
     std::vector<uint16_t> log;
     std::vector<std::string> log_names;  // log as names, filled on demand
     std::vector<Fault> faults;
@@ -352,6 +403,8 @@ struct State {
 
 State& state();
 Site& site();
+// The value TC_getenv answers for `name` (null: unset), without counting a call.
+const char* env_value(const Site& st, const char* name);
 
 // Replaces the site and forgets every registration, counter, fault, block and error.
 void install(std::unique_ptr<Site> site);
@@ -359,7 +412,7 @@ void install(std::unique_ptr<Site> site);
 // --- memory -------------------------------------------------------------------------------------
 void* alloc_block(size_t n);  // a tracked block, not counted as a call
 bool free_block(void* p);     // false (and misuse counted) when p is not a live block
-char* copy_text(const std::string& text);
+char* copy_text(std::string_view text);
 char* copy_text(const char* text);  // null stays null
 
 // --- errors -------------------------------------------------------------------------------------
@@ -369,9 +422,9 @@ int fail(Op op, int code, const std::string& text);
 std::string describe(tag_t tag);  // "tag 12 (ds1)" for messages
 
 // --- calls --------------------------------------------------------------------------------------
-// Counts and logs a call; for a failable operation consults the fault injector and, when a fault
-// applies, pushes its error and returns its code (0 otherwise). `about`/`about2` are the tags the
-// call is about, for faults armed on one object.
+// Counts a call (and logs it while logging is on); for a failable operation consults the fault injector and,
+// when a fault applies, pushes its error and returns its code (0 otherwise). `about`/`about2` are the tags
+// the call is about, for faults armed on one object.
 int begin_op(Op op, tag_t about = NULLTAG, tag_t about2 = NULLTAG);
 
 // Runs an operation body with counting, fault injection and an exception barrier: no exception

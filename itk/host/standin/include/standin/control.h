@@ -41,6 +41,9 @@ enum ErrorCode : int {
 // on success; on failure the previous site is gone, an empty site is installed and *error holds
 // one line naming the source, the JSON path and what was expected.
 bool load_site(const std::string& json_text, const std::string& source, std::string* error);
+// The same for a file, read in pieces as it is parsed (the whole text is never held); `path` is
+// the source. A file that cannot be opened or read gives "<path>: cannot open the file" or
+// "<path>: cannot read the file".
 bool load_site_file(const std::string& path, std::string* error);
 
 // Resets everything: empty site, no registrations, counters, faults, blocks, syslog, errors.
@@ -57,12 +60,30 @@ std::vector<std::pair<std::string, tag_t>> all_ids();
 // site type name.
 std::string kind_of(tag_t tag);
 
+// What the site stores, for a harness that shows it next to what the platform answers:
+// - the kind of value an object's attribute holds as the site gave it: "double", "logical",
+//   "strings" (a list of texts) or "string" (a text or null); "" when `object` is no object or
+//   has no stored attribute of that name;
+std::string attribute_kind(tag_t object, const std::string& name);
+// - a line's stored occurrence transform (has_transform false: none stored) and JT dataset.
+//   False when `line` is no line.
+struct StoredLine {
+    bool has_transform = false;
+    std::string transform;
+    tag_t jt = NULLTAG;
+};
+bool stored_line(tag_t line, StoredLine* stored);
+// The window a line belongs to (packed lines included), NULLTAG for a tag that names no line.
+tag_t window_of_line(tag_t line);
+
 // Sets or changes a preference (replaces the values), an environment override or the search scope.
 void set_preference(const std::string& key, const std::vector<std::string>& values);
 void set_env(const std::string& name, const char* value);  // null value: unset override
 // Makes TC_getenv answer null for `name` whatever the process environment holds (as a site's
 // "env" entry with the value null does); set_env of the name lifts it.
 void hide_env(const std::string& name);
+// What TC_getenv answers for `name`, without counting a call; false when it answers null.
+bool env_value(const std::string& name, std::string* value);
 int search_scope();
 void set_version(int version);
 // Replaces the value of an object's number attribute (one the site gave as a number). For values
@@ -113,10 +134,15 @@ std::vector<ServiceInfo> service_infos();
 
 // --- observation ------------------------------------------------------------------------------
 
-// Calls of each platform operation by name, since the last reset_counters().
+// Calls of each platform operation by name, since the last reset_counters(). Always counted.
 std::map<std::string, long> call_counts();
 long call_count(const std::string& op);
-// Every counted call in order: operation name (MEM_alloc and MEM_free included).
+// The call log: every counted call in order, by operation name (MEM_alloc and MEM_free
+// included). It is kept only while logging is on, which it is not unless asked for: a search
+// over a million lines makes hundreds of millions of calls. set_call_log(true) starts logging
+// (keeping what is logged), false stops it and forgets the log. The setting outlives load_site
+// and reset; reset_counters() empties the log.
+void set_call_log(bool on);
 const std::vector<std::string>& call_log();
 void reset_counters();  // counters and the call log only
 
