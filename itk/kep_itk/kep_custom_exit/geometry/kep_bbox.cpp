@@ -9,6 +9,7 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
+#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "modon/kep_modon.h"
@@ -23,12 +24,9 @@ bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; 
 // The one form behind a named reference of a dataset; null when there is none, several or a null
 // reference, and after a failure.
 tag_t single_form(tag_t dataset_tag, const char* statement, const char* reference_name, kep::Step& step) {
-    int count_refs = 0;
-    kep::MemPtr<tag_t> refs;
-    step.call(statement, [&] {
-        return AE_ask_all_dataset_named_refs(dataset_tag, reference_name, &count_refs, refs.out());
-    });
-    if (!step.ok() || count_refs != 1 || !refs) {
+    kep::Tags refs;
+    step.call(statement, [&] { return kep::ask_named_refs(dataset_tag, reference_name, refs); });
+    if (!step.ok() || refs.count() != 1 || !refs) {
         return NULLTAG;
     }
     return refs[0];
@@ -81,31 +79,29 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
 // representation filter pick among the line's representations; NULLTAG when none (or when a
 // preference is missing).
 tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_datasets_part, kep::Step& step) {
-    kep::MemPtr<char> relation_modon_3dgeo;
-    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
-        return kep_get_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.out());
-    });
+    kep::Text relation_modon_3dgeo;
+    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)",
+              [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo); });
     if (!has_text(relation_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
         return NULLTAG;
     }
-    kep::MemPtr<char> type_modon_3dgeo;
+    kep::Text type_modon_3dgeo;
     step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_TYPE "\", &type_modon_3dgeo)",
-              [&] { return kep_get_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.out()); });
+              [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
     if (!has_text(type_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_TYPE " from preferences\n");
         return NULLTAG;
     }
 
     tag_t mod_on_host_tag = NULLTAG;
-    kep::MemPtr<tag_t> datasets_mod_on;
-    int count_datasets_mod_on = 0;
+    kep::Tags datasets_mod_on;
     step.call(
         "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
         "&datasets_mod_on, &count_datasets_mod_on)",
         [&] {
-            return kep_get_modon_for_bomline(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
-                                             &mod_on_host_tag, datasets_mod_on.out(), &count_datasets_mod_on);
+            return kep::ask_modon(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(), &mod_on_host_tag,
+                                  datasets_mod_on);
         });
 
     // With a mod-on host only its datasets count: when the filter rejects them all, the line has
@@ -116,7 +112,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
         step.call(
             "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
             [&] {
-                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), count_datasets_mod_on,
+                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
                                                       &dataset_mod_on_tag);
             });
         part_tag = dataset_mod_on_tag;
@@ -141,9 +137,9 @@ extern "C" int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu) {
     if (form_tag == NULLTAG) {
         return step.status();
     }
-    kep::MemPtr<char> type;
+    kep::Text type;
     step.call("AOM_ask_value_string(form_tag, \"var2_type\", &type)",
-              [&] { return AOM_ask_value_string(form_tag, "var2_type", type.out()); });
+              [&] { return kep::ask_value_string(form_tag, "var2_type", type); });
     if (step.ok() && type && strcmp(type.get(), "VISUALIZATION") == 0) {
         *is_visu = 1;
     }
@@ -181,7 +177,7 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
     for (const Value& value : kValues) {
         double* slot = &(box.get()->*value.field);
         if (step.call(value.statement,
-                      [&] { return AOM_ask_value_double(form_tag, value.attribute, slot); }) != 0) {
+                      [&] { return kep::ask_value_double(form_tag, value.attribute, slot); }) != 0) {
             return step.status();  // the half-read box is released by its owner
         }
     }

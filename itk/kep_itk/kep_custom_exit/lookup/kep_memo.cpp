@@ -1,0 +1,611 @@
+// The call memo: one set of kept answers per thread, alive while the thread's outermost call scope
+// is open and every switch is off.
+//
+// Kept answers live in node-based maps, so that a text or list lent out stays where it is while
+// more answers are added. The standard library's containers may throw when memory runs out; no
+// exception may leave the extension, so every addition is guarded, and an answer that cannot be
+// kept is simply asked again next time.
+#include "lookup/kep_memo.h"
+
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "kep_trace.h"
+#include "lookup/kep_lookup.h"
+#include "modon/kep_modon.h"
+
+namespace kep {
+
+namespace {
+
+// A text as kept: null and empty differ.
+struct KeptText {
+    bool present = false;
+    std::string text;
+
+    void set(const char* s) {
+        present = s != nullptr;
+        text = s != nullptr ? s : "";
+    }
+    const char* get() const noexcept { return present ? text.c_str() : nullptr; }
+};
+
+// A list of texts as kept, with the array of pointers that is lent out.
+struct KeptTexts {
+    std::vector<KeptText> texts;
+    std::vector<const char*> pointers;
+
+    void set(const char* const* values, int count) {
+        texts.resize(count > 0 && values != nullptr ? static_cast<size_t>(count) : 0);
+        for (size_t i = 0; i < texts.size(); ++i) {
+            texts[i].set(values[i]);
+        }
+        pointers.resize(texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+            pointers[i] = texts[i].get();
+        }
+    }
+    const char* const* get() const noexcept { return pointers.empty() ? nullptr : pointers.data(); }
+    int count() const noexcept { return static_cast<int>(pointers.size()); }
+};
+
+struct KeptTags {
+    std::vector<tag_t> tags;
+    void set(const tag_t* list, int count) {
+        tags.assign(list != nullptr && count > 0 ? list : nullptr, list != nullptr && count > 0 ? list + count : nullptr);
+    }
+    const tag_t* get() const noexcept { return tags.empty() ? nullptr : tags.data(); }
+    int count() const noexcept { return static_cast<int>(tags.size()); }
+};
+
+uint64_t hash_text(const char* s) noexcept {
+    if (s == nullptr) {
+        return 0x5bd1e9955bd1e995ULL;
+    }
+    uint64_t h = 1469598103934665603ULL;
+    for (; *s != '\0'; ++s) {
+        h = (h ^ static_cast<unsigned char>(*s)) * 1099511628211ULL;
+    }
+    return h;
+}
+
+bool same_text(const KeptText& kept, const char* s) noexcept {
+    return s == nullptr ? !kept.present : kept.present && kept.text == s;
+}
+
+// The key of a question about objects and names: what is asked (kind), about which object or
+// list, and under which names (hashed; the names themselves are kept with the answer and compared
+// on every hit).
+struct Key {
+    int kind;
+    uint64_t object;
+    uint64_t names;
+    bool operator==(const Key& other) const noexcept {
+        return kind == other.kind && object == other.object && names == other.names;
+    }
+};
+
+struct KeyHash {
+    size_t operator()(const Key& k) const noexcept {
+        uint64_t h = k.object * 0x9e3779b97f4a7c15ULL;
+        h ^= k.names + 0x632be59bd9b4e019ULL + (h << 6) + (h >> 2);
+        h ^= static_cast<uint64_t>(k.kind) << 59;
+        return static_cast<size_t>(h ^ (h >> 29));
+    }
+};
+
+template <class Answer>
+struct Named {
+    KeptText name1;
+    KeptText name2;
+    Answer answer;
+};
+
+template <class Answer>
+using NamedMap = std::unordered_map<Key, Named<Answer>, KeyHash>;
+
+enum Kind { kValueString, kValueStrings, kValueDouble, kNamedRefs, kPreference, kPreferenceList, kDatasets,
+            kFiltered, kModon, kRelationType };
+
+Key key_of(Kind kind, uint64_t object, const char* name1, const char* name2 = nullptr) noexcept {
+    return Key{kind, object, hash_text(name1) * 31 + hash_text(name2)};
+}
+
+template <class Answer>
+const Answer* find_named(const NamedMap<Answer>& map, const Key& key, const char* name1,
+                         const char* name2 = nullptr) noexcept {
+    const auto found = map.find(key);
+    if (found == map.end() || !same_text(found->second.name1, name1) || !same_text(found->second.name2, name2)) {
+        return nullptr;
+    }
+    return &found->second.answer;
+}
+
+// A place for a new answer; null when it cannot be kept (no memory, or another question of the
+// same hash holds the place).
+template <class Answer>
+Answer* add_named(NamedMap<Answer>& map, const Key& key, const char* name1, const char* name2 = nullptr) noexcept {
+    try {
+        const auto added = map.emplace(key, Named<Answer>());
+        if (!added.second) {
+            return nullptr;
+        }
+        added.first->second.name1.set(name1);
+        added.first->second.name2.set(name2);
+        return &added.first->second.answer;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+// Runs fill on a new answer; an answer half filled when memory ran out is taken back.
+template <class Answer, class Fill>
+const Answer* keep_named(NamedMap<Answer>& map, const Key& key, const char* name1, const char* name2,
+                         Fill&& fill) noexcept {
+    Answer* answer = add_named(map, key, name1, name2);
+    if (answer == nullptr) {
+        return nullptr;
+    }
+    try {
+        fill(*answer);
+        return answer;
+    } catch (...) {
+        map.erase(key);
+        return nullptr;
+    }
+}
+
+uint64_t line_key(tag_t line, int attribute) noexcept {
+    return (static_cast<uint64_t>(line) << 32) | static_cast<uint32_t>(attribute);
+}
+
+std::atomic<bool> g_literal_forced(false);
+
+}  // namespace
+
+class CallMemo {
+public:
+    // Attribute ids by name: a handful of names.
+    std::vector<std::pair<std::string, int>> attribute_ids;
+    // Per line and attribute: the answers asked for nearly every line, kept small.
+    std::unordered_map<uint64_t, tag_t> line_tags;
+    std::unordered_map<uint64_t, KeptText> line_strings;
+    // Per object (or list) and name.
+    NamedMap<KeptText> texts;
+    NamedMap<KeptTexts> text_lists;
+    NamedMap<double> doubles;
+    NamedMap<KeptTags> tag_lists;
+    NamedMap<tag_t> tags;
+    struct Modon {
+        tag_t host = NULLTAG;
+        KeptTags datasets;
+        bool clears = false;
+    };
+    NamedMap<Modon> modons;
+    std::unordered_map<tag_t, tag_t> object_types;
+    std::unordered_map<tag_t, std::string> type_names;
+    // The error stack is empty: cleared in this call, and no traced call has failed since.
+    bool stack_clean = false;
+    unsigned long failures_at_clear = 0;
+};
+
+namespace {
+
+thread_local CallMemo* t_memo = nullptr;
+
+bool all_switches_off() noexcept {
+    // Asked in the order in which the writers first read them; the first switch on decides.
+    return kep_get_log_console_on() == 0 && kep_get_log_syslog_on() == 0 && kep_get_log_itkexe_on() == 0;
+}
+
+// Runs fill, which may throw; false when it did.
+template <class Fill>
+bool guarded(Fill&& fill) noexcept {
+    try {
+        fill();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Whether an answer just asked may be kept: it succeeded and nothing on its way failed (some
+// lookups pass a failure on as an empty answer).
+bool keepable(int status, unsigned long failures_before) noexcept {
+    return status == 0 && traced_failures() == failures_before;
+}
+
+}  // namespace
+
+CallScope::CallScope() noexcept {
+    if (t_memo != nullptr || g_literal_forced.load(std::memory_order_relaxed) || !all_switches_off()) {
+        return;
+    }
+    opened_ = new (std::nothrow) CallMemo();
+    t_memo = opened_;
+}
+
+CallScope::~CallScope() {
+    if (opened_ != nullptr) {
+        t_memo = nullptr;
+        delete opened_;
+    }
+}
+
+CallMemo* active_memo() noexcept { return t_memo; }
+
+void force_literal_path(bool forced) noexcept { g_literal_forced.store(forced, std::memory_order_relaxed); }
+
+// ---- Platform questions --------------------------------------------------------------------
+
+int ask_attribute_id(const char* name, int* attribute) {
+    CallMemo* memo = t_memo;
+    if (memo != nullptr && name != nullptr && known_attribute_id(*memo, name, attribute)) {
+        return 0;
+    }
+    const int status = BOM_line_look_up_attribute(name, attribute);
+    if (memo != nullptr && name != nullptr && status == 0) {
+        guarded([&] { memo->attribute_ids.emplace_back(name, *attribute); });
+    }
+    return status;
+}
+
+int ask_line_tag(tag_t line, int attribute, tag_t* value) {
+    CallMemo* memo = t_memo;
+    if (memo != nullptr && known_line_tag(*memo, line, attribute, value)) {
+        return 0;
+    }
+    const int status = BOM_line_ask_attribute_tag(line, attribute, value);
+    if (memo != nullptr && status == 0) {
+        guarded([&] { memo->line_tags.emplace(line_key(line, attribute), *value); });
+    }
+    return status;
+}
+
+int ask_line_string(tag_t line, int attribute, Text& value) {
+    CallMemo* memo = t_memo;
+    const char* known = nullptr;
+    if (memo != nullptr && known_line_string(*memo, line, attribute, &known)) {
+        value.lend(known);
+        return 0;
+    }
+    const int status = BOM_line_ask_attribute_string(line, attribute, value.out());
+    if (memo != nullptr && status == 0) {
+        guarded([&] { memo->line_strings[line_key(line, attribute)].set(value.get()); });
+    }
+    return status;
+}
+
+int ask_value_string(tag_t object, const char* property, Text& value) {
+    CallMemo* memo = t_memo;
+    const char* known = nullptr;
+    if (memo != nullptr && known_value_string(*memo, object, property, &known)) {
+        value.lend(known);
+        return 0;
+    }
+    const int status = AOM_ask_value_string(object, property, value.out());
+    if (memo != nullptr && status == 0) {
+        keep_named(memo->texts, key_of(kValueString, object, property), property, nullptr,
+                   [&](KeptText& kept) { kept.set(value.get()); });
+    }
+    return status;
+}
+
+int ask_value_strings(tag_t object, const char* property, Values& values) {
+    CallMemo* memo = t_memo;
+    const Key key = key_of(kValueStrings, object, property);
+    if (memo != nullptr) {
+        if (const KeptTexts* kept = find_named(memo->text_lists, key, property)) {
+            values.lend(kept->get(), kept->count());
+            return 0;
+        }
+    }
+    const int status = AOM_ask_value_strings(object, property, values.count_out(), values.values_out());
+    if (memo != nullptr && status == 0) {
+        const KeptTexts* kept = keep_named(memo->text_lists, key, property, nullptr, [&](KeptTexts& k) {
+            std::vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
+            for (size_t i = 0; i < read.size(); ++i) {
+                read[i] = values[static_cast<int>(i)];
+            }
+            k.set(read.data(), values.count());
+        });
+        if (kept != nullptr) {
+            values.lend(kept->get(), kept->count());
+        }
+    }
+    return status;
+}
+
+int ask_value_double(tag_t object, const char* property, double* value) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return AOM_ask_value_double(object, property, value);
+    }
+    const Key key = key_of(kValueDouble, object, property);
+    if (const double* kept = find_named(memo->doubles, key, property)) {
+        *value = *kept;
+        return 0;
+    }
+    const int status = AOM_ask_value_double(object, property, value);
+    if (status == 0) {
+        keep_named(memo->doubles, key, property, nullptr, [&](double& kept) { kept = *value; });
+    }
+    return status;
+}
+
+int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out());
+    }
+    const Key key = key_of(kNamedRefs, dataset, reference);
+    if (const KeptTags* kept = find_named(memo->tag_lists, key, reference)) {
+        refs.lend(kept->get(), kept->count());
+        return 0;
+    }
+    const int status = AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out());
+    if (status == 0 && (refs.count() == 0 || refs)) {
+        const KeptTags* kept = keep_named(memo->tag_lists, key, reference, nullptr,
+                                          [&](KeptTags& k) { k.set(refs.get(), refs.count()); });
+        if (kept != nullptr && kept->count() > 0) {
+            refs.lend(kept->get(), kept->count());
+        }
+    }
+    return status;
+}
+
+int ask_object_type(tag_t object, tag_t* type) {
+    CallMemo* memo = t_memo;
+    if (memo != nullptr) {
+        const auto found = memo->object_types.find(object);
+        if (found != memo->object_types.end()) {
+            *type = found->second;
+            return 0;
+        }
+    }
+    const int status = TCTYPE_ask_object_type(object, type);
+    if (memo != nullptr && status == 0) {
+        guarded([&] { memo->object_types.emplace(object, *type); });
+    }
+    return status;
+}
+
+int ask_type_name(tag_t type, char* name) {
+    CallMemo* memo = t_memo;
+    if (memo != nullptr) {
+        const auto found = memo->type_names.find(type);
+        if (found != memo->type_names.end()) {
+            std::memcpy(name, found->second.c_str(), found->second.size() + 1);
+            return 0;
+        }
+    }
+    const int status = TCTYPE_ask_name(type, name);
+    if (memo != nullptr && status == 0) {
+        guarded([&] { memo->type_names.emplace(type, std::string(name, strnlen(name, TCTYPE_name_size_c))); });
+    }
+    return status;
+}
+
+int ask_relation_type(const char* name, tag_t* relation_type) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return GRM_find_relation_type(name, relation_type);
+    }
+    const Key key = key_of(kRelationType, 0, name);
+    if (const tag_t* kept = find_named(memo->tags, key, name)) {
+        *relation_type = *kept;
+        return 0;
+    }
+    const int status = GRM_find_relation_type(name, relation_type);
+    if (status == 0) {
+        keep_named(memo->tags, key, name, nullptr, [&](tag_t& kept) { kept = *relation_type; });
+    }
+    return status;
+}
+
+void clear_errors() noexcept {
+    CallMemo* memo = t_memo;
+    if (memo != nullptr && memo->stack_clean && memo->failures_at_clear == traced_failures()) {
+        return;
+    }
+    const int status = EMH_clear_errors();
+    if (memo != nullptr) {
+        memo->stack_clean = status == 0;
+        memo->failures_at_clear = traced_failures();
+    }
+}
+
+// ---- Extension lookups ----------------------------------------------------------------------
+
+int ask_preference(const char* key, Text& value) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr || key == nullptr) {
+        return kep_get_preference(key, value.out());
+    }
+    const Key memo_key = key_of(kPreference, 0, key);
+    if (const KeptText* kept = find_named(memo->texts, memo_key, key)) {
+        value.lend(kept->get());
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_preference(key, value.out());
+    if (keepable(status, failures)) {
+        keep_named(memo->texts, memo_key, key, nullptr, [&](KeptText& kept) { kept.set(value.get()); });
+    }
+    return status;
+}
+
+int ask_preference_list(const char* key, TextList& values) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr || key == nullptr) {
+        return kep_get_preference_list(key, values.count_out(), values.out());
+    }
+    const Key memo_key = key_of(kPreferenceList, 0, key);
+    if (const KeptTexts* kept = find_named(memo->text_lists, memo_key, key)) {
+        values.lend(kept->get(), kept->count());
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_preference_list(key, values.count_out(), values.out());
+    if (keepable(status, failures)) {
+        const KeptTexts* kept = keep_named(memo->text_lists, memo_key, key, nullptr,
+                                           [&](KeptTexts& k) { k.set(values.get(), values.count()); });
+        if (kept != nullptr && kept->count() > 0) {
+            values.lend(kept->get(), kept->count());
+        }
+    }
+    return status;
+}
+
+int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
+    }
+    const Key key = key_of(kDatasets, object, relation);
+    if (const KeptTags* kept = find_named(memo->tag_lists, key, relation)) {
+        datasets.lend(kept->get(), kept->count());
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
+    if (keepable(status, failures)) {
+        const KeptTags* kept = keep_named(memo->tag_lists, key, relation, nullptr,
+                                          [&](KeptTags& k) { k.set(datasets.get(), datasets.count()); });
+        if (kept != nullptr && kept->count() > 0) {
+            datasets.lend(kept->get(), kept->count());
+        }
+    }
+    return status;
+}
+
+int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr || !datasets.lent()) {
+        return kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
+                                   filtered.count_out());
+    }
+    const Key key = key_of(kFiltered, reinterpret_cast<uintptr_t>(datasets.get()), type_name);
+    if (const KeptTags* kept = find_named(memo->tag_lists, key, type_name)) {
+        filtered.lend(kept->get(), kept->count());
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status =
+        kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(), filtered.count_out());
+    if (keepable(status, failures)) {
+        const KeptTags* kept = keep_named(memo->tag_lists, key, type_name, nullptr,
+                                          [&](KeptTags& k) { k.set(filtered.get(), filtered.count()); });
+        if (kept != nullptr && kept->count() > 0) {
+            filtered.lend(kept->get(), kept->count());
+        }
+    }
+    return status;
+}
+
+int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
+    }
+    const Key key = key_of(kModon, line, relation, type);
+    if (const CallMemo::Modon* kept = find_named(memo->modons, key, relation, type)) {
+        *host = kept->host;
+        datasets.lend(kept->datasets.get(), kept->datasets.count());
+        if (kept->clears) {
+            clear_errors();
+        }
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status =
+        kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
+    if (keepable(status, failures)) {
+        // The lookup ends by clearing the error stack unless the line has no item id.
+        int item_id_attr = 0;
+        const char* item_id = nullptr;
+        const bool clears = known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) &&
+                            known_line_string(*memo, line, item_id_attr, &item_id) && item_id != nullptr &&
+                            item_id[0] != '\0';
+        const CallMemo::Modon* kept =
+            keep_named(memo->modons, key, relation, type, [&](CallMemo::Modon& k) {
+                k.host = *host;
+                k.datasets.set(datasets.get(), datasets.count());
+                k.clears = clears;
+            });
+        if (kept != nullptr && kept->datasets.count() > 0) {
+            datasets.lend(kept->datasets.get(), kept->datasets.count());
+        }
+    }
+    return status;
+}
+
+// ---- Looking without asking -------------------------------------------------------------------
+
+bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) {
+    for (const auto& entry : memo.attribute_ids) {
+        if (entry.first == name) {
+            *attribute = entry.second;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
+    const auto found = memo.line_tags.find(line_key(line, attribute));
+    if (found == memo.line_tags.end()) {
+        return false;
+    }
+    *value = found->second;
+    return true;
+}
+
+bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
+    const auto found = memo.line_strings.find(line_key(line, attribute));
+    if (found == memo.line_strings.end()) {
+        return false;
+    }
+    *value = found->second.get();
+    return true;
+}
+
+bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value) {
+    const KeptText* kept = find_named(memo.texts, key_of(kValueString, object, property), property);
+    if (kept == nullptr) {
+        return false;
+    }
+    *value = kept->get();
+    return true;
+}
+
+bool known_candidates(const CallMemo& memo, tag_t object, const char* relation, const char* type_name,
+                      const tag_t** candidates, int* count) {
+    const KeptTags* datasets = find_named(memo.tag_lists, key_of(kDatasets, object, relation), relation);
+    if (datasets == nullptr) {
+        return false;
+    }
+    if (datasets->count() == 0) {
+        *candidates = nullptr;
+        *count = 0;
+        return true;
+    }
+    const KeptTags* filtered = find_named(
+        memo.tag_lists, key_of(kFiltered, reinterpret_cast<uintptr_t>(datasets->get()), type_name), type_name);
+    if (filtered == nullptr) {
+        return false;
+    }
+    *candidates = filtered->get();
+    *count = filtered->count();
+    return true;
+}
+
+}  // namespace kep
