@@ -22,6 +22,32 @@ namespace kep {
 
 namespace {
 
+// Every container here is instantiated with a type of this file (an allocator or a hash), so that
+// none of the standard library's code made for it is exported from the library.
+template <class T>
+struct LocalAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = LocalAllocator<U>;
+    };
+    LocalAllocator() noexcept = default;
+    template <class U>
+    LocalAllocator(const LocalAllocator<U>&) noexcept {}
+};
+
+template <class T>
+using Vector = std::vector<T, LocalAllocator<T>>;
+
+struct NumberHash {
+    size_t operator()(uint64_t n) const noexcept {
+        const uint64_t h = n * 0x9e3779b97f4a7c15ULL;
+        return static_cast<size_t>(h ^ (h >> 32));
+    }
+};
+
+template <class K, class V>
+using NumberMap = std::unordered_map<K, V, NumberHash, std::equal_to<K>, LocalAllocator<std::pair<const K, V>>>;
+
 // A text as kept: null and empty differ.
 struct KeptText {
     bool present = false;
@@ -36,8 +62,8 @@ struct KeptText {
 
 // A list of texts as kept, with the array of pointers that is lent out.
 struct KeptTexts {
-    std::vector<KeptText> texts;
-    std::vector<const char*> pointers;
+    Vector<KeptText> texts;
+    Vector<const char*> pointers;
 
     void set(const char* const* values, int count) {
         texts.resize(count > 0 && values != nullptr ? static_cast<size_t>(count) : 0);
@@ -54,7 +80,7 @@ struct KeptTexts {
 };
 
 struct KeptTags {
-    std::vector<tag_t> tags;
+    Vector<tag_t> tags;
     void set(const tag_t* list, int count) {
         tags.assign(list != nullptr && count > 0 ? list : nullptr, list != nullptr && count > 0 ? list + count : nullptr);
     }
@@ -106,7 +132,8 @@ struct Named {
 };
 
 template <class Answer>
-using NamedMap = std::unordered_map<Key, Named<Answer>, KeyHash>;
+using NamedMap =
+    std::unordered_map<Key, Named<Answer>, KeyHash, std::equal_to<Key>, LocalAllocator<std::pair<const Key, Named<Answer>>>>;
 
 enum Kind { kValueString, kValueStrings, kValueDouble, kNamedRefs, kPreference, kPreferenceList, kDatasets,
             kFiltered, kModon, kRelationType };
@@ -170,10 +197,10 @@ std::atomic<bool> g_literal_forced(false);
 class CallMemo {
 public:
     // Attribute ids by name: a handful of names.
-    std::vector<std::pair<std::string, int>> attribute_ids;
+    Vector<std::pair<std::string, int>> attribute_ids;
     // Per line and attribute: the answers asked for nearly every line, kept small.
-    std::unordered_map<uint64_t, tag_t> line_tags;
-    std::unordered_map<uint64_t, KeptText> line_strings;
+    NumberMap<uint64_t, tag_t> line_tags;
+    NumberMap<uint64_t, KeptText> line_strings;
     // Per object (or list) and name.
     NamedMap<KeptText> texts;
     NamedMap<KeptTexts> text_lists;
@@ -186,8 +213,8 @@ public:
         bool clears = false;
     };
     NamedMap<Modon> modons;
-    std::unordered_map<tag_t, tag_t> object_types;
-    std::unordered_map<tag_t, std::string> type_names;
+    NumberMap<tag_t, tag_t> object_types;
+    NumberMap<tag_t, std::string> type_names;
     // The error stack is empty: cleared in this call, and no traced call has failed since.
     bool stack_clean = false;
     unsigned long failures_at_clear = 0;
@@ -307,7 +334,7 @@ int ask_value_strings(tag_t object, const char* property, Values& values) {
     const int status = AOM_ask_value_strings(object, property, values.count_out(), values.values_out());
     if (memo != nullptr && status == 0) {
         const KeptTexts* kept = keep_named(memo->text_lists, key, property, nullptr, [&](KeptTexts& k) {
-            std::vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
+            Vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
             for (size_t i = 0; i < read.size(); ++i) {
                 read[i] = values[static_cast<int>(i)];
             }

@@ -114,44 +114,64 @@ bool named_for(const char* name, const char* host_item_id, const char* line_item
            strncmp(name + host_length + 1, line, line_length) == 0 && name[host_length + 1 + line_length] == '.';
 }
 
-// True when the call's memo already holds every answer that the walk from a line whose parent is
-// `parent` would need to rule out each ancestor, and no ancestor has a candidate named for
-// the line: the walk would then find no host. Asks the platform nothing; false whenever an answer
-// is missing, so that the walk itself asks it.
-bool no_host_on_known_walk(tag_t parent, const char* source_part_number, const char* relation_modOn,
-                           const char* type_modOn) {
-    const kep::CallMemo* memo = kep::active_memo();
-    int item_id_attr = 0;
-    int revision_tag_attr = 0;
-    int parent_tag_attr = 0;
-    if (memo == nullptr || !kep::known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) ||
-        !kep::known_attribute_id(*memo, bomAttr_lineItemRevTag, &revision_tag_attr) ||
-        !kep::known_attribute_id(*memo, bomAttr_lineParentTag, &parent_tag_attr)) {
+// With the call's memo: true when no ancestor of `line` (whose parent is `parent`) has a candidate
+// named for the line, so that the walk would find no host. Asks what the walk would ask, in the
+// walk's order (each ancestor's item id, the occurrence name of the line below it, the ancestor's
+// revision, candidates and their names, its parent), but keeps no way-to-root list. False at the
+// first candidate named for the line and at the first failed question (which the walk then asks
+// again and handles); false without a memo.
+bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, const char* relation_modOn,
+                     const char* type_modOn) {
+    if (kep::active_memo() == nullptr) {
         return false;
     }
+    int item_id_attr = 0;
+    int occurrence_name_attr = 0;
+    int revision_tag_attr = 0;
+    int parent_tag_attr = 0;
+    int status = 0;
+    // Counted as a failed traced call, so that the error stack it leaves is cleared later.
+    const auto failed = [&] {
+        ++kep::traced_failures();
+        return false;
+    };
+    if (kep::ask_attribute_id(bomAttr_itemId, &item_id_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_lineParentTag, &parent_tag_attr) != 0) {
+        return failed();
+    }
+    tag_t child = line;
     for (tag_t ancestor = parent; ancestor != NULLTAG;) {
+        kep::Text host_item_id;
+        kep::Text instance_name;
         tag_t revision = NULLTAG;
-        const tag_t* candidates = nullptr;
-        int count = 0;
-        if (!kep::known_line_tag(*memo, ancestor, revision_tag_attr, &revision) ||
-            !kep::known_candidates(*memo, revision, relation_modOn, type_modOn, &candidates, &count)) {
-            return false;
+        if (kep::ask_line_string(ancestor, item_id_attr, host_item_id) != 0 ||
+            kep::ask_line_string(child, occurrence_name_attr, instance_name) != 0 ||
+            kep::ask_line_tag(ancestor, revision_tag_attr, &revision) != 0) {
+            return failed();
         }
-        const char* host_item_id = nullptr;
-        if (count > 0 && !kep::known_line_string(*memo, ancestor, item_id_attr, &host_item_id)) {
-            return false;
+        kep::Tags datasets;
+        kep::Tags candidates;
+        status = kep::ask_datasets(revision, relation_modOn, datasets);
+        if (status == 0 && datasets.count() > 0) {
+            status = kep::ask_filtered(datasets, type_modOn, candidates);
         }
-        for (int i = 0; i < count; ++i) {
-            const char* name = nullptr;
-            if (!kep::known_value_string(*memo, candidates[i], "object_name", &name)) {
+        if (status != 0) {
+            return false;  // traced inside the lookup
+        }
+        for (int i = 0; i < candidates.count(); ++i) {
+            kep::Text name;
+            if (kep::ask_value_string(candidates[i], "object_name", name) != 0) {
+                return failed();
+            }
+            if (is_text(name.get()) && named_for(name.get(), host_item_id.get(), source_part_number)) {
                 return false;
             }
-            if (is_text(name) && named_for(name, host_item_id, source_part_number)) {
-                return false;
-            }
         }
-        if (!kep::known_line_tag(*memo, ancestor, parent_tag_attr, &ancestor)) {
-            return false;
+        child = ancestor;
+        if (kep::ask_line_tag(child, parent_tag_attr, &ancestor) != 0) {
+            return failed();
         }
     }
     return true;
@@ -285,8 +305,9 @@ int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, 
     tag_t parent_bomline_tag = NULLTAG;
     (void)kep_get_parent(bomline_object_tag, &parent_bomline_tag);
 
-    // Every ancestor already ruled out by answers of this call: walking again would change nothing.
-    if (no_host_on_known_walk(parent_bomline_tag, source_part_number.get(), relation_modOn, type_modOn)) {
+    // Every ancestor ruled out without building the way-to-root list: the walk would find nothing.
+    if (no_host_on_walk(bomline_object_tag, parent_bomline_tag, source_part_number.get(), relation_modOn,
+                              type_modOn)) {
         return step.status();
     }
 
