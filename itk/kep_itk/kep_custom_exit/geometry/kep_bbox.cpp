@@ -9,9 +9,9 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -80,8 +80,9 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
 // preference is missing).
 tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_datasets_part, kep::Step& step) {
     kep::Text relation_modon_3dgeo;
-    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)",
-              [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo); });
+    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
+        return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
+    });
     if (!has_text(relation_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
         return NULLTAG;

@@ -8,8 +8,8 @@
 
 #include "kep_lookup.h"
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
  */
 #include "kep_lookup.h"
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 namespace {
 
@@ -53,9 +53,8 @@ tag_t ask_revision(tag_t bomline_object_tag, kep::Step& step) {
     tag_t primary_object = NULLTAG;
     step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
               [&] { return kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr); });
-    step.call("BOM_line_ask_attribute_tag(bomline_object_tag, revision_tag_attr, &primary_object)", [&] {
-        return kep::ask_line_tag(bomline_object_tag, revision_tag_attr, &primary_object);
-    });
+    step.call("BOM_line_ask_attribute_tag(bomline_object_tag, revision_tag_attr, &primary_object)",
+              [&] { return kep::ask_line_tag(bomline_object_tag, revision_tag_attr, &primary_object); });
     return primary_object;
 }
 

@@ -46,7 +46,8 @@ struct NumberHash {
 };
 
 template <class K, class V>
-using NumberMap = std::unordered_map<K, V, NumberHash, std::equal_to<K>, LocalAllocator<std::pair<const K, V>>>;
+using NumberMap =
+    std::unordered_map<K, V, NumberHash, std::equal_to<K>, LocalAllocator<std::pair<const K, V>>>;
 
 // A text as kept: null and empty differ.
 struct KeptText {
@@ -82,7 +83,8 @@ struct KeptTexts {
 struct KeptTags {
     Vector<tag_t> tags;
     void set(const tag_t* list, int count) {
-        tags.assign(list != nullptr && count > 0 ? list : nullptr, list != nullptr && count > 0 ? list + count : nullptr);
+        tags.assign(list != nullptr && count > 0 ? list : nullptr,
+                    list != nullptr && count > 0 ? list + count : nullptr);
     }
     const tag_t* get() const noexcept { return tags.empty() ? nullptr : tags.data(); }
     int count() const noexcept { return static_cast<int>(tags.size()); }
@@ -132,11 +134,21 @@ struct Named {
 };
 
 template <class Answer>
-using NamedMap =
-    std::unordered_map<Key, Named<Answer>, KeyHash, std::equal_to<Key>, LocalAllocator<std::pair<const Key, Named<Answer>>>>;
+using NamedMap = std::unordered_map<Key, Named<Answer>, KeyHash, std::equal_to<Key>,
+                                    LocalAllocator<std::pair<const Key, Named<Answer>>>>;
 
-enum Kind { kValueString, kValueStrings, kValueDouble, kNamedRefs, kPreference, kPreferenceList, kDatasets,
-            kFiltered, kModon, kRelationType };
+enum Kind {
+    kValueString,
+    kValueStrings,
+    kValueDouble,
+    kNamedRefs,
+    kPreference,
+    kPreferenceList,
+    kDatasets,
+    kFiltered,
+    kModon,
+    kRelationType
+};
 
 Key key_of(Kind kind, uint64_t object, const char* name1, const char* name2 = nullptr) noexcept {
     return Key{kind, object, hash_text(name1) * 31 + hash_text(name2)};
@@ -146,7 +158,8 @@ template <class Answer>
 const Answer* find_named(const NamedMap<Answer>& map, const Key& key, const char* name1,
                          const char* name2 = nullptr) noexcept {
     const auto found = map.find(key);
-    if (found == map.end() || !same_text(found->second.name1, name1) || !same_text(found->second.name2, name2)) {
+    if (found == map.end() || !same_text(found->second.name1, name1) ||
+        !same_text(found->second.name2, name2)) {
         return nullptr;
     }
     return &found->second.answer;
@@ -155,7 +168,8 @@ const Answer* find_named(const NamedMap<Answer>& map, const Key& key, const char
 // A place for a new answer; null when it cannot be kept (no memory, or another question of the
 // same hash holds the place).
 template <class Answer>
-Answer* add_named(NamedMap<Answer>& map, const Key& key, const char* name1, const char* name2 = nullptr) noexcept {
+Answer* add_named(NamedMap<Answer>& map, const Key& key, const char* name1,
+                  const char* name2 = nullptr) noexcept {
     try {
         const auto added = map.emplace(key, Named<Answer>());
         if (!added.second) {
@@ -412,7 +426,8 @@ int ask_type_name(tag_t type, char* name) {
     }
     const int status = TCTYPE_ask_name(type, name);
     if (memo != nullptr && status == 0) {
-        guarded([&] { memo->type_names.emplace(type, std::string(name, strnlen(name, TCTYPE_name_size_c))); });
+        guarded(
+            [&] { memo->type_names.emplace(type, std::string(name, strnlen(name, TCTYPE_name_size_c))); });
     }
     return status;
 }
@@ -526,8 +541,8 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
         return 0;
     }
     const unsigned long failures = traced_failures();
-    const int status =
-        kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(), filtered.count_out());
+    const int status = kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
+                                           filtered.count_out());
     if (keepable(status, failures)) {
         const KeptTags* kept = keep_named(memo->tag_lists, key, type_name, nullptr,
                                           [&](KeptTags& k) { k.set(filtered.get(), filtered.count()); });
@@ -562,12 +577,11 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
         const bool clears = known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) &&
                             known_line_string(*memo, line, item_id_attr, &item_id) && item_id != nullptr &&
                             item_id[0] != '\0';
-        const CallMemo::Modon* kept =
-            keep_named(memo->modons, key, relation, type, [&](CallMemo::Modon& k) {
-                k.host = *host;
-                k.datasets.set(datasets.get(), datasets.count());
-                k.clears = clears;
-            });
+        const CallMemo::Modon* kept = keep_named(memo->modons, key, relation, type, [&](CallMemo::Modon& k) {
+            k.host = *host;
+            k.datasets.set(datasets.get(), datasets.count());
+            k.clears = clears;
+        });
         if (kept != nullptr && kept->datasets.count() > 0) {
             datasets.lend(kept->datasets.get(), kept->datasets.count());
         }
@@ -625,8 +639,9 @@ bool known_candidates(const CallMemo& memo, tag_t object, const char* relation, 
         *count = 0;
         return true;
     }
-    const KeptTags* filtered = find_named(
-        memo.tag_lists, key_of(kFiltered, reinterpret_cast<uintptr_t>(datasets->get()), type_name), type_name);
+    const KeptTags* filtered =
+        find_named(memo.tag_lists, key_of(kFiltered, reinterpret_cast<uintptr_t>(datasets->get()), type_name),
+                   type_name);
     if (filtered == nullptr) {
         return false;
     }

@@ -7,8 +7,8 @@
  */
 #include "kep_lookup.h"
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 extern "C" int kep_get_preference(const char* pref_name, char** pref_value) {
     if (pref_value != nullptr) {

@@ -3,9 +3,9 @@
 #include <string.h>
 
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -94,7 +94,9 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         step.call(
             "kep_get_preference_list(\"KEPActualAltRepList\", &count_actual_alt_rep_list, "
             "&actual_set_alt_rep_list)",
-            [&] { return kep::ask_preference_list(KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list); });
+            [&] {
+                return kep::ask_preference_list(KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list);
+            });
         if (prefs.actual_alt_rep_list.count() <= 0 || !prefs.actual_alt_rep_list) {
             // Not a platform failure and deliberately left without clearing the error stack.
             kep_log("could not retrieve the preference KEPActualAltRepList\n");

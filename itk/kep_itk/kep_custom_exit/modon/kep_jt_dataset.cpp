@@ -3,9 +3,9 @@
 #include <string.h>
 
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -31,9 +31,8 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
         return step.status();
     }
     if (step.ok()) {
-        step.call("kep_get_preference(\"KEPModOnPartDatasetType\", &type_modon_3dgeo)", [&] {
-            return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo);
-        });
+        step.call("kep_get_preference(\"KEPModOnPartDatasetType\", &type_modon_3dgeo)",
+                  [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
         if (!is_text(type_modon_3dgeo.get())) {
             kep_log("could not retrieve KEPModOnPartDatasetType from preferences\n");
             return step.status();
@@ -157,9 +156,8 @@ int get_direct_model(tag_t bom_line_tag, const char* dataset_name, tag_t* direct
             continue;
         }
         kep::Tags refs;
-        step.call(
-            "AE_ask_all_dataset_named_refs(datasets_direct_model[i], \"JTPART\", &count_refs, &refs)",
-            [&] { return kep::ask_named_refs(candidate, "JTPART", refs); });
+        step.call("AE_ask_all_dataset_named_refs(datasets_direct_model[i], \"JTPART\", &count_refs, &refs)",
+                  [&] { return kep::ask_named_refs(candidate, "JTPART", refs); });
         // Several references do not say which one is the JT of this representation.
         if (step.ok() && refs.count() == 1 && refs) {
             *direct_model_tag = refs[0];

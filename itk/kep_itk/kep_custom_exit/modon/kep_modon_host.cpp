@@ -3,9 +3,9 @@
 #include <string.h>
 
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -111,7 +111,8 @@ bool named_for(const char* name, const char* host_item_id, const char* line_item
     const size_t host_length = strlen(host);
     const size_t line_length = strlen(line);
     return strncmp(name, host, host_length) == 0 && name[host_length] == '.' &&
-           strncmp(name + host_length + 1, line, line_length) == 0 && name[host_length + 1 + line_length] == '.';
+           strncmp(name + host_length + 1, line, line_length) == 0 &&
+           name[host_length + 1 + line_length] == '.';
 }
 
 // With the call's memo: true when no ancestor of `line` (whose parent is `parent`) has a candidate
@@ -205,9 +206,8 @@ int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const ch
               [&] { return kep::ask_line_string(bomline_object_tag, occurrence_name_attr, instance_name); });
     step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
               [&] { return kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr); });
-    step.call("BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object)", [&] {
-        return kep::ask_line_tag(bomline_parent_object, revision_tag_attr, &parent_object);
-    });
+    step.call("BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object)",
+              [&] { return kep::ask_line_tag(bomline_parent_object, revision_tag_attr, &parent_object); });
     if (!step.ok()) {
         // The step ends here, the way walked so far unchanged; the failure stays on the error stack.
         return step.status();
@@ -307,7 +307,7 @@ int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, 
 
     // Every ancestor ruled out without building the way-to-root list: the walk would find nothing.
     if (no_host_on_walk(bomline_object_tag, parent_bomline_tag, source_part_number.get(), relation_modOn,
-                              type_modOn)) {
+                        type_modOn)) {
         return step.status();
     }
 

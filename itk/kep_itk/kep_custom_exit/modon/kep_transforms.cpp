@@ -4,9 +4,9 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
-#include "lookup/kep_memo.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
