@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -48,6 +49,121 @@ struct NumberHash {
 template <class K, class V>
 using NumberMap =
     std::unordered_map<K, V, NumberHash, std::equal_to<K>, LocalAllocator<std::pair<const K, V>>>;
+
+// The answers asked for nearly every line (its parent, revision, item id and occurrence name), by
+// line and attribute, in one flat table: open addressing with linear probing, at most half full,
+// 16 bytes a slot, no node per answer. A value is a tag or the address of a kept text.
+class LineTable {
+public:
+    // The value kept for line and attribute, or false.
+    bool find(tag_t line, int attribute, uint64_t* value) const noexcept {
+        const uint64_t key = stored_key(line, attribute);
+        if (slots_.empty() || key == 0) {
+            return false;
+        }
+        for (size_t i = home(key, shift_);; i = (i + 1) & mask_) {
+            if (slots_[i].key == 0) {
+                return false;
+            }
+            if (slots_[i].key == key) {
+                *value = slots_[i].value;
+                return true;
+            }
+        }
+    }
+    // Keeps a new value; throws when no memory is left (the table is then unchanged).
+    void insert(tag_t line, int attribute, uint64_t value) {
+        const uint64_t key = stored_key(line, attribute);
+        if (key == 0) {
+            return;
+        }
+        if (2 * (count_ + 1) > slots_.size()) {
+            grow();
+        }
+        if (place(slots_, key, value, shift_, mask_)) {
+            ++count_;
+        }
+    }
+
+private:
+    struct Slot {
+        uint64_t key;  // 0: empty
+        uint64_t value;
+    };
+
+    // One more than line and attribute side by side, so that 0 marks an empty slot.
+    static uint64_t stored_key(tag_t line, int attribute) noexcept {
+        return ((static_cast<uint64_t>(line) << 32) | static_cast<uint32_t>(attribute)) + 1;
+    }
+    static size_t home(uint64_t key, int shift) noexcept {
+        return static_cast<size_t>((key * 0x9e3779b97f4a7c15ULL) >> shift);
+    }
+    // True when the key was new.
+    static bool place(Vector<Slot>& slots, uint64_t key, uint64_t value, int shift, size_t mask) noexcept {
+        size_t i = home(key, shift);
+        while (slots[i].key != 0 && slots[i].key != key) {
+            i = (i + 1) & mask;
+        }
+        const bool added = slots[i].key == 0;
+        slots[i] = Slot{key, value};
+        return added;
+    }
+    void grow() {
+        const size_t capacity = slots_.empty() ? 1024 : 2 * slots_.size();
+        Vector<Slot> fresh(capacity, Slot{0, 0});
+        int shift = 64;
+        for (size_t c = capacity; c > 1; c >>= 1) {
+            --shift;
+        }
+        for (const Slot& slot : slots_) {
+            if (slot.key != 0) {
+                place(fresh, slot.key, slot.value, shift, capacity - 1);
+            }
+        }
+        slots_.swap(fresh);
+        shift_ = shift;
+        mask_ = capacity - 1;
+    }
+
+    Vector<Slot> slots_;
+    size_t count_ = 0;
+    int shift_ = 64;
+    size_t mask_ = 0;
+};
+
+// Kept texts of the line table, in blocks that never move: a text lent out stays where it is.
+class TextArena {
+public:
+    // Where the null text is kept: a value of the table that stands for no text at all.
+    static uint64_t null_text() noexcept { return 1; }
+    static const char* text_of(uint64_t value) noexcept {
+        return value == null_text() ? nullptr : reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
+    }
+    // Keeps a copy of text; throws when no memory is left.
+    uint64_t add(const char* text) {
+        if (text == nullptr) {
+            return null_text();
+        }
+        const size_t size = std::strlen(text) + 1;
+        if (size > left_) {
+            const size_t block = size > kBlock ? size : kBlock;
+            blocks_.emplace_back(new char[block]);
+            next_ = blocks_.back().get();
+            left_ = block;
+        }
+        std::memcpy(next_, text, size);
+        const char* kept = next_;
+        next_ += size;
+        left_ -= size;
+        return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(kept));
+    }
+
+private:
+    static const size_t kBlock = 65536;
+    Vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    size_t left_ = 0;
+};
 
 // A text as kept: null and empty differ.
 struct KeptText {
@@ -200,10 +316,6 @@ const Answer* keep_named(NamedMap<Answer>& map, const Key& key, const char* name
     }
 }
 
-uint64_t line_key(tag_t line, int attribute) noexcept {
-    return (static_cast<uint64_t>(line) << 32) | static_cast<uint32_t>(attribute);
-}
-
 std::atomic<bool> g_literal_forced(false);
 
 }  // namespace
@@ -213,8 +325,9 @@ public:
     // Attribute ids by name: a handful of names.
     Vector<std::pair<std::string, int>> attribute_ids;
     // Per line and attribute: the answers asked for nearly every line, kept small.
-    NumberMap<uint64_t, tag_t> line_tags;
-    NumberMap<uint64_t, KeptText> line_strings;
+    LineTable line_tags;
+    LineTable line_strings;
+    TextArena line_texts;
     // Per object (or list) and name.
     NamedMap<KeptText> texts;
     NamedMap<KeptTexts> text_lists;
@@ -302,7 +415,7 @@ int ask_line_tag(tag_t line, int attribute, tag_t* value) {
     }
     const int status = BOM_line_ask_attribute_tag(line, attribute, value);
     if (memo != nullptr && status == 0) {
-        guarded([&] { memo->line_tags.emplace(line_key(line, attribute), *value); });
+        guarded([&] { memo->line_tags.insert(line, attribute, *value); });
     }
     return status;
 }
@@ -316,7 +429,7 @@ int ask_line_string(tag_t line, int attribute, Text& value) {
     }
     const int status = BOM_line_ask_attribute_string(line, attribute, value.out());
     if (memo != nullptr && status == 0) {
-        guarded([&] { memo->line_strings[line_key(line, attribute)].set(value.get()); });
+        guarded([&] { memo->line_strings.insert(line, attribute, memo->line_texts.add(value.get())); });
     }
     return status;
 }
@@ -602,20 +715,20 @@ bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) 
 }
 
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
-    const auto found = memo.line_tags.find(line_key(line, attribute));
-    if (found == memo.line_tags.end()) {
+    uint64_t kept = 0;
+    if (!memo.line_tags.find(line, attribute, &kept)) {
         return false;
     }
-    *value = found->second;
+    *value = static_cast<tag_t>(kept);
     return true;
 }
 
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
-    const auto found = memo.line_strings.find(line_key(line, attribute));
-    if (found == memo.line_strings.end()) {
+    uint64_t kept = 0;
+    if (!memo.line_strings.find(line, attribute, &kept)) {
         return false;
     }
-    *value = found->second.get();
+    *value = TextArena::text_of(kept);
     return true;
 }
 
