@@ -488,9 +488,10 @@ std::string fixed(double v, int digits);
 
 // `kep-host --site FILE volume-search` with the query box, in a process of its own with the switches
 // off: its processor time (user and system) and peak resident size.
-ordered_json run_whole_host(const Options& options, const std::string& site, const std::vector<double>& query) {
-    std::vector<std::string> args = {options.kep_host, "--site", site, "volume-search", "--window", "w1",
-                                     "--delta", "5", "--box"};
+ordered_json run_whole_host(const Options& options, const std::string& site,
+                            const std::vector<double>& query) {
+    std::vector<std::string> args = {options.kep_host, "--site", site,   "volume-search", "--window", "w1",
+                                     "--delta",        "5",      "--box"};
     for (double v : query) {
         args.push_back(fixed(v, 9));
     }
@@ -515,7 +516,9 @@ ordered_json run_whole_host(const Options& options, const std::string& site, con
     if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error("kep-host volume-search on the site failed");
     }
-    const auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + 1e-6 * t.tv_usec; };
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+    };
     return {{"wall_s", seconds_since(start)},
             {"cpu_s", seconds(usage.ru_utime) + seconds(usage.ru_stime)},
             {"peak_kb", usage.ru_maxrss}};
@@ -666,7 +669,8 @@ ordered_json run_size(const Options& options) {
     ordered_json searches = ordered_json::array();
     for (bool literal : {false, true}) {
         for (const Search& search : plan) {
-            searches.push_back(measure_search(search.label, search.service, search.args, repetitions, literal));
+            searches.push_back(
+                measure_search(search.label, search.service, search.args, repetitions, literal));
         }
     }
     record["searches"] = searches;
@@ -732,8 +736,7 @@ std::string report(const std::vector<ordered_json>& records) {
             const double wall = s["wall_s"].get<double>(), cpu = s["cpu_s"].get<double>();
             out << "| " << thousands(lines) << " | " << s["search"].get<std::string>() << " | "
                 << s["path"].get<std::string>() << " | " << s["found"].get<long>() << " | "
-                << fixed(wall, wall < 1 ? 3 : 1) << " | "
-                << fixed(cpu, cpu < 1 ? 3 : 1) << " | "
+                << fixed(wall, wall < 1 ? 3 : 1) << " | " << fixed(cpu, cpu < 1 ? 3 : 1) << " | "
                 << fixed(static_cast<double>(s["calls"].get<long>()) / static_cast<double>(lines), 1) << " | "
                 << fixed(static_cast<double>(s["memory_calls"].get<long>()) / static_cast<double>(lines), 1)
                 << " | " << fixed(100 * s["extension_share"].get<double>(), 1) << " ± "
@@ -760,15 +763,16 @@ std::string report(const std::vector<ordered_json>& records) {
             const ordered_json& e = list[k];
             const ordered_json& l = list[k + half];
             const double cpu_e = e["cpu_s"].get<double>(), cpu_l = l["cpu_s"].get<double>();
-            out << "| " << thousands(r["lines"].get<long>()) << " | " << e["search"].get<std::string>() << " | "
-                << per_line(l) << " | " << per_line(e) << " | " << fixed(cpu_l, cpu_l < 1 ? 3 : 2) << " | "
-                << fixed(cpu_e, cpu_e < 1 ? 3 : 2) << " | " << fixed(cpu_e / cpu_l, 2) << " | "
+            out << "| " << thousands(r["lines"].get<long>()) << " | " << e["search"].get<std::string>()
+                << " | " << per_line(l) << " | " << per_line(e) << " | " << fixed(cpu_l, cpu_l < 1 ? 3 : 2)
+                << " | " << fixed(cpu_e, cpu_e < 1 ? 3 : 2) << " | " << fixed(cpu_e / cpu_l, 2) << " | "
                 << fixed(l["modelled_server_s"].get<double>(), 1) << " | "
                 << fixed(e["modelled_server_s"].get<double>(), 1) << " |\n";
         }
     }
     if (records.back().contains("whole_host")) {
-        out << "\nThe whole `kep-host --site FILE volume-search ...` (load and one volume search, switches off, "
+        out << "\nThe whole `kep-host --site FILE volume-search ...` (load and one volume search, switches "
+               "off, "
                "in a process of its own): processor time (user and system) and peak resident size.\n\n"
             << "| lines | processor (s) | peak memory (MB) |\n|---:|---:|---:|\n";
         for (const ordered_json& r : records) {
@@ -833,7 +837,8 @@ std::string report(const std::vector<ordered_json>& records) {
     }
     if (records.back().contains("abs_transform")) {
         const ordered_json& rows = records.back()["abs_transform"];
-        out << "\nPlatform calls of one read of `bl_plmxml_abs_xform` at the bottom of a chain of lines whose top "
+        out << "\nPlatform calls of one read of `bl_plmxml_abs_xform` at the bottom of a chain of lines "
+               "whose top "
                "line hosts a representation (without `MEM_alloc` and `MEM_free` in brackets):\n\n"
             << "| depth | literal | economical |\n|---:|---:|---:|\n";
         for (const ordered_json& row : rows) {

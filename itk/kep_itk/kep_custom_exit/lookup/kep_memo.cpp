@@ -139,7 +139,9 @@ public:
     static const char* text_of(uint64_t value) noexcept {
         return value == null_text() ? nullptr : reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
     }
-    // Keeps a copy of text; throws when no memory is left.
+    // Keeps a copy of text (null stays null); throws when no memory is left.
+    const char* copy(const char* text) { return text == nullptr ? nullptr : text_of(add(text)); }
+    // The table value of a kept copy of text; throws when no memory is left.
     uint64_t add(const char* text) {
         if (text == nullptr) {
             return null_text();
@@ -217,9 +219,32 @@ uint64_t hash_text(const char* s) noexcept {
     return h;
 }
 
-bool same_text(const KeptText& kept, const char* s) noexcept {
-    return s == nullptr ? !kept.present : kept.present && kept.text == s;
+bool same_text(const char* kept, const char* s) noexcept {
+    return kept == nullptr || s == nullptr ? kept == s : std::strcmp(kept, s) == 0;
 }
+
+// Each name a question is asked under, kept once (there are a few dozen in all).
+class Names {
+public:
+    // The kept copy of name (null for null); throws when no memory is left.
+    const char* intern(const char* name) {
+        if (name == nullptr) {
+            return nullptr;
+        }
+        for (const char* kept : kept_) {
+            if (std::strcmp(kept, name) == 0) {
+                return kept;
+            }
+        }
+        const char* kept = texts_.copy(name);
+        kept_.push_back(kept);
+        return kept;
+    }
+
+private:
+    TextArena texts_;
+    Vector<const char*> kept_;
+};
 
 // The key of a question about objects and names: what is asked (kind), about which object or
 // list, and under which names (hashed; the names themselves are kept with the answer and compared
@@ -244,8 +269,8 @@ struct KeyHash {
 
 template <class Answer>
 struct Named {
-    KeptText name1;
-    KeptText name2;
+    const char* name1;  // interned
+    const char* name2;
     Answer answer;
 };
 
@@ -284,16 +309,15 @@ const Answer* find_named(const NamedMap<Answer>& map, const Key& key, const char
 // A place for a new answer; null when it cannot be kept (no memory, or another question of the
 // same hash holds the place).
 template <class Answer>
-Answer* add_named(NamedMap<Answer>& map, const Key& key, const char* name1,
+Answer* add_named(NamedMap<Answer>& map, Names& names, const Key& key, const char* name1,
                   const char* name2 = nullptr) noexcept {
+    const char* kept1 = nullptr;
+    const char* kept2 = nullptr;
     try {
-        const auto added = map.emplace(key, Named<Answer>());
-        if (!added.second) {
-            return nullptr;
-        }
-        added.first->second.name1.set(name1);
-        added.first->second.name2.set(name2);
-        return &added.first->second.answer;
+        kept1 = names.intern(name1);
+        kept2 = names.intern(name2);
+        const auto added = map.emplace(key, Named<Answer>{kept1, kept2, Answer()});
+        return added.second ? &added.first->second.answer : nullptr;
     } catch (...) {
         return nullptr;
     }
@@ -301,9 +325,9 @@ Answer* add_named(NamedMap<Answer>& map, const Key& key, const char* name1,
 
 // Runs fill on a new answer; an answer half filled when memory ran out is taken back.
 template <class Answer, class Fill>
-const Answer* keep_named(NamedMap<Answer>& map, const Key& key, const char* name1, const char* name2,
-                         Fill&& fill) noexcept {
-    Answer* answer = add_named(map, key, name1, name2);
+const Answer* keep_named(NamedMap<Answer>& map, Names& names, const Key& key, const char* name1,
+                         const char* name2, Fill&& fill) noexcept {
+    Answer* answer = add_named(map, names, key, name1, name2);
     if (answer == nullptr) {
         return nullptr;
     }
@@ -327,9 +351,11 @@ public:
     // Per line and attribute: the answers asked for nearly every line, kept small.
     LineTable line_tags;
     LineTable line_strings;
-    TextArena line_texts;
+    // Every kept text but those of lists, and the names questions are asked under.
+    TextArena texts_kept;
+    Names names;
     // Per object (or list) and name.
-    NamedMap<KeptText> texts;
+    NamedMap<const char*> texts;
     NamedMap<KeptTexts> text_lists;
     NamedMap<double> doubles;
     NamedMap<KeptTags> tag_lists;
@@ -429,7 +455,7 @@ int ask_line_string(tag_t line, int attribute, Text& value) {
     }
     const int status = BOM_line_ask_attribute_string(line, attribute, value.out());
     if (memo != nullptr && status == 0) {
-        guarded([&] { memo->line_strings.insert(line, attribute, memo->line_texts.add(value.get())); });
+        guarded([&] { memo->line_strings.insert(line, attribute, memo->texts_kept.add(value.get())); });
     }
     return status;
 }
@@ -443,8 +469,8 @@ int ask_value_string(tag_t object, const char* property, Text& value) {
     }
     const int status = AOM_ask_value_string(object, property, value.out());
     if (memo != nullptr && status == 0) {
-        keep_named(memo->texts, key_of(kValueString, object, property), property, nullptr,
-                   [&](KeptText& kept) { kept.set(value.get()); });
+        keep_named(memo->texts, memo->names, key_of(kValueString, object, property), property, nullptr,
+                   [&](const char*& kept) { kept = memo->texts_kept.copy(value.get()); });
     }
     return status;
 }
@@ -460,13 +486,14 @@ int ask_value_strings(tag_t object, const char* property, Values& values) {
     }
     const int status = AOM_ask_value_strings(object, property, values.count_out(), values.values_out());
     if (memo != nullptr && status == 0) {
-        const KeptTexts* kept = keep_named(memo->text_lists, key, property, nullptr, [&](KeptTexts& k) {
-            Vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
-            for (size_t i = 0; i < read.size(); ++i) {
-                read[i] = values[static_cast<int>(i)];
-            }
-            k.set(read.data(), values.count());
-        });
+        const KeptTexts* kept =
+            keep_named(memo->text_lists, memo->names, key, property, nullptr, [&](KeptTexts& k) {
+                Vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
+                for (size_t i = 0; i < read.size(); ++i) {
+                    read[i] = values[static_cast<int>(i)];
+                }
+                k.set(read.data(), values.count());
+            });
         if (kept != nullptr) {
             values.lend(kept->get(), kept->count());
         }
@@ -486,7 +513,7 @@ int ask_value_double(tag_t object, const char* property, double* value) {
     }
     const int status = AOM_ask_value_double(object, property, value);
     if (status == 0) {
-        keep_named(memo->doubles, key, property, nullptr, [&](double& kept) { kept = *value; });
+        keep_named(memo->doubles, memo->names, key, property, nullptr, [&](double& kept) { kept = *value; });
     }
     return status;
 }
@@ -503,7 +530,7 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
     }
     const int status = AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out());
     if (status == 0 && (refs.count() == 0 || refs)) {
-        const KeptTags* kept = keep_named(memo->tag_lists, key, reference, nullptr,
+        const KeptTags* kept = keep_named(memo->tag_lists, memo->names, key, reference, nullptr,
                                           [&](KeptTags& k) { k.set(refs.get(), refs.count()); });
         if (kept != nullptr && kept->count() > 0) {
             refs.lend(kept->get(), kept->count());
@@ -557,7 +584,7 @@ int ask_relation_type(const char* name, tag_t* relation_type) {
     }
     const int status = GRM_find_relation_type(name, relation_type);
     if (status == 0) {
-        keep_named(memo->tags, key, name, nullptr, [&](tag_t& kept) { kept = *relation_type; });
+        keep_named(memo->tags, memo->names, key, name, nullptr, [&](tag_t& kept) { kept = *relation_type; });
     }
     return status;
 }
@@ -582,15 +609,16 @@ int ask_preference(const char* key, Text& value) {
         return kep_get_preference(key, value.out());
     }
     const Key memo_key = key_of(kPreference, 0, key);
-    if (const KeptText* kept = find_named(memo->texts, memo_key, key)) {
-        value.lend(kept->get());
+    if (const char* const* kept = find_named(memo->texts, memo_key, key)) {
+        value.lend(*kept);
         clear_errors();
         return 0;
     }
     const unsigned long failures = traced_failures();
     const int status = kep_get_preference(key, value.out());
     if (keepable(status, failures)) {
-        keep_named(memo->texts, memo_key, key, nullptr, [&](KeptText& kept) { kept.set(value.get()); });
+        keep_named(memo->texts, memo->names, memo_key, key, nullptr,
+                   [&](const char*& kept) { kept = memo->texts_kept.copy(value.get()); });
     }
     return status;
 }
@@ -609,7 +637,7 @@ int ask_preference_list(const char* key, TextList& values) {
     const unsigned long failures = traced_failures();
     const int status = kep_get_preference_list(key, values.count_out(), values.out());
     if (keepable(status, failures)) {
-        const KeptTexts* kept = keep_named(memo->text_lists, memo_key, key, nullptr,
+        const KeptTexts* kept = keep_named(memo->text_lists, memo->names, memo_key, key, nullptr,
                                            [&](KeptTexts& k) { k.set(values.get(), values.count()); });
         if (kept != nullptr && kept->count() > 0) {
             values.lend(kept->get(), kept->count());
@@ -632,7 +660,7 @@ int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
     const unsigned long failures = traced_failures();
     const int status = kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
     if (keepable(status, failures)) {
-        const KeptTags* kept = keep_named(memo->tag_lists, key, relation, nullptr,
+        const KeptTags* kept = keep_named(memo->tag_lists, memo->names, key, relation, nullptr,
                                           [&](KeptTags& k) { k.set(datasets.get(), datasets.count()); });
         if (kept != nullptr && kept->count() > 0) {
             datasets.lend(kept->get(), kept->count());
@@ -657,7 +685,7 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
     const int status = kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
                                            filtered.count_out());
     if (keepable(status, failures)) {
-        const KeptTags* kept = keep_named(memo->tag_lists, key, type_name, nullptr,
+        const KeptTags* kept = keep_named(memo->tag_lists, memo->names, key, type_name, nullptr,
                                           [&](KeptTags& k) { k.set(filtered.get(), filtered.count()); });
         if (kept != nullptr && kept->count() > 0) {
             filtered.lend(kept->get(), kept->count());
@@ -690,11 +718,12 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
         const bool clears = known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) &&
                             known_line_string(*memo, line, item_id_attr, &item_id) && item_id != nullptr &&
                             item_id[0] != '\0';
-        const CallMemo::Modon* kept = keep_named(memo->modons, key, relation, type, [&](CallMemo::Modon& k) {
-            k.host = *host;
-            k.datasets.set(datasets.get(), datasets.count());
-            k.clears = clears;
-        });
+        const CallMemo::Modon* kept =
+            keep_named(memo->modons, memo->names, key, relation, type, [&](CallMemo::Modon& k) {
+                k.host = *host;
+                k.datasets.set(datasets.get(), datasets.count());
+                k.clears = clears;
+            });
         if (kept != nullptr && kept->datasets.count() > 0) {
             datasets.lend(kept->datasets.get(), kept->datasets.count());
         }
@@ -733,11 +762,11 @@ bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const ch
 }
 
 bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value) {
-    const KeptText* kept = find_named(memo.texts, key_of(kValueString, object, property), property);
+    const char* const* kept = find_named(memo.texts, key_of(kValueString, object, property), property);
     if (kept == nullptr) {
         return false;
     }
-    *value = kept->get();
+    *value = *kept;
     return true;
 }
 
