@@ -279,6 +279,7 @@ using NamedMap = std::unordered_map<Key, Named<Answer>, KeyHash, std::equal_to<K
                                     LocalAllocator<std::pair<const Key, Named<Answer>>>>;
 
 enum Kind {
+    kChain,
     kValueString,
     kValueStrings,
     kValueDouble,
@@ -366,6 +367,11 @@ public:
         bool clears = false;
     };
     NamedMap<Modon> modons;
+    struct Chain {
+        HostChain chain;
+        Vector<const char*> names;
+    };
+    NamedMap<Chain> chains;
     NumberMap<tag_t, tag_t> object_types;
     NumberMap<tag_t, std::string> type_names;
     // The error stack is empty: cleared in this call, and no traced call has failed since.
@@ -729,6 +735,101 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
         }
     }
     return status;
+}
+
+// ---- The host walk's view ------------------------------------------------------------------------
+
+namespace {
+
+// A failed question of the chain, counted as a failed traced call so that the error stack it left
+// is cleared later; the walk asks it again and handles it.
+const HostChain* chain_failed() noexcept {
+    ++traced_failures();
+    return nullptr;
+}
+
+// Asks what the walk asks of `line` alone and keeps it with `above` (the kept chain of its parent).
+const HostChain* build_chain(CallMemo& memo, tag_t line, tag_t parent, const HostChain* above,
+                             int item_id_attr, int occurrence_name_attr, int revision_tag_attr,
+                             const char* relation, const char* type) {
+    Text item_id;
+    Text occurrence_name;
+    tag_t revision = NULLTAG;
+    if (ask_line_string(line, item_id_attr, item_id) != 0 ||
+        (parent != NULLTAG && ask_line_string(line, occurrence_name_attr, occurrence_name) != 0) ||
+        ask_line_tag(line, revision_tag_attr, &revision) != 0) {
+        return chain_failed();
+    }
+    Tags datasets;
+    Tags candidates;
+    if (ask_datasets(revision, relation, datasets) != 0 ||
+        (datasets.count() > 0 && ask_filtered(datasets, type, candidates) != 0)) {
+        return nullptr;  // traced inside the lookup
+    }
+    const CallMemo::Chain* kept =
+        keep_named(memo.chains, memo.names, key_of(kChain, line, relation, type), relation, type,
+                   [&](CallMemo::Chain& k) {
+                       for (int i = 0; i < candidates.count(); ++i) {
+                           Text name;
+                           if (ask_value_string(candidates[i], "object_name", name) != 0) {
+                               throw 0;  // not kept; reported below
+                           }
+                           k.names.push_back(memo.texts_kept.copy(name.get()));
+                       }
+                       k.chain.item_id = memo.texts_kept.copy(item_id.get());
+                       k.chain.names = k.names.empty() ? nullptr : k.names.data();
+                       k.chain.name_count = static_cast<int>(k.names.size());
+                       k.chain.above = above != nullptr && above->name_count == 0 ? above->above : above;
+                   });
+    return kept != nullptr ? &kept->chain : chain_failed();
+}
+
+}  // namespace
+
+const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type) {
+    CallMemo* memo = t_memo;
+    int item_id_attr = 0;
+    int occurrence_name_attr = 0;
+    int revision_tag_attr = 0;
+    int parent_tag_attr = 0;
+    if (memo == nullptr) {
+        return nullptr;
+    }
+    if (ask_attribute_id(bomAttr_itemId, &item_id_attr) != 0 ||
+        ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
+        ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr) != 0 ||
+        ask_attribute_id(bomAttr_lineParentTag, &parent_tag_attr) != 0) {
+        return chain_failed();
+    }
+    // The lines from `line` up to the first whose chain is kept (or the top line), bottom first;
+    // then their chains from the top down, each resting on the one above it.
+    try {
+        Vector<std::pair<tag_t, tag_t>> pending;  // line, parent
+        const HostChain* above = nullptr;
+        for (tag_t x = line; x != NULLTAG;) {
+            const Key key = key_of(kChain, x, relation, type);
+            if (const CallMemo::Chain* kept = find_named(memo->chains, key, relation, type)) {
+                above = &kept->chain;
+                break;
+            }
+            tag_t parent = NULLTAG;
+            if (ask_line_tag(x, parent_tag_attr, &parent) != 0) {
+                return chain_failed();
+            }
+            pending.emplace_back(x, parent);
+            x = parent;
+        }
+        for (size_t i = pending.size(); i-- > 0;) {
+            above = build_chain(*memo, pending[i].first, pending[i].second, above, item_id_attr,
+                                occurrence_name_attr, revision_tag_attr, relation, type);
+            if (above == nullptr) {
+                return nullptr;
+            }
+        }
+        return above;
+    } catch (...) {
+        return chain_failed();
+    }
 }
 
 // ---- Looking without asking -------------------------------------------------------------------

@@ -183,6 +183,23 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered);
 // kep_get_modon_for_bomline.
 int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets);
 
+// ---- The host walk's view of the lines above a line ----------------------------------------------
+// What the walk from any line below `line` asks of `line` and the lines above it, kept once per
+// call for each relation and dataset type: each line's item id and the names of its mod-on
+// candidates (the datasets of that type related to its revision), and the nearest line above
+// that has candidates. Building it asks exactly the walk's questions of each line (item id,
+// revision, related objects and their filter, candidate names, the line's occurrence name when it
+// has a parent, its parent), each once per call.
+struct HostChain {
+    const char* item_id;       // null when the line has none
+    const char* const* names;  // the candidates' names, null entries included
+    int name_count;
+    const HostChain* above;  // the nearest line above with candidates, or null
+};
+// The chain of `line`; null without a memo or when a question failed (the failure was noted, so
+// the error stack is cleared later).
+const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type);
+
 // ---- Looking without asking -------------------------------------------------------------------
 // What the memo already knows, for a shortcut that must not ask the platform anything: each is
 // false (and leaves its outputs alone) when the answer has not been asked for in this call.

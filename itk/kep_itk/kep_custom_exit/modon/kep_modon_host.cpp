@@ -116,63 +116,34 @@ bool named_for(const char* name, const char* host_item_id, const char* line_item
 }
 
 // With the call's memo: true when no ancestor of `line` (whose parent is `parent`) has a candidate
-// named for the line, so that the walk would find no host. Asks what the walk would ask, in the
-// walk's order (each ancestor's item id, the occurrence name of the line below it, the ancestor's
-// revision, candidates and their names, its parent), but keeps no way-to-root list. False at the
-// first candidate named for the line and at the first failed question (which the walk then asks
-// again and handles); false without a memo.
+// named for the line, so that the walk would find no host. Asks what the walk would ask (the
+// line's occurrence name, and through the kept chain each ancestor's answers, once per call) but
+// keeps no way-to-root list. False at the first candidate named for the line and after a failed
+// question, which the walk then asks again and handles; false without a memo.
 bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, const char* relation_modOn,
                      const char* type_modOn) {
     if (kep::active_memo() == nullptr) {
         return false;
     }
-    int item_id_attr = 0;
-    int occurrence_name_attr = 0;
-    int revision_tag_attr = 0;
-    int parent_tag_attr = 0;
-    int status = 0;
-    // Counted as a failed traced call, so that the error stack it leaves is cleared later.
-    const auto failed = [&] {
-        ++kep::traced_failures();
-        return false;
-    };
-    if (kep::ask_attribute_id(bomAttr_itemId, &item_id_attr) != 0 ||
-        kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
-        kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr) != 0 ||
-        kep::ask_attribute_id(bomAttr_lineParentTag, &parent_tag_attr) != 0) {
-        return failed();
+    if (parent == NULLTAG) {
+        return true;
     }
-    tag_t child = line;
-    for (tag_t ancestor = parent; ancestor != NULLTAG;) {
-        kep::Text host_item_id;
-        kep::Text instance_name;
-        tag_t revision = NULLTAG;
-        if (kep::ask_line_string(ancestor, item_id_attr, host_item_id) != 0 ||
-            kep::ask_line_string(child, occurrence_name_attr, instance_name) != 0 ||
-            kep::ask_line_tag(ancestor, revision_tag_attr, &revision) != 0) {
-            return failed();
-        }
-        kep::Tags datasets;
-        kep::Tags candidates;
-        status = kep::ask_datasets(revision, relation_modOn, datasets);
-        if (status == 0 && datasets.count() > 0) {
-            status = kep::ask_filtered(datasets, type_modOn, candidates);
-        }
-        if (status != 0) {
-            return false;  // traced inside the lookup
-        }
-        for (int i = 0; i < candidates.count(); ++i) {
-            kep::Text name;
-            if (kep::ask_value_string(candidates[i], "object_name", name) != 0) {
-                return failed();
-            }
-            if (is_text(name.get()) && named_for(name.get(), host_item_id.get(), source_part_number)) {
+    int occurrence_name_attr = 0;
+    kep::Text instance_name;
+    if (kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
+        kep::ask_line_string(line, occurrence_name_attr, instance_name) != 0) {
+        ++kep::traced_failures();  // so that the error stack it left is cleared later
+        return false;
+    }
+    const kep::HostChain* chain = kep::ask_host_chain(parent, relation_modOn, type_modOn);
+    if (chain == nullptr) {
+        return false;
+    }
+    for (const kep::HostChain* c = chain; c != nullptr; c = c->above) {
+        for (int i = 0; i < c->name_count; ++i) {
+            if (is_text(c->names[i]) && named_for(c->names[i], c->item_id, source_part_number)) {
                 return false;
             }
-        }
-        child = ancestor;
-        if (kep::ask_line_tag(child, parent_tag_attr, &ancestor) != 0) {
-            return failed();
         }
     }
     return true;
