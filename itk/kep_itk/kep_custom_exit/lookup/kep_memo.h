@@ -207,9 +207,6 @@ bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute);
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value);
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value);
 bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value);
-// The kept list of kep_get_datasets and, when it is not empty, its kept filtered list.
-bool known_candidates(const CallMemo& memo, tag_t object, const char* relation, const char* type_name,
-                      const tag_t** candidates, int* count);
 
 }  // namespace kep
 
