@@ -54,7 +54,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
     for (int i = 0; i < count && step.ok(); ++i) {
         const tag_t dataset_tag = datasets[i];
         int is_visu = 0;
-        step.call(set.is_visu_statement, [&] { return kep_is_visu_dataset(dataset_tag, &is_visu); });
+        step.call(set.is_visu_statement, [&] { return kep::ask_is_visu_dataset(dataset_tag, &is_visu); });
         if (!step.ok()) {
             break;
         }
@@ -63,7 +63,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
             continue;
         }
         kep::MemPtr<kep_bbox_t> act_bb;
-        step.call(set.bbox_statement, [&] { return kep_get_bbox_for_dataset(dataset_tag, act_bb.out()); });
+        step.call(set.bbox_statement, [&] { return kep::ask_bbox_for_dataset(dataset_tag, act_bb); });
         if (!act_bb) {
             continue;
         }
@@ -201,7 +201,7 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
         const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
         if (part_tag != NULLTAG) {
             step.call("kep_get_bbox_for_dataset(part_tag,bbox)",
-                      [&] { return kep_get_bbox_for_dataset(part_tag, result.out()); });
+                      [&] { return kep::ask_bbox_for_dataset(part_tag, result); });
         }
     } else if (step.ok()) {
         static const CollectionSet kAux = {"kep_is_visu_dataset(aux_tag,&isVisu)",

@@ -16,6 +16,7 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/kep_geometry.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "modon/kep_modon.h"
@@ -103,6 +104,8 @@ enum Kind : uint64_t {
     kFiltered,
     kModon,
     kChain,
+    kBox,
+    kVisualisation,
 };
 
 struct Key {
@@ -230,13 +233,14 @@ private:
         uint64_t n;
     };
     static size_t slot_of(const char* name) noexcept {
-        return static_cast<size_t>((reinterpret_cast<uintptr_t>(name) >> 3) & 63);
+        return static_cast<size_t>(
+            (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(name)) * 0x9e3779b97f4a7c15ULL) >> 56);
     }
     void remember(const char* name, uint64_t n) const noexcept { cache_[slot_of(name)] = Cached{name, n}; }
 
     Arena& arena_;
     Vector<const char*> kept_;
-    mutable Cached cache_[64] = {};
+    mutable Cached cache_[256] = {};
 };
 
 // A kept text as a table value: its address, or 1 for the null text.
@@ -263,6 +267,10 @@ struct KeptTags {
 struct KeptTexts {
     const char* const* texts;
     int count;
+};
+struct KeptBox {
+    bool present;
+    kep_bbox_t box;
 };
 struct KeptModon {
     tag_t host;
@@ -710,6 +718,54 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
         if (modon != nullptr && modon->datasets.count > 0) {
             datasets.lend(modon->datasets.tags, modon->datasets.count);
         }
+    }
+    return status;
+}
+
+int ask_bbox_for_dataset(tag_t dataset, MemPtr<kep_bbox_t>& box) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return kep_get_bbox_for_dataset(dataset, box.out());
+    }
+    uint64_t kept = 0;
+    if (memo->answers.find(Key{dataset, kBox}, &kept)) {
+        const KeptBox* record = value_record<KeptBox>(kept);
+        box.reset(record->present ? mem_alloc_array<kep_bbox_t>(1) : nullptr);
+        if (record->present && !box) {
+            return 1;  // no memory, as the lookup itself reports it
+        }
+        if (box) {
+            *box.get() = record->box;
+        }
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_bbox_for_dataset(dataset, box.out());
+    if (keepable(status, failures)) {
+        memo->keep(kBox, dataset, nullptr, nullptr, [&] {
+            KeptBox* record = memo->arena.allocate<KeptBox>(1);
+            *record = KeptBox{static_cast<bool>(box), box ? *box.get() : kep_bbox_t{0, 0, 0, 0, 0, 0}};
+            return record_value(record);
+        });
+    }
+    return status;
+}
+
+int ask_is_visu_dataset(tag_t dataset, int* is_visu) {
+    CallMemo* memo = t_memo;
+    if (memo == nullptr) {
+        return kep_is_visu_dataset(dataset, is_visu);
+    }
+    uint64_t kept = 0;
+    if (memo->answers.find(Key{dataset, kVisualisation}, &kept)) {
+        *is_visu = static_cast<int>(kept);
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_is_visu_dataset(dataset, is_visu);
+    if (keepable(status, failures)) {
+        memo->keep(kVisualisation, dataset, nullptr, nullptr,
+                   [&] { return static_cast<uint64_t>(*is_visu != 0); });
     }
     return status;
 }

@@ -183,6 +183,11 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered);
 // kep_get_modon_for_bomline.
 int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets);
 
+// kep_get_bbox_for_dataset (a box handed out is a new MEM_alloc block, as there).
+int ask_bbox_for_dataset(tag_t dataset, MemPtr<struct kep_bbox_s>& box);
+// kep_is_visu_dataset.
+int ask_is_visu_dataset(tag_t dataset, int* is_visu);
+
 // ---- The host walk's view of the lines above a line ----------------------------------------------
 // What the walk from any line below `line` asks of `line` and the lines above it, kept once per
 // call for each relation and dataset type: each line's item id and the names of its mod-on
