@@ -24,9 +24,13 @@ bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; 
 // The one form behind a named reference of a dataset; null when there is none, several or a null
 // reference, and after a failure.
 tag_t single_form(tag_t dataset_tag, const char* statement, const char* reference_name, kep::Step& step) {
-    kep::Tags refs;
-    step.call(statement, [&] { return kep::ask_named_refs(dataset_tag, reference_name, refs); });
-    if (!step.ok() || refs.count() != 1 || !refs) {
+    // Asked once per dataset and search: the dataset's box and mark are what the call keeps.
+    int count_refs = 0;
+    kep::MemPtr<tag_t> refs;
+    step.call(statement, [&] {
+        return AE_ask_all_dataset_named_refs(dataset_tag, reference_name, &count_refs, refs.out());
+    });
+    if (!step.ok() || count_refs != 1 || !refs) {
         return NULLTAG;
     }
     return refs[0];
@@ -138,9 +142,9 @@ extern "C" int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu) {
     if (form_tag == NULLTAG) {
         return step.status();
     }
-    kep::Text type;
+    kep::MemPtr<char> type;
     step.call("AOM_ask_value_string(form_tag, \"var2_type\", &type)",
-              [&] { return kep::ask_value_string(form_tag, "var2_type", type); });
+              [&] { return AOM_ask_value_string(form_tag, "var2_type", type.out()); });
     if (step.ok() && type && strcmp(type.get(), "VISUALIZATION") == 0) {
         *is_visu = 1;
     }
@@ -178,7 +182,7 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
     for (const Value& value : kValues) {
         double* slot = &(box.get()->*value.field);
         if (step.call(value.statement,
-                      [&] { return kep::ask_value_double(form_tag, value.attribute, slot); }) != 0) {
+                      [&] { return AOM_ask_value_double(form_tag, value.attribute, slot); }) != 0) {
             return step.status();  // the half-read box is released by its owner
         }
     }

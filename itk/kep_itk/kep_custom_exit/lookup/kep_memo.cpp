@@ -93,7 +93,6 @@ enum Kind : uint64_t {
     kLineString,
     kValueString,
     kValueStrings,
-    kValueDouble,
     kNamedRefs,
     kObjectType,
     kTypeName,
@@ -473,24 +472,6 @@ int ask_value_strings(tag_t object, const char* property, Values& values) {
         if (list != nullptr && list->count > 0) {
             values.lend(list->texts, list->count);
         }
-    }
-    return status;
-}
-
-int ask_value_double(tag_t object, const char* property, double* value) {
-    CallMemo* memo = t_memo;
-    uint64_t kept = 0;
-    if (memo != nullptr && memo->find(kValueDouble, object, property, nullptr, &kept)) {
-        std::memcpy(value, &kept, sizeof *value);
-        return 0;
-    }
-    const int status = AOM_ask_value_double(object, property, value);
-    if (memo != nullptr && status == 0) {
-        memo->keep(kValueDouble, object, property, nullptr, [&] {
-            uint64_t bits = 0;
-            std::memcpy(&bits, value, sizeof bits);
-            return bits;
-        });
     }
     return status;
 }

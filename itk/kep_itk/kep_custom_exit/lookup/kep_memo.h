@@ -159,7 +159,6 @@ int ask_line_tag(tag_t line, int attribute, tag_t* value);
 int ask_line_string(tag_t line, int attribute, Text& value);
 int ask_value_string(tag_t object, const char* property, Text& value);
 int ask_value_strings(tag_t object, const char* property, Values& values);
-int ask_value_double(tag_t object, const char* property, double* value);
 int ask_named_refs(tag_t dataset, const char* reference, Tags& refs);
 int ask_object_type(tag_t object, tag_t* type);
 // name has room for TCTYPE_name_size_c + 1 characters.
