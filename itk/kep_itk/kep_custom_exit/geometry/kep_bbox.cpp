@@ -105,8 +105,10 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
         "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
         "&datasets_mod_on, &count_datasets_mod_on)",
         [&] {
-            return kep::ask_modon(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(), &mod_on_host_tag,
-                                  datasets_mod_on);
+            // Asked once per line and search: the answers on its way are kept, not its own.
+            return kep_get_modon_for_bomline(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
+                                             &mod_on_host_tag, datasets_mod_on.out(),
+                                             datasets_mod_on.count_out());
         });
 
     // With a mod-on host only its datasets count: when the filter rejects them all, the line has

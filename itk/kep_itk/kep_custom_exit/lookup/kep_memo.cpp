@@ -1,7 +1,7 @@
 // The call memo: one set of kept answers per thread, alive while the thread's outermost call scope
 // is open and every switch is off.
 //
-// Every answer is one 64-bit value in one flat table (open addressing, at most half full), keyed
+// Every answer is one 64-bit value in one flat table (open addressing), keyed
 // by the object asked about and the question (what is asked, under which names or attribute).
 // Texts, lists and records live in blocks that never move, so that whatever is lent out stays
 // where it is while more answers are added, and a search of a million lines makes a few thousand
@@ -112,7 +112,7 @@ struct Key {
     uint64_t question;
 };
 
-// The one table of answers.
+// The one table of answers, at most three quarters full.
 class Answers {
 public:
     bool find(const Key& key, uint64_t* value) const noexcept {
@@ -132,7 +132,7 @@ public:
     }
     // Keeps a new answer; throws when no memory is left (the table is then unchanged).
     void insert(const Key& key, uint64_t value) {
-        if (2 * (count_ + 1) > slots_.size()) {
+        if (4 * (count_ + 1) > 3 * slots_.size()) {
             grow();
         }
         if (place(slots_, Slot{key.object, key.question, value}, shift_, mask_)) {

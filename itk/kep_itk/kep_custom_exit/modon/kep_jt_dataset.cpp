@@ -49,8 +49,10 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
         "&mod_on_host_tag, "
         "&datasets_mod_on, &count_datasets_mod_on)",
         [&] {
-            return kep::ask_modon(bomline_object_tag, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
-                                  &mod_on_host_tag, datasets_mod_on);
+            // Asked once per read: the answers on its way are kept, not its own.
+            return kep_get_modon_for_bomline(bomline_object_tag, relation_modon_3dgeo.get(),
+                                             type_modon_3dgeo.get(), &mod_on_host_tag, datasets_mod_on.out(),
+                                             datasets_mod_on.count_out());
         });
     tag_t dataset_tag = NULLTAG;
     tag_t bomline_for_dataset_tag = NULLTAG;
