@@ -205,8 +205,8 @@ struct HostChain {
 const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type);
 
 // ---- Looking without asking -------------------------------------------------------------------
-// What the memo already knows, for a shortcut that must not ask the platform anything: each is
-// false (and leaves its outputs alone) when the answer has not been asked for in this call.
+// What the memo already knows, asking the platform nothing: each is false (and leaves its outputs
+// alone) when the answer has not been asked for in this call.
 bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute);
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value);
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value);
