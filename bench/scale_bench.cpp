@@ -21,6 +21,7 @@
 // a counter per operation, is blind to other processes (it counts this process's processor time
 // only) and is exact in expectation; its error is that of a proportion, reported with it. The
 // wall and processor times are taken from separate runs without the sampler.
+#include <fcntl.h>
 #include <malloc.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -46,6 +47,7 @@
 #include <vector>
 
 #include "geometry/kep_geometry.h"
+#include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
 #include "standin/control.h"
 
@@ -347,6 +349,65 @@ SearchRun run_service(const std::string& service, const std::vector<standin::Use
     return run;
 }
 
+// --- the modelled server time ---------------------------------------------------------------------
+//
+// A model, not a measurement: what the platform calls of a search would cost on a server, each
+// operation weighted by an assumed cost in microseconds. In-process bookkeeping (memory, error
+// stack, argument queue) costs a fraction of a microsecond; reads of objects the server holds in
+// memory (attribute ids, types, line attributes, preferences) a few microseconds; reads that
+// usually reach the database (related objects, named references, form values, the expansion of a
+// line's children) hundreds of microseconds. docs/performance.md states and discusses the table.
+struct OperationCost {
+    const char* op;
+    double microseconds;
+};
+const OperationCost kOperationCosts[] = {
+    {"MEM_alloc", 0.05},
+    {"MEM_free", 0.05},
+    {"EMH_clear_errors", 0.2},
+    {"EMH_ask_errors", 0.2},
+    {"TC_getenv", 0.2},
+    {"USERARG_get_tag_argument", 0.2},
+    {"USERARG_get_double_argument", 0.2},
+    {"USERARG_get_double_array_argument", 0.2},
+    {"USERARG_get_tag_array_argument", 0.2},
+    {"PREF_ask_search_scope", 0.5},
+    {"PREF_set_search_scope", 0.5},
+    {"PREF_ask_value_count", 2},
+    {"PREF_ask_char_value", 2},
+    {"PREF_ask_char_values", 2},
+    {"BOM_line_look_up_attribute", 1},
+    {"TCTYPE_ask_object_type", 1},
+    {"TCTYPE_ask_name", 1},
+    {"GRM_find_relation_type", 2},
+    {"BOM_ask_window_top_line", 5},
+    {"BOM_line_ask_attribute_tag", 5},
+    {"BOM_line_ask_attribute_string", 5},
+    {"AOM_ask_value_string", 20},
+    {"AOM_ask_value_strings", 200},
+    {"AOM_ask_value_double", 50},
+    {"USERSERVICE_return_tag_array", 10},
+    {"BOM_line_ask_child_lines", 200},
+    {"BOM_line_ask_packed_lines", 100},
+    {"AE_ask_all_dataset_named_refs", 300},
+    {"GRM_list_secondary_objects_only", 500},
+};
+constexpr double kUnlistedOperationCost = 20;
+
+double modelled_server_seconds(const std::map<std::string, long>& calls) {
+    double microseconds = 0;
+    for (const auto& entry : calls) {
+        double cost = kUnlistedOperationCost;
+        for (const OperationCost& c : kOperationCosts) {
+            if (entry.first == c.op) {
+                cost = c.microseconds;
+            }
+        }
+        microseconds += cost * static_cast<double>(entry.second);
+    }
+    return microseconds * 1e-6;
+}
+
 // Measures one search in steady state (the process has searched before, so the stand-in's call
 // log and the heap have their room):
 // - memory: one run after the heap has handed back what it keeps (malloc_trim), the peak resident
@@ -354,7 +415,12 @@ SearchRun run_service(const std::string& service, const std::vector<standin::Use
 // - time: `repetitions` runs, the medians of their wall and processor times;
 // - the extension's share: runs with the sampler until it has taken enough samples.
 ordered_json measure_search(const std::string& label, const std::string& service,
-                            const std::vector<standin::UserArg>& args, int repetitions) {
+                            const std::vector<standin::UserArg>& args, int repetitions, bool literal) {
+    // The literal path is forced for the whole measurement and given back after it.
+    struct Path {
+        explicit Path(bool literal) { kep::force_literal_path(literal); }
+        ~Path() { kep::force_literal_path(false); }
+    } path(literal);
     malloc_trim(0);
     const long before = status_kb("VmRSS");
     reset_peak();
@@ -402,6 +468,7 @@ ordered_json measure_search(const std::string& label, const std::string& service
     }
     std::map<std::string, long> sorted_calls(last.calls.begin(), last.calls.end());
     return {{"search", label},
+            {"path", literal ? "literal" : "economical"},
             {"found", last.found.size()},
             {"wall_s", median(wall)},
             {"cpu_s", median(cpu)},
@@ -411,12 +478,51 @@ ordered_json measure_search(const std::string& label, const std::string& service
             {"sampled_runs", sampled_runs},
             {"calls", calls},
             {"memory_calls", memory_calls},
+            {"modelled_server_s", modelled_server_seconds(last.calls)},
             {"peak_extra_kb", peak_kb},
             {"top_ops", top},
             {"calls_by_op", sorted_calls}};
 }
 
 std::string fixed(double v, int digits);
+
+// `kep-host --site FILE volume-search` with the query box, in a process of its own with the switches
+// off: its processor time (user and system) and peak resident size.
+ordered_json run_whole_host(const Options& options, const std::string& site,
+                            const std::vector<double>& query) {
+    std::vector<std::string> args = {options.kep_host, "--site", site,   "volume-search", "--window", "w1",
+                                     "--delta",        "5",      "--box"};
+    for (double v : query) {
+        args.push_back(fixed(v, 9));
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(&a[0]);
+    }
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null_fd = open("/dev/null", O_WRONLY);
+        dup2(null_fd, 1);
+        for (const char* name : {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"}) {
+            unsetenv(name);
+        }
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        throw std::runtime_error("kep-host volume-search on the site failed");
+    }
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
+    };
+    return {{"wall_s", seconds_since(start)},
+            {"cpu_s", seconds(usage.ru_utime) + seconds(usage.ru_stime)},
+            {"peak_kb", usage.ru_maxrss}};
+}
 
 ordered_json run_size(const Options& options) {
     ordered_json record;
@@ -434,6 +540,17 @@ ordered_json run_size(const Options& options) {
     long generate_peak_kb = 0;
     std::string text = run_generator(options, &generate_s, &generate_peak_kb);
     record["site_bytes"] = text.size();
+    // The site on disk as well, for the whole kep-host run at the end.
+    char site_path[] = "/tmp/scale_bench_site_XXXXXX";
+    const int site_fd = mkstemp(site_path);
+    if (site_fd < 0 || write(site_fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        close(site_fd) != 0) {
+        throw std::runtime_error(std::string("cannot write the site to ") + site_path);
+    }
+    struct RemoveFile {
+        const char* path;
+        ~RemoveFile() { unlink(path); }
+    } remove_site{site_path};
     record["generate_s"] = generate_s;
     record["generate_peak_kb"] = generate_peak_kb;
 
@@ -547,12 +664,18 @@ ordered_json run_size(const Options& options) {
         }
         return record;
     }
+    // Both paths in the same process: first every search on the economical path (the order that
+    // the interleaved growth measurement's plan numbers), then every search on the literal one.
     ordered_json searches = ordered_json::array();
-    for (const Search& search : plan) {
-        searches.push_back(measure_search(search.label, search.service, search.args, repetitions));
+    for (bool literal : {false, true}) {
+        for (const Search& search : plan) {
+            searches.push_back(
+                measure_search(search.label, search.service, search.args, repetitions, literal));
+        }
     }
     record["searches"] = searches;
     record["process_peak_kb"] = status_kb("VmHWM");
+    record["whole_host"] = run_whole_host(options, site_path, query);
     return record;
 }
 
@@ -604,21 +727,58 @@ std::string report(const std::vector<ordered_json>& records) {
         }
     }
     out << ", each after a first search of the process.\n\n";
-    out << "| lines | search | found | wall (s) | processor (s) | platform calls per line "
+    out << "| lines | search | path | found | wall (s) | processor (s) | platform calls per line "
            "| of them MEM_alloc, MEM_free | extension's share | peak memory added (MB) |\n"
-        << "|---:|---|---:|---:|---:|---:|---:|---:|---:|\n";
+        << "|---:|---|---|---:|---:|---:|---:|---:|---:|---:|\n";
     for (const ordered_json& r : records) {
         const long lines = r["lines"].get<long>();
         for (const ordered_json& s : r["searches"]) {
             const double wall = s["wall_s"].get<double>(), cpu = s["cpu_s"].get<double>();
             out << "| " << thousands(lines) << " | " << s["search"].get<std::string>() << " | "
-                << s["found"].get<long>() << " | " << fixed(wall, wall < 1 ? 3 : 1) << " | "
-                << fixed(cpu, cpu < 1 ? 3 : 1) << " | "
+                << s["path"].get<std::string>() << " | " << s["found"].get<long>() << " | "
+                << fixed(wall, wall < 1 ? 3 : 1) << " | " << fixed(cpu, cpu < 1 ? 3 : 1) << " | "
                 << fixed(static_cast<double>(s["calls"].get<long>()) / static_cast<double>(lines), 1) << " | "
                 << fixed(static_cast<double>(s["memory_calls"].get<long>()) / static_cast<double>(lines), 1)
                 << " | " << fixed(100 * s["extension_share"].get<double>(), 1) << " ± "
                 << fixed(100 * s["extension_share_error"].get<double>(), 1) << " % | "
                 << mb(s["peak_extra_kb"].get<long>()) << " |\n";
+        }
+    }
+    out << "\nThe two paths side by side (economical: each platform question once per search; literal: "
+           "forced, as with a switch on). Calls per line without `MEM_alloc` and `MEM_free` in brackets. "
+           "The modelled server time is a model, not a measurement: the search's platform calls weighted "
+           "by the cost table above.\n\n"
+        << "| lines | search | calls per line: literal | economical | processor (s): literal | economical "
+           "| economical / literal | modelled server time (s): literal | economical |\n"
+        << "|---:|---|---:|---:|---:|---:|---:|---:|---:|\n";
+    for (const ordered_json& r : records) {
+        const ordered_json& list = r["searches"];
+        const size_t half = list.size() / 2;
+        const double lines = r["lines"].get<double>();
+        const auto per_line = [&](const ordered_json& x) {
+            const double calls = x["calls"].get<double>(), memory = x["memory_calls"].get<double>();
+            return fixed(calls / lines, 1) + " (" + fixed((calls - memory) / lines, 1) + ")";
+        };
+        for (size_t k = 0; k < half; ++k) {
+            const ordered_json& e = list[k];
+            const ordered_json& l = list[k + half];
+            const double cpu_e = e["cpu_s"].get<double>(), cpu_l = l["cpu_s"].get<double>();
+            out << "| " << thousands(r["lines"].get<long>()) << " | " << e["search"].get<std::string>()
+                << " | " << per_line(l) << " | " << per_line(e) << " | " << fixed(cpu_l, cpu_l < 1 ? 3 : 2)
+                << " | " << fixed(cpu_e, cpu_e < 1 ? 3 : 2) << " | " << fixed(cpu_e / cpu_l, 2) << " | "
+                << fixed(l["modelled_server_s"].get<double>(), 1) << " | "
+                << fixed(e["modelled_server_s"].get<double>(), 1) << " |\n";
+        }
+    }
+    if (records.back().contains("whole_host")) {
+        out << "\nThe whole `kep-host --site FILE volume-search ...` (load and one volume search, switches "
+               "off, "
+               "in a process of its own): processor time (user and system) and peak resident size.\n\n"
+            << "| lines | processor (s) | peak memory (MB) |\n|---:|---:|---:|\n";
+        for (const ordered_json& r : records) {
+            out << "| " << thousands(r["lines"].get<long>()) << " | "
+                << fixed(r["whole_host"]["cpu_s"].get<double>(), 2) << " | "
+                << mb(r["whole_host"]["peak_kb"].get<long>()) << " |\n";
         }
     }
     out << "\n| lines | site file (MB) | generate (s) | generator peak (MB) | load (s) "
@@ -648,8 +808,8 @@ std::string report(const std::vector<ordered_json>& records) {
             const double own_after = after["cpu_s"].get<double>() * after["extension_share"].get<double>();
             const double platform_before = before["cpu_s"].get<double>() - own_before;
             const double platform_after = after["cpu_s"].get<double>() - own_after;
-            out << "| " << before["search"].get<std::string>() << " | "
-                << thousands(records[k - 1]["lines"].get<long>()) << " → "
+            out << "| " << before["search"].get<std::string>() << " (" << before["path"].get<std::string>()
+                << ") | " << thousands(records[k - 1]["lines"].get<long>()) << " → "
                 << thousands(records[k]["lines"].get<long>()) << " | "
                 << fixed(ratio_of(records, k - 1, k, s, "cpu_s"), 1) << "× | "
                 << fixed(ratio_of(records, k - 1, k, s, "wall_s"), 1) << "× | "
@@ -670,13 +830,37 @@ std::string report(const std::vector<ordered_json>& records) {
             << thousands(g["to"].get<long>()) << ", median | least | most |\n|---|---:|---:|---:|\n";
         for (size_t s = 0; s < g["searches"].size(); ++s) {
             const ordered_json& r = g["searches"][s];
-            out << "| " << records.back()["searches"][s]["search"].get<std::string>() << " | "
+            out << "| " << records.back()["searches"][s]["search"].get<std::string>() << " (economical) | "
                 << fixed(r["median"].get<double>(), 1) << "× | " << fixed(r["least"].get<double>(), 1)
                 << "× | " << fixed(r["most"].get<double>(), 1) << "× |\n";
         }
     }
+    if (records.back().contains("abs_transform")) {
+        const ordered_json& rows = records.back()["abs_transform"];
+        out << "\nPlatform calls of one read of `bl_plmxml_abs_xform` at the bottom of a chain of lines "
+               "whose top "
+               "line hosts a representation (without `MEM_alloc` and `MEM_free` in brackets):\n\n"
+            << "| depth | literal | economical |\n|---:|---:|---:|\n";
+        for (const ordered_json& row : rows) {
+            out << "| " << row["depth"].get<int>() << " | ";
+            for (const char* path : {"literal", "economical"}) {
+                out << thousands(row[path]["calls"].get<long>()) << " ("
+                    << thousands(row[path]["without_memory"].get<long>()) << ") | ";
+            }
+            out << "\n";
+        }
+        if (rows.size() == 4) {
+            for (const char* path : {"literal", "economical"}) {
+                out << (path[0] == 'l' ? "\nFrom depth 10 to 40: " : ", ") << path << " "
+                    << fixed(rows[3][path]["calls"].get<double>() / rows[1][path]["calls"].get<double>(), 1)
+                    << "×";
+            }
+            out << ".\n";
+        }
+    }
     const ordered_json& largest = records.back()["searches"][0];
-    out << "\nPlatform operations with the largest shares of the volume search's processor time at "
+    out << "\nPlatform operations with the largest shares of the volume search's processor time (economical "
+           "path) at "
         << thousands(records.back()["lines"].get<long>()) << " lines: ";
     bool first = true;
     for (const ordered_json& op : largest["top_ops"]) {
@@ -789,6 +973,77 @@ ordered_json interleaved_growth(const Options& options, long small, long large) 
     return result;
 }
 
+// A chain of lines below the top line, `depth` deep, whose top line hosts a representation of the
+// last line's parent: the absolute transform of the last line then walks every level.
+std::string deep_site(int depth) {
+    std::string chain, way;
+    for (int i = 1; i <= depth; ++i) {
+        const char* revision = i == depth ? "part" : (i == depth - 1 ? "sub" : "mid");
+        chain += "{\"id\": \"l" + std::to_string(i) + "\", \"revision\": \"" + revision +
+                 "/A\", \"occurrence_name\": \"n" + std::to_string(i) +
+                 "\", \"transform\": \"1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1\"";
+        chain += i == depth ? "}" : ", \"children\": [";
+    }
+    for (int i = 1; i < depth; ++i) {
+        chain += "]}";
+    }
+    for (int i = depth - 1; i >= 1; --i) {
+        way += std::string(way.empty() ? "" : ", ") + "\"n" + std::to_string(i) + "\"";
+    }
+    return R"({"types": {"ModOnRep": "Dataset", "ModOnForm": "Form"}, "relation_types": ["KEPModOnRel"],
+      "preferences": {"KEPModOnProductDatasetRelation": "KEPModOnRel", "KEPModOnProductDatasetType": "ModOnRep"},
+      "objects": {"top/A": {"type": "ItemRevision", "item_id": "TOP"},
+        "mid/A": {"type": "ItemRevision", "item_id": "MID"}, "sub/A": {"type": "ItemRevision", "item_id": "SUB"},
+        "part/A": {"type": "ItemRevision", "item_id": "PART"},
+        "f": {"type": "ModOnForm", "attributes": {"var2_way_to_root": [)" +
+           way + R"(], "var2_child_instname": ["n)" + std::to_string(depth) +
+           R"("], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 0 0 100 1"]}},
+        "r": {"type": "ModOnRep", "name": "TOP.SUB.deep", "refs": {"KEPModOnInfo": ["f"]}}},
+      "relations": [["top/A", "KEPModOnRel", "r"]],
+      "windows": {"w1": {"id": "top", "revision": "top/A", "children": [)" +
+           chain + "]}}}";
+}
+
+// Platform calls of one read of bl_plmxml_abs_xform at the bottom of chains of 5 to 40 levels, on
+// both paths.
+ordered_json abs_transform_calls() {
+    for (const char* name : {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"}) {
+        standin::hide_env(name);
+    }
+    ordered_json rows = ordered_json::array();
+    for (int depth : {5, 10, 20, 40}) {
+        std::string error;
+        if (!standin::load_site(deep_site(depth), "deep chain", &error)) {
+            throw std::runtime_error(error);
+        }
+        // The chain has no datasets of the run-time property's type; only the line methods count.
+        (void)kep_register_callbacks();
+        (void)standin::run_all_exits();
+        ordered_json row = {{"depth", depth}};
+        for (bool literal : {true, false}) {
+            kep::force_literal_path(literal);
+            standin::reset_counters();
+            char* value = nullptr;
+            const int status = standin::ask_string(standin::tag_of("l" + std::to_string(depth)),
+                                                   "bl_plmxml_abs_xform", &value);
+            MEM_free(value);
+            kep::force_literal_path(false);
+            if (status != 0) {
+                throw std::runtime_error("the absolute transform of the chain failed");
+            }
+            long calls = 0, memory = 0;
+            for (const auto& entry : standin::call_counts()) {
+                calls += entry.second;
+                memory += entry.first == "MEM_alloc" || entry.first == "MEM_free" ? entry.second : 0;
+            }
+            row[literal ? "literal" : "economical"] = {{"calls", calls}, {"without_memory", calls - memory}};
+        }
+        rows.push_back(row);
+    }
+    standin::reset();
+    return rows;
+}
+
 int run_all(const Options& options) {
     std::vector<ordered_json> records;
     for (long lines : options.sizes) {
@@ -822,6 +1077,12 @@ int run_all(const Options& options) {
             std::cerr << "scale_bench: " << e.what() << '\n';
             return 1;
         }
+    }
+    try {
+        records.back()["abs_transform"] = abs_transform_calls();
+    } catch (const std::exception& e) {
+        std::cerr << "scale_bench: " << e.what() << '\n';
+        return 1;
     }
     if (!options.records.empty()) {
         std::ofstream out(options.records);

@@ -1,7 +1,7 @@
 /*
  * Owners of platform memory. Whatever the platform (or an extension function) hands out as a
  * MEM_alloc block goes into one of these; the destructor releases it with MEM_free on every
- * way out. release() hands ownership on.
+ * way out (a null pointer is not handed to MEM_free). release() hands ownership on.
  *
  *   MemPtr<T>      one block (a text, an array of tags, a record).
  *   StringList     an array whose texts are separate blocks (AOM_ask_value_strings): each text,
@@ -15,12 +15,19 @@
 
 namespace kep {
 
+// MEM_free of a block that may be null; a null pointer costs no platform call.
+inline void mem_free(void* p) noexcept {
+    if (p != nullptr) {
+        MEM_free(p);
+    }
+}
+
 template <class T>
 class MemPtr {
 public:
     MemPtr() noexcept = default;
     explicit MemPtr(T* p) noexcept : p_(p) {}
-    ~MemPtr() { MEM_free(p_); }
+    ~MemPtr() { mem_free(p_); }
     MemPtr(const MemPtr&) = delete;
     MemPtr& operator=(const MemPtr&) = delete;
     MemPtr(MemPtr&& other) noexcept : p_(other.release()) {}
@@ -45,7 +52,7 @@ public:
     }
     void reset(T* p = nullptr) noexcept {
         if (p_ != p) {
-            MEM_free(p_);
+            mem_free(p_);
         }
         p_ = p;
     }

@@ -37,6 +37,13 @@ inline bool trace_may_write() noexcept {
 #endif
 }
 
+// Failed traced calls of the calling thread so far. An answer that a lookup passes on although a
+// call on its way failed (some report a failure as an empty answer) is told apart by it.
+inline unsigned long& traced_failures() noexcept {
+    static thread_local unsigned long count = 0;
+    return count;
+}
+
 // Makes one traced call and returns its status. Statement texts are fixed strings; they are
 // handed to the log as arguments, never as formats.
 template <class F>
@@ -48,6 +55,7 @@ int traced(const char* statement, F&& call) noexcept {
     }
     const int status = call();
     if (status != 0) {
+        ++traced_failures();
         kep_log_to("ERROR while processing following statement\n");
         kep_log_to("%s\n", statement);
         kep_indent();

@@ -13,6 +13,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -25,6 +26,7 @@ bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; 
 // The one form behind a named reference of a dataset; null when there is none, several or a null
 // reference, and after a failure.
 tag_t single_form(tag_t dataset_tag, const char* statement, const char* reference_name, kep::Step& step) {
+    // Asked once per dataset and search: the dataset's box and mark are what the call keeps.
     int count_refs = 0;
     kep::MemPtr<tag_t> refs;
     step.call(statement, [&] {
@@ -58,7 +60,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
     for (int i = 0; i < count && step.ok(); ++i) {
         const tag_t dataset_tag = datasets[i];
         int is_visu = 0;
-        step.call(set.is_visu_statement, [&] { return kep_is_visu_dataset(dataset_tag, &is_visu); });
+        step.call(set.is_visu_statement, [&] { return kep::ask_is_visu_dataset(dataset_tag, &is_visu); });
         if (!step.ok()) {
             break;
         }
@@ -67,7 +69,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
             continue;
         }
         kep::MemPtr<kep_bbox_t> act_bb;
-        step.call(set.bbox_statement, [&] { return kep_get_bbox_for_dataset(dataset_tag, act_bb.out()); });
+        step.call(set.bbox_statement, [&] { return kep::ask_bbox_for_dataset(dataset_tag, act_bb); });
         if (!act_bb) {
             continue;
         }
@@ -83,31 +85,32 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
 // representation filter pick among the line's representations; NULLTAG when none (or when a
 // preference is missing).
 tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_datasets_part, kep::Step& step) {
-    kep::MemPtr<char> relation_modon_3dgeo;
+    kep::Text relation_modon_3dgeo;
     step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
-        return kep_get_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.out());
+        return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
     });
     if (!has_text(relation_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
         return NULLTAG;
     }
-    kep::MemPtr<char> type_modon_3dgeo;
+    kep::Text type_modon_3dgeo;
     step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_TYPE "\", &type_modon_3dgeo)",
-              [&] { return kep_get_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.out()); });
+              [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
     if (!has_text(type_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_TYPE " from preferences\n");
         return NULLTAG;
     }
 
     tag_t mod_on_host_tag = NULLTAG;
-    kep::MemPtr<tag_t> datasets_mod_on;
-    int count_datasets_mod_on = 0;
+    kep::Tags datasets_mod_on;
     step.call(
         "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
         "&datasets_mod_on, &count_datasets_mod_on)",
         [&] {
+            // Asked once per line and search: the answers on its way are kept, not its own.
             return kep_get_modon_for_bomline(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
-                                             &mod_on_host_tag, datasets_mod_on.out(), &count_datasets_mod_on);
+                                             &mod_on_host_tag, datasets_mod_on.out(),
+                                             datasets_mod_on.count_out());
         });
 
     // With a mod-on host only its datasets count: when the filter rejects them all, the line has
@@ -118,7 +121,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
         step.call(
             "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
             [&] {
-                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), count_datasets_mod_on,
+                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
                                                       &dataset_mod_on_tag);
             });
         part_tag = dataset_mod_on_tag;
@@ -214,7 +217,7 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
         const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
         if (part_tag != NULLTAG) {
             step.call("kep_get_bbox_for_dataset(part_tag,bbox)",
-                      [&] { return kep_get_bbox_for_dataset(part_tag, result.out()); });
+                      [&] { return kep::ask_bbox_for_dataset(part_tag, result); });
         }
     } else if (step.ok()) {
         static const CollectionSet kAux = {"kep_is_visu_dataset(aux_tag,&isVisu)",

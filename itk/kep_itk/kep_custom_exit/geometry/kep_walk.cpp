@@ -54,7 +54,7 @@ public:
         while (size_ > 0) {
             pop();
         }
-        MEM_free(frames_);
+        kep::mem_free(frames_);
     }
     FrameStack(const FrameStack&) = delete;
     FrameStack& operator=(const FrameStack&) = delete;
@@ -72,8 +72,8 @@ public:
     }
     void pop() noexcept {
         Frame& frame = top();
-        MEM_free(frame.children);
-        MEM_free(frame.packed);
+        kep::mem_free(frame.children);
+        kep::mem_free(frame.packed);
         --size_;
     }
 
@@ -91,7 +91,7 @@ private:
         if (size_ > 0) {
             memcpy(frames, frames_, sizeof(Frame) * static_cast<size_t>(size_));
         }
-        MEM_free(frames_);
+        kep::mem_free(frames_);
         frames_ = frames;
         capacity_ = capacity;
         return true;
@@ -162,7 +162,7 @@ bool next_line(Frame& frame, tag_t* line, const char** read_statement, const cha
         switch (frame.next) {
             case Next::PackedOfChild: {
                 const tag_t act_child = frame.children[frame.next_child - 1];
-                MEM_free(frame.packed);
+                kep::mem_free(frame.packed);
                 frame.packed = nullptr;
                 frame.pack_count = 0;
                 frame.next_packed = 0;

@@ -9,6 +9,7 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 namespace {
 
@@ -26,9 +27,9 @@ int filter_by_type(const tag_t* datasets, int count_datasets, Match&& matches, t
     for (int i = 0; i < count_datasets && step.ok() && datasets != nullptr; ++i) {
         tag_t dataset_type = NULLTAG;
         step.call("TCTYPE_ask_object_type (datasets[i], &dataset_type)",
-                  [&] { return TCTYPE_ask_object_type(datasets[i], &dataset_type); });
+                  [&] { return kep::ask_object_type(datasets[i], &dataset_type); });
         step.call("TCTYPE_ask_name(dataset_type, current_type_name)",
-                  [&] { return TCTYPE_ask_name(dataset_type, current_type_name); });
+                  [&] { return kep::ask_type_name(dataset_type, current_type_name); });
         current_type_name[TCTYPE_name_size_c] = '\0';
         if (step.ok() && matches(current_type_name)) {
             kept[count_kept++] = datasets[i];
@@ -36,7 +37,7 @@ int filter_by_type(const tag_t* datasets, int count_datasets, Match&& matches, t
     }
 
     // A failed type query ends the filtering; what was kept until then is handed out with it.
-    EMH_clear_errors();
+    kep::clear_errors();
     if (filtered_datasets != nullptr && count_filtered != nullptr) {
         *filtered_datasets = kept.release();
         *count_filtered = count_kept;
@@ -59,9 +60,9 @@ extern "C" int kep_get_datasets(tag_t object, const char* relation, tag_t** data
     kep::Step step;
     if (relation != nullptr && relation[0] != '\0') {
         step.call("GRM_find_relation_type(relation, &relation_type)",
-                  [&] { return GRM_find_relation_type(relation, &relation_type); });
+                  [&] { return kep::ask_relation_type(relation, &relation_type); });
         if (!step.ok()) {
-            EMH_clear_errors();
+            kep::clear_errors();
             return step.status();
         }
         // The platform answers an unknown name with the null type, which would list the objects
@@ -69,7 +70,7 @@ extern "C" int kep_get_datasets(tag_t object, const char* relation, tag_t** data
         // widen it to everything.
         if (relation_type == NULLTAG) {
             kep_log("relation type [%s] not found, no related objects listed\n", relation);
-            EMH_clear_errors();
+            kep::clear_errors();
             return 0;
         }
     }
@@ -78,7 +79,7 @@ extern "C" int kep_get_datasets(tag_t object, const char* relation, tag_t** data
     kep::MemPtr<tag_t> list;
     step.call("GRM_list_secondary_objects_only(object, relation_type, count_datasets, datasets)",
               [&] { return GRM_list_secondary_objects_only(object, relation_type, &count, list.out()); });
-    EMH_clear_errors();
+    kep::clear_errors();
     if (step.ok() && datasets != nullptr && count_datasets != nullptr) {
         *datasets = list.release();
         *count_datasets = count;
@@ -134,10 +135,10 @@ extern "C" int kep_get_parent(tag_t line, tag_t* parent) {
     tag_t parent_object = NULLTAG;
     kep::Step step;
     step.call("BOM_line_look_up_attribute(bomAttr_lineParentTag, &parent_tag_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_lineParentTag, &parent_tag_attr); });
+              [&] { return kep::ask_attribute_id(bomAttr_lineParentTag, &parent_tag_attr); });
     step.call("BOM_line_ask_attribute_tag(object_tag, parent_tag_attr, &parent_object)",
-              [&] { return BOM_line_ask_attribute_tag(line, parent_tag_attr, &parent_object); });
-    EMH_clear_errors();
+              [&] { return kep::ask_line_tag(line, parent_tag_attr, &parent_object); });
+    kep::clear_errors();
     // The top line of a structure has the null parent; callers stop their upward walk there.
     if (step.ok() && parent != nullptr) {
         *parent = parent_object;

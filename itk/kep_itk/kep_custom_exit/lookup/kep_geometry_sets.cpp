@@ -11,6 +11,7 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 namespace {
 
@@ -51,10 +52,9 @@ tag_t ask_revision(tag_t bomline_object_tag, kep::Step& step) {
     int revision_tag_attr = 0;
     tag_t primary_object = NULLTAG;
     step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_lineItemRevTag, &revision_tag_attr); });
-    step.call("BOM_line_ask_attribute_tag(bomline_object_tag, revision_tag_attr, &primary_object)", [&] {
-        return BOM_line_ask_attribute_tag(bomline_object_tag, revision_tag_attr, &primary_object);
-    });
+              [&] { return kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr); });
+    step.call("BOM_line_ask_attribute_tag(bomline_object_tag, revision_tag_attr, &primary_object)",
+              [&] { return kep::ask_line_tag(bomline_object_tag, revision_tag_attr, &primary_object); });
     return primary_object;
 }
 
@@ -70,20 +70,19 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
         return step.status();
     }
 
-    kep::MemPtr<tag_t> datasets;
-    int count_datasets = 0;
+    kep::Tags datasets;
     step.call("kep_get_datasets(primary_object, NULL, &datasets, &count_datasets)",
-              [&] { return kep_get_datasets(primary_object, nullptr, datasets.out(), &count_datasets); });
+              [&] { return kep::ask_datasets(primary_object, nullptr, datasets); });
     // The type preferences are read only when there is something to filter.
-    if (count_datasets <= 0) {
+    if (datasets.count() <= 0) {
         return step.status();
     }
 
-    kep::MemPtr<char> values[kMaxTypeKeys];
-    // The slots point at the values above; the values stay owned there.
-    kep::MemPtr<const char*> type_array(kep::mem_alloc_array<const char*>(key_count));
+    kep::Text values[kMaxTypeKeys];
+    // The slots point at the values above; the values stay held there.
+    const char* type_array[kMaxTypeKeys] = {};
     for (int i = 0; i < key_count; ++i) {
-        step.call(keys[i].statement, [&] { return kep_get_preference(keys[i].key, values[i].out()); });
+        step.call(keys[i].statement, [&] { return kep::ask_preference(keys[i].key, values[i]); });
         // After a failure the keys not read count as missing, so the first of them is reported.
         if (!has_text(values[i].get())) {
             kep_log("%s", keys[i].missing);
@@ -93,7 +92,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     }
 
     step.call(filter_statement, [&] {
-        return kep_filter_datasets2(datasets.get(), count_datasets, type_array.get(), key_count, result,
+        return kep_filter_datasets2(datasets.get(), datasets.count(), type_array, key_count, result,
                                     result_count);
     });
     return step.status();
@@ -129,27 +128,24 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
         return step.status();
     }
 
-    kep::MemPtr<char> relation_structure;
-    step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_RELATION "\", &relation_structure)", [&] {
-        return kep_get_preference(KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure.out());
-    });
+    kep::Text relation_structure;
+    step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_RELATION "\", &relation_structure)",
+              [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure); });
     if (!has_text(relation_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_RELATION);
         return step.status();
     }
 
-    kep::MemPtr<tag_t> datasets;
-    int count_datasets = 0;
-    step.call("kep_get_datasets(primary_object, relation_structure, &datasets, &count_datasets)", [&] {
-        return kep_get_datasets(primary_object, relation_structure.get(), datasets.out(), &count_datasets);
-    });
-    if (count_datasets <= 0) {
+    kep::Tags datasets;
+    step.call("kep_get_datasets(primary_object, relation_structure, &datasets, &count_datasets)",
+              [&] { return kep::ask_datasets(primary_object, relation_structure.get(), datasets); });
+    if (datasets.count() <= 0) {
         return step.status();
     }
 
-    kep::MemPtr<char> type_structure;
+    kep::Text type_structure;
     step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_TYPE "\", &type_structure)",
-              [&] { return kep_get_preference(KEP_PREF_PRODUCT_DATASET_TYPE, type_structure.out()); });
+              [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_TYPE, type_structure); });
     if (!has_text(type_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_TYPE);
         return step.status();
@@ -159,7 +155,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
         "kep_filter_datasets(datasets, count_datasets, type_structure, datasets_structure, "
         "count_datasets_structure)",
         [&] {
-            return kep_filter_datasets(datasets.get(), count_datasets, type_structure.get(),
+            return kep_filter_datasets(datasets.get(), datasets.count(), type_structure.get(),
                                        datasets_structure, count_datasets_structure);
         });
     return step.status();

@@ -8,6 +8,7 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 extern "C" int kep_get_preference(const char* pref_name, char** pref_value) {
     if (pref_value != nullptr) {
@@ -45,7 +46,7 @@ extern "C" int kep_get_preference(const char* pref_name, char** pref_value) {
                     [&] { return PREF_set_search_scope(current_scope); });
     }
 
-    EMH_clear_errors();
+    kep::clear_errors();
     if (value) {
         kep_log("preference[%s]=[%s] \n", pref_name, value.get());
     } else {
@@ -95,7 +96,7 @@ extern "C" int kep_get_preference_list(const char* pref_name, int* list_count, c
                              [&] { return PREF_set_search_scope(current_scope); });
     }
 
-    EMH_clear_errors();
+    kep::clear_errors();
     kep_log("Found %d list entries\n", count);
     for (int i = 0; i < count; ++i) {
         kep_log(" %d: %s \n", i, values[i] != nullptr ? values[i] : "");

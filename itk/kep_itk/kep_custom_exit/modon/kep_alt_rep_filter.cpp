@@ -5,6 +5,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -30,17 +31,15 @@ char* suffix_copy(const char* name) {
 // What the site asks for, read from the three preferences. The wanted names point into the
 // preference lists; the lists own them.
 struct Preferences {
-    kep::MemPtr<char*> alt_rep_list;  // entry 0: master name; 1 and on: alternative names
-    int count_alt_rep_list = 0;
-    kep::MemPtr<char> use_alt_rep_filter;
-    kep::MemPtr<char*> actual_alt_rep_list;
-    int count_actual_alt_rep_list = 0;
+    kep::TextList alt_rep_list;  // entry 0: master name; 1 and on: alternative names
+    kep::Text use_alt_rep_filter;
+    kep::TextList actual_alt_rep_list;
 
-    const char* master() const { return count_alt_rep_list > 0 ? alt_rep_list[0] : nullptr; }
+    const char* master() const { return alt_rep_list.count() > 0 ? alt_rep_list[0] : nullptr; }
 
     // Index of the alternative name equal to suffix, or -1.
     int alternative_index(const char* suffix) const {
-        for (int i = 1; i < count_alt_rep_list; ++i) {
+        for (int i = 1; i < alt_rep_list.count(); ++i) {
             if (alt_rep_list[i] != nullptr && strcmp(alt_rep_list[i], suffix) == 0) {
                 return i;
             }
@@ -82,13 +81,10 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
     kep::Step step;
     Preferences prefs;
 
-    step.call("kep_get_preference_list(\"KEPAltRepList\", &count_alt_rep_list, &alt_rep_list)", [&] {
-        return kep_get_preference_list(KEP_PREF_ALT_REP_LIST, &prefs.count_alt_rep_list,
-                                       prefs.alt_rep_list.out());
-    });
-    step.call("kep_get_preference(\"KEPUseAltRepFilter\", &use_alt_rep_filter)", [&] {
-        return kep_get_preference(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter.out());
-    });
+    step.call("kep_get_preference_list(\"KEPAltRepList\", &count_alt_rep_list, &alt_rep_list)",
+              [&] { return kep::ask_preference_list(KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list); });
+    step.call("kep_get_preference(\"KEPUseAltRepFilter\", &use_alt_rep_filter)",
+              [&] { return kep::ask_preference(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter); });
 
     // The names to try, most wanted last.
     const char* const* wanted = nullptr;
@@ -99,16 +95,15 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
             "kep_get_preference_list(\"KEPActualAltRepList\", &count_actual_alt_rep_list, "
             "&actual_set_alt_rep_list)",
             [&] {
-                return kep_get_preference_list(KEP_PREF_ACTUAL_ALT_REP_LIST, &prefs.count_actual_alt_rep_list,
-                                               prefs.actual_alt_rep_list.out());
+                return kep::ask_preference_list(KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list);
             });
-        if (prefs.count_actual_alt_rep_list <= 0 || !prefs.actual_alt_rep_list) {
+        if (prefs.actual_alt_rep_list.count() <= 0 || !prefs.actual_alt_rep_list) {
             // Not a platform failure and deliberately left without clearing the error stack.
             kep_log("could not retrieve the preference KEPActualAltRepList\n");
             return step.status();
         }
         wanted = prefs.actual_alt_rep_list.get();
-        count_wanted = prefs.count_actual_alt_rep_list;
+        count_wanted = prefs.actual_alt_rep_list.count();
     } else if (master != nullptr) {
         wanted = &master;
         count_wanted = 1;
@@ -121,9 +116,9 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
             continue;
         }
         for (int j = 0; j < count_datasets && !chosen; ++j) {
-            kep::MemPtr<char> object_name;
+            kep::Text object_name;
             step.call("AOM_ask_value_string(datasets[j],\"object_name\",&object_name)",
-                      [&] { return AOM_ask_value_string(datasets[j], "object_name", object_name.out()); });
+                      [&] { return kep::ask_value_string(datasets[j], "object_name", object_name); });
             if (!is_text(object_name.get())) {
                 continue;
             }
@@ -136,7 +131,7 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
 
     if (!chosen) {
         // A lone candidate is taken as it is only when the site names no representations at all.
-        if (prefs.count_alt_rep_list <= 0 && count_datasets == 1) {
+        if (prefs.alt_rep_list.count() <= 0 && count_datasets == 1) {
             *dataset = datasets[0];
             kep_log("default dataset found\n");
         } else {
@@ -144,7 +139,7 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         }
     }
 
-    EMH_clear_errors();
+    kep::clear_errors();
     return step.status();
 }
 

@@ -5,6 +5,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -14,25 +15,24 @@ bool is_text(const char* s) { return s != nullptr && s[0] != '\0'; }
 int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
     kep::FunctionTrace trace("kep_bl_ask_jt_ds_tag");
     if (object_tag == NULLTAG || value == nullptr) {
-        EMH_clear_errors();
+        kep::clear_errors();
         return 0;
     }
     const tag_t bomline_object_tag = object_tag;
     kep::Step step;
 
-    kep::MemPtr<char> relation_modon_3dgeo;
-    kep::MemPtr<char> type_modon_3dgeo;
+    kep::Text relation_modon_3dgeo;
+    kep::Text type_modon_3dgeo;
     step.call("kep_get_preference(\"KEPModOnPartDatasetRelation\", &relation_modon_3dgeo)", [&] {
-        return kep_get_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.out());
+        return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
     });
     if (!is_text(relation_modon_3dgeo.get())) {
         kep_log("could not retrieve KEPModOnPartDatasetRelation from preferences\n");
         return step.status();
     }
     if (step.ok()) {
-        step.call("kep_get_preference(\"KEPModOnPartDatasetType\", &type_modon_3dgeo)", [&] {
-            return kep_get_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.out());
-        });
+        step.call("kep_get_preference(\"KEPModOnPartDatasetType\", &type_modon_3dgeo)",
+                  [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
         if (!is_text(type_modon_3dgeo.get())) {
             kep_log("could not retrieve KEPModOnPartDatasetType from preferences\n");
             return step.status();
@@ -43,16 +43,16 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
     // line's own geometry when the filter then picks nothing), else one of the line's 3D
     // geometry datasets. The carrier is the line whose revision holds the rendering datasets.
     tag_t mod_on_host_tag = NULLTAG;
-    kep::MemPtr<tag_t> datasets_mod_on;
-    int count_datasets_mod_on = 0;
+    kep::Tags datasets_mod_on;
     step.call(
         "kep_get_modon_for_bomline(bomline_object_tag,relation_modon_3dgeo,type_modon_3dgeo, "
         "&mod_on_host_tag, "
         "&datasets_mod_on, &count_datasets_mod_on)",
         [&] {
+            // Asked once per read: the answers on its way are kept, not its own.
             return kep_get_modon_for_bomline(bomline_object_tag, relation_modon_3dgeo.get(),
                                              type_modon_3dgeo.get(), &mod_on_host_tag, datasets_mod_on.out(),
-                                             &count_datasets_mod_on);
+                                             datasets_mod_on.count_out());
         });
     tag_t dataset_tag = NULLTAG;
     tag_t bomline_for_dataset_tag = NULLTAG;
@@ -63,7 +63,7 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
         step.call(
             "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
             [&] {
-                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), count_datasets_mod_on,
+                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
                                                       &dataset_mod_on_tag);
             });
         dataset_tag = dataset_mod_on_tag;
@@ -87,9 +87,9 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
     if (dataset_tag != NULLTAG) {
         // A representation was picked: the value is its rendering reference or nothing.
         *value = NULLTAG;
-        kep::MemPtr<char> dataset_name;
+        kep::Text dataset_name;
         step.call("AOM_ask_value_string(dataset_tag, \"object_name\", &dataset_name)",
-                  [&] { return AOM_ask_value_string(dataset_tag, "object_name", dataset_name.out()); });
+                  [&] { return kep::ask_value_string(dataset_tag, "object_name", dataset_name); });
         if (is_text(dataset_name.get()) && step.ok()) {
             tag_t direct_model_tag = NULLTAG;
             step.call("kep_get_direct_model(bomline_for_dataset_tag, dataset_name, &direct_model_tag)", [&] {
@@ -112,7 +112,7 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
         }
     }
 
-    EMH_clear_errors();
+    kep::clear_errors();
     return step.status();
 }
 
@@ -127,58 +127,48 @@ int get_direct_model(tag_t bom_line_tag, const char* dataset_name, tag_t* direct
     int revision_tag_attr = 0;
     tag_t primary_object = NULLTAG;
     step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_lineItemRevTag, &revision_tag_attr); });
+              [&] { return kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr); });
     step.call("BOM_line_ask_attribute_tag(bom_line_tag, revision_tag_attr, &primary_object)",
-              [&] { return BOM_line_ask_attribute_tag(bom_line_tag, revision_tag_attr, &primary_object); });
+              [&] { return kep::ask_line_tag(bom_line_tag, revision_tag_attr, &primary_object); });
     if (primary_object == NULLTAG) {
         kep_log("Could not retrieve primary object\n");
         return step.status();
     }
 
-    kep::MemPtr<tag_t> datasets_rendering;
-    int count_datasets_rendering = 0;
+    kep::Tags datasets_rendering;
     step.call(
         "kep_get_datasets(primary_object, \"IMAN_Rendering\", &datasets_rendering, "
         "&count_datasets_rendering)",
-        [&] {
-            return kep_get_datasets(primary_object, "IMAN_Rendering", datasets_rendering.out(),
-                                    &count_datasets_rendering);
-        });
-    kep::MemPtr<tag_t> datasets_direct_model;
-    int count_datasets_direct_model = 0;
-    if (count_datasets_rendering > 0) {
+        [&] { return kep::ask_datasets(primary_object, "IMAN_Rendering", datasets_rendering); });
+    kep::Tags datasets_direct_model;
+    if (datasets_rendering.count() > 0) {
         step.call(
             "kep_filter_datasets(datasets_rendering, count_datasets_rendering, \"DirectModel\", "
             "&datasets_direct_model, &count_datasets_direct_model)",
-            [&] {
-                return kep_filter_datasets(datasets_rendering.get(), count_datasets_rendering, "DirectModel",
-                                           datasets_direct_model.out(), &count_datasets_direct_model);
-            });
+            [&] { return kep::ask_filtered(datasets_rendering, "DirectModel", datasets_direct_model); });
     }
 
-    for (int i = 0; i < count_datasets_direct_model && datasets_direct_model; ++i) {
+    for (int i = 0; i < datasets_direct_model.count() && datasets_direct_model; ++i) {
         const tag_t candidate = datasets_direct_model[i];
-        kep::MemPtr<char> directmodel_name;
+        kep::Text directmodel_name;
         step.call("AOM_ask_value_string(datasets_direct_model[i],\"object_name\", &directmodel_name)",
-                  [&] { return AOM_ask_value_string(candidate, "object_name", directmodel_name.out()); });
+                  [&] { return kep::ask_value_string(candidate, "object_name", directmodel_name); });
         if (!is_text(directmodel_name.get()) || dataset_name == nullptr ||
             strcmp(directmodel_name.get(), dataset_name) != 0) {
             continue;
         }
-        kep::MemPtr<tag_t> refs;
-        int count_refs = 0;
-        step.call(
-            "AE_ask_all_dataset_named_refs(datasets_direct_model[i], \"JTPART\", &count_refs, &refs)",
-            [&] { return AE_ask_all_dataset_named_refs(candidate, "JTPART", &count_refs, refs.out()); });
+        kep::Tags refs;
+        step.call("AE_ask_all_dataset_named_refs(datasets_direct_model[i], \"JTPART\", &count_refs, &refs)",
+                  [&] { return kep::ask_named_refs(candidate, "JTPART", refs); });
         // Several references do not say which one is the JT of this representation.
-        if (step.ok() && count_refs == 1 && refs) {
+        if (step.ok() && refs.count() == 1 && refs) {
             *direct_model_tag = refs[0];
             kep_log("Found Reference for Dataset %s\n", directmodel_name.get());
             break;
         }
     }
 
-    EMH_clear_errors();
+    kep::clear_errors();
     return step.status();
 }
 

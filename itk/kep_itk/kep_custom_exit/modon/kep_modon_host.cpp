@@ -5,6 +5,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -49,7 +50,7 @@ char* modon_prefix(const char* host_item_id, const char* line_item_id) {
 bool begins_with(const char* name, const char* prefix) { return strncmp(name, prefix, strlen(prefix)) == 0; }
 
 // The form's occurrence path equals the way walked: same length, equal entry by entry.
-bool path_matches(const kep::StringList& form_path, char* const* way_to_root, int count_way_to_root) {
+bool path_matches(const kep::Values& form_path, char* const* way_to_root, int count_way_to_root) {
     if (form_path.count() != count_way_to_root) {
         return false;
     }
@@ -67,9 +68,9 @@ class WayToRoot {
 public:
     ~WayToRoot() {
         for (int i = 0; i < count_; ++i) {
-            MEM_free(slots_[i]);
+            kep::mem_free(slots_[i]);
         }
-        MEM_free(slots_);
+        kep::mem_free(slots_);
     }
     // Makes room for one more entry; false when no memory is left.
     bool reserve_one() {
@@ -88,7 +89,7 @@ public:
         if (count_ > 0) {
             memcpy(slots, slots_, sizeof(char*) * static_cast<size_t>(count_));
         }
-        MEM_free(slots_);
+        kep::mem_free(slots_);
         slots_ = slots;
         capacity_ = capacity;
         return true;
@@ -101,6 +102,52 @@ private:
     int count_ = 0;
     int capacity_ = 0;
 };
+
+// Whether name begins with "<host item id>.<line item id>.", the prefix of the datasets that
+// describe the line; null ids read as empty ones.
+bool named_for(const char* name, const char* host_item_id, const char* line_item_id) {
+    const char* host = text_or_empty(host_item_id);
+    const char* line = text_or_empty(line_item_id);
+    const size_t host_length = strlen(host);
+    const size_t line_length = strlen(line);
+    return strncmp(name, host, host_length) == 0 && name[host_length] == '.' &&
+           strncmp(name + host_length + 1, line, line_length) == 0 &&
+           name[host_length + 1 + line_length] == '.';
+}
+
+// With the call's memo: true when no ancestor of `line` (whose parent is `parent`) has a candidate
+// named for the line, so that the walk would find no host. Asks what the walk would ask (the
+// line's occurrence name, and through the kept chain each ancestor's answers, once per call) but
+// keeps no way-to-root list. False at the first candidate named for the line and after a failed
+// question, which the walk then asks again and handles; false without a memo.
+bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, const char* relation_modOn,
+                     const char* type_modOn) {
+    if (kep::active_memo() == nullptr) {
+        return false;
+    }
+    if (parent == NULLTAG) {
+        return true;
+    }
+    int occurrence_name_attr = 0;
+    kep::Text instance_name;
+    if (kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
+        kep::ask_line_string(line, occurrence_name_attr, instance_name) != 0) {
+        ++kep::traced_failures();  // so that the error stack it left is cleared later
+        return false;
+    }
+    const kep::HostChain* chain = kep::ask_host_chain(parent, relation_modOn, type_modOn);
+    if (chain == nullptr) {
+        return false;
+    }
+    for (const kep::HostChain* c = chain; c != nullptr; c = c->above) {
+        for (int i = 0; i < c->name_count; ++i) {
+            if (is_text(c->names[i]) && named_for(c->names[i], c->item_id, source_part_number)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
 
 int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const char* source_part_number,
                      const char* relation_modOn, const char* type_modOn, char** way_to_root,
@@ -117,24 +164,21 @@ int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const ch
     int item_id_attr = 0;
     int occurrence_name_attr = 0;
     int revision_tag_attr = 0;
-    kep::MemPtr<char> parent_part_number;
-    kep::MemPtr<char> instance_name;
+    kep::Text parent_part_number;
+    kep::Text instance_name;
     tag_t parent_object = NULLTAG;
     step.call("BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr); });
-    step.call("BOM_line_ask_attribute_string(bomline_parent_object, item_id_attr, &parent_part_number)", [&] {
-        return BOM_line_ask_attribute_string(bomline_parent_object, item_id_attr, parent_part_number.out());
-    });
+              [&] { return kep::ask_attribute_id(bomAttr_itemId, &item_id_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_parent_object, item_id_attr, &parent_part_number)",
+              [&] { return kep::ask_line_string(bomline_parent_object, item_id_attr, parent_part_number); });
     step.call("BOM_line_look_up_attribute(bomAttr_occName, &occurrence_name_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_occName, &occurrence_name_attr); });
-    step.call("BOM_line_ask_attribute_string(bomline_object_tag, occurrence_name_attr, &instance_name)", [&] {
-        return BOM_line_ask_attribute_string(bomline_object_tag, occurrence_name_attr, instance_name.out());
-    });
+              [&] { return kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_object_tag, occurrence_name_attr, &instance_name)",
+              [&] { return kep::ask_line_string(bomline_object_tag, occurrence_name_attr, instance_name); });
     step.call("BOM_line_look_up_attribute(bomAttr_lineItemRevTag,&revision_tag_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_lineItemRevTag, &revision_tag_attr); });
-    step.call("BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object)", [&] {
-        return BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object);
-    });
+              [&] { return kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr); });
+    step.call("BOM_line_ask_attribute_tag(bomline_parent_object, revision_tag_attr, &parent_object)",
+              [&] { return kep::ask_line_tag(bomline_parent_object, revision_tag_attr, &parent_object); });
     if (!step.ok()) {
         // The step ends here, the way walked so far unchanged; the failure stays on the error stack.
         return step.status();
@@ -147,28 +191,23 @@ int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const ch
     kep::MemPtr<char> prefix(
         modon_prefix(text_or_empty(parent_part_number.get()), text_or_empty(source_part_number)));
     if (!prefix) {
-        EMH_clear_errors();
+        kep::clear_errors();
         return kNoMemory;
     }
 
-    kep::MemPtr<tag_t> datasets;
-    int count_datasets = 0;
-    step.call("kep_get_datasets(parent_object, relation_modOn, &datasets, &count_datasets)", [&] {
-        return kep_get_datasets(parent_object, relation_modOn, datasets.out(), &count_datasets);
-    });
+    kep::Tags datasets;
+    step.call("kep_get_datasets(parent_object, relation_modOn, &datasets, &count_datasets)",
+              [&] { return kep::ask_datasets(parent_object, relation_modOn, datasets); });
 
-    kep::MemPtr<tag_t> datasets_mod_on_help;
-    int count_datasets_mod_on_help = 0;
+    kep::Tags datasets_mod_on_help;
     kep::MemPtr<tag_t> matching;
     int count_matching = 0;
-    if (count_datasets > 0) {
+    if (datasets.count() > 0) {
         step.call(
             "kep_filter_datasets(datasets, count_datasets, type_modOn, &datasets_mod_on_help, "
             "&count_datasets_mod_on_help)",
-            [&] {
-                return kep_filter_datasets(datasets.get(), count_datasets, type_modOn,
-                                           datasets_mod_on_help.out(), &count_datasets_mod_on_help);
-            });
+            [&] { return kep::ask_filtered(datasets, type_modOn, datasets_mod_on_help); });
+        const int count_datasets_mod_on_help = datasets_mod_on_help.count();
         matching.reset(kep::mem_alloc_array<tag_t>(count_datasets_mod_on_help));
         if (!matching) {
             step.latch(kNoMemory);
@@ -176,33 +215,27 @@ int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const ch
 
         for (int i = 0; i < count_datasets_mod_on_help; ++i) {
             const tag_t candidate = datasets_mod_on_help[i];
-            kep::MemPtr<char> dataset_name;
+            kep::Text dataset_name;
             step.call("AOM_ask_value_string(datasets_mod_on_help[i], \"object_name\", &dataset_name)",
-                      [&] { return AOM_ask_value_string(candidate, "object_name", dataset_name.out()); });
+                      [&] { return kep::ask_value_string(candidate, "object_name", dataset_name); });
             // Only names that carry the prefix cost further platform calls.
             if (!is_text(dataset_name.get()) || !begins_with(dataset_name.get(), prefix.get())) {
                 continue;
             }
-            kep::MemPtr<tag_t> refs;
-            int count_refs = 0;
+            kep::Tags refs;
             step.call(
                 "AE_ask_all_dataset_named_refs(datasets_mod_on_help[i], \"KEPModOnInfo\", &count_refs, "
                 "&refs)",
-                [&] {
-                    return AE_ask_all_dataset_named_refs(candidate, "KEPModOnInfo", &count_refs, refs.out());
-                });
-            if (!step.ok() || count_refs != 1) {
+                [&] { return kep::ask_named_refs(candidate, "KEPModOnInfo", refs); });
+            if (!step.ok() || refs.count() != 1) {
                 continue;
             }
             const tag_t form_tag = refs[0];
-            kep::StringList form_way_to_root;
+            kep::Values form_way_to_root;
             step.call(
                 "AOM_ask_value_strings(form_tag, \"var2_way_to_root\", &count_form_way_to_root, "
                 "&form_way_to_root)",
-                [&] {
-                    return AOM_ask_value_strings(form_tag, "var2_way_to_root", form_way_to_root.count_out(),
-                                                 form_way_to_root.values_out());
-                });
+                [&] { return kep::ask_value_strings(form_tag, "var2_way_to_root", form_way_to_root); });
             if (step.ok() && path_matches(form_way_to_root, way_to_root, *count_way_to_root)) {
                 *mod_on_flag = 1;
                 matching[count_matching] = candidate;
@@ -213,7 +246,7 @@ int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const ch
 
     *act_datasets_mod_on = matching.release();
     *act_count_datasets_mod_on = count_matching;
-    EMH_clear_errors();
+    kep::clear_errors();
     return step.status();
 }
 
@@ -226,12 +259,11 @@ int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, 
     kep::Step step;
 
     int item_id_attr = 0;
-    kep::MemPtr<char> source_part_number;
+    kep::Text source_part_number;
     step.call("BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr)",
-              [&] { return BOM_line_look_up_attribute(bomAttr_itemId, &item_id_attr); });
-    step.call("BOM_line_ask_attribute_string(bomline_object_tag, item_id_attr, &source_part_number)", [&] {
-        return BOM_line_ask_attribute_string(bomline_object_tag, item_id_attr, source_part_number.out());
-    });
+              [&] { return kep::ask_attribute_id(bomAttr_itemId, &item_id_attr); });
+    step.call("BOM_line_ask_attribute_string(bomline_object_tag, item_id_attr, &source_part_number)",
+              [&] { return kep::ask_line_string(bomline_object_tag, item_id_attr, source_part_number); });
     if (!is_text(source_part_number.get())) {
         kep_log("Could not retrieve source_part_number\n");
         return step.status();
@@ -243,6 +275,12 @@ int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, 
     // A failed parent lookup ends the walk like a missing parent; its status is not passed on.
     tag_t parent_bomline_tag = NULLTAG;
     (void)kep_get_parent(bomline_object_tag, &parent_bomline_tag);
+
+    // Every ancestor ruled out without building the way-to-root list: the walk would find nothing.
+    if (no_host_on_walk(bomline_object_tag, parent_bomline_tag, source_part_number.get(), relation_modOn,
+                        type_modOn)) {
+        return step.status();
+    }
 
     WayToRoot way_to_root;
     tag_t host = NULLTAG;

@@ -6,6 +6,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -33,8 +34,8 @@ char* copy_text(const char* s) {
 
 // The relation and the dataset type of the product structure's mod-on datasets.
 struct ProductPreferences {
-    kep::MemPtr<char> relation_modon_structure;
-    kep::MemPtr<char> type_modon_structure;
+    kep::Text relation_modon_structure;
+    kep::Text type_modon_structure;
 };
 
 // Reads both preferences. Returns false when one is missing (logged): the value function then
@@ -42,8 +43,7 @@ struct ProductPreferences {
 // relation behind ends the step without asking for the type.
 bool read_product_preferences(kep::Step& step, ProductPreferences& prefs) {
     step.call("kep_get_preference(\"KEPModOnProductDatasetRelation\", &relation_modon_structure)", [&] {
-        return kep_get_preference(KEP_PREF_MODON_PRODUCT_DATASET_RELATION,
-                                  prefs.relation_modon_structure.out());
+        return kep::ask_preference(KEP_PREF_MODON_PRODUCT_DATASET_RELATION, prefs.relation_modon_structure);
     });
     if (!is_text(prefs.relation_modon_structure.get())) {
         kep_log("could not retrieve KEPModOnProductDatasetRelation from preferences\n");
@@ -53,7 +53,7 @@ bool read_product_preferences(kep::Step& step, ProductPreferences& prefs) {
         return true;
     }
     step.call("kep_get_preference(\"KEPModOnProductDatasetType\", &type_modon_structure)", [&] {
-        return kep_get_preference(KEP_PREF_MODON_PRODUCT_DATASET_TYPE, prefs.type_modon_structure.out());
+        return kep::ask_preference(KEP_PREF_MODON_PRODUCT_DATASET_TYPE, prefs.type_modon_structure);
     });
     if (!is_text(prefs.type_modon_structure.get())) {
         kep_log("could not retrieve KEPModOnProductDatasetType from preferences\n");
@@ -68,12 +68,10 @@ bool read_product_preferences(kep::Step& step, ProductPreferences& prefs) {
 tag_t choose_modon_dataset(kep::Step& step, const char* host_statement, tag_t line,
                            const ProductPreferences& prefs) {
     tag_t mod_on_host_tag = NULLTAG;
-    kep::MemPtr<tag_t> datasets_mod_on;
-    int count_datasets_mod_on = 0;
+    kep::Tags datasets_mod_on;
     step.call(host_statement, [&] {
-        return kep_get_modon_for_bomline(line, prefs.relation_modon_structure.get(),
-                                         prefs.type_modon_structure.get(), &mod_on_host_tag,
-                                         datasets_mod_on.out(), &count_datasets_mod_on);
+        return kep::ask_modon(line, prefs.relation_modon_structure.get(), prefs.type_modon_structure.get(),
+                              &mod_on_host_tag, datasets_mod_on);
     });
     if (!step.ok() || mod_on_host_tag == NULLTAG) {
         return NULLTAG;
@@ -81,7 +79,7 @@ tag_t choose_modon_dataset(kep::Step& step, const char* host_statement, tag_t li
     tag_t dataset_mod_on_tag = NULLTAG;
     step.call("kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
               [&] {
-                  return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), count_datasets_mod_on,
+                  return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
                                                         &dataset_mod_on_tag);
               });
     return step.ok() ? dataset_mod_on_tag : NULLTAG;
@@ -92,39 +90,29 @@ tag_t choose_modon_dataset(kep::Step& step, const char* host_statement, tag_t li
 // Statement texts and order are those of both functions that read the form.
 template <class OnMatch>
 void read_child_entries(kep::Step& step, tag_t act_child_tag, tag_t act_parent_modon_tag, OnMatch on_match) {
-    kep::MemPtr<char> instance_name;
+    kep::Text instance_name;
     step.call("AOM_ask_value_string(act_child_tag, bomAttr_occName, &instance_name)",
-              [&] { return AOM_ask_value_string(act_child_tag, bomAttr_occName, instance_name.out()); });
+              [&] { return kep::ask_value_string(act_child_tag, bomAttr_occName, instance_name); });
     if (!instance_name) {
         return;
     }
-    kep::MemPtr<tag_t> refs;
-    int count_refs = 0;
+    kep::Tags refs;
     step.call("AE_ask_all_dataset_named_refs(act_parent_modon_tag, \"KEPModOnInfo\", &count_refs, &refs)",
-              [&] {
-                  return AE_ask_all_dataset_named_refs(act_parent_modon_tag, "KEPModOnInfo", &count_refs,
-                                                       refs.out());
-              });
-    if (!step.ok() || count_refs != 1 || !refs || refs[0] == NULLTAG) {
+              [&] { return kep::ask_named_refs(act_parent_modon_tag, "KEPModOnInfo", refs); });
+    if (!step.ok() || refs.count() != 1 || !refs || refs[0] == NULLTAG) {
         return;
     }
     const tag_t form_tag = refs[0];
-    kep::StringList form_child_instname;
-    kep::StringList form_child_matrix;
+    kep::Values form_child_instname;
+    kep::Values form_child_matrix;
     step.call(
         "AOM_ask_value_strings(form_tag, \"var2_child_instname\", &count_form_child_instname, "
         "&form_child_instname)",
-        [&] {
-            return AOM_ask_value_strings(form_tag, "var2_child_instname", form_child_instname.count_out(),
-                                         form_child_instname.values_out());
-        });
+        [&] { return kep::ask_value_strings(form_tag, "var2_child_instname", form_child_instname); });
     step.call(
         "AOM_ask_value_strings(form_tag, \"var2_child_matrix\", &count_form_child_matrix, "
         "&form_child_matrix)",
-        [&] {
-            return AOM_ask_value_strings(form_tag, "var2_child_matrix", form_child_matrix.count_out(),
-                                         form_child_matrix.values_out());
-        });
+        [&] { return kep::ask_value_strings(form_tag, "var2_child_matrix", form_child_matrix); });
     // Lists of different lengths do not say which matrix belongs to which name: they list nothing.
     if (!step.ok() || form_child_instname.count() != form_child_matrix.count()) {
         return;
@@ -161,7 +149,7 @@ private:
 
 // Stores a new value in the caller's slot, releasing the standing one.
 void replace_value(char** value, char* new_value) {
-    MEM_free(*value);
+    kep::mem_free(*value);
     *value = new_value;
 }
 
@@ -333,10 +321,10 @@ int node_data_from_modon(tag_t act_child_tag, tag_t act_parent_modon_tag, kep_no
 int node_data_from_bomline(tag_t act_object_tag, kep_node_data_t* node) {
     kep::FunctionTrace trace("kep_set_kep_node_data_from_bomline");
     kep::Step step;
-    kep::MemPtr<char> instance_name;
+    kep::Text instance_name;
     kep::MemPtr<char> matrix;
     step.call("AOM_ask_value_string(act_object_tag, bomAttr_occName, &instance_name)",
-              [&] { return AOM_ask_value_string(act_object_tag, bomAttr_occName, instance_name.out()); });
+              [&] { return kep::ask_value_string(act_object_tag, bomAttr_occName, instance_name); });
     // Read as a client reads it: where the extension overrides the property, this is its value.
     step.call("AOM_ask_value_string(act_object_tag, bomAttr_StandardOccTransform, &matrix)", [&] {
         return AOM_ask_value_string(act_object_tag, bomAttr_StandardOccTransform, matrix.out());
@@ -354,7 +342,7 @@ void set_field(char** field, const char* text) {
     }
     char* copy = copy_text(text);
     if (copy != nullptr) {
-        MEM_free(*field);
+        kep::mem_free(*field);
         *field = copy;
     }
 }
@@ -383,9 +371,9 @@ void kep_node_data_release(kep_node_data_t* top_node) {
     kep_node_data_t* node = top_node;
     while (node != nullptr) {
         kep_node_data_t* const child = node->child_node;
-        MEM_free(node->instance_name);
-        MEM_free(node->matrix_text);
-        MEM_free(node);
+        kep::mem_free(node->instance_name);
+        kep::mem_free(node->matrix_text);
+        kep::mem_free(node);
         node = child;
     }
 }

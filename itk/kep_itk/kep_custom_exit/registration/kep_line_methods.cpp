@@ -6,12 +6,14 @@
  * may replace the value the platform computed; where it has none, the extension's method is
  * registered and alone gives the value. Each property is looked at on its own. The wrappers only
  * unpack the platform's call and hand the line and the value slot to the value functions of
- * modon/, which decide whether the value is replaced, cleared or kept.
+ * modon/, which decide whether the value is replaced, cleared or kept. Each read is one call for
+ * the memo of platform answers (lookup/kep_memo.h).
  */
 #include <stdarg.h>
 
 #include "kep_registration.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
 extern "C" {
@@ -79,6 +81,7 @@ Slot* value_slot(va_list args) {
 }
 
 int jt_ds_tag(const char* name, bool own_method, METHOD_message_t* message, va_list args) {
+    kep::CallScope scope;
     kep::FunctionTrace trace(name);
     tag_t* const value = value_slot<tag_t>(args);
     if (own_method && value != nullptr) {
@@ -90,6 +93,7 @@ int jt_ds_tag(const char* name, bool own_method, METHOD_message_t* message, va_l
 }
 
 int abs_xform(const char* name, bool own_method, METHOD_message_t* message, va_list args) {
+    kep::CallScope scope;
     kep::FunctionTrace trace(name);
     char** const value = value_slot<char*>(args);
     if (own_method && value != nullptr) {
@@ -101,6 +105,7 @@ int abs_xform(const char* name, bool own_method, METHOD_message_t* message, va_l
 }
 
 int occ_xform(const char* name, bool own_method, METHOD_message_t* message, va_list args) {
+    kep::CallScope scope;
     kep::FunctionTrace trace(name);
     char** const value = value_slot<char*>(args);
     if (own_method && value != nullptr) {

@@ -21,6 +21,8 @@
  * tags that name nothing, no line, or a line of another window are not in the window's list and
  * contribute nothing.
  *
+ * Each service answers the platform's questions of one search at most once (lookup/kep_memo.h).
+ *
  * Nothing allocated here outlives the call: the result list is copied by
  * USERSERVICE_return_tag_array and released right after, and the argument arrays stay the
  * platform's.
@@ -34,6 +36,7 @@
 #include "kep_mem.h"
 #include "kep_registration.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 extern "C" {
 /* The two services, in the platform's user-service form; registered by name, not exported. */
@@ -82,8 +85,8 @@ public:
     WindowLines() noexcept = default;
     ~WindowLines() {
         release_records();
-        MEM_free(objects_);
-        MEM_free(tags_);
+        kep::mem_free(objects_);
+        kep::mem_free(tags_);
     }
     WindowLines(const WindowLines&) = delete;
     WindowLines& operator=(const WindowLines&) = delete;
@@ -106,7 +109,7 @@ public:
             return;
         }
         for (int i = 0; i <= count_; ++i) {
-            MEM_free(objects_[i]);
+            kep::mem_free(objects_[i]);
             objects_[i] = nullptr;
         }
     }
@@ -286,6 +289,7 @@ bool all_finite(const double* values, int count) noexcept {
 }
 
 int volume_search(void* return_value) noexcept {
+    kep::CallScope scope;
     kep::FunctionTrace trace("kep_userservice_volume_search");
     kep::Step step;
     tag_t bom_window_tag = NULLTAG;
@@ -353,6 +357,7 @@ int volume_search(void* return_value) noexcept {
 }
 
 int neighbourhood_search(void* return_value) noexcept {
+    kep::CallScope scope;
     kep::FunctionTrace trace("kep_userservice_neighbourhood_search");
     kep::Step step;
     tag_t bom_window_tag = NULLTAG;

@@ -1,0 +1,326 @@
+// The economical path (switches off, each platform question asked once per call) against the
+// literal path (forced) over generated sites: the same answers, the same statuses under faults,
+// and no question asked twice within one search.
+#include <gtest/gtest.h>
+#include <kep_support_internal.h>
+#include <standin/control.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kep_sweep.h"
+#include "lookup/kep_memo.h"
+#include "registration/kep_registration.h"
+
+namespace economy_test {
+namespace {
+
+using standin::UserArg;
+
+// `kep-host generate` with the given options; the text is kept per option set.
+const std::string& generated_site(const std::string& options) {
+    static std::map<std::string, std::string> sites;
+    std::string& text = sites[options];
+    if (text.empty()) {
+        const std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+        FILE* pipe = popen(command.c_str(), "r");
+        char chunk[65536];
+        size_t n = 0;
+        while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            text.append(chunk, n);
+        }
+        EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
+    }
+    return text;
+}
+
+struct Site {
+    std::string options;                                                        // generator options
+    std::vector<std::pair<std::string, std::vector<std::string>>> preferences;  // changed after loading
+};
+
+// A fresh process's state on the site: switches off, the extension registered.
+void load(const Site& site) {
+    std::string error;
+    ASSERT_TRUE(standin::load_site(generated_site(site.options), "generated site", &error)) << error;
+    for (const auto& p : site.preferences) {
+        standin::set_preference(p.first, p.second);
+    }
+    for (const char* name : {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"}) {
+        standin::hide_env(name);
+    }
+    kep_support_reset_state();
+    ASSERT_EQ(kep_register_callbacks(), 0);
+    ASSERT_EQ(standin::run_all_exits(), 0);
+}
+
+std::vector<tag_t> lines_of_site() {
+    std::vector<tag_t> lines;
+    for (const auto& entry : standin::all_ids()) {
+        if (standin::kind_of(entry.second) == "BOMLine") {
+            lines.push_back(entry.second);
+        }
+    }
+    return lines;
+}
+
+std::string ids(const std::vector<tag_t>& tags) {
+    std::string text;
+    for (tag_t t : tags) {
+        text += standin::id_of(t) + " ";
+    }
+    return text;
+}
+
+int volume_search(const std::vector<double>& box, std::vector<tag_t>* found) {
+    bool handed_back = false;
+    return standin::call_service("kep_userservice_volume_search",
+                                 {UserArg{UserArg::Tag, standin::tag_of("w1")},
+                                  UserArg{UserArg::Double, 0, 5.0}, UserArg{UserArg::DoubleArray, 0, 0, box}},
+                                 found, &handed_back);
+}
+
+const std::vector<double> kWholeVehicle = {-1, -1, -1, 4, 1, 1.5};
+const std::vector<double> kCorner = {-0.8, -0.9, -0.3, 0.6, 0.1, 0.4};
+
+// Everything a client sees of the site: both searches and the three line properties, one text
+// per question ("what: status value").
+std::vector<std::string> answers() {
+    std::vector<std::string> out;
+    const std::vector<tag_t> lines = lines_of_site();
+    for (const auto& box : {kWholeVehicle, kCorner}) {
+        std::vector<tag_t> found;
+        const int status = volume_search(box, &found);
+        out.push_back("volume: " + std::to_string(status) + " " + ids(found));
+    }
+    for (size_t first = 0; first < lines.size(); first += lines.size() / 4 + 1) {
+        std::vector<tag_t> selected(lines.begin() + static_cast<long>(first),
+                                    lines.begin() + static_cast<long>(std::min(first + 3, lines.size())));
+        std::vector<tag_t> found;
+        bool handed_back = false;
+        const int status = standin::call_service(
+            "kep_userservice_neighbourhood_search",
+            {UserArg{UserArg::Tag, standin::tag_of("w1")}, UserArg{UserArg::Double, 0, 20.0},
+             UserArg{UserArg::TagArray, 0, 0, {}, selected}},
+            &found, &handed_back);
+        out.push_back("neighbourhood " + ids(selected) + ": " + std::to_string(status) + " " + ids(found));
+    }
+    for (tag_t line : lines) {
+        for (const char* property : {"bl_plmxml_occ_xform", "bl_plmxml_abs_xform"}) {
+            char* value = nullptr;
+            const int status = standin::ask_string(line, property, &value);
+            out.push_back(standin::id_of(line) + " " + property + ": " + std::to_string(status) + " " +
+                          (value != nullptr ? value : "(null)"));
+            MEM_free(value);
+        }
+        tag_t jt = NULLTAG;
+        const int status = standin::ask_tag(line, "bl_jt_dataset_tag", &jt);
+        out.push_back(standin::id_of(line) + " bl_jt_dataset_tag: " + std::to_string(status) + " " +
+                      standin::id_of(jt));
+    }
+    return out;
+}
+
+// Runs fn on one path; nothing may be left live or freed twice.
+template <class F>
+auto on_path(bool literal, F&& fn) -> decltype(fn()) {
+    kep::force_literal_path(literal);
+    const int live_before = standin::live_blocks();
+    auto result = fn();
+    kep::force_literal_path(false);
+    EXPECT_EQ(standin::live_blocks(), live_before) << (literal ? "literal" : "economical") << " path";
+    EXPECT_EQ(standin::misuse_count(), 0) << (literal ? "literal" : "economical") << " path";
+    return result;
+}
+
+void expect_same(const std::vector<std::string>& literal, const std::vector<std::string>& economical,
+                 const std::string& label) {
+    ASSERT_EQ(literal.size(), economical.size()) << label;
+    for (size_t i = 0; i < literal.size(); ++i) {
+        ASSERT_EQ(literal[i], economical[i]) << label << ", answer " << i;
+    }
+}
+
+const std::vector<Site> kSites = {
+    {"--lines 300 --seed 3", {}},
+    {"--lines 400 --seed 11 --packed-share 0.3 --modon-share 0.6 --depth 4", {}},
+    {"--lines 240 --seed 5 --depth 12 --fanout 2 --modon-share 0.5", {}},
+    // The representation filter on, LOD wanted before the master and after it.
+    {"--lines 300 --seed 7 --modon-share 0.4",
+     {{"KEPUseAltRepFilter", {"1"}}, {"KEPActualAltRepList", {"MASTER", "LOD1"}}}},
+    {"--lines 300 --seed 7 --modon-share 0.4",
+     {{"KEPUseAltRepFilter", {"1"}}, {"KEPActualAltRepList", {"LOD1", "MASTER"}}}},
+    // Missing preferences: the filter switched on without its list, mod-on and structure types.
+    {"--lines 300 --seed 9 --modon-share 0.4",
+     {{"KEPUseAltRepFilter", {"1"}}, {"KEPModOnPartDatasetType", {}}, {"KEPProductDatasetType", {}}}},
+    {"--lines 200 --seed 2", {{"KEPModOnProductDatasetRelation", {}}, {"KEPAuxCgrDatasetType", {}}}},
+};
+
+TEST(Economy, SameAnswersAsTheLiteralPath) {
+    for (const Site& site : kSites) {
+        SCOPED_TRACE(site.options);
+        standin::reset();
+        ASSERT_NO_FATAL_FAILURE(load(site));
+        const auto literal = on_path(true, answers);
+        const auto economical = on_path(false, answers);
+        expect_same(literal, economical, site.options);
+    }
+}
+
+// A fault that hits every call of one operation, or every call about one object, meets the same
+// questions on both paths, so the statuses and answers are the same too.
+TEST(Economy, SameAnswersUnderLastingFaults) {
+    const Site site = {"--lines 40 --seed 4 --depth 4 --modon-share 0.6", {}};
+    standin::reset();
+    ASSERT_NO_FATAL_FAILURE(load(site));
+    const std::vector<tag_t> lines = lines_of_site();
+    const tag_t deep = lines.back();
+    const auto entry_points = [&] {
+        std::vector<std::string> out;
+        std::vector<tag_t> found;
+        out.push_back("volume: " + std::to_string(volume_search(kWholeVehicle, &found)) + " " + ids(found));
+        char* value = nullptr;
+        const int status = standin::ask_string(deep, "bl_plmxml_abs_xform", &value);
+        out.push_back("abs: " + std::to_string(status) + " " + (value != nullptr ? value : "(null)"));
+        MEM_free(value);
+        return out;
+    };
+    std::vector<std::function<void()>> faults;
+    for (const std::string op :
+         {"AE_ask_all_dataset_named_refs", "AOM_ask_value_double", "AOM_ask_value_string",
+          "AOM_ask_value_strings", "BOM_line_ask_attribute_string", "BOM_line_ask_attribute_tag",
+          "BOM_line_ask_child_lines", "BOM_line_ask_packed_lines", "BOM_line_look_up_attribute",
+          "EMH_clear_errors", "GRM_find_relation_type", "GRM_list_secondary_objects_only",
+          "PREF_ask_char_value", "PREF_ask_char_values", "PREF_ask_value_count", "PREF_set_search_scope",
+          "TCTYPE_ask_name", "TCTYPE_ask_object_type"}) {
+        faults.push_back([op] { standin::fail_call(op, 0); });
+    }
+    for (const auto& entry : standin::all_ids()) {
+        const tag_t object = entry.second;
+        faults.push_back([object] { standin::fail_object("", object); });
+    }
+    for (size_t f = 0; f < faults.size(); ++f) {
+        standin::clear_faults();
+        standin::clear_syslog();
+        faults[f]();
+        const auto literal = on_path(true, entry_points);
+        const auto economical = on_path(false, entry_points);
+        expect_same(literal, economical, "fault " + std::to_string(f));
+        standin::clear_faults();
+    }
+}
+
+// One failed call at a time: whatever fails, no crash, no leak, no misuse, and the status is the
+// injected one or the clean run's.
+TEST(Economy, EveryFailedCallIsHandled) {
+    const Site site = {"--lines 30 --seed 6 --depth 4 --modon-share 0.6", {}};
+    const std::vector<std::pair<std::string, std::function<int()>>> runs = {
+        {"volume search",
+         [] {
+             std::vector<tag_t> found;
+             return volume_search(kWholeVehicle, &found);
+         }},
+        {"absolute transform", [] {
+             char* value = nullptr;
+             const int status = standin::ask_string(lines_of_site().back(), "bl_plmxml_abs_xform", &value);
+             MEM_free(value);
+             return status;
+         }}};
+    for (const auto& run : runs) {
+        kep_test::FaultCase c;
+        c.name = run.first;
+        c.setup = [&] {
+            standin::reset();
+            load(site);
+        };
+        c.run = run.second;
+        c.guard_rule = false;  // failures the lookups do not pass on are followed by further calls
+        c.clears_errors = false;
+        // A failed clear leaves its error on the stack, so the next clear is made, not skipped.
+        c.untraced_ops = {"EMH_ask_errors"};
+        c.expected_status = [](const kep_test::FaultRun& r, const kep_test::FaultRun& baseline) {
+            return r.status == standin::kErrInjected ? r.status : baseline.status;
+        };
+        const auto sweep = kep_test::run_fault_sweep(c);
+        EXPECT_GT(sweep.size(), 20u) << run.first;
+    }
+}
+
+// Within one search each question reaches the platform at most once: bounds per operation from
+// what the site holds, far below what the literal path asks.
+TEST(Economy, EachQuestionOncePerSearch) {
+    standin::reset();
+    ASSERT_NO_FATAL_FAILURE(load({"--lines 500 --seed 8 --modon-share 0.3", {}}));
+    long lines = 0, datasets = 0, forms = 0, objects = 0;
+    for (const auto& entry : standin::all_ids()) {
+        const std::string kind = standin::kind_of(entry.second);
+        lines += kind == "BOMLine";
+        datasets += kind == "Dataset";
+        forms += kind == "Form";
+        objects += kind == "ItemRevision" || kind == "Dataset" || kind == "Form";
+    }
+    const long preference_keys = 18;
+    struct Bound {
+        const char* op;
+        long most;
+    };
+    const std::vector<Bound> bounds = {
+        {"BOM_line_look_up_attribute", 4},
+        {"BOM_line_ask_attribute_tag", 2 * lines},     // parent, revision
+        {"BOM_line_ask_attribute_string", 2 * lines},  // item id, occurrence name
+        {"BOM_line_ask_child_lines", lines},
+        {"BOM_line_ask_packed_lines", lines},
+        {"AOM_ask_value_string", 2 * lines + datasets + forms},  // transform and name; names, roles
+        {"AOM_ask_value_strings", 3 * forms},
+        {"AOM_ask_value_double", 6 * forms},
+        {"AE_ask_all_dataset_named_refs", 4 * datasets},
+        {"TCTYPE_ask_object_type", datasets},
+        {"TCTYPE_ask_name", datasets},
+        {"GRM_find_relation_type", 3},
+        {"GRM_list_secondary_objects_only", 4 * objects},
+        {"PREF_ask_value_count", preference_keys},
+        {"PREF_ask_char_values", preference_keys},
+        {"EMH_clear_errors", 1},
+    };
+    const auto calls_of_search = [](bool literal) {
+        return on_path(literal, [] {
+            standin::reset_counters();
+            std::vector<tag_t> found;
+            EXPECT_EQ(volume_search(kWholeVehicle, &found), 0);
+            return standin::call_counts();
+        });
+    };
+    auto economical = calls_of_search(false);
+    for (const Bound& b : bounds) {
+        EXPECT_LE(economical[b.op], b.most) << b.op;
+    }
+    // The bounds mean something: the literal path asks far more.
+    EXPECT_GT(calls_of_search(true)["BOM_line_look_up_attribute"], 4 * lines);
+}
+
+// Nothing is kept from one search to the next: a changed preference counts at once.
+TEST(Economy, ChangedPreferenceTakesEffectAtTheNextSearch) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> changes = {
+        {"KEPPartDatasetType", {"NoSuchType"}},
+        {"KEPUseAltRepFilter", {"1"}},
+        {"KEPModOnPartDatasetType", {}},
+    };
+    for (const auto& change : changes) {
+        SCOPED_TRACE(change.first);
+        standin::reset();
+        ASSERT_NO_FATAL_FAILURE(load({"--lines 300 --seed 12 --modon-share 0.5", {}}));
+        std::vector<tag_t> before, after, literal;
+        ASSERT_EQ(volume_search(kCorner, &before), 0);
+        standin::set_preference(change.first, change.second);
+        ASSERT_EQ(volume_search(kCorner, &after), 0);
+        on_path(true, [&] { return volume_search(kCorner, &literal); });
+        EXPECT_EQ(ids(after), ids(literal));
+        EXPECT_NE(ids(after), ids(before));
+    }
+}
+
+}  // namespace
+}  // namespace economy_test
