@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <vector>
 
 #include "geometry/kep_geometry.h"
@@ -87,7 +88,7 @@ private:
 };
 
 // What is asked. 0 marks an empty slot of the table.
-enum Kind : uint64_t {
+enum Kind : uint32_t {
     kAttributeId = 1,
     kLineTag,
     kLineString,
@@ -107,26 +108,32 @@ enum Kind : uint64_t {
     kVisualisation,
 };
 
+// A question about an object: the object (a tag; 0 for the site-wide questions: preferences,
+// attribute ids, relation types) and what is asked, in 32 bits (see CallMemo::key).
 struct Key {
-    uint64_t object;
-    uint64_t question;
+    uint32_t object;
+    uint32_t question;  // never 0
 };
 
-// The one table of answers, at most three quarters full.
+// The one table of answers, at most three quarters full. All answers about one object start from
+// the same place in the table and so lie side by side: a walk asks several things of each line,
+// its revision and its datasets in turn, and then the answers about one of them cost one trip to
+// memory between them rather than one each. The site-wide questions are spread by what is asked.
 class Answers {
 public:
     bool find(const Key& key, uint64_t* value) const noexcept {
         if (slots_.empty()) {
             return false;
         }
-        for (size_t i = home(key, shift_);; i = (i + 1) & mask_) {
+        const uint64_t packed = pack(key);
+        for (size_t i = home(packed, shift_);; i = (i + 1) & mask_) {
             const Slot& slot = slots_[i];
-            if (slot.question == 0) {
-                return false;
-            }
-            if (slot.question == key.question && slot.object == key.object) {
+            if (slot.key == packed) {
                 *value = slot.value;
                 return true;
+            }
+            if (slot.key == 0) {
+                return false;
             }
         }
     }
@@ -135,45 +142,44 @@ public:
         if (4 * (count_ + 1) > 3 * slots_.size()) {
             grow();
         }
-        if (place(slots_, Slot{key.object, key.question, value}, shift_, mask_)) {
+        if (place(slots_, Slot{pack(key), value}, shift_, mask_)) {
             ++count_;
         }
     }
 
 private:
     struct Slot {
-        uint64_t object;
-        uint64_t question;  // 0: empty
+        uint64_t key;  // object << 32 | question; 0: empty
         uint64_t value;
     };
 
-    static size_t home(const Key& key, int shift) noexcept {
-        const uint64_t h = (key.object * 0x9e3779b97f4a7c15ULL) ^ (key.question * 0xc2b2ae3d27d4eb4fULL);
-        return static_cast<size_t>((h ^ (h >> 31)) * 0x9e3779b97f4a7c15ULL >> shift);
+    static uint64_t pack(const Key& key) noexcept {
+        return static_cast<uint64_t>(key.object) << 32 | key.question;
     }
-    static size_t home(const Slot& slot, int shift) noexcept {
-        return home(Key{slot.object, slot.question}, shift);
+    static size_t home(uint64_t packed, int shift) noexcept {
+        const uint64_t object = packed >> 32;
+        const uint64_t h = (object != 0 ? object : packed | uint64_t{1} << 32) * 0x9e3779b97f4a7c15ULL;
+        return static_cast<size_t>((h ^ (h >> 29)) * 0xbf58476d1ce4e5b9ULL >> shift);
     }
     // True when the key was new.
     static bool place(Vector<Slot>& slots, const Slot& slot, int shift, size_t mask) noexcept {
-        size_t i = home(slot, shift);
-        while (slots[i].question != 0 &&
-               (slots[i].question != slot.question || slots[i].object != slot.object)) {
+        size_t i = home(slot.key, shift);
+        while (slots[i].key != 0 && slots[i].key != slot.key) {
             i = (i + 1) & mask;
         }
-        const bool added = slots[i].question == 0;
+        const bool added = slots[i].key == 0;
         slots[i] = slot;
         return added;
     }
     void grow() {
         const size_t capacity = slots_.empty() ? 4096 : 2 * slots_.size();
-        Vector<Slot> fresh(capacity, Slot{0, 0, 0});
+        Vector<Slot> fresh(capacity, Slot{0, 0});
         int shift = 64;
         for (size_t c = capacity; c > 1; c >>= 1) {
             --shift;
         }
         for (const Slot& slot : slots_) {
-            if (slot.question != 0) {
+            if (slot.key != 0) {
                 place(fresh, slot, shift, capacity - 1);
             }
         }
@@ -262,6 +268,7 @@ const T* value_record(uint64_t value) noexcept {
 struct KeptTags {
     const tag_t* tags;
     int count;
+    uint32_t id;
 };
 struct KeptTexts {
     const char* const* texts;
@@ -292,33 +299,62 @@ public:
     bool stack_clean = false;
     unsigned long failures_at_clear = 0;
 
+    // A question fits in 32 bits: what is asked (5 bits), then the numbers of up to two names
+    // (13 and 14 bits) or of a line attribute. A question under a name or attribute beyond those
+    // numbers is not kept.
+    static const uint32_t kNameLimit1 = 1u << 13;
+    static const uint32_t kNameLimit2 = 1u << 14;
+
     // The key of a question about an object under up to two names; false when a name has never
     // been asked under (nothing can be kept for it).
-    bool key(Kind kind, uint64_t object, const char* name1, const char* name2, Key* key) const noexcept {
+    bool key(Kind kind, uint32_t object, const char* name1, const char* name2, Key* key) const noexcept {
         uint64_t n1 = 0;
         uint64_t n2 = 0;
-        if (!names.known(name1, &n1) || !names.known(name2, &n2)) {
+        if (!names.known(name1, &n1) || !names.known(name2, &n2) || n1 >= kNameLimit1 || n2 >= kNameLimit2) {
             return false;
         }
-        *key = Key{object, kind | (n1 << 8) | (n2 << 32)};
+        *key = Key{object, kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
         return true;
     }
-    // The same, keeping new names; throws when no memory is left.
-    Key new_key(Kind kind, uint64_t object, const char* name1, const char* name2 = nullptr) {
-        return Key{object, kind | (names.id(name1) << 8) | (names.id(name2) << 32)};
+    // The same, keeping new names; throws when no memory is left or a name is beyond its number.
+    Key new_key(Kind kind, uint32_t object, const char* name1, const char* name2 = nullptr) {
+        const uint64_t n1 = names.id(name1);
+        const uint64_t n2 = names.id(name2);
+        if (n1 >= kNameLimit1 || n2 >= kNameLimit2) {
+            throw std::length_error("name");
+        }
+        return Key{object, kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
     }
-    static Key line_key(Kind kind, tag_t line, int attribute) noexcept {
-        return Key{line, kind | (static_cast<uint64_t>(static_cast<uint32_t>(attribute)) << 32)};
+    // A line attribute's question; false when the attribute has not been asked about.
+    bool line_key(Kind kind, tag_t line, int attribute, Key* key) const noexcept {
+        for (uint32_t k = 0; k < attribute_count_; ++k) {
+            if (attributes_[k] == attribute) {
+                *key = Key{line, kind | (k + 1) << 5};
+                return true;
+            }
+        }
+        return false;
+    }
+    Key new_line_key(Kind kind, tag_t line, int attribute) {
+        Key k{0, 0};
+        if (!line_key(kind, line, attribute, &k)) {
+            if (attribute_count_ == kAttributeLimit) {
+                throw std::length_error("attribute");
+            }
+            attributes_[attribute_count_++] = attribute;
+            k = Key{line, kind | attribute_count_ << 5};
+        }
+        return k;
     }
 
-    bool find(Kind kind, uint64_t object, const char* name1, const char* name2,
+    bool find(Kind kind, uint32_t object, const char* name1, const char* name2,
               uint64_t* value) const noexcept {
         Key k{0, 0};
         return key(kind, object, name1, name2, &k) && answers.find(k, value);
     }
     // Keeps the answer that make() returns (make may throw); false when it cannot be kept.
     template <class Make>
-    bool keep(Kind kind, uint64_t object, const char* name1, const char* name2, Make&& make) noexcept {
+    bool keep(Kind kind, uint32_t object, const char* name1, const char* name2, Make&& make) noexcept {
         try {
             const Key k = new_key(kind, object, name1, name2);
             answers.insert(k, make());
@@ -330,15 +366,19 @@ public:
     template <class Make>
     bool keep_line(Kind kind, tag_t line, int attribute, Make&& make) noexcept {
         try {
-            answers.insert(line_key(kind, line, attribute), make());
+            answers.insert(new_line_key(kind, line, attribute), make());
             return true;
         } catch (...) {
             return false;
         }
     }
+    // A kept list, numbered so that a question about the list itself can name it.
     const KeptTags* tags(const tag_t* list, int count) {
+        if (lists_ == UINT32_MAX) {
+            throw std::length_error("lists");
+        }
         KeptTags* kept = arena.allocate<KeptTags>(1);
-        *kept = KeptTags{arena.copy(list, count), list != nullptr && count > 0 ? count : 0};
+        *kept = KeptTags{arena.copy(list, count), list != nullptr && count > 0 ? count : 0, ++lists_};
         return kept;
     }
     const KeptTexts* texts(const char* const* list, int count) {
@@ -351,6 +391,13 @@ public:
         *kept = KeptTexts{copies, n};
         return kept;
     }
+
+private:
+    // The line attributes asked about, numbered from 1 by their place here.
+    static const uint32_t kAttributeLimit = 64;
+    int attributes_[kAttributeLimit] = {};
+    uint32_t attribute_count_ = 0;
+    uint32_t lists_ = 0;
 };
 
 namespace {
@@ -481,7 +528,7 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
     uint64_t kept = 0;
     if (memo != nullptr && memo->find(kNamedRefs, dataset, reference, nullptr, &kept)) {
         const KeptTags* list = value_record<KeptTags>(kept);
-        refs.lend(list->tags, list->count);
+        refs.lend(list->tags, list->count, list->id);
         return 0;
     }
     const int status = AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out());
@@ -492,7 +539,7 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
             return record_value(list);
         });
         if (list != nullptr && list->count > 0) {
-            refs.lend(list->tags, list->count);
+            refs.lend(list->tags, list->count, list->id);
         }
     }
     return status;
@@ -614,7 +661,7 @@ int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
     uint64_t kept = 0;
     if (memo->find(kDatasets, object, relation, nullptr, &kept)) {
         const KeptTags* list = value_record<KeptTags>(kept);
-        datasets.lend(list->tags, list->count);
+        datasets.lend(list->tags, list->count, list->id);
         clear_errors();
         return 0;
     }
@@ -627,7 +674,7 @@ int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
             return record_value(list);
         });
         if (list != nullptr && list->count > 0) {
-            datasets.lend(list->tags, list->count);
+            datasets.lend(list->tags, list->count, list->id);
         }
     }
     return status;
@@ -635,16 +682,16 @@ int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
 
 int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
     CallMemo* memo = t_memo;
-    if (memo == nullptr || !datasets.lent()) {
+    if (memo == nullptr || datasets.kept_list() == 0) {
         return kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
                                    filtered.count_out());
     }
-    // A lent list is a kept one: its address names it.
-    const uint64_t list_id = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(datasets.get()));
+    // A kept list, named by its number.
+    const uint32_t list_id = datasets.kept_list();
     uint64_t kept = 0;
     if (memo->find(kFiltered, list_id, type_name, nullptr, &kept)) {
         const KeptTags* list = value_record<KeptTags>(kept);
-        filtered.lend(list->tags, list->count);
+        filtered.lend(list->tags, list->count, list->id);
         clear_errors();
         return 0;
     }
@@ -658,7 +705,7 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
             return record_value(list);
         });
         if (list != nullptr && list->count > 0) {
-            filtered.lend(list->tags, list->count);
+            filtered.lend(list->tags, list->count, list->id);
         }
     }
     return status;
@@ -673,7 +720,7 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
     if (memo->find(kModon, line, relation, type, &kept)) {
         const KeptModon* modon = value_record<KeptModon>(kept);
         *host = modon->host;
-        datasets.lend(modon->datasets.tags, modon->datasets.count);
+        datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
         if (modon->clears) {
             clear_errors();
         }
@@ -697,7 +744,7 @@ int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, T
             return record_value(modon);
         });
         if (modon != nullptr && modon->datasets.count > 0) {
-            datasets.lend(modon->datasets.tags, modon->datasets.count);
+            datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
         }
     }
     return status;
@@ -862,7 +909,8 @@ bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) 
 
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
     uint64_t kept = 0;
-    if (!memo.answers.find(CallMemo::line_key(kLineTag, line, attribute), &kept)) {
+    Key key{0, 0};
+    if (!memo.line_key(kLineTag, line, attribute, &key) || !memo.answers.find(key, &kept)) {
         return false;
     }
     *value = static_cast<tag_t>(kept);
@@ -871,7 +919,8 @@ bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* valu
 
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
     uint64_t kept = 0;
-    if (!memo.answers.find(CallMemo::line_key(kLineString, line, attribute), &kept)) {
+    Key key{0, 0};
+    if (!memo.line_key(kLineString, line, attribute, &key) || !memo.answers.find(key, &kept)) {
         return false;
     }
     *value = value_text(kept);

@@ -81,23 +81,25 @@ public:
     int count() const noexcept { return count_; }
     tag_t operator[](int i) const noexcept { return get()[i]; }
     explicit operator bool() const noexcept { return get() != nullptr; }
-    // Borrowed lists stay where the memo keeps them; their address names them in further questions.
-    bool lent() const noexcept { return lent_ != nullptr; }
+    // The number of the memo's list that is lent (it names the list in further questions), or 0.
+    unsigned kept_list() const noexcept { return lent_ != nullptr ? kept_list_ : 0; }
     tag_t** out() noexcept {
         lent_ = nullptr;
         return owned_.out();
     }
     int* count_out() noexcept { return &count_; }
-    void lend(const tag_t* tags, int count) noexcept {
+    void lend(const tag_t* tags, int count, unsigned kept_list) noexcept {
         owned_.reset();
         lent_ = tags;
         count_ = count;
+        kept_list_ = kept_list;
     }
 
 private:
     MemPtr<tag_t> owned_;
     const tag_t* lent_ = nullptr;
     int count_ = 0;
+    unsigned kept_list_ = 0;
 };
 
 // A list of texts in one block (a preference's values): owned or borrowed.
