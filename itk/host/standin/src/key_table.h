@@ -57,7 +57,14 @@ public:
     }
 
 private:
-    size_t home(uint64_t key) const { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_); }
+    // Keys are (object << 32 | name). Eight neighbouring objects share a group of eight slots, one
+    // each, chosen at random by the rest of the object and the name: an object's tag follows the
+    // structure, so the reads of one walk find their entries side by side.
+    size_t home(uint64_t key) const {
+        const uint64_t object = key >> 32;
+        const uint64_t group = ((key >> 35) << 32 | (key & 0xFFFFFFFFu)) * 0x9E3779B97F4A7C15ull;
+        return (static_cast<size_t>(group >> shift_) & ~size_t{7}) | static_cast<size_t>(object & 7);
+    }
     size_t next(size_t i) const { return (i + 1) & (slots_.size() - 1); }
 
     void grow() {
