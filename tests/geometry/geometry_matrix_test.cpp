@@ -101,6 +101,82 @@ TEST_F(MatrixTest, ReadsTextFormOrFallsBackToIdentity) {
     expect_clean();
 }
 
+// Every number is read bit for bit as the C library's scanner reads it, whether the reader takes
+// it in its plain form or leaves it to the scanner: around the limits of the plain form (15
+// significant digits, decimal exponents up to 22 either way), signs, zeros and forms it leaves.
+TEST_F(MatrixTest, ReadsEveryNumberAsTheScannerDoes) {
+    std::vector<std::string> numbers = {
+        "0",
+        "-0",
+        "+0",
+        "0.0",
+        "-0.000",
+        "1",
+        "-1",
+        "+7",
+        "0.1",
+        "-0.999683",
+        "0.025174",
+        "000123.4500",
+        "999999999999999",
+        "9999999999999999",
+        "123456789012345",
+        "1234567890123456",
+        "0.000000000000001",
+        "1.23456789012345",
+        "1.234567890123456",
+        "4503599627370497",
+        "9007199254740993",
+        "1e22",
+        "1e23",
+        "1e-22",
+        "1e-23",
+        "123456789012345e22",
+        "123456789012345e-22",
+        "5e-324",
+        "1.7976931348623157e308",
+        "2.5E+1",
+        "2.5e-01",
+        "1e0",
+        "10E-1",
+        "0e400",
+        "-0e-400",
+        ".5",
+        "5.",
+        "0.30000000000000004",
+    };
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 2000; ++i) {
+        char text[64];
+        const unsigned long long digits = random() % 10000000000000000ULL;
+        const int point = static_cast<int>(random() % 18);
+        const int exponent = static_cast<int>(random() % 60) - 30;
+        std::snprintf(text, sizeof text, "%s%llu", random() % 2 != 0 ? "-" : "", digits);
+        std::string number = text;
+        if (point < static_cast<int>(number.size()) && point > 1) {
+            number.insert(static_cast<size_t>(point), ".");
+        }
+        if (random() % 2 != 0) {
+            number += "e" + std::to_string(exponent);
+        }
+        numbers.push_back(number);
+    }
+    for (const std::string& number : numbers) {
+        SCOPED_TRACE(number);
+        double expected = 0.0;
+        ASSERT_EQ(std::sscanf(number.c_str(), "%le", &expected), 1);
+        if (!std::isfinite(expected)) {
+            continue;
+        }
+        kep_matrix_t m = filled(-7.0);
+        kep_matrix_from_string(("1 0 0 0 0 1 0 0 0 0 1 0 " + number + " 0 0 1").c_str(), &m);
+        double read = 0.0;
+        std::memcpy(&read, &m.m[3], sizeof read);
+        EXPECT_EQ(std::memcmp(&read, &expected, sizeof read), 0) << read << " against " << expected;
+    }
+    expect_clean();
+}
+
 TEST_F(MatrixTest, TextRunsColumnByColumn) {
     kep_matrix_t m;
     kep_matrix_from_string("1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16", &m);

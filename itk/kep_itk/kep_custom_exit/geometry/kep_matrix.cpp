@@ -85,6 +85,104 @@ int format_text(char* buffer, const double* v) noexcept {
 
 #endif
 
+// The white space the scanner skips before a number under the "C" conventions.
+bool is_c_space(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads one number of the plain form [+-]digits[.digits][(e|E)[+-]digits] at *at into *value
+// and moves *at past it. A number of at most 15 significant digits whose decimal exponent is at
+// most 22 either way is the product or quotient of two doubles that hold their values exactly, and
+// one rounding makes it the nearest double: exactly what the scanner's own conversion gives. False
+// for any other form, more digits or a larger exponent.
+bool read_plain_number(const char** at, double* value) noexcept {
+    static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = *at;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    long long mantissa = 0;
+    int significant = 0;
+    int exponent = 0;
+    int digits = 0;
+    for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+        if (mantissa != 0 || *p != '0') {
+            mantissa = mantissa * 10 + (*p - '0');
+            ++significant;
+        }
+        if (significant > 15) {
+            return false;
+        }
+    }
+    if (digits == 0) {
+        return false;
+    }
+    if (*p == '.') {
+        ++p;
+        digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+            if (mantissa != 0 || *p != '0') {
+                mantissa = mantissa * 10 + (*p - '0');
+                ++significant;
+            }
+            --exponent;
+            if (significant > 15) {
+                return false;
+            }
+        }
+        if (digits == 0) {
+            return false;
+        }
+    }
+    if (*p == 'e' || *p == 'E') {
+        ++p;
+        const bool exponent_negative = *p == '-';
+        if (*p == '-' || *p == '+') {
+            ++p;
+        }
+        int written = 0;
+        digits = 0;
+        for (; *p >= '0' && *p <= '9'; ++p, ++digits) {
+            if (written > 1000) {
+                return false;
+            }
+            written = written * 10 + (*p - '0');
+        }
+        if (digits == 0) {
+            return false;
+        }
+        exponent += exponent_negative ? -written : written;
+    }
+    double magnitude = static_cast<double>(mantissa);
+    if (mantissa != 0) {
+        if (exponent < -22 || exponent > 22) {
+            return false;
+        }
+        magnitude = exponent < 0 ? magnitude / kPowers[-exponent] : magnitude * kPowers[exponent];
+    }
+    *value = negative ? -magnitude : magnitude;
+    *at = p;
+    return true;
+}
+
+// The text form when it holds 16 plain numbers, each followed by white space or the end of the
+// text, as the structure's transforms are written: read without the scanner, which costs more
+// than the rest of placing a line. False when anything else is met; the scanner then decides.
+bool scan_plain_text(const char* text, double* v) noexcept {
+    const char* p = text;
+    for (int i = 0; i < 16; ++i) {
+        while (is_c_space(*p)) {
+            ++p;
+        }
+        if (!read_plain_number(&p, &v[i]) || !(is_c_space(*p) || *p == '\0')) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Whether every one of the 16 numbers is finite. The scanner reads "nan", "inf" and numbers
 // beyond the range of a double (as infinity) without complaint; such a text places nothing, and a
 // NaN carried into a product would make every overlap comparison fail to separate.
@@ -129,7 +227,7 @@ extern "C" void kep_matrix_multiply(const kep_matrix_t* parent, const kep_matrix
 
 extern "C" void kep_matrix_from_string(const char* text, kep_matrix_t* matrix) {
     double v[16];
-    if (text != nullptr && scan_text(text, v) == 16 && all_finite(v)) {
+    if (text != nullptr && (scan_plain_text(text, v) || scan_text(text, v) == 16) && all_finite(v)) {
         // The text runs column by column: number 4c + r is element (r, c).
         for (int col = 0; col < 4; ++col) {
             for (int row = 0; row < 4; ++row) {
