@@ -201,9 +201,11 @@ public:
     template <class Parse>
     std::unique_ptr<Site> load(Parse&& parse, size_t size_hint) {
         // A line of a site takes some 60 bytes of text or more and holds up to three new strings,
-        // one of them (its id) a name. Capacity never used costs address space only; the index is
-        // filled (with zeros) at once.
-        site_->strings.reserve(size_hint / 64, size_hint / 20);
+        // one of them (its id) a name; an object takes some 100 bytes and one name. Capacity never
+        // used costs address space only; the index is filled (with zeros) at once, so it is made
+        // for the names of a site with lines and objects of the usual length (twice as many
+        // double it once).
+        site_->strings.reserve(size_hint / 128, size_hint / 20);
         site_->lines.reserve(size_hint / 64);  // untouched capacity costs address space only
         site_->objects.reserve(size_hint / 128);
         parse(this);

@@ -120,7 +120,7 @@ const char* Interner::store(std::string_view text) {
 }
 
 uint32_t Interner::intern(std::string_view text) {
-    if ((texts_.size() + 1) * 3 > slots_.size() * 2) {
+    if ((indexed_ + 1) * 3 > slots_.size() * 2) {
         grow(slots_.size() * 2);
     }
     const uint32_t h = hash(text);
@@ -132,6 +132,7 @@ uint32_t Interner::intern(std::string_view text) {
     texts_.push_back(store(text));
     lengths_.push_back(static_cast<uint32_t>(text.size()));
     slots_[i] = static_cast<uint64_t>(h) << 32 | (static_cast<uint64_t>(id) + 1);
+    ++indexed_;
     return id;
 }
 

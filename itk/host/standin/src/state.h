@@ -61,6 +61,7 @@ private:
     std::vector<const char*> texts_;
     std::vector<uint32_t> lengths_;
     std::vector<uint64_t> slots_;  // hash << 32 | (id + 1); 0 is a free slot
+    size_t indexed_ = 0;           // texts in the index (values added with add() are not)
 };
 
 // What a tag names.
