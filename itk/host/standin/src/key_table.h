@@ -33,7 +33,7 @@ public:
 
     // Stores value under key (replacing what was there).
     void insert(uint64_t key, uint32_t value) {
-        if ((size_ + 1) * 2 > slots_.size()) {
+        if ((size_ + 1) * 4 > slots_.size() * 3) {  // at most three quarters full
             grow();
         }
         for (size_t i = home(key);; i = next(i)) {
