@@ -15,6 +15,7 @@
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_memo.h"
 
 namespace {
 
@@ -246,6 +247,9 @@ extern "C" int kep_get_child_lines(tag_t line, const kep_matrix_t* matrix, kep_n
         // The frame is done (or failed): its exit line, then its status goes to its parent.
         const int frame_status = frame.step.status();
         kep_end("%s\n", kChildLines);
+        // Nothing in this call asks about the line again once its subtree is done: its packed
+        // lines and later siblings name the line above it as their parent.
+        kep::forget_line(frame.line);
         stack.pop();
         if (stack.empty()) {
             return frame_status;

@@ -147,11 +147,42 @@ public:
         }
     }
 
+    // Drops every answer about `object` (not 0). They all lie in the run of entries that starts
+    // at the object's place; each is taken out by moving later entries of the run back, so that
+    // every entry stays reachable from its own place without a marker for the gap.
+    void erase_object(uint32_t object) noexcept {
+        if (slots_.empty()) {
+            return;
+        }
+        size_t i = home(static_cast<uint64_t>(object) << 32, shift_);
+        while (slots_[i].key != 0) {
+            if (static_cast<uint32_t>(slots_[i].key >> 32) == object) {
+                erase_at(i);  // slot i now holds a later entry of the run, or is empty
+                --count_;
+            } else {
+                i = (i + 1) & mask_;
+            }
+        }
+    }
+
 private:
     struct Slot {
         uint64_t key;  // object << 32 | question; 0: empty
         uint64_t value;
     };
+
+    void erase_at(size_t i) noexcept {
+        for (size_t j = (i + 1) & mask_; slots_[j].key != 0; j = (j + 1) & mask_) {
+            const size_t k = home(slots_[j].key, shift_);
+            // The entry at j stays when its place lies in (i, j], going round the end of the table.
+            const bool stays = i <= j ? (i < k && k <= j) : (i < k || k <= j);
+            if (!stays) {
+                slots_[i] = slots_[j];
+                i = j;
+            }
+        }
+        slots_[i] = Slot{0, 0};
+    }
 
     static uint64_t pack(const Key& key) noexcept {
         return static_cast<uint64_t>(key.object) << 32 | key.question;
@@ -295,6 +326,16 @@ public:
     Arena arena;
     Names names;
     Answers answers;
+    // The answers about lines themselves (their attributes, host chains and mod-on lookups): a
+    // walk drops those of a line once it is done with the line's subtree, so that during a search
+    // this table holds about the lines being walked and stays small.
+    Answers line_answers;
+
+    static bool about_line(Kind kind) noexcept {
+        return kind == kLineTag || kind == kLineString || kind == kChain || kind == kModon;
+    }
+    Answers& table(Kind kind) noexcept { return about_line(kind) ? line_answers : answers; }
+    const Answers& table(Kind kind) const noexcept { return about_line(kind) ? line_answers : answers; }
     // The error stack is empty: cleared in this call, and no traced call has failed since.
     bool stack_clean = false;
     unsigned long failures_at_clear = 0;
@@ -350,14 +391,14 @@ public:
     bool find(Kind kind, uint32_t object, const char* name1, const char* name2,
               uint64_t* value) const noexcept {
         Key k{0, 0};
-        return key(kind, object, name1, name2, &k) && answers.find(k, value);
+        return key(kind, object, name1, name2, &k) && table(kind).find(k, value);
     }
     // Keeps the answer that make() returns (make may throw); false when it cannot be kept.
     template <class Make>
     bool keep(Kind kind, uint32_t object, const char* name1, const char* name2, Make&& make) noexcept {
         try {
             const Key k = new_key(kind, object, name1, name2);
-            answers.insert(k, make());
+            table(kind).insert(k, make());
             return true;
         } catch (...) {
             return false;
@@ -366,7 +407,7 @@ public:
     template <class Make>
     bool keep_line(Kind kind, tag_t line, int attribute, Make&& make) noexcept {
         try {
-            answers.insert(new_line_key(kind, line, attribute), make());
+            line_answers.insert(new_line_key(kind, line, attribute), make());
             return true;
         } catch (...) {
             return false;
@@ -437,6 +478,12 @@ CallScope::~CallScope() {
 }
 
 CallMemo* active_memo() noexcept { return t_memo; }
+
+void forget_line(tag_t line) noexcept {
+    if (t_memo != nullptr && line != NULLTAG) {
+        t_memo->line_answers.erase_object(line);
+    }
+}
 
 void force_literal_path(bool forced) noexcept { g_literal_forced.store(forced, std::memory_order_relaxed); }
 
@@ -910,7 +957,7 @@ bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) 
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
     uint64_t kept = 0;
     Key key{0, 0};
-    if (!memo.line_key(kLineTag, line, attribute, &key) || !memo.answers.find(key, &kept)) {
+    if (!memo.line_key(kLineTag, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
         return false;
     }
     *value = static_cast<tag_t>(kept);
@@ -920,7 +967,7 @@ bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* valu
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
     uint64_t kept = 0;
     Key key{0, 0};
-    if (!memo.line_key(kLineString, line, attribute, &key) || !memo.answers.find(key, &kept)) {
+    if (!memo.line_key(kLineString, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
         return false;
     }
     *value = value_text(kept);

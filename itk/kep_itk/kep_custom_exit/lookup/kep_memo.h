@@ -42,6 +42,12 @@ private:
 // The memo of the calling thread's open scope, or null (literal path).
 CallMemo* active_memo() noexcept;
 
+// A walk is done with `line` and the lines below it, and asks nothing more about them in this
+// call: the answers about the line itself (its attributes, host chain and mod-on lookups) are
+// dropped, so that a search of a million lines keeps those of the lines being walked only. The
+// answers about its revision, datasets and forms stay: other lines may share them.
+void forget_line(tag_t line) noexcept;
+
 // For tests and benchmarks: with true, scopes open no memo, so the literal path runs with the
 // switches off as well. Takes effect for scopes opened afterwards.
 void force_literal_path(bool forced) noexcept;
