@@ -1,8 +1,9 @@
 // The call memo: one set of kept answers per thread, alive while the thread's outermost call scope
 // is open and every switch is off.
 //
-// Every answer is one 64-bit value in one flat table (open addressing), keyed
-// by the object asked about and the question (what is asked, under which names or attribute).
+// Every answer is one 64-bit value in a flat table (open addressing), keyed by the object asked
+// about and the question (what is asked, under which names or attribute): one table for the
+// answers about lines themselves, which a walk drops line by line (forget_line), one for the rest.
 // Texts, lists and records live in blocks that never move, so that whatever is lent out stays
 // where it is while more answers are added, and a search of a million lines makes a few thousand
 // allocations for its answers, not one per answer. Names are kept once and known by a number.
