@@ -57,8 +57,8 @@ Ds modon(const std::string& id, std::vector<Box> boxes) {
 
 //   top (asm/A, item ASM)
 //   +- l (part/A, item PART, occurrence L1)
-// Types: 3D geometry CATPart/CATModel/CGR/JTRep, auxiliary AuxPart/AuxModel/AuxCgr/AuxRep/Archive,
-// product structure CATProduct under IMAN_specification, mod-on ModOnRep under KEPModOnRel.
+// Types: 3D geometry Part3D/Model3D/CGR/JTRep, auxiliary AuxPart/AuxModel/AuxCgr/AuxRep/Archive,
+// product structure Assembly3D under IMAN_specification, mod-on ModOnRep under KEPModOnRel.
 // KEPAltRepList is empty, so the representation filter picks a single candidate and none of two.
 std::string site(const std::vector<Ds>& datasets) {
     std::string objects = R"("asm/A": {"type": "ItemRevision", "item_id": "ASM"},
@@ -100,16 +100,16 @@ std::string site(const std::vector<Ds>& datasets) {
         relations += (relations.empty() ? "" : ", ") + json_list({d.owner, d.relation, d.id});
     }
     return R"({
-  "types": {"CATPart": "Dataset", "CATModel": "Dataset", "CGR": "Dataset", "JTRep": "Dataset",
+  "types": {"Part3D": "Dataset", "Model3D": "Dataset", "CGR": "Dataset", "JTRep": "Dataset",
             "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
-            "Archive": "Dataset", "CATProduct": "Dataset", "ModOnRep": "Dataset",
+            "Archive": "Dataset", "Assembly3D": "Dataset", "ModOnRep": "Dataset",
             "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
   "relation_types": ["KEPModOnRel", "IMAN_specification", "IMAN_reference"],
   "preferences": {
-    "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel", "KEPCgrDatasetType": "CGR",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
     "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "CATProduct",
+    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
     "KEPModOnPartDatasetRelation": "KEPModOnRel", "KEPModOnPartDatasetType": "ModOnRep"
   },
   "objects": {)" +
@@ -342,15 +342,15 @@ TEST_F(BoxTest, BoxOfALine) {
          {"ignoring visualisation dataset"},
          {}},
         {"structure boxes merged with auxiliary boxes",
-         {{"a1", "AuxPart", {kUnit}}, {"s1", "CATProduct", {{-5, 0, 0.5, 0, 2, 0.75}}}},
+         {{"a1", "AuxPart", {kUnit}}, {"s1", "Assembly3D", {{-5, 0, 0.5, 0, 2, 0.75}}}},
          {},
          true,
          {-5, 0, 0, 1, 2, 1},
          {">>> kep_get_structure_for_bomline"},
          {}},
-        {"structure box alone", {{"s1", "CATProduct", {kUnit}}}, {}, true, kUnit, {}, {}},
+        {"structure box alone", {{"s1", "Assembly3D", {kUnit}}}, {}, true, kUnit, {}, {}},
         {"product structure only under its relation",
-         {{"s1", "CATProduct", {kUnit}, {}, "part/A", "IMAN_reference"}},
+         {{"s1", "Assembly3D", {kUnit}, {}, "part/A", "IMAN_reference"}},
          {},
          false,
          kNoBox,
@@ -373,7 +373,7 @@ TEST_F(BoxTest, BoxOfALine) {
         {"nothing attached", {}, {}, false, kNoBox, {}, {}},
         // The representation way: the 3D dataset's box alone, whatever the auxiliary ones say.
         {"3D geometry dataset, auxiliary boxes not consulted",
-         {{"p1", "CATPart", {kUnit}}, {"a1", "AuxPart", {kHuge}}},
+         {{"p1", "Part3D", {kUnit}}, {"a1", "AuxPart", {kHuge}}},
          {},
          true,
          kUnit,
@@ -387,44 +387,44 @@ TEST_F(BoxTest, BoxOfALine) {
          {},
          {">>> kep_is_visu_dataset", "ignoring visualisation dataset"}},
         {"representation without box: no box, auxiliary datasets not tried",
-         {{"p1", "CATPart"}, {"a1", "AuxPart", {kUnit}}},
+         {{"p1", "Part3D"}, {"a1", "AuxPart", {kUnit}}},
          {},
          false,
          kNoBox,
          {},
          {">>> kep_get_auxgeo_for_bomline"}},
         {"filter picks none of two: no box, auxiliary datasets not tried",
-         {{"p1", "CATPart", {kUnit}}, {"p2", "JTRep", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
+         {{"p1", "Part3D", {kUnit}}, {"p2", "JTRep", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
          {},
          false,
          kNoBox,
          {"correct dataset not found"},
          {">>> kep_get_auxgeo_for_bomline", ">>> kep_get_bbox_for_dataset"}},
         {"empty mod-on type preference",
-         {{"p1", "CATPart", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
+         {{"p1", "Part3D", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
          {{"KEPModOnPartDatasetType", {""}}},
          false,
          kNoBox,
          {"could not retrieve KEPModOnPartDatasetType from preferences\n"},
          {">>> kep_get_auxgeo_for_bomline", ">>> kep_get_modon_for_bomline"}},
         {"undefined mod-on type preference",
-         {{"p1", "CATPart", {kUnit}}},
+         {{"p1", "Part3D", {kUnit}}},
          {{"KEPModOnPartDatasetType", {}}},
          false,
          kNoBox,
          {"could not retrieve KEPModOnPartDatasetType from preferences\n"},
          {">>> kep_get_modon_for_bomline"}},
         {"empty mod-on relation preference",
-         {{"p1", "CATPart", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
+         {{"p1", "Part3D", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
          {{"KEPModOnPartDatasetRelation", {""}}},
          false,
          kNoBox,
          {"could not retrieve KEPModOnPartDatasetRelation from preferences\n"},
          {"KEPModOnPartDatasetType", ">>> kep_get_auxgeo_for_bomline"}},
         // With a mod-on host only the host's datasets count.
-        {"mod-on dataset's box", {{"p1", "CATPart", {kUnit}}, modon("m1", {kHuge})}, {}, true, kHuge, {}, {}},
+        {"mod-on dataset's box", {{"p1", "Part3D", {kUnit}}, modon("m1", {kHuge})}, {}, true, kHuge, {}, {}},
         {"mod-on datasets rejected by the filter: no box",
-         {{"p1", "CATPart", {kUnit}}, modon("m1", {kHuge}), modon("m2", {kHuge})},
+         {{"p1", "Part3D", {kUnit}}, modon("m1", {kHuge}), modon("m2", {kHuge})},
          {},
          false,
          kNoBox,
@@ -466,7 +466,7 @@ TEST_F(BoxTest, BoxOfALine) {
 // next statement trace continues its line.
 TEST_F(BoxTest, CollectionWayTrace) {
     ASSERT_NO_FATAL_FAILURE(load_site(site(
-        {{"a1", "AuxPart", {kUnit}}, {"av", "AuxModel", {kHuge}, {"VISUALIZATION"}}, {"s1", "CATProduct"}})));
+        {{"a1", "AuxPart", {kUnit}}, {"av", "AuxModel", {kHuge}, {"VISUALIZATION"}}, {"s1", "Assembly3D"}})));
     console_with_trace();
     BoxResult r;
     const std::string console = capture_console([&] { r = line_box("l"); });
@@ -503,7 +503,7 @@ TEST_F(BoxTest, CollectionWayTrace) {
 }
 
 TEST_F(BoxTest, RepresentationWayTrace) {
-    ASSERT_NO_FATAL_FAILURE(load_site(site({{"p1", "CATPart", {kUnit}}, modon("m1", {kHuge})})));
+    ASSERT_NO_FATAL_FAILURE(load_site(site({{"p1", "Part3D", {kUnit}}, modon("m1", {kHuge})})));
     console_with_trace();
     BoxResult r;
     const std::string console = capture_console([&] { r = line_box("l"); });
@@ -544,12 +544,12 @@ TEST_F(BoxTest, FaultSweepOfBothWays) {
         std::vector<Ds> datasets;
         Box box;
     } const ways[] = {
-        {"representation way", {{"p1", "CATPart", {kUnit}}, modon("m1", {kHuge})}, kHuge},
+        {"representation way", {{"p1", "Part3D", {kUnit}}, modon("m1", {kHuge})}, kHuge},
         {"collection way",
          {{"a1", "AuxPart", {kUnit}},
           {"av", "AuxModel", {kHuge}, {"VISUALIZATION"}},
           {"a2", "Archive", {{2, -1, 0, 3, 0.5, 4}}},
-          {"s1", "CATProduct", {{-5, 0, 0, 0, 2, 1}}}},
+          {"s1", "Assembly3D", {{-5, 0, 0, 0, 2, 1}}}},
          {-5, -1, 0, 3, 2, 4}},
     };
     for (const Way& way : ways) {

@@ -62,14 +62,14 @@ std::string line_json(const Line& l) {
 // top revision asm/A with box (0,0,0)-(3,3,3) for the occurrence path "G1").
 std::string site_json(const std::string& top_json) {
     return R"({
-  "types": {"CATPart": "Dataset", "AuxPart": "Dataset", "ModOnRep": "Dataset", "BBForm": "Form",
+  "types": {"Part3D": "Dataset", "AuxPart": "Dataset", "ModOnRep": "Dataset", "BBForm": "Form",
             "ModOnForm": "Form"},
   "relation_types": ["KEPModOnRel", "IMAN_specification"],
   "preferences": {
-    "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel", "KEPCgrDatasetType": "CGR",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
     "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "CATProduct",
+    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
     "KEPModOnPartDatasetRelation": "KEPModOnRel", "KEPModOnPartDatasetType": "ModOnRep"
   },
   "objects": {
@@ -78,7 +78,7 @@ std::string site_json(const std::string& top_json) {
     "bare/A": {"type": "ItemRevision", "item_id": "BARE"},
     "geo/A": {"type": "ItemRevision", "item_id": "GEO"},
     "aux": {"type": "AuxPart", "name": "BOXED/A", "refs": {"VAR2BBInfo": ["bb1"]}},
-    "part": {"type": "CATPart", "name": "GEO/A", "refs": {"VAR2BBInfo": ["bb2"]}},
+    "part": {"type": "Part3D", "name": "GEO/A", "refs": {"VAR2BBInfo": ["bb2"]}},
     "modon": {"type": "ModOnRep", "name": "ASM.GEO.1", "refs": {"VAR2BBInfo": ["bb3"], "KEPModOnInfo": ["way"]}},
     "bb1": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
                                              "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},

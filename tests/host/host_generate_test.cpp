@@ -207,7 +207,7 @@ TEST_F(GeneratedSite, LoadsWithEveryLine) {
 
 TEST_F(GeneratedSite, SearchesFindAFewLinesNotAllOrNone) {
     // Well around the vehicle (x -0.8..3.7, y -0.9..0.9, z -0.3..1.2): every line whose revision
-    // carries a geometry dataset (a CATPart master, a non-visualisation AuxPart, a PLMXML
+    // carries a geometry dataset (a Part3D master, a non-visualisation AuxPart, a PLMXML
     // structure dataset), none other; the file is the oracle.
     const json& objects = site_.at("objects");
     std::map<std::string, bool> boxed_revision;
@@ -216,7 +216,7 @@ TEST_F(GeneratedSite, SearchesFindAFewLinesNotAllOrNone) {
         const std::string type = dataset.at("type"), name = dataset.value("name", "");
         const bool master =
             name.find(".LOD1/") == std::string::npos && name.find(".VIS/") == std::string::npos;
-        if ((type == "CATPart" || type == "AuxPart" || type == "PLMXML") && master) {
+        if ((type == "Part3D" || type == "AuxPart" || type == "PLMXML") && master) {
             boxed_revision[relation[0]] = true;
         }
     }

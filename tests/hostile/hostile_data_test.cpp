@@ -42,7 +42,7 @@ TEST_F(HostileTest, NamesOf100000CharactersAnswerLikeShortOnes) {
 TEST_F(HostileTest, APreferenceValueOf100000CharactersMatchesNothing) {
     ASSERT_NO_FATAL_FAILURE(bind_sweep_site());
     const Answers before = ask_everything();
-    standin::set_preference(KEP_PREF_PART_DATASET_TYPE, {"CATPart" + std::string(kLong, 'c')});
+    standin::set_preference(KEP_PREF_PART_DATASET_TYPE, {"Part3D" + std::string(kLong, 'c')});
     const Answers after = ask_everything();
     EXPECT_EQ(after.jt, before.jt);
     EXPECT_EQ(after.volume.status, 0);
@@ -68,14 +68,14 @@ std::string deep_site(int n, bool product) {
     }
     std::string json = R"({
   "platform": { "search_scope": 4 },
-  "types": { "CATPart": "Dataset", "CATProduct": "Dataset", "DirectModel": "Dataset", "KEPModOnPart": "Dataset",
+  "types": { "Part3D": "Dataset", "Assembly3D": "Dataset", "DirectModel": "Dataset", "KEPModOnPart": "Dataset",
              "KEPModOnProduct": "Dataset", "KEPModOnInfoForm": "Form", "BBForm": "Form", "JtFile": "Form" },
   "preferences": {
     "KEPAltRepList": ["MASTER", "LOD1"],
     "KEPModOnPartDatasetRelation": "KEPModOnPartRel", "KEPModOnPartDatasetType": "KEPModOnPart",
-    "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel", "KEPCgrDatasetType": "CATCgr",
-    "KEPRepDatasetType": "CATRep", "KEPProductDatasetRelation": "IMAN_specification",
-    "KEPProductDatasetType": "CATProduct")";
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D", "KEPProductDatasetRelation": "IMAN_specification",
+    "KEPProductDatasetType": "Assembly3D")";
     if (product) {
         json += R"(, "KEPModOnProductDatasetRelation": "KEPModOnProductRel",
     "KEPModOnProductDatasetType": "KEPModOnProduct")";
@@ -85,7 +85,7 @@ std::string deep_site(int n, bool product) {
     "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
     "link/A": { "type": "ItemRevision", "item_id": "LINK" },
     "part/A": { "type": "ItemRevision", "item_id": "PART" },
-    "ds_part": { "type": "CATPart", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb_part"] } },
+    "ds_part": { "type": "Part3D", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb_part"] } },
     "mp_deep": { "type": "KEPModOnPart", "name": "ASM.PART.1",
                  "refs": { "KEPModOnInfo": ["fi_deep"], "VAR2BBInfo": ["bb_mp"] } },
     "fi_deep": { "type": "KEPModOnInfoForm", "attributes": { "var2_way_to_root": [)" +

@@ -37,10 +37,10 @@ std::string site_json(const L& top, bool platform_methods = true) {
   "types": {"AuxPart": "Dataset", "BBForm": "Form", "ModOnRep": "Dataset", "ModOnForm": "Form"},
   )") + (platform_methods ? "" : R"("line_methods": [],)") +
            R"("preferences": {
-    "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel", "KEPCgrDatasetType": "CGR",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
     "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "CATProduct",
+    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
     "KEPModOnProductDatasetRelation": "KEPModOnRel", "KEPModOnProductDatasetType": "ModOnRep",
     "KEPAltRepList": ["MASTER", "LOD1"]
   },

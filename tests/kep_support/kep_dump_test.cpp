@@ -12,8 +12,8 @@ class DumpTest : public kep_test::KepFixture {
 protected:
     void SetUp() override {
         KepFixture::SetUp();
-        ASSERT_NO_FATAL_FAILURE(load_site(R"({"types": {"CATPart": "Dataset"}, "objects": {
-            "ds1": {"type": "CATPart", "name": "A%sB",
+        ASSERT_NO_FATAL_FAILURE(load_site(R"({"types": {"Part3D": "Dataset"}, "objects": {
+            "ds1": {"type": "Part3D", "name": "A%sB",
                     "attributes": {"var2_note": "", "var2_code": "X1"}}}})"));
         ds1_ = standin::tag_of("ds1");
         char* text = nullptr;
@@ -126,7 +126,7 @@ TEST_F(DumpTest, ListPropertiesLeavesOutEmptyValues) {
     const std::string console = capture_console([&] { kep_list_properties_with_value("L%s", ds1_); });
     EXPECT_EQ(console,
               "L%s [Object Name(object_name)]: [A%sB]\n"
-              "L%s [Object Type(object_type)]: [CATPart]\n"
+              "L%s [Object Type(object_type)]: [Part3D]\n"
               "L%s [Var2 Code(var2_code)]: [X1]\n");
     EXPECT_NE(syslog().find("[KEP] L%s [Var2 Code(var2_code)]: [X1]\n"), std::string::npos);
     EXPECT_EQ(standin::call_count("AOM_UIF_ask_value"), 4);

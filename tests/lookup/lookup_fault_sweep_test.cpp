@@ -44,7 +44,7 @@ size_t nth_call(const kep_test::FaultRun& run, const std::string& op, int n) {
 }
 
 TEST_F(LookupFaultSweep, EveryLookup) {
-    const std::vector<const char*> types = {"CATPart", "CGR"};
+    const std::vector<const char*> types = {"Part3D", "CGR"};
     std::vector<kep_test::FaultCase> cases;
     auto add = [&](const char* name, std::function<int()> run, bool clears_errors,
                    std::set<std::string> may_follow = {}) {

@@ -135,7 +135,7 @@ TEST_F(GeometrySetsTest, MissingPreferences) {
     const MissingCase cases[] = {
         {"3D set, model type undefined", kep_get_3dgeo_for_bomline, "l_part", KEP_PREF_MODEL_DATASET_TYPE,
          nullptr,
-         ">>> kep_get_3dgeo_for_bomline\n" + kDatasets + pref_found("KEPPartDatasetType", "CATPart") +
+         ">>> kep_get_3dgeo_for_bomline\n" + kDatasets + pref_found("KEPPartDatasetType", "Part3D") +
              pref_missing("KEPModelDatasetType") +
              "    Could not retrieve preference for KEPModelDatasetType\n"
              "<<< kep_get_3dgeo_for_bomline\n"},
@@ -146,7 +146,7 @@ TEST_F(GeometrySetsTest, MissingPreferences) {
         {"auxiliary set, archive type undefined", kep_get_auxgeo_for_bomline, "l_part",
          KEP_PREF_ARCHIVE_DATASET_TYPE, nullptr,
          ">>> kep_get_auxgeo_for_bomline\n" + kDatasets + pref_found("KEPAuxPartDatasetType", "AuxPart") +
-             pref_found("KEPAuxModelDatasetType", "CATModel") + pref_found("KEPAuxCgrDatasetType", "CGR") +
+             pref_found("KEPAuxModelDatasetType", "Model3D") + pref_found("KEPAuxCgrDatasetType", "CGR") +
              pref_found("KEPAuxRepDatasetType", "JTRep") + pref_missing("KEPArchiveDatasetType") +
              "    Could not retrieve preference for KEPArchiveDatasetType\n"
              "<<< kep_get_auxgeo_for_bomline\n"},

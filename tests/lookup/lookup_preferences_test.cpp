@@ -18,8 +18,8 @@ struct SingleCase {
 
 TEST_F(PreferenceTest, SingleValueReads) {
     const SingleCase cases[] = {
-        {"KEPOne", true, {"CATPart"}, "CATPart", "    preference[KEPOne]=[CATPart] \n"},
-        {"KEPSeveral", true, {"CATPart", "CATModel"}, "CATPart", "    preference[KEPSeveral]=[CATPart] \n"},
+        {"KEPOne", true, {"Part3D"}, "Part3D", "    preference[KEPOne]=[Part3D] \n"},
+        {"KEPSeveral", true, {"Part3D", "Model3D"}, "Part3D", "    preference[KEPSeveral]=[Part3D] \n"},
         // Handed back as found; every caller treats the empty text as missing.
         {"KEPEmptyText", true, {""}, "", "    preference[KEPEmptyText]=[] \n"},
         {"KEPUndefined", false, {}, nullptr, "    preference[KEPUndefined] not found \n"},
@@ -67,7 +67,7 @@ TEST_F(PreferenceTest, NullKeyReadsNothing) {
 }
 
 TEST_F(PreferenceTest, GoldenTraceOfASuccessfulRead) {
-    standin::set_preference("KEPPartDatasetType", {"CATPart", "CATModel"});
+    standin::set_preference("KEPPartDatasetType", {"Part3D", "Model3D"});
     console_with_trace();
     char* value = nullptr;
     const std::string console =
@@ -80,7 +80,7 @@ TEST_F(PreferenceTest, GoldenTraceOfASuccessfulRead) {
               "    executing [    PREF_ask_value_count(pref_name, &value_count)    ]\n"
               "    executing [    PREF_ask_char_value(pref_name, 0, pref_value)    ]\n"
               "    executing [    PREF_set_search_scope(current_scope)    ]\n"
-              "    preference[KEPPartDatasetType]=[CATPart] \n"
+              "    preference[KEPPartDatasetType]=[Part3D] \n"
               "<<< kep_get_preference\n");
     expect_clean();
 }
@@ -88,7 +88,7 @@ TEST_F(PreferenceTest, GoldenTraceOfASuccessfulRead) {
 // The read of the value count fails: the failure block, then the caller's scope is put back and
 // the first failure's status is returned.
 TEST_F(PreferenceTest, GoldenTraceOfAFailedRead) {
-    standin::set_preference("KEPPartDatasetType", {"CATPart"});
+    standin::set_preference("KEPPartDatasetType", {"Part3D"});
     console_with_trace();
     standin::fail_call("PREF_ask_value_count", 1, 4242);
     char* value = nullptr;
@@ -132,18 +132,18 @@ TEST_F(PreferenceTest, FailedSingleReadRestoresCallersScope) {
         {"PREF_ask_value_count", 1, 77, 4},  {"PREF_ask_char_value", 1, 77, 4},
         {"PREF_set_search_scope", 2, 77, 0},
     };
-    standin::set_preference("KEPPartDatasetType", {"CATPart"});
+    standin::set_preference("KEPPartDatasetType", {"Part3D"});
     for (const ScopeCase& c : cases) {
         SCOPED_TRACE(std::string(c.op) + " #" + std::to_string(c.nth));
         ASSERT_NO_FATAL_FAILURE(load_site(site_json()));
-        standin::set_preference("KEPPartDatasetType", {"CATPart"});
+        standin::set_preference("KEPPartDatasetType", {"Part3D"});
         standin::fail_call(c.op, c.nth, 77);
         char* value = nullptr;
         EXPECT_EQ(kep_get_preference("KEPPartDatasetType", &value), c.status);
         EXPECT_EQ(standin::search_scope(), c.scope);
         // A value read before a failing restore is still handed over, for the caller to release.
         if (value != nullptr) {
-            EXPECT_STREQ(value, "CATPart");
+            EXPECT_STREQ(value, "Part3D");
             EXPECT_EQ(c.nth, 2);
         }
         MEM_free(value);
@@ -153,7 +153,7 @@ TEST_F(PreferenceTest, FailedSingleReadRestoresCallersScope) {
 }
 
 TEST_F(PreferenceTest, RestoreFailingAfterAFailedReadKeepsTheFirstStatus) {
-    standin::set_preference("KEPPartDatasetType", {"CATPart"});
+    standin::set_preference("KEPPartDatasetType", {"Part3D"});
     standin::fail_call("PREF_ask_char_value", 1, 11);
     standin::fail_call("PREF_set_search_scope", 2, 22);
     char* value = nullptr;

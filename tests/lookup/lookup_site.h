@@ -1,10 +1,10 @@
 // The site the lookup tests run on, and the fixture that loads it.
 //
-//   top (asm/A)              ds_prod      CATProduct  IMAN_specification
-//                            ds_prod_ref  CATProduct  IMAN_reference
-//                            ds_asm_part  CATPart     IMAN_specification
-//   +- l_part (part/A)       ds_part      CATPart     IMAN_specification
-//   |                        ds_model     CATModel    IMAN_Rendering
+//   top (asm/A)              ds_prod      Assembly3D  IMAN_specification
+//                            ds_prod_ref  Assembly3D  IMAN_reference
+//                            ds_asm_part  Part3D     IMAN_specification
+//   +- l_part (part/A)       ds_part      Part3D     IMAN_specification
+//   |                        ds_model     Model3D    IMAN_Rendering
 //   |                        ds_lower     catpart     IMAN_specification   (type differs in case)
 //   |                        form1        BBForm      IMAN_reference       (not a dataset)
 //   |                        ds_cgr       CGR         IMAN_specification
@@ -31,18 +31,18 @@ namespace lookup_test {
 inline const char* site_json() {
     return R"({
   "platform": { "search_scope": 4 },
-  "types": { "CATPart": "Dataset", "CATModel": "Dataset", "catpart": "Dataset", "CGR": "Dataset",
-             "JTRep": "Dataset", "AuxPart": "Dataset", "Archive": "Dataset", "CATProduct": "Dataset",
+  "types": { "Part3D": "Dataset", "Model3D": "Dataset", "catpart": "Dataset", "CGR": "Dataset",
+             "JTRep": "Dataset", "AuxPart": "Dataset", "Archive": "Dataset", "Assembly3D": "Dataset",
              "BBForm": "Form" },
   "objects": {
     "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
     "part/A": { "type": "ItemRevision", "item_id": "PART" },
     "bare/A": { "type": "ItemRevision", "item_id": "BARE" },
-    "ds_prod": { "type": "CATProduct", "name": "ASM/A" },
-    "ds_prod_ref": { "type": "CATProduct", "name": "ASM/A ref" },
-    "ds_asm_part": { "type": "CATPart", "name": "ASM/A part" },
-    "ds_part": { "type": "CATPart", "name": "PART/A" },
-    "ds_model": { "type": "CATModel", "name": "PART/A model" },
+    "ds_prod": { "type": "Assembly3D", "name": "ASM/A" },
+    "ds_prod_ref": { "type": "Assembly3D", "name": "ASM/A ref" },
+    "ds_asm_part": { "type": "Part3D", "name": "ASM/A part" },
+    "ds_part": { "type": "Part3D", "name": "PART/A" },
+    "ds_model": { "type": "Model3D", "name": "PART/A model" },
     "ds_lower": { "type": "catpart", "name": "PART/A lower" },
     "form1": { "type": "BBForm", "name": "bb" },
     "ds_cgr": { "type": "CGR", "name": "PART/A cgr" },
@@ -73,17 +73,17 @@ inline const char* site_json() {
 
 // The preferences of a complete site: every type and relation key the lookups read.
 inline void set_all_preferences() {
-    standin::set_preference(KEP_PREF_PART_DATASET_TYPE, {"CATPart"});
-    standin::set_preference(KEP_PREF_MODEL_DATASET_TYPE, {"CATModel"});
+    standin::set_preference(KEP_PREF_PART_DATASET_TYPE, {"Part3D"});
+    standin::set_preference(KEP_PREF_MODEL_DATASET_TYPE, {"Model3D"});
     standin::set_preference(KEP_PREF_CGR_DATASET_TYPE, {"CGR"});
     standin::set_preference(KEP_PREF_REP_DATASET_TYPE, {"JTRep"});
     standin::set_preference(KEP_PREF_AUX_PART_DATASET_TYPE, {"AuxPart"});
-    standin::set_preference(KEP_PREF_AUX_MODEL_DATASET_TYPE, {"CATModel"});
+    standin::set_preference(KEP_PREF_AUX_MODEL_DATASET_TYPE, {"Model3D"});
     standin::set_preference(KEP_PREF_AUX_CGR_DATASET_TYPE, {"CGR"});
     standin::set_preference(KEP_PREF_AUX_REP_DATASET_TYPE, {"JTRep"});
     standin::set_preference(KEP_PREF_ARCHIVE_DATASET_TYPE, {"Archive"});
     standin::set_preference(KEP_PREF_PRODUCT_DATASET_RELATION, {"IMAN_specification"});
-    standin::set_preference(KEP_PREF_PRODUCT_DATASET_TYPE, {"CATProduct"});
+    standin::set_preference(KEP_PREF_PRODUCT_DATASET_TYPE, {"Assembly3D"});
 }
 
 inline tag_t tag(const std::string& id) { return standin::tag_of(id); }

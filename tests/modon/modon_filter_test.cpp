@@ -19,9 +19,9 @@ protected:
         std::string objects;
         for (size_t i = 0; i < names.size(); ++i) {
             objects += (i == 0 ? "" : ", ") + quoted("d" + std::to_string(i)) +
-                       ": {\"type\": \"CATPart\", \"name\": " + quoted(names[i]) + "}";
+                       ": {\"type\": \"Part3D\", \"name\": " + quoted(names[i]) + "}";
         }
-        return "{\"types\": {\"CATPart\": \"Dataset\"}, \"objects\": {" + objects + "}}";
+        return "{\"types\": {\"Part3D\": \"Dataset\"}, \"objects\": {" + objects + "}}";
     }
     static void set_preferences(const Opt& alt_rep_list, const std::optional<std::string>& use_filter,
                                 const Opt& actual_list) {

@@ -30,12 +30,12 @@ std::string jt_site(const std::vector<Obj>& objects, const std::vector<Relation>
     std::map<std::string, Strings> prefs = {
         {"KEPModOnPartDatasetRelation", {"ModOnPartRel"}},
         {"KEPModOnPartDatasetType", {"ModOnPart"}},
-        {"KEPPartDatasetType", {"CATPart"}},
-        {"KEPModelDatasetType", {"CATModel"}},
-        {"KEPCgrDatasetType", {"CATCgr"}},
-        {"KEPRepDatasetType", {"CATRep"}},
+        {"KEPPartDatasetType", {"Part3D"}},
+        {"KEPModelDatasetType", {"Model3D"}},
+        {"KEPCgrDatasetType", {"Tess3D"}},
+        {"KEPRepDatasetType", {"Rep3D"}},
         {"KEPProductDatasetRelation", {"IMAN_specification"}},
-        {"KEPProductDatasetType", {"CATProduct"}},
+        {"KEPProductDatasetType", {"Assembly3D"}},
         {"KEPAltRepList", {"MASTER", "LOD1"}},
     };
     for (const auto& p : preferences) {
@@ -67,7 +67,7 @@ std::string jt_site(const std::vector<Obj>& objects, const std::vector<Relation>
     for (const Relation& r : relations) {
         relation_text += (relation_text.empty() ? "" : ", ") + json_list({r[0], r[1], r[2]});
     }
-    return R"({"types": {"CATPart": "Dataset", "CATProduct": "Dataset", "DirectModel": "Dataset",
+    return R"({"types": {"Part3D": "Dataset", "Assembly3D": "Dataset", "DirectModel": "Dataset",
                          "ModOnPart": "Dataset", "ModOnForm": "Form", "JtFile": "Form"},
                "relation_types": ["ModOnPartRel", "IMAN_Rendering", "IMAN_reference"],
                "preferences": {)" +
@@ -79,7 +79,7 @@ std::string jt_site(const std::vector<Obj>& objects, const std::vector<Relation>
                      {"id": "q", "revision": "part/A", "occurrence_name": "Q1"}]}]}]}}})";
 }
 
-Obj part(const std::string& id, const std::string& name) { return {id, "CATPart", name, "", {}}; }
+Obj part(const std::string& id, const std::string& name) { return {id, "Part3D", name, "", {}}; }
 Obj direct_model(const std::string& id, const std::string& name, const Strings& jt) {
     return {id, "DirectModel", name, "JTPART", jt};
 }
@@ -175,7 +175,7 @@ TEST_F(JtTest, OutcomeByCase) {
          "p",
          ""},
         {"rendering dataset of another type",
-         {part("ds", "PART/A"), {"dm", "CATPart", "PART/A", "JTPART", {"jt1"}}},
+         {part("ds", "PART/A"), {"dm", "Part3D", "PART/A", "JTPART", {"jt1"}}},
          {attached("part/A", "ds"), rendering("part/A", "dm")},
          {},
          "p",
@@ -218,19 +218,19 @@ TEST_F(JtTest, OutcomeByCase) {
          "q",
          kUnchanged},
         {"host whose filter picks nothing, structure dataset",
-         {modon_q("mq", "ASM.PART.LOD1"), {"st", "CATProduct", "PART/A", "", {}}},
+         {modon_q("mq", "ASM.PART.LOD1"), {"st", "Assembly3D", "PART/A", "", {}}},
          {modon_rel("mq"), attached("part/A", "st")},
          {},
          "q",
          ""},
         {"nothing picked, structure dataset",
-         {{"st", "CATProduct", "ASM/A", "", {}}},
+         {{"st", "Assembly3D", "ASM/A", "", {}}},
          {attached("asm/A", "st")},
          {},
          "a",
          ""},
         {"nothing picked, structure dataset type under another relation",
-         {{"st", "CATProduct", "ASM/A", "", {}}},
+         {{"st", "Assembly3D", "ASM/A", "", {}}},
          {{"asm/A", "IMAN_reference", "st"}},
          {},
          "a",
@@ -293,7 +293,7 @@ TEST_F(JtTest, MissingPreferencesLeaveTheValue) {
         ASSERT_NO_FATAL_FAILURE(
             load_site(jt_site({part("ds", "PART/A"),
                                direct_model("dm", "PART/A", {"jt1"}),
-                               {"st", "CATProduct", "PART/A", "", {}}},
+                               {"st", "Assembly3D", "PART/A", "", {}}},
                               {attached("part/A", "ds"), rendering("part/A", "dm"), attached("part/A", "st")},
                               {{c.key, c.value}})));
         set_switches("ON", nullptr, nullptr);
@@ -382,7 +382,7 @@ TEST_F(JtTest, TraceOfTheSearch) {
     standin::reset();
     kep_support_reset_state();
     ASSERT_NO_FATAL_FAILURE(
-        load_site(jt_site({{"st", "CATProduct", "ASM/A", "", {}}}, {attached("asm/A", "st")})));
+        load_site(jt_site({{"st", "Assembly3D", "ASM/A", "", {}}}, {attached("asm/A", "st")})));
     set_switches("ON", nullptr, "ON");
     value = standin::tag_of("orig");
     const std::string structure =
@@ -402,7 +402,7 @@ TEST_F(JtTest, TraceOfTheSearch) {
 // Failures and the rules that follow them.
 TEST_F(JtTest, FailuresAndTheirOutcome) {
     const std::vector<Obj> objects = {
-        part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"}), {"st", "CATProduct", "PART/A", "", {}}};
+        part("ds", "PART/A"), direct_model("dm", "PART/A", {"jt1"}), {"st", "Assembly3D", "PART/A", "", {}}};
     const std::vector<Relation> relations = {attached("part/A", "ds"), rendering("part/A", "dm"),
                                              attached("part/A", "st")};
     struct Case {

@@ -71,15 +71,15 @@ std::string json_list(const Strings& values) {
 // top / l1: every preference the value functions read, and no representation at all, so that each
 // value function leaves the value it is handed.
 std::string plain_site(const Strings& line_methods) {
-    return R"({"types": {"CATPart": "Dataset", "CATProduct": "Dataset", "DirectModel": "Dataset"},
+    return R"({"types": {"Part3D": "Dataset", "Assembly3D": "Dataset", "DirectModel": "Dataset"},
                "line_methods": )" +
            json_list(line_methods) + R"(,
                "preferences": {"KEPModOnProductDatasetRelation": "KEPModOnRel", "KEPModOnProductDatasetType": "ModOnRep",
                                "KEPModOnPartDatasetRelation": "KEPModOnRel", "KEPModOnPartDatasetType": "ModOnPart",
-                               "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel",
-                               "KEPCgrDatasetType": "CATCgr", "KEPRepDatasetType": "CATRep",
+                               "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D",
+                               "KEPCgrDatasetType": "Tess3D", "KEPRepDatasetType": "Rep3D",
                                "KEPProductDatasetRelation": "IMAN_specification",
-                               "KEPProductDatasetType": "CATProduct", "KEPAltRepList": ["MASTER", "LOD1"]},
+                               "KEPProductDatasetType": "Assembly3D", "KEPAltRepList": ["MASTER", "LOD1"]},
                "relation_types": ["KEPModOnRel"],
                "objects": {"top/A": {"type": "ItemRevision", "item_id": "TOP"},
                            "part/A": {"type": "ItemRevision", "item_id": "PART"},

@@ -16,10 +16,10 @@ protected:
     static std::string site(int version, bool predefined) {
         return std::string(R"({"platform": {"version": )") + std::to_string(version) + "}," +
                (predefined ? R"("properties": {"Dataset": ["var2_is_v0"]},)" : "") + R"(
-            "types": {"CATPart": "Dataset"},
+            "types": {"Part3D": "Dataset"},
             "objects": {
-                "ds1": {"type": "CATPart", "name": "PART%s/A"},
-                "ds2": {"type": "CATPart", "name": "PART2/B", "version0": "ds1"}
+                "ds1": {"type": "Part3D", "name": "PART%s/A"},
+                "ds2": {"type": "Part3D", "name": "PART2/B", "version0": "ds1"}
             }})";
     }
 

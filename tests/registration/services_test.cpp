@@ -65,10 +65,10 @@ std::string site_json(const std::vector<Placed>& children) {
     return R"({
   "types": {"AuxPart": "Dataset", "BBForm": "Form"},
   "preferences": {
-    "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel", "KEPCgrDatasetType": "CGR",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
     "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "CATProduct"
+    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D"
   },
   "relation_types": ["IMAN_specification"],
   "objects": {

@@ -191,7 +191,7 @@ TEST_F(ExtensionTest, RuntimePropertyOnDatasetServesEverySubtype) {
     EXPECT_EQ(standin::ask_logical(t("ds2"), "testext_is_v0", &value), ITK_ok);
     EXPECT_FALSE(value);  // version 0 is ds1
     EXPECT_EQ(standin::ask_logical(t("jt1"), "testext_is_v0", &value),
-              ITK_ok);  // JtPart -> CATPart -> Dataset
+              ITK_ok);  // JtPart -> Part3D -> Dataset
     EXPECT_TRUE(value);
     EXPECT_EQ(standin::ask_logical(t("bb1"), "testext_is_v0", &value), standin::kErrNoSuchProperty);
     const std::vector<std::string> events = take_events();
@@ -289,8 +289,8 @@ TEST_F(RegistryTest, RegistrationNeedsAPropertyTheTypeDefines) {
               standin::kErrNoSuchProperty);
     EXPECT_EQ(last_error(),
               "900004 METHOD_register_prop_method: type \"Dataset\" has no property \"var2_is_v1\"");
-    // Site-declared on Dataset: serves CATPart too; a Form has no such property.
-    EXPECT_EQ(METHOD_register_prop_method("CATPart", "var2_is_v0", PROP_ask_value_logical_msg, post_action,
+    // Site-declared on Dataset: serves Part3D too; a Form has no such property.
+    EXPECT_EQ(METHOD_register_prop_method("Part3D", "var2_is_v0", PROP_ask_value_logical_msg, post_action,
                                           nullptr, &id),
               ITK_ok);
     EXPECT_EQ(METHOD_register_prop_method("Form", "var2_is_v0", PROP_ask_value_logical_msg, post_action,

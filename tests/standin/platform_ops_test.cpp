@@ -255,7 +255,7 @@ TEST_F(PlatformTest, TypesOfObjects) {
         const char* id;
         const char* type;
     };
-    for (const Case& c : {Case{"asm/A", "ItemRevision"}, Case{"ds1", "CATPart"}, Case{"jt1", "JtPart"},
+    for (const Case& c : {Case{"asm/A", "ItemRevision"}, Case{"ds1", "Part3D"}, Case{"jt1", "JtPart"},
                           Case{"f1", "Form"}, Case{"a", "BOMLine"}, Case{"w1", "BOMWindow"}}) {
         tag_t type = NULLTAG;
         ASSERT_EQ(TCTYPE_ask_object_type(t(c.id), &type), ITK_ok);
@@ -283,7 +283,7 @@ TEST_F(PlatformTest, AttributeValuesAndTheirDisplay) {
         {"bb1", "list", "a,,c"},
         {"bb1", "nothing", ""},
         {"ds1", "object_name", "PART/A"},
-        {"ds1", "object_type", "CATPart"},
+        {"ds1", "object_type", "Part3D"},
         {"part/A", "item_id", "PART"},
         {"part/A", "object_name", ""},
         {"a", "bl_revision", "part/A"},

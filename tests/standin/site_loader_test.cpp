@@ -26,7 +26,7 @@ TEST_F(StandinTest, TagsFollowTheDocumentedOrder) {
     // Then the classes, the site types and the relation types (first use, then relation_types).
     const std::vector<std::pair<tag_t, std::string>> types = {
         {20, "ItemRevision"},       {21, "Dataset"},        {22, "Form"},          {23, "BOMLine"},
-        {24, "BOMWindow"},          {25, "CATPart"},        {26, "JtPart"},        {27, "BBForm"},
+        {24, "BOMWindow"},          {25, "Part3D"},        {26, "JtPart"},        {27, "BBForm"},
         {28, "IMAN_specification"}, {29, "IMAN_Rendering"}, {30, "IMAN_reference"}};
     for (const auto& [tag, name] : types) {
         char buffer[TCTYPE_name_size_c + 1] = "";
@@ -47,7 +47,7 @@ TEST_F(StandinTest, SameFileGivesSameTags) {
 
 TEST_F(StandinTest, KindsOfTags) {
     EXPECT_EQ(standin::kind_of(t("asm/A")), "ItemRevision");
-    EXPECT_EQ(standin::kind_of(t("jt1")), "Dataset");  // JtPart -> CATPart -> Dataset
+    EXPECT_EQ(standin::kind_of(t("jt1")), "Dataset");  // JtPart -> Part3D -> Dataset
     EXPECT_EQ(standin::kind_of(t("bb1")), "Form");
     EXPECT_EQ(standin::kind_of(t("w1")), "BOMWindow");
     EXPECT_EQ(standin::kind_of(t("b2")), "BOMLine");
@@ -120,8 +120,8 @@ const BadSite kBadSites[] = {
      "objects, relations, relation_types and windows)"},
     {"missing type", R"({"objects": {"x": {"name": "n"}}})",
      "bad.json: $.objects.x: missing required field \"type\" (expected a type name)"},
-    {"unknown type", R"({"objects": {"x": {"type": "CATPart"}}})",
-     "bad.json: $.objects.x.type: unknown type \"CATPart\" (expected ItemRevision, Dataset, Form or a type "
+    {"unknown type", R"({"objects": {"x": {"type": "Part3D"}}})",
+     "bad.json: $.objects.x.type: unknown type \"Part3D\" (expected ItemRevision, Dataset, Form or a type "
      "under "
      "types)"},
     {"object of a line class", R"({"objects": {"x": {"type": "BOMLine"}}})",

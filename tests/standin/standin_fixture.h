@@ -13,14 +13,14 @@ namespace standin_test {
 // w_empty 19, then the types and relation types.
 inline const char* const kSite = R"({
   "platform": { "version": 80000200, "search_scope": 3, "env": { "STANDIN_SITE_VAR": "from site", "HOME": null } },
-  "types": { "CATPart": "Dataset", "JtPart": "CATPart", "BBForm": "Form" },
+  "types": { "Part3D": "Dataset", "JtPart": "Part3D", "BBForm": "Form" },
   "properties": { "Dataset": ["var2_is_v0"] },
   "preferences": { "One": "first", "Two": ["x", "y"], "Empty": [] },
   "objects": {
     "asm/A": { "type": "ItemRevision", "item_id": "ASM", "name": "Assembly" },
     "part/A": { "type": "ItemRevision", "item_id": "PART" },
-    "ds1": { "type": "CATPart", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb1"], "Two": ["bb1", "bb2"] } },
-    "ds2": { "type": "CATPart", "name": "PART/B", "version0": "ds1" },
+    "ds1": { "type": "Part3D", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb1"], "Two": ["bb1", "bb2"] } },
+    "ds2": { "type": "Part3D", "name": "PART/B", "version0": "ds1" },
     "jt1": { "type": "JtPart", "name": "jt" },
     "bb1": { "type": "BBForm", "attributes": { "var2_bb_x1": 0.5, "label": "box", "flag": true,
                                                "list": ["a", null, "c"], "nothing": null } },

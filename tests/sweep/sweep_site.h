@@ -30,8 +30,8 @@ namespace sweep_test {
 inline std::string sweep_site_json(const std::string& line_methods) {
     return std::string(R"({
   "platform": { "version": 80000200, "search_scope": 4 },
-  "types": { "CATPart": "Dataset", "CATModel": "Dataset", "CATCgr": "Dataset", "CATRep": "Dataset",
-             "AuxPart": "Dataset", "Archive": "Dataset", "CATProduct": "Dataset",
+  "types": { "Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
+             "AuxPart": "Dataset", "Archive": "Dataset", "Assembly3D": "Dataset",
              "DirectModel": "Dataset", "KEPModOnProduct": "Dataset", "KEPModOnPart": "Dataset",
              "KEPModOnInfoForm": "Form", "BBForm": "Form", "TypeForm": "Form", "JtFile": "Form" },
   "line_methods": )") +
@@ -44,17 +44,17 @@ inline std::string sweep_site_json(const std::string& line_methods) {
     "KEPModOnProductDatasetType": "KEPModOnProduct",
     "KEPModOnPartDatasetRelation": "KEPModOnPartRel",
     "KEPModOnPartDatasetType": "KEPModOnPart",
-    "KEPPartDatasetType": "CATPart",
-    "KEPModelDatasetType": "CATModel",
-    "KEPCgrDatasetType": "CATCgr",
-    "KEPRepDatasetType": "CATRep",
+    "KEPPartDatasetType": "Part3D",
+    "KEPModelDatasetType": "Model3D",
+    "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D",
     "KEPAuxPartDatasetType": "AuxPart",
-    "KEPAuxModelDatasetType": "CATModel",
-    "KEPAuxCgrDatasetType": "CATCgr",
-    "KEPAuxRepDatasetType": "CATRep",
+    "KEPAuxModelDatasetType": "Model3D",
+    "KEPAuxCgrDatasetType": "Tess3D",
+    "KEPAuxRepDatasetType": "Rep3D",
     "KEPArchiveDatasetType": "Archive",
     "KEPProductDatasetRelation": "IMAN_specification",
-    "KEPProductDatasetType": "CATProduct"
+    "KEPProductDatasetType": "Assembly3D"
   },
   "objects": {
     "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
@@ -63,14 +63,14 @@ inline std::string sweep_site_json(const std::string& line_methods) {
     "part/A": { "type": "ItemRevision", "item_id": "PART" },
     "bare/A": { "type": "ItemRevision", "item_id": "BARE" },
 
-    "ds_asm": { "type": "CATProduct", "name": "ASM/A", "refs": { "VAR2BBInfo": ["bb_asm"] } },
+    "ds_asm": { "type": "Assembly3D", "name": "ASM/A", "refs": { "VAR2BBInfo": ["bb_asm"] } },
     "aux_asm": { "type": "AuxPart", "name": "ASM/A aux",
                  "refs": { "VAR2BBInfo": ["bb_aux_asm"], "VAR2TypeInfo": ["ti_design"] } },
     "aux_visu": { "type": "AuxPart", "name": "ASM/A visu",
                   "refs": { "VAR2BBInfo": ["bb_huge"], "VAR2TypeInfo": ["ti_visu"] } },
-    "ds_sub": { "type": "CATProduct", "name": "SUB/A", "refs": { "VAR2BBInfo": ["bb_sub"] } },
-    "ds_part": { "type": "CATPart", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb_part"] } },
-    "ds_part_lod1": { "type": "CATPart", "name": "PART.LOD1/A", "refs": { "VAR2BBInfo": ["bb_part_lod1"] } },
+    "ds_sub": { "type": "Assembly3D", "name": "SUB/A", "refs": { "VAR2BBInfo": ["bb_sub"] } },
+    "ds_part": { "type": "Part3D", "name": "PART/A", "refs": { "VAR2BBInfo": ["bb_part"] } },
+    "ds_part_lod1": { "type": "Part3D", "name": "PART.LOD1/A", "refs": { "VAR2BBInfo": ["bb_part_lod1"] } },
     "aux_bare": { "type": "AuxPart", "name": "BARE/A aux", "refs": { "VAR2BBInfo": ["bb_bare"] } },
     "arch_bare": { "type": "Archive", "name": "BARE/A archive", "refs": { "VAR2BBInfo": ["bb_arch"] } },
 

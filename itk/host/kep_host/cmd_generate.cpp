@@ -11,7 +11,7 @@
 //   assembly has --fanout children, except on the last level, whose lines are spread evenly; given
 //   only one of the two, the other is the least that holds the lines; given both, the top line has
 //   as many children as the lines need, so that sites of any size are made alike below it;
-// - parts reused between neighbouring lines; a part's geometry is a CATPart dataset (a fifth with
+// - parts reused between neighbouring lines; a part's geometry is a Part3D dataset (a fifth with
 //   an LOD1 alternative listed first), an AuxPart dataset (some with a visualisation dataset whose
 //   huge box must be ignored), or nothing; half of the parts have a DirectModel dataset;
 // - some sub-assemblies with a PLMXML structure dataset that gives them a box of their own;
@@ -294,13 +294,13 @@ struct StructureBox {
 // lookup, the representation filter and the mod-on lookups read.
 constexpr const char* kSiteHead = R"({
 "platform": {"version": 80000300, "search_scope": 4},
-"types": {"CATPart": "Dataset", "AuxPart": "Dataset", "DirectModel": "Dataset", "PLMXML": "Dataset",
+"types": {"Part3D": "Dataset", "AuxPart": "Dataset", "DirectModel": "Dataset", "PLMXML": "Dataset",
   "ModOnPart": "Dataset", "ModOnProduct": "Dataset", "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
 "properties": {"Dataset": ["var2_is_v0"]},
 "preferences": {
   "TC_customization_libraries": ["kep"],
-  "KEPPartDatasetType": "CATPart", "KEPModelDatasetType": "CATModel",
-  "KEPCgrDatasetType": "CATCgr", "KEPRepDatasetType": "CATRep",
+  "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D",
+  "KEPCgrDatasetType": "Tess3D", "KEPRepDatasetType": "Rep3D",
   "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
   "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep",
   "KEPArchiveDatasetType": "Archive",
@@ -781,11 +781,11 @@ private:
         const std::string box_ref = "\"VAR2BBInfo\": [\"fp" + n + "\"]";
         switch (part.kind) {
             case PartKind::CatLod:  // the alternative first: the filter has to pass over it
-                dataset("dq", "CATPart", item + ".LOD1/A", box_ref.c_str());
+                dataset("dq", "Part3D", item + ".LOD1/A", box_ref.c_str());
                 relate(rev, "IMAN_specification", "dq" + n);
                 [[fallthrough]];
             case PartKind::Cat:
-                dataset("dp", "CATPart", item + "/A", box_ref.c_str());
+                dataset("dp", "Part3D", item + "/A", box_ref.c_str());
                 relate(rev, "IMAN_specification", "dp" + n);
                 break;
             case PartKind::AuxVisu:
