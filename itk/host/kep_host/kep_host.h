@@ -43,6 +43,7 @@ public:
 struct Host {
     std::string site_source;  // the site file's name, or the name of the built-in sample site
     bool stats = false;       // --stats: add the stand-in's counters to the result
+    std::string extension_path;  // the extension library, once it is loaded
 };
 
 // One subcommand. `prepare` runs after the site is loaded and before the extension is, so a bad
@@ -62,6 +63,7 @@ Command add_neighbourhood_search_command(CLI::App& app);
 Command add_generate_command(CLI::App& app);
 Command add_demo_command(CLI::App& app);
 Command add_check_command(CLI::App& app);
+Command add_explain_command(CLI::App& app);
 
 // Text of the built-in sample site and the name it goes by in messages.
 extern const char kSampleSiteJson[];

@@ -99,6 +99,7 @@ int run(int argc, char** argv) {
     add(add_tags_command);
     add(add_generate_command);
     add(add_check_command);
+    add(add_explain_command);
 
     try {
         app.parse(argc, argv);
@@ -148,6 +149,7 @@ int run(int argc, char** argv) {
         arm_fault(fault);
     }
     Extension extension = load_extension(extension_path);
+    host.extension_path = extension.path;
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error and makes the

@@ -14,6 +14,7 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_support.h"
+#include "lookup/kep_observer.h"
 #if defined(__APPLE__)
 #include <xlocale.h>
 #endif
@@ -238,6 +239,7 @@ extern "C" void kep_matrix_from_string(const char* text, kep_matrix_t* matrix) {
     }
     // An absent text is logged as "(null)", as the common C libraries print a null text.
     kep_log("cannot get matrix from string [%s], assuming identity\n", text != nullptr ? text : "(null)");
+    kep::observe("unreadable transform", NULLTAG, nullptr, text);
     kep_matrix_identity(matrix);
 }
 

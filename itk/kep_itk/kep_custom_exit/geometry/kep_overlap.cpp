@@ -70,8 +70,9 @@ inline double orientation_in_frame(const double* ra, const double* rb, int i, in
 // axis; otherwise every axis is evaluated and the verdicts are or-ed together, which gives the
 // same result without a branch per axis (a verdict that the processor cannot predict costs more
 // than the few multiplications it saves).
-template <bool kEarlyExit>
-inline bool stop_at(double left, double right, bool& separated) {
+template <bool kEarlyExit, class Report>
+inline bool stop_at(Report& report, int axis, const double* r, double left, double right, bool& separated) {
+    report.axis(axis, left, right, r);
     const bool here = left > right;
     if (kEarlyExit) {
         return here;
@@ -79,6 +80,44 @@ inline bool stop_at(double left, double right, bool& separated) {
     separated |= here;
     return false;
 }
+
+// The search's own report: nothing, and nothing to compute.
+struct NoReport {
+    void axis(int, double, double, const double*) const noexcept {}
+};
+
+// What an explanation asks of one pair: the first axis that separates and the gap along it, or,
+// when none does, the axis along which the boxes overlap least and that depth. The projections
+// of the face axes of B and of the cross axes are not normalised by the test; the distances here
+// are, so that they are lengths. A cross axis of two (nearly) parallel box axes has no direction
+// and is passed over.
+struct Recorder {
+    kep::OverlapReport* out;
+    void axis(int k, double left, double right, const double* r) const noexcept {
+        double length = 1.0;
+        if (k >= 4 && k <= 6) {
+            const int j = k - 4;
+            length = std::sqrt(r[j] * r[j] + r[3 + j] * r[3 + j] + r[6 + j] * r[6 + j]);
+        } else if (k >= 7) {
+            const int i = (k - 7) % 3;
+            const int j = (k - 7) / 3;
+            const double column = r[j] * r[j] + r[3 + j] * r[3 + j] + r[6 + j] * r[6 + j];
+            const double squared = column - r[3 * i + j] * r[3 * i + j];
+            length = squared > 0 ? std::sqrt(squared) : 0.0;
+        }
+        if (!(length > 1e-9)) {
+            return;
+        }
+        if (left > right) {
+            out->separated = true;
+            out->axis = k;
+            out->distance = (left - right) / length;
+        } else if (out->axis == 0 || (right - left) / length < out->distance) {
+            out->axis = k;
+            out->distance = (right - left) / length;
+        }
+    }
+};
 
 // Whether the relative centre t, the relative orientation r and both half extents are finite
 // numbers. Comparisons with NaN are all false, so no axis would ever separate a body that carries
@@ -106,83 +145,84 @@ inline bool all_finite(const double* t, const double* r, const double* a, const 
 // is strictly greater than the sum of the projected half extents; touching boxes overlap.
 // Axis 1 always returns at once: far boxes are nearly all rejected there, so the branch is well
 // predicted. kEarlyExit decides for the other fourteen.
-template <bool kEarlyExit, class FillRow>
-inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const double* b) {
+template <bool kEarlyExit, class FillRow, class Report = NoReport>
+inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const double* b, Report&& report = Report()) {
     double r[9];
     double e[9];
     bool separated = false;
     // Axis 1: A's axis 0.
     fill_row(0, r, e);
+    report.axis(1, std::fabs(t[0]), a[0] + b[0] * e[0] + b[1] * e[1] + b[2] * e[2], r);
     if (std::fabs(t[0]) > a[0] + b[0] * e[0] + b[1] * e[1] + b[2] * e[2]) {
         return false;
     }
     // Axis 2: A's axis 1.
     fill_row(1, r, e);
-    if (stop_at<kEarlyExit>(std::fabs(t[1]), a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5], separated)) {
+    if (stop_at<kEarlyExit>(report, 2, r, std::fabs(t[1]), a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5], separated)) {
         return false;
     }
     // Axis 3: A's axis 2.
     fill_row(2, r, e);
-    if (stop_at<kEarlyExit>(std::fabs(t[2]), a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8], separated)) {
+    if (stop_at<kEarlyExit>(report, 3, r, std::fabs(t[2]), a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8], separated)) {
         return false;
     }
     // Axis 4: B's axis 0.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[0] + t[1] * r[3] + t[2] * r[6]),
+    if (stop_at<kEarlyExit>(report, 4, r, std::fabs(t[0] * r[0] + t[1] * r[3] + t[2] * r[6]),
                             b[0] + a[0] * e[0] + a[1] * e[3] + a[2] * e[6], separated)) {
         return false;
     }
     // Axis 5: B's axis 1.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[1] + t[1] * r[4] + t[2] * r[7]),
+    if (stop_at<kEarlyExit>(report, 5, r, std::fabs(t[0] * r[1] + t[1] * r[4] + t[2] * r[7]),
                             b[1] + a[0] * e[1] + a[1] * e[4] + a[2] * e[7], separated)) {
         return false;
     }
     // Axis 6: B's axis 2.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[2] + t[1] * r[5] + t[2] * r[8]),
+    if (stop_at<kEarlyExit>(report, 6, r, std::fabs(t[0] * r[2] + t[1] * r[5] + t[2] * r[8]),
                             b[2] + a[0] * e[2] + a[1] * e[5] + a[2] * e[8], separated)) {
         return false;
     }
     // Axis 7: A0 x B0.
-    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[3] - t[1] * r[6]),
+    if (stop_at<kEarlyExit>(report, 7, r, std::fabs(t[2] * r[3] - t[1] * r[6]),
                             a[1] * e[6] + a[2] * e[3] + b[1] * e[2] + b[2] * e[1], separated)) {
         return false;
     }
     // Axis 8: A1 x B0.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[6] - t[2] * r[0]),
+    if (stop_at<kEarlyExit>(report, 8, r, std::fabs(t[0] * r[6] - t[2] * r[0]),
                             a[0] * e[6] + a[2] * e[0] + b[1] * e[5] + b[2] * e[4], separated)) {
         return false;
     }
     // Axis 9: A2 x B0.
-    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[0] - t[0] * r[3]),
+    if (stop_at<kEarlyExit>(report, 9, r, std::fabs(t[1] * r[0] - t[0] * r[3]),
                             a[0] * e[3] + a[1] * e[0] + b[1] * e[8] + b[2] * e[7], separated)) {
         return false;
     }
     // Axis 10: A0 x B1.
-    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[4] - t[1] * r[7]),
+    if (stop_at<kEarlyExit>(report, 10, r, std::fabs(t[2] * r[4] - t[1] * r[7]),
                             a[1] * e[7] + a[2] * e[4] + b[0] * e[2] + b[2] * e[0], separated)) {
         return false;
     }
     // Axis 11: A1 x B1.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[7] - t[2] * r[1]),
+    if (stop_at<kEarlyExit>(report, 11, r, std::fabs(t[0] * r[7] - t[2] * r[1]),
                             a[0] * e[7] + a[2] * e[1] + b[0] * e[5] + b[2] * e[3], separated)) {
         return false;
     }
     // Axis 12: A2 x B1.
-    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[1] - t[0] * r[4]),
+    if (stop_at<kEarlyExit>(report, 12, r, std::fabs(t[1] * r[1] - t[0] * r[4]),
                             a[0] * e[4] + a[1] * e[1] + b[0] * e[8] + b[2] * e[6], separated)) {
         return false;
     }
     // Axis 13: A0 x B2.
-    if (stop_at<kEarlyExit>(std::fabs(t[2] * r[5] - t[1] * r[8]),
+    if (stop_at<kEarlyExit>(report, 13, r, std::fabs(t[2] * r[5] - t[1] * r[8]),
                             a[1] * e[8] + a[2] * e[5] + b[0] * e[1] + b[1] * e[0], separated)) {
         return false;
     }
     // Axis 14: A1 x B2.
-    if (stop_at<kEarlyExit>(std::fabs(t[0] * r[8] - t[2] * r[2]),
+    if (stop_at<kEarlyExit>(report, 14, r, std::fabs(t[0] * r[8] - t[2] * r[2]),
                             a[0] * e[8] + a[2] * e[2] + b[0] * e[4] + b[1] * e[3], separated)) {
         return false;
     }
     // Axis 15: A2 x B2.
-    if (stop_at<kEarlyExit>(std::fabs(t[1] * r[2] - t[0] * r[5]),
+    if (stop_at<kEarlyExit>(report, 15, r, std::fabs(t[1] * r[2] - t[0] * r[5]),
                             a[0] * e[5] + a[1] * e[2] + b[0] * e[7] + b[1] * e[6], separated)) {
         return false;
     }
@@ -254,6 +294,47 @@ int scan_single_pass(int index_a, int n, const FrameA& a, const kep_object3d_t* 
     *result_count = count;
     return status;
 }
+
+}  // namespace
+
+bool kep::overlap_report(const kep_object3d_t& object_a, double delta, const kep_object3d_t& object_b,
+                         OverlapReport* report) noexcept {
+    *report = OverlapReport();
+    const FrameA a = frame_of(object_a, delta);
+    kep_body_t body;
+    make_body(object_b, &body);
+    // The steps of the one-pass scan, for this one body.
+    const double* ca = a.centre;
+    const double* ra = a.orientation;
+    const double t[3] = {centre_in_frame(ca, ra, body.mittelpunkt, 0), centre_in_frame(ca, ra, body.mittelpunkt, 1),
+                         centre_in_frame(ca, ra, body.mittelpunkt, 2)};
+    const double* rb = body.richtung;
+    auto fill_row = [ra, rb](int k, double* r, double* e) {
+        for (int j = 0; j < 3; ++j) {
+            r[3 * k + j] = orientation_in_frame(ra, rb, k, j);
+            e[3 * k + j] = std::fabs(r[3 * k + j]) + kTolerance;
+        }
+    };
+    report->overlap = overlap<true>(fill_row, t, a.half, body.radius, Recorder{report});
+    // Neither separated nor overlapping: a value of one of the bodies is not finite.
+    report->finite = report->overlap || report->separated;
+    if (!report->finite) {
+        report->axis = 0;
+        report->distance = 0;
+    }
+    return report->overlap;
+}
+
+const char* kep::overlap_axis_name(int axis) noexcept {
+    static const char* const kNames[16] = {
+        "none",        "face 0 of A", "face 1 of A", "face 2 of A", "face 0 of B", "face 1 of B",
+        "face 2 of B", "edge pair A0 x B0", "edge pair A1 x B0", "edge pair A2 x B0",
+        "edge pair A0 x B1", "edge pair A1 x B1", "edge pair A2 x B1", "edge pair A0 x B2",
+        "edge pair A1 x B2", "edge pair A2 x B2"};
+    return axis >= 0 && axis <= 15 ? kNames[axis] : "none";
+}
+
+namespace {
 
 // The three logged passes over a list of bodies. bodies has room for n records.
 int scan_logged(int index_a, int n, double delta, const kep_object3d_t* const* objects, kep_body_t* bodies,

@@ -36,6 +36,31 @@ int x7obb_overlap(const double* R, const double* T, const double* a, const doubl
 
 #ifdef __cplusplus
 }
+
+#include "geometry/kep_geometry.h"
+
+namespace kep {
+
+/* One pair run through the search's own test, with what the test saw: the verdict, the axis
+ * (1 to 15, in the test's order: the faces of A, the faces of B, the nine edge pairs) that
+ * separates the boxes and the gap along it, or, when they overlap, the axis along which they
+ * overlap least and that depth. Distances are in the units of the boxes, along unit axes. finite
+ * is false when a value of either body is not a finite number (then nothing overlaps). */
+struct OverlapReport {
+    bool overlap = false;
+    bool separated = false;
+    bool finite = true;
+    int axis = 0;
+    double distance = 0.0;
+};
+
+/* A is enlarged by delta along its own axes, as x7ComputeNeighbourhood does. Returns overlap. */
+bool overlap_report(const kep_object3d_t& a, double delta, const kep_object3d_t& b, OverlapReport* report) noexcept;
+
+/* "face 0 of A" .. "edge pair A2 x B2" for 1 .. 15; "none" otherwise. */
+const char* overlap_axis_name(int axis) noexcept;
+
+}  // namespace kep
 #endif
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "kep_lookup.h"
+#include "kep_observer.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
@@ -70,6 +71,7 @@ extern "C" int kep_get_datasets(tag_t object, const char* relation, tag_t** data
         // widen it to everything.
         if (relation_type == NULLTAG) {
             kep_log("relation type [%s] not found, no related objects listed\n", relation);
+            kep::observe("unknown relation", object, relation);
             kep::clear_errors();
             return 0;
         }

@@ -12,6 +12,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
+#include "lookup/kep_observer.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     const tag_t primary_object = ask_revision(bomline_object_tag, step);
     if (primary_object == NULLTAG) {
         kep_log("Could not retrieve primary object\n");
+        kep::observe("no revision", bomline_object_tag, name);
         return step.status();
     }
 
@@ -74,6 +76,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     step.call("kep_get_datasets(primary_object, NULL, &datasets, &count_datasets)",
               [&] { return kep::ask_datasets(primary_object, nullptr, datasets); });
     // The type preferences are read only when there is something to filter.
+    kep::observe_tags("related", primary_object, name, datasets.get(), datasets.count());
     if (datasets.count() <= 0) {
         return step.status();
     }
@@ -83,6 +86,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     const char* type_array[kMaxTypeKeys] = {};
     for (int i = 0; i < key_count; ++i) {
         step.call(keys[i].statement, [&] { return kep::ask_preference(keys[i].key, values[i]); });
+        kep::observe("preference", NULLTAG, keys[i].key, values[i].get());
         // After a failure the keys not read count as missing, so the first of them is reported.
         if (!has_text(values[i].get())) {
             kep_log("%s", keys[i].missing);
@@ -95,6 +99,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
         return kep_filter_datasets2(datasets.get(), datasets.count(), type_array, key_count, result,
                                     result_count);
     });
+    kep::observe_tags("set", bomline_object_tag, name, *result, *result_count);
     return step.status();
 }
 
@@ -125,12 +130,14 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     if (primary_object == NULLTAG) {
         // This message and the two below end without a line end.
         kep_log("Could not retrieve primary object");
+        kep::observe("no revision", bomline_object_tag, "kep_get_structure_for_bomline");
         return step.status();
     }
 
     kep::Text relation_structure;
     step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_RELATION "\", &relation_structure)",
               [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure); });
+    kep::observe("preference", NULLTAG, KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure.get());
     if (!has_text(relation_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_RELATION);
         return step.status();
@@ -139,6 +146,8 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     kep::Tags datasets;
     step.call("kep_get_datasets(primary_object, relation_structure, &datasets, &count_datasets)",
               [&] { return kep::ask_datasets(primary_object, relation_structure.get(), datasets); });
+    kep::observe_tags("related", primary_object, "kep_get_structure_for_bomline", datasets.get(),
+                      datasets.count());
     if (datasets.count() <= 0) {
         return step.status();
     }
@@ -146,6 +155,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     kep::Text type_structure;
     step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_TYPE "\", &type_structure)",
               [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_TYPE, type_structure); });
+    kep::observe("preference", NULLTAG, KEP_PREF_PRODUCT_DATASET_TYPE, type_structure.get());
     if (!has_text(type_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_TYPE);
         return step.status();
@@ -158,5 +168,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
             return kep_filter_datasets(datasets.get(), datasets.count(), type_structure.get(),
                                        datasets_structure, count_datasets_structure);
         });
+    kep::observe_tags("set", bomline_object_tag, "kep_get_structure_for_bomline", *datasets_structure,
+                      *count_datasets_structure);
     return step.status();
 }

@@ -6,6 +6,7 @@
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_memo.h"
+#include "lookup/kep_observer.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -62,6 +63,7 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
             kep_log("AltRep: %s \n", suffix.get());
             if (strcmp(suffix.get(), wanted) == 0) {
                 kep_log("exact alt rep match found \n");
+                kep::observe("filter why", NULLTAG, wanted, "its suffix is the wanted alternative representation");
                 return Verdict::kChosen;
             }
             return Verdict::kNext;
@@ -70,6 +72,7 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
     const char* master = prefs.master();
     if (master != nullptr && strcmp(wanted, master) == 0) {
         kep_log("exact MASTER match found \n");
+        kep::observe("filter why", NULLTAG, wanted, "it is a master dataset and the master representation is wanted");
         return Verdict::kChosen;
     }
     return Verdict::kNext;
@@ -85,6 +88,8 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
               [&] { return kep::ask_preference_list(KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list); });
     step.call("kep_get_preference(\"KEPUseAltRepFilter\", &use_alt_rep_filter)",
               [&] { return kep::ask_preference(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter); });
+    kep::observe_texts("preference list", KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list.get(), prefs.alt_rep_list.count());
+    kep::observe("filter switch", NULLTAG, KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter.get());
 
     // The names to try, most wanted last.
     const char* const* wanted = nullptr;
@@ -100,8 +105,12 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         if (prefs.actual_alt_rep_list.count() <= 0 || !prefs.actual_alt_rep_list) {
             // Not a platform failure and deliberately left without clearing the error stack.
             kep_log("could not retrieve the preference KEPActualAltRepList\n");
+            kep::observe("filter", NULLTAG, KEP_PREF_ACTUAL_ALT_REP_LIST,
+                         "the representation filter is on but KEPActualAltRepList names no representation");
             return step.status();
         }
+        kep::observe_texts("preference list", KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list.get(),
+                           prefs.actual_alt_rep_list.count());
         wanted = prefs.actual_alt_rep_list.get();
         count_wanted = prefs.actual_alt_rep_list.count();
     } else if (master != nullptr) {
@@ -125,6 +134,7 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
             if (judge(prefs, object_name.get(), wanted[w]) == Verdict::kChosen) {
                 *dataset = datasets[j];
                 chosen = true;
+                kep::observe("filter", datasets[j], wanted[w], object_name.get());
             }
         }
     }
@@ -134,8 +144,12 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         if (prefs.alt_rep_list.count() <= 0 && count_datasets == 1) {
             *dataset = datasets[0];
             kep_log("default dataset found\n");
+            kep::observe("filter", datasets[0], nullptr,
+                         "the only candidate, taken because KEPAltRepList is empty");
         } else {
             kep_log("correct dataset not found\n");
+            kep::observe("filter", NULLTAG, nullptr,
+                         count_datasets == 0 ? "no candidates" : "no candidate is of a wanted representation");
         }
     }
 

@@ -7,6 +7,7 @@
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_memo.h"
+#include "lookup/kep_observer.h"
 #include "modon/kep_modon.h"
 
 namespace {
@@ -176,8 +177,11 @@ int occ_xform(tag_t object_tag, char** value) {
     kep::Step step;
     ProductPreferences prefs;
     if (!read_product_preferences(step, prefs)) {
+        kep::observe_tags("occurrence", object_tag, "stored", nullptr, 0);
         return step.status();
     }
+    tag_t observed = NULLTAG;
+    const char* source = "stored";
     if (step.ok()) {
         const tag_t dataset_mod_on_tag = choose_modon_dataset(
             step,
@@ -196,8 +200,11 @@ int occ_xform(tag_t object_tag, char** value) {
             if (listed != nullptr) {
                 replace_value(value, listed);
             }
+            observed = dataset_mod_on_tag;
+            source = listed != nullptr ? "representation" : "kept";
         }
     }
+    kep::observe_tags("occurrence", object_tag, source, &observed, observed != NULLTAG ? 1 : 0);
     log_value(value);
     return step.status();
 }

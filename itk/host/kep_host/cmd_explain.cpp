@@ -1,0 +1,260 @@
+// `explain LINE`: why the searches find a line or not, as the extension itself tells it.
+//
+// The explanation comes from the extension's kep_explain_line, which walks the line's structure
+// with the functions the searches run and records their decisions; kep-host only names the
+// objects by their site ids. Text for people by default; --json gives the extension's JSON object
+// with every tag turned into its site id, plus "status". With --box (a volume search) or --near
+// (a neighbourhood search) and --delta, the line is run through the search's overlap test. --svg
+// FILE draws the window with the query box or the selected lines, and this line highlighted when
+// it is found.
+#include <base_utils/Mem.h>
+#include <dlfcn.h>
+#include <standin/control.h>
+
+#include <iostream>
+#include <memory>
+#include <regex>
+
+#include "kep_explain.h"
+#include "kep_host.h"
+#include "scene.h"
+#include "svg.h"
+
+namespace kep_host {
+
+namespace {
+
+const char kCommand[] = "explain";
+
+struct ExplainOptions {
+    std::string line;
+    std::vector<double> box;
+    std::vector<std::string> near;
+    double delta = 0.0;
+    bool delta_given = false;
+    bool json = false;
+    std::string svg;
+    tag_t line_tag = NULLTAG;
+    std::vector<tag_t> near_tags;
+};
+
+using ExplainFn = int (*)(tag_t, const kep_explain_query_t*, int, char**);
+
+ExplainFn find_explain(const Host& host) {
+    const std::string& path = host.extension_path;
+    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+    void* symbol = handle != nullptr ? dlsym(handle, "kep_explain_line") : nullptr;
+    if (handle != nullptr) {
+        dlclose(handle);  // the host's own load keeps it loaded
+    }
+    if (symbol == nullptr) {
+        throw UsageError(std::string(kCommand) + ": extension library '" + path + "' has no kep_explain_line");
+    }
+    return reinterpret_cast<ExplainFn>(symbol);
+}
+
+std::string id_or_tag(tag_t tag) {
+    const nlohmann::ordered_json j = tag_to_json(tag);
+    return j.is_string() ? j.get<std::string>() : j.dump();
+}
+
+// The extension names objects by tag; the site's users know them by id.
+void tags_to_ids(nlohmann::ordered_json& j) {
+    auto fix = [](nlohmann::ordered_json& v) {
+        if (v.is_number_unsigned() || v.is_number_integer()) {
+            v = tag_to_json(v.get<tag_t>());
+        }
+    };
+    fix(j["line"]);
+    fix(j["revision"]);
+    fix(j["box_dataset"]);
+    for (auto& p : j["path"]) {
+        fix(p["line"]);
+    }
+    for (auto& c : j["chain"]) {
+        fix(c["line"]);
+        if (c.contains("representation")) {
+            fix(c["representation"]);
+        }
+    }
+    if (j.contains("query") && j["query"].contains("near")) {
+        for (auto& n : j["query"]["near"]) {
+            fix(n);
+        }
+    }
+    if (j.contains("tests")) {
+        for (auto& t : j["tests"]) {
+            fix(t["against"]);
+        }
+    }
+}
+
+std::string text_with_ids(const std::string& text) {
+    static const std::regex kTag("tag ([0-9]+)");
+    std::string out;
+    auto begin = std::sregex_iterator(text.begin(), text.end(), kTag);
+    size_t last = 0;
+    for (auto it = begin; it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        out += text.substr(last, static_cast<size_t>(m.position(0)) - last);
+        const std::string id = id_or_tag(static_cast<tag_t>(std::stoul(m[1].str())));
+        out += id.empty() || id == "null" ? m[0].str() : "id " + id;
+        last = static_cast<size_t>(m.position(0) + m.length(0));
+    }
+    return out + text.substr(last);
+}
+
+// One call of the extension; the text is copied and released.
+int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string* out) {
+    kep_explain_query_t query{};
+    query.kind = KEP_EXPLAIN_QUERY_NONE;
+    if (!o.box.empty()) {
+        query.kind = KEP_EXPLAIN_QUERY_BOX;
+        for (int i = 0; i < 6; ++i) {
+            query.box[i] = o.box[static_cast<size_t>(i)];
+        }
+    } else if (!o.near_tags.empty()) {
+        query.kind = KEP_EXPLAIN_QUERY_NEAR;
+        query.near_lines = o.near_tags.data();
+        query.near_count = static_cast<int>(o.near_tags.size());
+    }
+    query.delta_mm = o.delta;
+    char* text = nullptr;
+    const int status = fn(o.line_tag, &query, format, &text);
+    if (text != nullptr) {
+        *out = text;
+        MEM_free(text);
+    }
+    return status;
+}
+
+int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int exit_status) {
+    if (o.svg.empty()) {
+        return exit_status;
+    }
+    standin::clear_faults();
+    const tag_t window = standin::window_of_line(o.line_tag);
+    const Scene scene = read_scene(window);
+    const std::string window_id = id_or_tag(window);
+    std::vector<std::string> found;
+    if (explanation.value("found", false)) {
+        found.push_back(o.line);
+    }
+    SearchPanel panel;
+    if (!o.near.empty()) {
+        panel = neighbourhood_panel(scene, window_id, o.near, o.delta, found);
+    } else {
+        std::vector<double> box = o.box;
+        if (box.empty()) {
+            // No query: the line's own box, as the search sees it, framed by its hull.
+            const auto& hull = explanation["search_box"];
+            if (hull.is_object()) {
+                for (const auto& v : hull["hull"]) {
+                    box.push_back(v.is_number() ? v.get<double>() : 0.0);
+                }
+            } else {
+                box = {0, 0, 0, 0, 0, 0};
+            }
+        }
+        panel = volume_panel(scene, window_id, box, o.delta, found);
+    }
+    panel.title = "explain " + o.line + ": " + panel.title;
+    if (explanation.contains("reason") && explanation["reason"].is_string()) {
+        panel.notes.push_back("no box: " + text_with_ids(explanation["reason"].get<std::string>()));
+    }
+    if (explanation.contains("tests")) {
+        for (const auto& t : explanation["tests"]) {
+            panel.notes.push_back(text_with_ids(t.value("text", "")));
+        }
+    }
+    std::string error;
+    if (!write_svg_file(o.svg, {panel}, &error)) {
+        std::cerr << "kep-host: --svg: " << error << '\n';
+        return kExitInternal;
+    }
+    return exit_status;
+}
+
+}  // namespace
+
+Command add_explain_command(CLI::App& app) {
+    auto* sub = app.add_subcommand("explain", "why the searches find a line or not, step by step");
+    auto options = std::make_shared<ExplainOptions>();
+    sub->add_option("line", options->line, "id of the BOM line")->required();
+    sub->add_option("--box", options->box, "a volume search's box in metres: X1 Y1 Z1 X2 Y2 Z2")->expected(6);
+    sub->add_option("--near", options->near, "a neighbourhood search's selected lines")->expected(1, -1);
+    sub->add_option("--delta", options->delta, "the search's distance in millimetres");
+    sub->add_flag("--json", options->json, "one JSON object instead of text");
+    sub->add_option("--svg", options->svg, "draw the line's box with the query box or selected lines to FILE");
+    Command command;
+    command.prepare = [options, sub](Host& host) {
+        ExplainOptions& o = *options;
+        o.delta_given = sub->count("--delta") > 0;
+        o.line_tag = require_tag(host, kCommand, o.line);
+        if (standin::kind_of(o.line_tag) != "BOMLine") {
+            throw UsageError(std::string(kCommand) + ": '" + o.line + "' is no BOM line in site '" +
+                             host.site_source + "'");
+        }
+        if (!o.box.empty() && !o.near.empty()) {
+            throw UsageError(std::string(kCommand) + ": give --box or --near, not both");
+        }
+        const bool query = !o.box.empty() || !o.near.empty();
+        if (query && !o.delta_given) {
+            throw UsageError(std::string(kCommand) + ": --delta MM is needed with --box or --near");
+        }
+        if (!query && o.delta_given) {
+            throw UsageError(std::string(kCommand) + ": --delta needs --box or --near");
+        }
+        require_finite(kCommand, "--delta", o.delta);
+        for (double v : o.box) {
+            require_finite(kCommand, "--box", v);
+        }
+        o.near_tags.clear();
+        for (const std::string& id : o.near) {
+            const tag_t tag = require_tag(host, kCommand, id);
+            if (standin::kind_of(tag) != "BOMLine") {
+                throw UsageError(std::string(kCommand) + ": --near '" + id + "' is no BOM line in site '" +
+                                 host.site_source + "'");
+            }
+            o.near_tags.push_back(tag);
+        }
+        if (!o.svg.empty()) {
+            require_writable_svg(kCommand, o.svg);
+        }
+    };
+    command.run = [options](Host& host) {
+        const ExplainOptions& o = *options;
+        const ExplainFn fn = find_explain(host);
+        std::string json_text;
+        // Text alone asks once; the picture needs the figures of the JSON form.
+        const int status = o.json || !o.svg.empty() ? call_explain(fn, o, KEP_EXPLAIN_JSON, &json_text) : 0;
+        nlohmann::ordered_json explanation = nlohmann::ordered_json::object();
+        if (!json_text.empty()) {
+            explanation = nlohmann::ordered_json::parse(json_text);
+            tags_to_ids(explanation);
+        }
+        int exit_status;
+        if (o.json) {
+            nlohmann::ordered_json result;
+            result["status"] = status;
+            for (auto it = explanation.begin(); it != explanation.end(); ++it) {
+                result[it.key()] = it.value();
+            }
+            exit_status = finish(host, std::move(result), status);
+        } else {
+            std::string text;
+            const int text_status = call_explain(fn, o, KEP_EXPLAIN_TEXT, &text);
+            std::cout << text_with_ids(text);
+            if (text_status != 0) {
+                std::cout << "the explanation ended with status " << text_status << '\n';
+            }
+            std::cout.flush();
+            exit_status = text_status == 0 ? kExitOk : kExitStatus;
+        }
+        return draw(o, explanation, exit_status);
+    };
+    return command;
+}
+
+}  // namespace kep_host

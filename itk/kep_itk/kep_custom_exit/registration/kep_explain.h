@@ -1,0 +1,52 @@
+/*
+ * Explaining one line: why the spatial searches find it or not, told by the functions the
+ * searches run.
+ *
+ * kep_explain_line walks the line's structure from its top line with kep_get_child_lines, as the
+ * searches do, while an observer (lookup/kep_observer.h) records the decisions the box lookup of
+ * the line, the placement of every level above it and the walk make; with a query it runs the
+ * overlap test of x7ComputeNeighbourhood on the line's box, reporting the axis that separates or
+ * the least overlap. It also reads bl_plmxml_abs_xform of the line as a client would.
+ *
+ * The explanation comes as text for people or as one JSON object for tools; objects are named by
+ * their tags (numbers) with their item ids, occurrence names and dataset names beside them.
+ * Nothing is written to the structure; the error stack is cleared before returning.
+ */
+#ifndef KEP_EXPLAIN_H
+#define KEP_EXPLAIN_H
+
+#include "kep_export.h"
+#include "kep_platform.h"
+
+#define KEP_EXPLAIN_QUERY_NONE 0
+#define KEP_EXPLAIN_QUERY_BOX 1  /* a volume search with box and delta_mm */
+#define KEP_EXPLAIN_QUERY_NEAR 2 /* a neighbourhood search with near_lines and delta_mm */
+
+#define KEP_EXPLAIN_TEXT 0
+#define KEP_EXPLAIN_JSON 1
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* A query as the services take it: box is x1 y1 z1 x2 y2 z2 in the units of the boxes, the
+ * distance in millimetres. near_lines is read only. */
+typedef struct kep_explain_query_s {
+    int kind;
+    double box[6];
+    const tag_t* near_lines;
+    int near_count;
+    double delta_mm;
+} kep_explain_query_t;
+
+/* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
+ * caller) in the format asked for. Returns 0, the status of a platform call the explanation could
+ * not do without (reading the line's parent chain), or 1 without memory; the explanation tells
+ * failures of the search's own calls as part of its answer. */
+KEP_EXPORT int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
