@@ -90,6 +90,19 @@ void tags_to_ids(nlohmann::ordered_json& j) {
     }
 }
 
+std::string text_with_ids(const std::string& text);
+
+// Every text of the explanation, with tags named by id.
+void texts_to_ids(nlohmann::ordered_json& j) {
+    if (j.is_string()) {
+        j = text_with_ids(j.get<std::string>());
+    } else if (j.is_structured()) {
+        for (auto& v : j) {
+            texts_to_ids(v);
+        }
+    }
+}
+
 std::string text_with_ids(const std::string& text) {
     static const std::regex kTag("tag ([0-9]+)");
     std::string out;
@@ -233,6 +246,7 @@ Command add_explain_command(CLI::App& app) {
         if (!json_text.empty()) {
             explanation = nlohmann::ordered_json::parse(json_text);
             tags_to_ids(explanation);
+            texts_to_ids(explanation);
         }
         int exit_status;
         if (o.json) {

@@ -1,0 +1,334 @@
+// The explanation of one line against what the searches and the line properties answer, and the
+// words it uses for each reason, placement source and separating axis.
+#include <gtest/gtest.h>
+#include <kep_support_internal.h>
+#include <standin/control.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "geometry/kep_overlap_internal.h"
+#include "registration/kep_explain.h"
+#include "registration/kep_registration.h"
+
+namespace explain_test {
+namespace {
+
+using standin::UserArg;
+
+std::string generated_site(const std::string& options) {
+    std::string text;
+    const std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+    FILE* pipe = popen(command.c_str(), "r");
+    char chunk[65536];
+    size_t n = 0;
+    while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+        text.append(chunk, n);
+    }
+    EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
+    return text;
+}
+
+void start(const std::string& site) {
+    std::string error;
+    ASSERT_TRUE(standin::load_site(site, "site", &error)) << error;
+    for (const char* name : {"ZODORE_DEBUG", "ZODORE_SYSLOG", "ZODORE_ITKLOG"}) {
+        standin::hide_env(name);
+    }
+    kep_support_reset_state();
+    ASSERT_EQ(kep_register_callbacks(), 0);
+    ASSERT_EQ(standin::run_all_exits(), 0);
+}
+
+nlohmann::json explain(tag_t line, const kep_explain_query_t* query) {
+    char* text = nullptr;
+    const int status = kep_explain_line(line, query, KEP_EXPLAIN_JSON, &text);
+    EXPECT_EQ(status, 0);
+    nlohmann::json j = text != nullptr ? nlohmann::json::parse(text) : nlohmann::json();
+    MEM_free(text);
+    return j;
+}
+
+std::vector<tag_t> lines_of(tag_t window) {
+    std::vector<tag_t> lines;
+    for (const auto& entry : standin::all_ids()) {
+        if (standin::kind_of(entry.second) == "BOMLine" && standin::window_of_line(entry.second) == window) {
+            lines.push_back(entry.second);
+        }
+    }
+    return lines;
+}
+
+// The 16 numbers of a transform text, as a row-major matrix.
+std::vector<double> row_major(const std::string& text) {
+    std::vector<double> v(16, 0.0), m(16, 0.0);
+    std::sscanf(text.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &v[0], &v[1],
+                &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14],
+                &v[15]);
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) {
+            m[static_cast<size_t>(4 * r + c)] = v[static_cast<size_t>(4 * c + r)];
+        }
+    }
+    return m;
+}
+
+// For every line and random queries of both kinds: found or not as the service answers, the
+// absolute transform as the line property answers, and the walk's placement equal to it.
+TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
+    for (const char* options : {"--lines 30 --seed 3 --depth 4 --packed-share 0.2 --modon-share 0.6",
+                                "--lines 25 --seed 12 --depth 5 --modon-share 0.5"}) {
+        SCOPED_TRACE(options);
+        ASSERT_NO_FATAL_FAILURE(start(generated_site(options)));
+        const tag_t window = standin::tag_of("w1");
+        const std::vector<tag_t> lines = lines_of(window);
+        ASSERT_FALSE(lines.empty());
+        std::mt19937 random(7);
+        auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+        for (int q = 0; q < 3; ++q) {
+            kep_explain_query_t query{};
+            query.delta_mm = uniform(0, 80);
+            std::vector<tag_t> selected;
+            std::vector<UserArg> args = {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, query.delta_mm}};
+            const char* service = "kep_userservice_volume_search";
+            if (q < 2) {
+                const double x = uniform(-0.8, 3.7), y = uniform(-0.9, 0.9), z = uniform(-0.3, 1.2);
+                const double box[6] = {x, y, z, x + uniform(0, 1.2), y + uniform(0, 0.8), z + uniform(0, 0.6)};
+                query.kind = KEP_EXPLAIN_QUERY_BOX;
+                std::copy(box, box + 6, query.box);
+                args.push_back(UserArg{UserArg::DoubleArray, 0, 0, std::vector<double>(box, box + 6)});
+            } else {
+                for (int s = 0; s < 3; ++s) {
+                    selected.push_back(lines[std::uniform_int_distribution<size_t>(0, lines.size() - 1)(random)]);
+                }
+                query.kind = KEP_EXPLAIN_QUERY_NEAR;
+                query.near_lines = selected.data();
+                query.near_count = static_cast<int>(selected.size());
+                service = "kep_userservice_neighbourhood_search";
+                args.push_back(UserArg{UserArg::TagArray, 0, 0, {}, selected});
+            }
+            std::vector<tag_t> returned;
+            bool handed_back = false;
+            ASSERT_EQ(standin::call_service(service, args, &returned, &handed_back), 0);
+            const std::set<tag_t> found(returned.begin(), returned.end());
+            int found_count = 0;
+            for (const tag_t line : lines) {
+                const std::string id = standin::id_of(line);
+                const nlohmann::json e = explain(line, &query);
+                ASSERT_TRUE(e.is_object()) << id;
+                EXPECT_EQ(e["found"].get<bool>(), found.count(line) == 1) << id << " query " << q << ": " << e.dump();
+                found_count += e["found"].get<bool>() ? 1 : 0;
+                char* abs = nullptr;
+                ASSERT_EQ(standin::ask_string(line, "bl_plmxml_abs_xform", &abs), 0);
+                if (abs == nullptr) {
+                    EXPECT_TRUE(e["abs_xform"].is_null()) << id;
+                } else {
+                    EXPECT_EQ(e["abs_xform"], abs) << id;
+                    const nlohmann::json& last = e["chain"].back()["absolute"];
+                    const std::vector<double> m = row_major(abs);
+                    for (size_t k = 0; k < 16 && last.is_array(); ++k) {
+                        EXPECT_NEAR(last[k].get<double>(), m[k], 1e-9) << id << " element " << k;
+                    }
+                }
+                MEM_free(abs);
+                EXPECT_EQ(e["box_dataset"].is_null(), e["search_box"].is_null()) << id;
+                EXPECT_EQ(e["reason"].is_null(), !e["box_dataset"].is_null()) << id;
+            }
+            EXPECT_EQ(found_count, static_cast<int>(found.size()));
+        }
+        EXPECT_EQ(standin::misuse_count(), 0);
+    }
+}
+
+const char kTableSite[] = R"({
+  "types": {"Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
+            "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
+            "Archive": "Dataset", "PLMXML": "Dataset", "ModOnPart": "Dataset", "ModOnProduct": "Dataset",
+            "BBForm": "Form", "ModOnInfoForm": "Form"},
+  "properties": {"Dataset": ["var2_is_v0"]},
+  "preferences": {"KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
+    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
+    "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML",
+    "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "ModOnPart",
+    "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
+    "KEPAltRepList": ["MASTER", "LOD1"]},
+  "relation_types": ["IMAN_reference"],
+  "objects": {
+    "top/A": {"type": "ItemRevision", "item_id": "TOP"},
+    "asm/A": {"type": "ItemRevision", "item_id": "ASM"},
+    "ok/A": {"type": "ItemRevision", "item_id": "OK"},
+    "none/A": {"type": "ItemRevision", "item_id": "NONE"},
+    "noform/A": {"type": "ItemRevision", "item_id": "NOFORM"},
+    "unread/A": {"type": "ItemRevision", "item_id": "UNREAD"},
+    "aux/A": {"type": "ItemRevision", "item_id": "AUX"},
+    "ds_ok": {"type": "Part3D", "name": "OK/A", "refs": {"VAR2BBInfo": ["bb_ok"]}},
+    "bb_ok": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
+                                               "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
+    "ds_noform": {"type": "Part3D", "name": "NOFORM/A"},
+    "ds_unread": {"type": "Part3D", "name": "UNREAD/A", "refs": {"VAR2BBInfo": ["bb_unread"]}},
+    "bb_unread": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
+                                                   "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
+    "ds_aux": {"type": "AuxPart", "name": "AUX/A"},
+    "mo_asm": {"type": "ModOnProduct", "name": "TOP.ASM.1", "refs": {"KEPModOnInfo": ["mi_asm"]}},
+    "mi_asm": {"type": "ModOnInfoForm", "attributes": {"var2_way_to_root": ["ASM"],
+        "var2_child_instname": ["P_REP"], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 5 0 0 1"]}}
+  },
+  "relations": [["ok/A", "IMAN_specification", "ds_ok"], ["noform/A", "IMAN_specification", "ds_noform"],
+                ["unread/A", "IMAN_specification", "ds_unread"], ["aux/A", "IMAN_reference", "ds_aux"],
+                ["top/A", "KEP_mod_on", "mo_asm"]],
+  "windows": {"w1": {"id": "top", "revision": "top/A", "children": [
+    {"id": "asm", "revision": "asm/A", "occurrence_name": "ASM", "children": [
+      {"id": "p_rep", "revision": "ok/A", "occurrence_name": "P_REP"},
+      {"id": "p_kept", "revision": "ok/A", "occurrence_name": "P_KEPT", "transform": "1 0 0 0 0 1 0 0 0 0 1 0 0 7 0 1"}]},
+    {"id": "p_stored", "revision": "ok/A", "occurrence_name": "S", "transform": "1 0 0 0 0 1 0 0 0 0 1 0 2 0 0 1"},
+    {"id": "p_text", "revision": "ok/A", "occurrence_name": "T", "transform": "not a matrix"},
+    {"id": "p_none", "revision": "none/A", "occurrence_name": "N"},
+    {"id": "p_noform", "revision": "noform/A", "occurrence_name": "F"},
+    {"id": "p_unread", "revision": "unread/A", "occurrence_name": "U"},
+    {"id": "p_aux", "revision": "aux/A", "occurrence_name": "X"}]}}
+})";
+
+// One line per reason of "no box" and per placement source, with the words the explanation uses.
+TEST(Explain, TellsEachReasonAndEachPlacementSource) {
+    struct Row {
+        const char* line;
+        const char* preference;  // cleared for this row, or null
+        const char* relation;    // KEPProductDatasetRelation for this row, or null
+        const char* failing_form;
+        const char* field;  // "reason" or the last chain entry's "source"
+        const char* words;
+    };
+    const Row rows[] = {
+        {"p_stored", nullptr, nullptr, nullptr, "reason", ""},
+        {"p_none", nullptr, nullptr, nullptr, "reason", "no dataset of the configured types"},
+        {"p_stored", "KEPPartDatasetType", nullptr, nullptr, "reason", "missing preference KEPPartDatasetType"},
+        {"p_stored", "KEPModOnPartDatasetType", nullptr, nullptr, "reason",
+         "missing preference KEPModOnPartDatasetType"},
+        {"p_none", nullptr, "NO_SUCH_RELATION", nullptr, "reason", "unknown relation NO_SUCH_RELATION"},
+        {"p_aux", nullptr, nullptr, nullptr, "reason", "no form: dataset 'AUX/A'"},
+        {"p_noform", nullptr, nullptr, nullptr, "reason", "no form: dataset 'NOFORM/A'"},
+        {"p_unread", nullptr, nullptr, "bb_unread", "reason", "unreadable form"},
+        {"p_stored", nullptr, nullptr, nullptr, "source", "the stored value"},
+        {"p_rep", nullptr, nullptr, nullptr, "source", "representation 'TOP.ASM.1'"},
+        {"p_kept", nullptr, nullptr, nullptr, "source", "kept because representation 'TOP.ASM.1'"},
+        {"p_text", nullptr, nullptr, nullptr, "source", "identity, because the text is unreadable: [not a matrix]"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.line) + " " + row.words);
+        ASSERT_NO_FATAL_FAILURE(start(kTableSite));
+        if (row.preference != nullptr) {
+            standin::set_preference(row.preference, {});
+        }
+        if (row.relation != nullptr) {
+            standin::set_preference("KEPProductDatasetRelation", {row.relation});
+        }
+        if (row.failing_form != nullptr) {
+            standin::fail_object("AOM_ask_value_double", standin::tag_of(row.failing_form));
+        }
+        const int live = standin::live_blocks();
+        const nlohmann::json e = explain(standin::tag_of(row.line), nullptr);
+        EXPECT_EQ(standin::live_blocks(), live);
+        const nlohmann::json& value =
+            std::string(row.field) == "reason" ? e["reason"] : e["chain"].back()["source"];
+        if (row.words[0] == '\0') {
+            EXPECT_TRUE(value.is_null()) << e.dump();
+        } else {
+            ASSERT_TRUE(value.is_string()) << e.dump();
+            EXPECT_NE(value.get<std::string>().find(row.words), std::string::npos) << value;
+        }
+    }
+}
+
+kep_object3d_t cube(const double rows[3][4], double half) {
+    kep_object3d_t o{};
+    o.bbox = {-half, -half, -half, half, half, half};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            o.matrix[4 * r + c] = rows[r][c];
+        }
+    }
+    o.BB = 1;
+    return o;
+}
+
+// Each of the 15 axes separates one pair, and is named; the gap or depth is a length.
+TEST(Explain, NamesTheAxisThatSeparatesAndTheGap) {
+    const double s = std::sqrt(0.5);
+    const double identity[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    kep_object3d_t a = cube(identity, 1);
+    struct Row {
+        int axis;
+        const char* words;
+        kep_object3d_t b;
+    };
+    std::vector<Row> rows;
+    const double shifted[3][3][4] = {{{1, 0, 0, 2.5}, {0, 1, 0, 0}, {0, 0, 1, 0}},
+                                     {{1, 0, 0, 0}, {0, 1, 0, 2.5}, {0, 0, 1, 0}},
+                                     {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 2.5}}};
+    for (int k = 0; k < 3; ++k) {
+        rows.push_back({k + 1, "face", cube(shifted[k], 0.5)});  // a gap of 1 along A's axis k
+    }
+    // Thin boxes turned by 45 degrees, apart along their thin axis.
+    const double turned_z[3][4] = {{s, -s, 0, 1.2}, {s, s, 0, 1.2}, {0, 0, 1, 0}};
+    kep_object3d_t b4 = cube(turned_z, 1);
+    b4.bbox = {-0.1, -2, -0.5, 0.1, 2, 0.5};
+    rows.push_back({4, "face 0 of B", b4});
+    const double turned_z2[3][4] = {{s, -s, 0, -1.2}, {s, s, 0, 1.2}, {0, 0, 1, 0}};
+    kep_object3d_t b5 = cube(turned_z2, 1);
+    b5.bbox = {-2, -0.1, -0.5, 2, 0.1, 0.5};
+    rows.push_back({5, "face 1 of B", b5});
+    const double turned_x[3][4] = {{1, 0, 0, 0}, {0, s, -s, -1.2}, {0, s, s, 1.2}};
+    kep_object3d_t b6 = cube(turned_x, 1);
+    b6.bbox = {-0.5, -2, -0.1, 0.5, 2, 0.1};
+    rows.push_back({6, "face 2 of B", b6});
+    // The cube turned about x and z, placed where only an edge pair separates it; turning the
+    // frame and relabelling the cube's axes moves the separation to every other edge pair.
+    const double m[3][3] = {{0.7071068, -0.5, 0.5}, {0.7071068, 0.5, -0.5}, {0, 0.7071068, 0.7071068}};
+    const double t[3] = {0, 2, 2.1};
+    for (int shift = 0; shift < 3; ++shift) {
+        for (int relabel = 0; relabel < 3; ++relabel) {
+            double rows_b[3][4];
+            for (int r = 0; r < 3; ++r) {
+                const int from = (r + 3 - shift) % 3;
+                for (int c = 0; c < 3; ++c) {
+                    rows_b[r][c] = m[from][(c + relabel) % 3];
+                }
+                rows_b[r][3] = t[from];
+            }
+            // A0 x B2 becomes A(shift) x B((2 - relabel) mod 3).
+            const int i = shift % 3;
+            const int j = (2 - relabel + 3) % 3;
+            rows.push_back({7 + 3 * j + i, "edge pair", cube(rows_b, 1)});
+        }
+    }
+    std::set<int> axes;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.axis);
+        kep::OverlapReport report;
+        EXPECT_FALSE(kep::overlap_report(a, 0.0, row.b, &report));
+        EXPECT_EQ(report.axis, row.axis);
+        EXPECT_NE(std::string(kep::overlap_axis_name(report.axis)).find(row.words), std::string::npos);
+        EXPECT_GT(report.distance, 0.0);
+        axes.insert(report.axis);
+        // Enlarged past the gap, the pair overlaps, and the depth is what the enlargement left.
+        kep::OverlapReport enlarged;
+        EXPECT_TRUE(kep::overlap_report(a, report.distance * 3 + 0.05, row.b, &enlarged));
+        EXPECT_GE(enlarged.distance, 0.0);
+    }
+    EXPECT_EQ(axes.size(), 15u);
+    // The face gap is exact: 2.5 - 1 - 0.5.
+    kep::OverlapReport face;
+    kep::overlap_report(a, 0.25, cube(shifted[0], 0.5), &face);
+    EXPECT_EQ(face.axis, 1);
+    EXPECT_NEAR(face.distance, 0.75, 1e-9);
+}
+
+}  // namespace
+}  // namespace explain_test
