@@ -17,6 +17,7 @@
 #include <string>
 
 #include "kep_check.h"
+#include "kep_check_explain.h"
 
 namespace {
 
@@ -55,7 +56,16 @@ extern "C" int ITK_user_main(int argc, char* argv[]) {
         if (status != ITK_ok) {
             return fail("ITK_auto_login", status);
         }
-        const int result = kep_check::run_check(std::cout);
+        int result = 0;
+        if (ITK_ask_cli_argument("-explain") != nullptr) {
+            kep_check::ExplainRequest request;
+            std::string error;
+            result = kep_check::read_explain_request(&request, &error)
+                         ? kep_check::run_explain(request, &kep_explain_line, std::cout, std::cerr)
+                         : (std::cerr << "kep_check: " << error << '\n', 2);
+        } else {
+            result = kep_check::run_check(std::cout);
+        }
         std::cout.flush();
         status = ITK_exit_module(true);
         if (status != ITK_ok) {

@@ -91,6 +91,8 @@ std::string kind_of(tag_t tag) {
             return "Property";
         case Kind::PropertyDescriptor:
             return "PropertyDescriptor";
+        case Kind::Rule:
+            return "RevisionRule";
         case Kind::None:
             break;
     }

@@ -239,6 +239,12 @@ const char* const kOpNames[kOpCount] = {
     "ITK_auto_login",
     "ITK_exit_module",
     "ITK_ask_cli_argument",
+    "ITEM_find_rev",
+    "CFM_find",
+    "BOM_create_window",
+    "BOM_set_window_config_rule",
+    "BOM_set_window_top_line",
+    "BOM_close_window",
 };
 
 }  // namespace

@@ -65,7 +65,7 @@ private:
 };
 
 // What a tag names.
-enum class Kind : uint8_t { None, Object, Window, Line, Type, RelationType, Property, PropertyDescriptor };
+enum class Kind : uint8_t { None, Object, Window, Line, Type, RelationType, Property, PropertyDescriptor, Rule };
 
 struct TagRec {
     Kind kind = Kind::None;
@@ -210,6 +210,7 @@ struct Site {
     std::set<std::string> env_forced;        // names set_env/hide_env set: these beat the process
     std::map<std::string, std::vector<std::string>> preferences;
     std::array<bool, kLineMethodCount> line_methods{{true, true, true}};
+    std::vector<std::string> rules;  // revision rules found by name (CFM_find), in order of finding
 
     // Property names the stand-in itself knows, interned up front.
     uint32_t p_object_name = kNone, p_object_type = kNone, p_item_id = kNone;
@@ -297,6 +298,12 @@ enum class Op : uint16_t {
     ITK_auto_login,
     ITK_exit_module,
     ITK_ask_cli_argument,
+    ITEM_find_rev,
+    CFM_find,
+    BOM_create_window,
+    BOM_set_window_config_rule,
+    BOM_set_window_top_line,
+    BOM_close_window,
     Count
 };
 constexpr size_t kOpCount = static_cast<size_t>(Op::Count);

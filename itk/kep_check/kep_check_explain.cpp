@@ -1,0 +1,274 @@
+// `kep_check -explain` (kep_check_explain.h).
+#if defined(KEP_REAL_PLATFORM) && !defined(IPLIB)
+#define IPLIB none
+#endif
+
+#include "kep_check_explain.h"
+
+#include <cfm/cfm.h>
+#include <kep_platform.h>
+#include <tccore/item.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace kep_check {
+
+namespace {
+
+// "status N: <newest text on the error stack>", then the stack is cleared.
+std::string failure(int status) {
+    std::string text = "status " + std::to_string(status);
+    int count = 0;
+    const int* severities = nullptr;
+    const int* codes = nullptr;
+    const char** texts = nullptr;
+    if (EMH_ask_errors(&count, &severities, &codes, &texts) == ITK_ok && count > 0 && texts != nullptr &&
+        texts[count - 1] != nullptr) {
+        text += ": ";
+        text += texts[count - 1];
+    }
+    EMH_clear_errors();
+    return text;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = text.find(separator, start);
+        parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) {
+            return parts;
+        }
+        start = end + 1;
+    }
+}
+
+bool parse_number(const std::string& text, double* value) {
+    if (text.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return end != nullptr && *end == '\0' && std::isfinite(*value);
+}
+
+const char* argument(const char* keyword) { return ITK_ask_cli_argument(keyword); }
+
+// A platform block released on every way out.
+template <class T>
+struct Block {
+    T* p = nullptr;
+    ~Block() { MEM_free(p); }
+};
+
+// The BOM window of one explanation, closed on every way out.
+class Window {
+public:
+    Window() = default;
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+    ~Window() { (void)close(); }
+    // Closes the window once; "" or what failed.
+    std::string close() {
+        const tag_t window = tag_;
+        tag_ = NULLTAG;
+        const int status = window != NULLTAG ? BOM_close_window(window) : ITK_ok;
+        return status == ITK_ok ? std::string() : "BOM_close_window failed with " + failure(status);
+    }
+    tag_t tag_ = NULLTAG;
+};
+
+// The first child of `line` whose item id is `id`; NULLTAG when none. *error is set on a failure.
+tag_t child_with_item_id(tag_t line, const std::string& id, std::string* error) {
+    int attribute = 0;
+    int status = BOM_line_look_up_attribute(bomAttr_itemId, &attribute);
+    if (status != ITK_ok) {
+        *error = "BOM_line_look_up_attribute failed with " + failure(status);
+        return NULLTAG;
+    }
+    int count = 0;
+    Block<tag_t> children;
+    status = BOM_line_ask_child_lines(line, &count, &children.p);
+    if (status != ITK_ok) {
+        *error = "BOM_line_ask_child_lines failed with " + failure(status);
+        return NULLTAG;
+    }
+    for (int i = 0; i < count && children.p != nullptr; ++i) {
+        Block<char> item_id;
+        status = BOM_line_ask_attribute_string(children.p[i], attribute, &item_id.p);
+        if (status != ITK_ok) {
+            *error = "BOM_line_ask_attribute_string failed with " + failure(status);
+            return NULLTAG;
+        }
+        if (item_id.p != nullptr && id == item_id.p) {
+            return children.p[i];
+        }
+    }
+    return NULLTAG;
+}
+
+// The line at the end of `path` below the top line (a first id equal to the top line's own item
+// id is the top line itself). NULLTAG with *error set when it is not there.
+tag_t line_at(tag_t top, const std::string& top_item, const std::vector<std::string>& path, std::string* error) {
+    size_t first = !path.empty() && path.front() == top_item ? 1 : 0;
+    tag_t line = top;
+    std::string walked = top_item;
+    for (size_t i = first; i < path.size(); ++i) {
+        const tag_t child = child_with_item_id(line, path[i], error);
+        if (child == NULLTAG) {
+            if (error->empty()) {
+                *error = "no line of item " + path[i] + " below " + walked;
+            }
+            return NULLTAG;
+        }
+        walked += "/" + path[i];
+        line = child;
+    }
+    return line;
+}
+
+}  // namespace
+
+bool read_explain_request(ExplainRequest* request, std::string* error) {
+    const char* item = argument("-item=");
+    const char* revision = argument("-rev=");
+    if (item == nullptr || item[0] == '\0' || revision == nullptr || revision[0] == '\0') {
+        *error = "-explain needs -item=ID and -rev=REV (the item revision whose structure holds the line)";
+        return false;
+    }
+    request->item = item;
+    request->revision = revision;
+    const char* rule = argument("-rule=");
+    request->rule = rule != nullptr ? rule : "";
+    const char* path = argument("-path=");
+    if (path != nullptr && path[0] != '\0') {
+        request->path = split(path, '/');
+    }
+    const char* box = argument("-box=");
+    if (box != nullptr) {
+        const std::vector<std::string> values = split(box, ',');
+        request->has_box = values.size() == 6;
+        for (size_t i = 0; i < values.size() && request->has_box; ++i) {
+            request->has_box = parse_number(values[i], &request->box[i]);
+        }
+        if (!request->has_box) {
+            *error = "-box= needs six finite numbers X1,Y1,Z1,X2,Y2,Z2 (metres), not '" + std::string(box) + "'";
+            return false;
+        }
+    }
+    const char* near = argument("-near=");
+    if (near != nullptr) {
+        for (const std::string& p : split(near, ',')) {
+            if (p.empty()) {
+                *error = "-near= needs paths of item ids (ID/ID/...), separated by commas";
+                return false;
+            }
+            request->near.push_back(split(p, '/'));
+        }
+    }
+    const char* delta = argument("-delta=");
+    if (delta != nullptr) {
+        request->has_delta = parse_number(delta, &request->delta_mm);
+        if (!request->has_delta) {
+            *error = "-delta= needs a finite number of millimetres, not '" + std::string(delta) + "'";
+            return false;
+        }
+    }
+    if (request->has_box && !request->near.empty()) {
+        *error = "give -box= or -near=, not both";
+        return false;
+    }
+    if ((request->has_box || !request->near.empty()) != request->has_delta) {
+        *error = request->has_delta ? "-delta= needs -box= or -near=" : "-box= and -near= need -delta=MM";
+        return false;
+    }
+    request->json = argument("-json") != nullptr;
+    return true;
+}
+
+int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ostream& out, std::ostream& err) {
+    const std::string what = request.item + "/" + request.revision;
+    tag_t revision = NULLTAG;
+    int status = ITEM_find_rev(request.item.c_str(), request.revision.c_str(), &revision);
+    if (status != ITK_ok || revision == NULLTAG) {
+        err << "kep_check: "
+            << (status != ITK_ok ? "ITEM_find_rev failed with " + failure(status)
+                                 : "no revision " + request.revision + " of item " + request.item)
+            << '\n';
+        return 1;
+    }
+    tag_t rule = NULLTAG;
+    if (!request.rule.empty()) {
+        status = CFM_find(request.rule.c_str(), &rule);
+        if (status != ITK_ok || rule == NULLTAG) {
+            err << "kep_check: "
+                << (status != ITK_ok ? "CFM_find failed with " + failure(status)
+                                     : "no revision rule named '" + request.rule + "'")
+                << '\n';
+            return 1;
+        }
+    }
+
+    int result = 1;
+    std::string problem;
+    {
+        Window window;
+        status = BOM_create_window(&window.tag_);
+        if (status != ITK_ok) {
+            window.tag_ = NULLTAG;
+            problem = "BOM_create_window failed with " + failure(status);
+        } else if (rule != NULLTAG && (status = BOM_set_window_config_rule(window.tag_, rule)) != ITK_ok) {
+            problem = "BOM_set_window_config_rule failed with " + failure(status);
+        } else {
+            tag_t top = NULLTAG;
+            status = BOM_set_window_top_line(window.tag_, NULLTAG, revision, NULLTAG, &top);
+            if (status != ITK_ok || top == NULLTAG) {
+                problem = status != ITK_ok ? "BOM_set_window_top_line failed with " + failure(status)
+                                           : "the window on " + what + " has no top line";
+            } else {
+                const tag_t line = line_at(top, request.item, request.path, &problem);
+                std::vector<tag_t> near;
+                for (size_t i = 0; i < request.near.size() && problem.empty(); ++i) {
+                    near.push_back(line_at(top, request.item, request.near[i], &problem));
+                }
+                if (problem.empty() && line != NULLTAG) {
+                    kep_explain_query_t query;
+                    std::memset(&query, 0, sizeof query);
+                    query.kind = request.has_box        ? KEP_EXPLAIN_QUERY_BOX
+                                 : !near.empty()        ? KEP_EXPLAIN_QUERY_NEAR
+                                                        : KEP_EXPLAIN_QUERY_NONE;
+                    std::memcpy(query.box, request.box, sizeof query.box);
+                    query.near_lines = near.empty() ? nullptr : near.data();
+                    query.near_count = static_cast<int>(near.size());
+                    query.delta_mm = request.delta_mm;
+                    Block<char> text;
+                    status = explain(line, &query, request.json ? KEP_EXPLAIN_JSON : KEP_EXPLAIN_TEXT, &text.p);
+                    if (text.p != nullptr) {
+                        out << text.p << (request.json ? "\n" : "");
+                    }
+                    if (status != ITK_ok) {
+                        problem = "the explanation ended with " + failure(status);
+                    } else {
+                        result = 0;
+                    }
+                }
+            }
+        }
+        if (!problem.empty()) {
+            err << "kep_check: " << problem << '\n';
+            result = 1;
+        }
+        const std::string close_error = window.close();
+        if (!close_error.empty()) {
+            err << "kep_check: " << close_error << '\n';
+            result = 1;
+        }
+    }
+    out.flush();
+    return result;
+}
+
+}  // namespace kep_check
