@@ -1,0 +1,80 @@
+// `kep-host explain` and `kep_check -explain` as a user runs them: what they print, their exit
+// statuses and their messages for bad requests.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "host_runner.h"
+
+namespace host_test {
+namespace {
+
+using json = nlohmann::json;
+
+const char kSample[] = "itk/host/kep_host/sample_site.json";
+
+TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
+    const std::string svg = testing::TempDir() + "explain_" + std::to_string(getpid()) + ".svg";
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string mention;  // on standard output, or on standard error for exit status 2
+    } cases[] = {
+        {{"explain", "fan_l"}, 0, "Its placement, from the top line down"},
+        {{"explain", "fan_l", "--box", "0.2", "-0.4", "0.4", "0.3", "-0.1", "0.6", "--delta", "5"}, 0, "FOUND"},
+        {{"explain", "fan_l", "--near", "fan_r", "--delta", "1", "--json"}, 0, "\"found\":false"},
+        {{"explain", "fan_l", "--box", "0", "0", "0", "1", "1", "1", "--delta", "5", "--svg", svg}, 0, "Query"},
+        {{"explain", "nope"}, 2, "explain: no id 'nope'"},
+        {{"explain", "ds_fan"}, 2, "is no BOM line"},
+        {{"explain", "fan_l", "--delta", "5"}, 2, "--delta needs --box or --near"},
+        {{"explain", "fan_l", "--box", "0", "0", "0", "1", "1", "1"}, 2, "--delta MM is needed"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mention);
+        HostRun run = run_host(c.args);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE((c.exit_code == 2 ? run.err : run.out).find(c.mention), std::string::npos) << run.out << run.err;
+    }
+    EXPECT_NE(read_text(svg).find("<svg"), std::string::npos);
+    std::remove(svg.c_str());
+}
+
+// The batch utility opens its own window on the revision, explains the line and closes it.
+TEST(HostExplain, BatchUtilityExplainsALineOfAStructure) {
+    json site = json::parse(read_text(source_path(kSample)));
+    site["preferences"]["STANDIN_revision_rules"] = json::array({"Released first"});
+    const std::string path = testing::TempDir() + "explain_site_" + std::to_string(getpid()) + ".json";
+    std::ofstream(path) << site.dump();
+    const std::string base = "-site=" + path;
+    const struct {
+        std::vector<std::string> args;
+        int exit_code;
+        std::string mention;
+    } cases[] = {
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200"}, 0, "FAN-3200 (FAN_L)"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Released first", "-path=FEM-1000/CM-2000",
+          "-box=-1,-1,-1,1,1,1", "-delta=0", "-json"},
+         0, "\"found\": true"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200", "-near=CM-2000/FAN-3000",
+          "-delta=10"},
+         0, "not tested: that line has no box"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=Z"}, 1, "no revision Z of item FEM-1000"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Nightly"}, 1, "no revision rule named 'Nightly'"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/NOPE"}, 1,
+         "no line of item NOPE below FEM-1000/CM-2000"},
+        {{base, "-explain", "-item=FEM-1000"}, 2, "-explain needs -item=ID and -rev=REV"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-box=1,2,3", "-delta=1"}, 2, "-box= needs six"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mention);
+        HostRun run = run_program("kep_check", c.args);
+        EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
+        EXPECT_NE((run.out + run.err).find(c.mention), std::string::npos) << run.out << run.err;
+    }
+    std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace host_test
