@@ -112,7 +112,8 @@ tag_t child_with_item_id(tag_t line, const std::string& id, std::string* error) 
 
 // The line at the end of `path` below the top line (a first id equal to the top line's own item
 // id is the top line itself). NULLTAG with *error set when it is not there.
-tag_t line_at(tag_t top, const std::string& top_item, const std::vector<std::string>& path, std::string* error) {
+tag_t line_at(tag_t top, const std::string& top_item, const std::vector<std::string>& path,
+              std::string* error) {
     size_t first = !path.empty() && path.front() == top_item ? 1 : 0;
     tag_t line = top;
     std::string walked = top_item;
@@ -155,7 +156,8 @@ bool read_explain_request(ExplainRequest* request, std::string* error) {
             request->has_box = parse_number(values[i], &request->box[i]);
         }
         if (!request->has_box) {
-            *error = "-box= needs six finite numbers X1,Y1,Z1,X2,Y2,Z2 (metres), not '" + std::string(box) + "'";
+            *error =
+                "-box= needs six finite numbers X1,Y1,Z1,X2,Y2,Z2 (metres), not '" + std::string(box) + "'";
             return false;
         }
     }
@@ -189,7 +191,8 @@ bool read_explain_request(ExplainRequest* request, std::string* error) {
     return true;
 }
 
-int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ostream& out, std::ostream& err) {
+int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ostream& out,
+                std::ostream& err) {
     const std::string what = request.item + "/" + request.revision;
     tag_t revision = NULLTAG;
     int status = ITEM_find_rev(request.item.c_str(), request.revision.c_str(), &revision);
@@ -237,15 +240,16 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
                 if (problem.empty() && line != NULLTAG) {
                     kep_explain_query_t query;
                     std::memset(&query, 0, sizeof query);
-                    query.kind = request.has_box        ? KEP_EXPLAIN_QUERY_BOX
-                                 : !near.empty()        ? KEP_EXPLAIN_QUERY_NEAR
-                                                        : KEP_EXPLAIN_QUERY_NONE;
+                    query.kind = request.has_box ? KEP_EXPLAIN_QUERY_BOX
+                                 : !near.empty() ? KEP_EXPLAIN_QUERY_NEAR
+                                                 : KEP_EXPLAIN_QUERY_NONE;
                     std::memcpy(query.box, request.box, sizeof query.box);
                     query.near_lines = near.empty() ? nullptr : near.data();
                     query.near_count = static_cast<int>(near.size());
                     query.delta_mm = request.delta_mm;
                     Block<char> text;
-                    status = explain(line, &query, request.json ? KEP_EXPLAIN_JSON : KEP_EXPLAIN_TEXT, &text.p);
+                    status =
+                        explain(line, &query, request.json ? KEP_EXPLAIN_JSON : KEP_EXPLAIN_TEXT, &text.p);
                     if (text.p != nullptr) {
                         out << text.p << (request.json ? "\n" : "");
                     }

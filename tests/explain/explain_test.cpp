@@ -69,8 +69,8 @@ std::vector<tag_t> lines_of(tag_t window) {
 std::vector<double> row_major(const std::string& text) {
     std::vector<double> v(16, 0.0), m(16, 0.0);
     std::sscanf(text.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &v[0], &v[1],
-                &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14],
-                &v[15]);
+                &v[2], &v[3], &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13],
+                &v[14], &v[15]);
     for (int c = 0; c < 4; ++c) {
         for (int r = 0; r < 4; ++r) {
             m[static_cast<size_t>(4 * r + c)] = v[static_cast<size_t>(4 * c + r)];
@@ -90,22 +90,27 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
         const std::vector<tag_t> lines = lines_of(window);
         ASSERT_FALSE(lines.empty());
         std::mt19937 random(7);
-        auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(random); };
+        auto uniform = [&](double lo, double hi) {
+            return std::uniform_real_distribution<double>(lo, hi)(random);
+        };
         for (int q = 0; q < 3; ++q) {
             kep_explain_query_t query{};
             query.delta_mm = uniform(0, 80);
             std::vector<tag_t> selected;
-            std::vector<UserArg> args = {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, query.delta_mm}};
+            std::vector<UserArg> args = {UserArg{UserArg::Tag, window},
+                                         UserArg{UserArg::Double, 0, query.delta_mm}};
             const char* service = "kep_userservice_volume_search";
             if (q < 2) {
                 const double x = uniform(-0.8, 3.7), y = uniform(-0.9, 0.9), z = uniform(-0.3, 1.2);
-                const double box[6] = {x, y, z, x + uniform(0, 1.2), y + uniform(0, 0.8), z + uniform(0, 0.6)};
+                const double box[6] = {
+                    x, y, z, x + uniform(0, 1.2), y + uniform(0, 0.8), z + uniform(0, 0.6)};
                 query.kind = KEP_EXPLAIN_QUERY_BOX;
                 std::copy(box, box + 6, query.box);
                 args.push_back(UserArg{UserArg::DoubleArray, 0, 0, std::vector<double>(box, box + 6)});
             } else {
                 for (int s = 0; s < 3; ++s) {
-                    selected.push_back(lines[std::uniform_int_distribution<size_t>(0, lines.size() - 1)(random)]);
+                    selected.push_back(
+                        lines[std::uniform_int_distribution<size_t>(0, lines.size() - 1)(random)]);
                 }
                 query.kind = KEP_EXPLAIN_QUERY_NEAR;
                 query.near_lines = selected.data();
@@ -122,7 +127,8 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
                 const std::string id = standin::id_of(line);
                 const nlohmann::json e = explain(line, &query);
                 ASSERT_TRUE(e.is_object()) << id;
-                EXPECT_EQ(e["found"].get<bool>(), found.count(line) == 1) << id << " query " << q << ": " << e.dump();
+                EXPECT_EQ(e["found"].get<bool>(), found.count(line) == 1)
+                    << id << " query " << q << ": " << e.dump();
                 found_count += e["found"].get<bool>() ? 1 : 0;
                 char* abs = nullptr;
                 ASSERT_EQ(standin::ask_string(line, "bl_plmxml_abs_xform", &abs), 0);
@@ -208,7 +214,8 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
     const Row rows[] = {
         {"p_stored", nullptr, nullptr, nullptr, "reason", ""},
         {"p_none", nullptr, nullptr, nullptr, "reason", "no dataset of the configured types"},
-        {"p_stored", "KEPPartDatasetType", nullptr, nullptr, "reason", "missing preference KEPPartDatasetType"},
+        {"p_stored", "KEPPartDatasetType", nullptr, nullptr, "reason",
+         "missing preference KEPPartDatasetType"},
         {"p_stored", "KEPModOnPartDatasetType", nullptr, nullptr, "reason",
          "missing preference KEPModOnPartDatasetType"},
         {"p_none", nullptr, "NO_SUCH_RELATION", nullptr, "reason", "unknown relation NO_SUCH_RELATION"},
@@ -218,7 +225,8 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
         {"p_stored", nullptr, nullptr, nullptr, "source", "the stored value"},
         {"p_rep", nullptr, nullptr, nullptr, "source", "representation 'TOP.ASM.1'"},
         {"p_kept", nullptr, nullptr, nullptr, "source", "kept because representation 'TOP.ASM.1'"},
-        {"p_text", nullptr, nullptr, nullptr, "source", "identity, because the text is unreadable: [not a matrix]"},
+        {"p_text", nullptr, nullptr, nullptr, "source",
+         "identity, because the text is unreadable: [not a matrix]"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.line) + " " + row.words);

@@ -23,9 +23,13 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
         std::string mention;  // on standard output, or on standard error for exit status 2
     } cases[] = {
         {{"explain", "fan_l"}, 0, "Its placement, from the top line down"},
-        {{"explain", "fan_l", "--box", "0.2", "-0.4", "0.4", "0.3", "-0.1", "0.6", "--delta", "5"}, 0, "FOUND"},
+        {{"explain", "fan_l", "--box", "0.2", "-0.4", "0.4", "0.3", "-0.1", "0.6", "--delta", "5"},
+         0,
+         "FOUND"},
         {{"explain", "fan_l", "--near", "fan_r", "--delta", "1", "--json"}, 0, "\"found\":false"},
-        {{"explain", "fan_l", "--box", "0", "0", "0", "1", "1", "1", "--delta", "5", "--svg", svg}, 0, "Query"},
+        {{"explain", "fan_l", "--box", "0", "0", "0", "1", "1", "1", "--delta", "5", "--svg", svg},
+         0,
+         "Query"},
         {{"explain", "nope"}, 2, "explain: no id 'nope'"},
         {{"explain", "ds_fan"}, 2, "is no BOM line"},
         {{"explain", "fan_l", "--delta", "5"}, 2, "--delta needs --box or --near"},
@@ -35,7 +39,8 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
         SCOPED_TRACE(c.mention);
         HostRun run = run_host(c.args);
         EXPECT_EQ(run.exit_code, c.exit_code) << run.out << run.err;
-        EXPECT_NE((c.exit_code == 2 ? run.err : run.out).find(c.mention), std::string::npos) << run.out << run.err;
+        EXPECT_NE((c.exit_code == 2 ? run.err : run.out).find(c.mention), std::string::npos)
+            << run.out << run.err;
     }
     EXPECT_NE(read_text(svg).find("<svg"), std::string::npos);
     std::remove(svg.c_str());
@@ -53,16 +58,23 @@ TEST(HostExplain, BatchUtilityExplainsALineOfAStructure) {
         int exit_code;
         std::string mention;
     } cases[] = {
-        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200"}, 0, "FAN-3200 (FAN_L)"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200"},
+         0,
+         "FAN-3200 (FAN_L)"},
         {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Released first", "-path=FEM-1000/CM-2000",
           "-box=-1,-1,-1,1,1,1", "-delta=0", "-json"},
-         0, "\"found\": true"},
-        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200", "-near=CM-2000/FAN-3000",
-          "-delta=10"},
-         0, "not tested: that line has no box"},
+         0,
+         "\"found\": true"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/FAN-3000/FAN-3200",
+          "-near=CM-2000/FAN-3000", "-delta=10"},
+         0,
+         "not tested: that line has no box"},
         {{base, "-explain", "-item=FEM-1000", "-rev=Z"}, 1, "no revision Z of item FEM-1000"},
-        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Nightly"}, 1, "no revision rule named 'Nightly'"},
-        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/NOPE"}, 1,
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Nightly"},
+         1,
+         "no revision rule named 'Nightly'"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/NOPE"},
+         1,
          "no line of item NOPE below FEM-1000/CM-2000"},
         {{base, "-explain", "-item=FEM-1000"}, 2, "-explain needs -item=ID and -rev=REV"},
         {{base, "-explain", "-item=FEM-1000", "-rev=A", "-box=1,2,3", "-delta=1"}, 2, "-box= needs six"},

@@ -49,7 +49,8 @@ ExplainFn find_explain(const Host& host) {
         dlclose(handle);  // the host's own load keeps it loaded
     }
     if (symbol == nullptr) {
-        throw UsageError(std::string(kCommand) + ": extension library '" + path + "' has no kep_explain_line");
+        throw UsageError(std::string(kCommand) + ": extension library '" + path +
+                         "' has no kep_explain_line");
     }
     return reinterpret_cast<ExplainFn>(symbol);
 }
@@ -172,7 +173,13 @@ int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int
         }
         panel = volume_panel(scene, window_id, box, o.delta, found);
     }
-    panel.title = "explain " + o.line + ": " + panel.title;
+    if (o.box.empty() && o.near.empty()) {
+        panel.searched.clear();  // no query: the line alone, highlighted
+        panel.found = {o.line};
+        panel.title = "explain " + o.line + ": its box where the search sees it";
+    } else {
+        panel.title = "explain " + o.line + ": " + panel.title;
+    }
     if (explanation.contains("reason") && explanation["reason"].is_string()) {
         panel.notes.push_back("no box: " + text_with_ids(explanation["reason"].get<std::string>()));
     }
@@ -199,7 +206,8 @@ Command add_explain_command(CLI::App& app) {
     sub->add_option("--near", options->near, "a neighbourhood search's selected lines")->expected(1, -1);
     sub->add_option("--delta", options->delta, "the search's distance in millimetres");
     sub->add_flag("--json", options->json, "one JSON object instead of text");
-    sub->add_option("--svg", options->svg, "draw the line's box with the query box or selected lines to FILE");
+    sub->add_option("--svg", options->svg,
+                    "draw the line's box with the query box or selected lines to FILE");
     Command command;
     command.prepare = [options, sub](Host& host) {
         ExplainOptions& o = *options;

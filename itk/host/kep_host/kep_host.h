@@ -41,8 +41,8 @@ public:
 
 // State of one run that the commands share.
 struct Host {
-    std::string site_source;  // the site file's name, or the name of the built-in sample site
-    bool stats = false;       // --stats: add the stand-in's counters to the result
+    std::string site_source;     // the site file's name, or the name of the built-in sample site
+    bool stats = false;          // --stats: add the stand-in's counters to the result
     std::string extension_path;  // the extension library, once it is loaded
 };
 

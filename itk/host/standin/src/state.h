@@ -65,7 +65,17 @@ private:
 };
 
 // What a tag names.
-enum class Kind : uint8_t { None, Object, Window, Line, Type, RelationType, Property, PropertyDescriptor, Rule };
+enum class Kind : uint8_t {
+    None,
+    Object,
+    Window,
+    Line,
+    Type,
+    RelationType,
+    Property,
+    PropertyDescriptor,
+    Rule
+};
 
 struct TagRec {
     Kind kind = Kind::None;

@@ -70,8 +70,8 @@ int ITEM_find_rev(const char* search_id, const char* revision_id, tag_t* revisio
         *revision = NULLTAG;
         const Site& st = site();
         for (const Object& o : st.objects) {
-            if (st.types[o.type].cls != kItemRevision ||
-                text_attribute(st, o, st.p_item_id) != search_id || revision_id_of(st, o) != revision_id) {
+            if (st.types[o.type].cls != kItemRevision || text_attribute(st, o, st.p_item_id) != search_id ||
+                revision_id_of(st, o) != revision_id) {
                 continue;
             }
             *revision = o.tag;
@@ -154,7 +154,8 @@ int BOM_set_window_top_line(tag_t window, tag_t item, tag_t item_revision, tag_t
             return status;
         }
         if (item != NULLTAG || bv != NULLTAG) {
-            return fail(op, kErrBadArgument, "the stand-in opens a revision's default view only (item and view null)");
+            return fail(op, kErrBadArgument,
+                        "the stand-in opens a revision's default view only (item and view null)");
         }
         Site& st = site();
         const TagRec& r = st.rec(item_revision);
@@ -162,7 +163,8 @@ int BOM_set_window_top_line(tag_t window, tag_t item, tag_t item_revision, tag_t
             return fail(op, kErrWrongKind, describe(item_revision) + " is no item revision");
         }
         for (const Window& w : st.windows) {
-            if (w.id != kNone && w.top != NULLTAG && st.lines[st.rec(w.top).index].revision == item_revision &&
+            if (w.id != kNone && w.top != NULLTAG &&
+                st.lines[st.rec(w.top).index].revision == item_revision &&
                 st.strings.find(std::string(st.strings.str(w.id))) != kNone) {
                 st.windows[st.rec(window).index].top = w.top;
                 *top_bom_line = w.top;

@@ -120,7 +120,8 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
                                              datasets_mod_on.count_out());
         });
 
-    kep::observe_tags("mod-on host", mod_on_host_tag, nullptr, datasets_mod_on.get(), datasets_mod_on.count());
+    kep::observe_tags("mod-on host", mod_on_host_tag, nullptr, datasets_mod_on.get(),
+                      datasets_mod_on.count());
     // With a mod-on host only its datasets count: when the filter rejects them all, the line has
     // no box, and its own 3D geometry datasets are not tried instead.
     tag_t part_tag = NULLTAG;
@@ -226,7 +227,8 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
     step.call("kep_get_3dgeo_for_bomline(line,&datasets_part,&count_datasets_part)",
               [&] { return kep_get_3dgeo_for_bomline(line, datasets_part.out(), &count_datasets_part); });
 
-    kep::observe("path", line, nullptr, step.ok() && count_datasets_part > 0 ? "representation" : "collection");
+    kep::observe("path", line, nullptr,
+                 step.ok() && count_datasets_part > 0 ? "representation" : "collection");
     kep::MemPtr<kep_bbox_t> result;
     if (step.ok() && count_datasets_part > 0) {
         const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);

@@ -146,7 +146,8 @@ inline bool all_finite(const double* t, const double* r, const double* a, const 
 // Axis 1 always returns at once: far boxes are nearly all rejected there, so the branch is well
 // predicted. kEarlyExit decides for the other fourteen.
 template <bool kEarlyExit, class FillRow, class Report = NoReport>
-inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const double* b, Report&& report = Report()) {
+inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const double* b,
+                    Report&& report = Report()) {
     double r[9];
     double e[9];
     bool separated = false;
@@ -158,12 +159,14 @@ inline bool overlap(FillRow&& fill_row, const double* t, const double* a, const 
     }
     // Axis 2: A's axis 1.
     fill_row(1, r, e);
-    if (stop_at<kEarlyExit>(report, 2, r, std::fabs(t[1]), a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5], separated)) {
+    if (stop_at<kEarlyExit>(report, 2, r, std::fabs(t[1]), a[1] + b[0] * e[3] + b[1] * e[4] + b[2] * e[5],
+                            separated)) {
         return false;
     }
     // Axis 3: A's axis 2.
     fill_row(2, r, e);
-    if (stop_at<kEarlyExit>(report, 3, r, std::fabs(t[2]), a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8], separated)) {
+    if (stop_at<kEarlyExit>(report, 3, r, std::fabs(t[2]), a[2] + b[0] * e[6] + b[1] * e[7] + b[2] * e[8],
+                            separated)) {
         return false;
     }
     // Axis 4: B's axis 0.
@@ -306,7 +309,8 @@ bool kep::overlap_report(const kep_object3d_t& object_a, double delta, const kep
     // The steps of the one-pass scan, for this one body.
     const double* ca = a.centre;
     const double* ra = a.orientation;
-    const double t[3] = {centre_in_frame(ca, ra, body.mittelpunkt, 0), centre_in_frame(ca, ra, body.mittelpunkt, 1),
+    const double t[3] = {centre_in_frame(ca, ra, body.mittelpunkt, 0),
+                         centre_in_frame(ca, ra, body.mittelpunkt, 1),
                          centre_in_frame(ca, ra, body.mittelpunkt, 2)};
     const double* rb = body.richtung;
     auto fill_row = [ra, rb](int k, double* r, double* e) {
@@ -326,11 +330,22 @@ bool kep::overlap_report(const kep_object3d_t& object_a, double delta, const kep
 }
 
 const char* kep::overlap_axis_name(int axis) noexcept {
-    static const char* const kNames[16] = {
-        "none",        "face 0 of A", "face 1 of A", "face 2 of A", "face 0 of B", "face 1 of B",
-        "face 2 of B", "edge pair A0 x B0", "edge pair A1 x B0", "edge pair A2 x B0",
-        "edge pair A0 x B1", "edge pair A1 x B1", "edge pair A2 x B1", "edge pair A0 x B2",
-        "edge pair A1 x B2", "edge pair A2 x B2"};
+    static const char* const kNames[16] = {"none",
+                                           "face 0 of A",
+                                           "face 1 of A",
+                                           "face 2 of A",
+                                           "face 0 of B",
+                                           "face 1 of B",
+                                           "face 2 of B",
+                                           "edge pair A0 x B0",
+                                           "edge pair A1 x B0",
+                                           "edge pair A2 x B0",
+                                           "edge pair A0 x B1",
+                                           "edge pair A1 x B1",
+                                           "edge pair A2 x B1",
+                                           "edge pair A0 x B2",
+                                           "edge pair A1 x B2",
+                                           "edge pair A2 x B2"};
     return axis >= 0 && axis <= 15 ? kNames[axis] : "none";
 }
 

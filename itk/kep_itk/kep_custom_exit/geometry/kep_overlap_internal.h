@@ -55,7 +55,8 @@ struct OverlapReport {
 };
 
 /* A is enlarged by delta along its own axes, as x7ComputeNeighbourhood does. Returns overlap. */
-bool overlap_report(const kep_object3d_t& a, double delta, const kep_object3d_t& b, OverlapReport* report) noexcept;
+bool overlap_report(const kep_object3d_t& a, double delta, const kep_object3d_t& b,
+                    OverlapReport* report) noexcept;
 
 /* "face 0 of A" .. "edge pair A2 x B2" for 1 .. 15; "none" otherwise. */
 const char* overlap_axis_name(int axis) noexcept;

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "kep_lookup.h"
-#include "kep_observer.h"
 #include "kep_mem.h"
+#include "kep_observer.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
 

@@ -54,12 +54,14 @@ private:
 };
 
 // The hook: tells the observer, if there is one.
-inline void observe(const char* what, tag_t object, const char* key = nullptr, const char* text = nullptr) noexcept {
+inline void observe(const char* what, tag_t object, const char* key = nullptr,
+                    const char* text = nullptr) noexcept {
     if (Observer* o = observer()) {
         o->note(Note{what, object, key, text, nullptr, 0, nullptr, 0, nullptr, 0});
     }
 }
-inline void observe_tags(const char* what, tag_t object, const char* key, const tag_t* tags, int count) noexcept {
+inline void observe_tags(const char* what, tag_t object, const char* key, const tag_t* tags,
+                         int count) noexcept {
     if (Observer* o = observer()) {
         o->note(Note{what, object, key, nullptr, nullptr, 0, tags, count, nullptr, 0});
     }

@@ -63,7 +63,8 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
             kep_log("AltRep: %s \n", suffix.get());
             if (strcmp(suffix.get(), wanted) == 0) {
                 kep_log("exact alt rep match found \n");
-                kep::observe("filter why", NULLTAG, wanted, "its suffix is the wanted alternative representation");
+                kep::observe("filter why", NULLTAG, wanted,
+                             "its suffix is the wanted alternative representation");
                 return Verdict::kChosen;
             }
             return Verdict::kNext;
@@ -72,7 +73,8 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
     const char* master = prefs.master();
     if (master != nullptr && strcmp(wanted, master) == 0) {
         kep_log("exact MASTER match found \n");
-        kep::observe("filter why", NULLTAG, wanted, "it is a master dataset and the master representation is wanted");
+        kep::observe("filter why", NULLTAG, wanted,
+                     "it is a master dataset and the master representation is wanted");
         return Verdict::kChosen;
     }
     return Verdict::kNext;
@@ -88,7 +90,8 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
               [&] { return kep::ask_preference_list(KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list); });
     step.call("kep_get_preference(\"KEPUseAltRepFilter\", &use_alt_rep_filter)",
               [&] { return kep::ask_preference(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter); });
-    kep::observe_texts("preference list", KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list.get(), prefs.alt_rep_list.count());
+    kep::observe_texts("preference list", KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list.get(),
+                       prefs.alt_rep_list.count());
     kep::observe("filter switch", NULLTAG, KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter.get());
 
     // The names to try, most wanted last.
@@ -148,8 +151,9 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
                          "the only candidate, taken because KEPAltRepList is empty");
         } else {
             kep_log("correct dataset not found\n");
-            kep::observe("filter", NULLTAG, nullptr,
-                         count_datasets == 0 ? "no candidates" : "no candidate is of a wanted representation");
+            kep::observe(
+                "filter", NULLTAG, nullptr,
+                count_datasets == 0 ? "no candidates" : "no candidate is of a wanted representation");
         }
     }
 

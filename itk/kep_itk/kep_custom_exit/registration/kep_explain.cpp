@@ -72,9 +72,9 @@ struct Placement {
     bool met = false;
     bool packed = false;
     bool has_text = false;
-    std::string text;            // the bl_plmxml_occ_xform value the walk read
+    std::string text;               // the bl_plmxml_occ_xform value the walk read
     std::string source = "stored";  // stored, representation, kept
-    tag_t dataset = NULLTAG;     // the representation that decided
+    tag_t dataset = NULLTAG;        // the representation that decided
     bool unreadable = false;
     double absolute[16] = {};
 };
@@ -178,8 +178,9 @@ private:
             step(set_name(n.key) + " datasets: the line has no item revision");
             reason("the line has no item revision, so it has no datasets");
         } else if (what == "related") {
-            step(set_name(n.key) + " datasets: " + std::to_string(n.tag_count) + " object(s) related to revision @" +
-                 tag_text(n.object) + (str(n.key) == "kep_get_structure_for_bomline" ? " under that relation" : ""));
+            step(set_name(n.key) + " datasets: " + std::to_string(n.tag_count) +
+                 " object(s) related to revision @" + tag_text(n.object) +
+                 (str(n.key) == "kep_get_structure_for_bomline" ? " under that relation" : ""));
         } else if (what == "preference") {
             const std::string value = str(n.text);
             step("  preference " + str(n.key) + " = " + (value.empty() ? "(not set)" : value));
@@ -204,18 +205,23 @@ private:
         } else if (what == "path") {
             box.path = str(n.text);
             if (box.path == "representation") {
-                step("the line has 3D geometry datasets: its box is that of the one representation the mod-on "
-                     "lookup and the representation filter choose");
+                step(
+                    "the line has 3D geometry datasets: its box is that of the one representation the mod-on "
+                    "lookup and the representation filter choose");
             } else {
-                step("the line has no 3D geometry datasets: its box is the union of the boxes of its auxiliary "
-                     "geometry and product structure datasets");
+                step(
+                    "the line has no 3D geometry datasets: its box is the union of the boxes of its "
+                    "auxiliary "
+                    "geometry and product structure datasets");
             }
         } else if (what == "mod-on host") {
             if (n.object == NULLTAG) {
-                step("  mod-on host: none among the lines above; the filter chooses among the 3D geometry set");
+                step(
+                    "  mod-on host: none among the lines above; the filter chooses among the 3D geometry "
+                    "set");
             } else {
-                step("  mod-on host: line @" + tag_text(n.object) + ", mod-on datasets " + tag_list(n.tags, n.tag_count) +
-                     "; only these count");
+                step("  mod-on host: line @" + tag_text(n.object) + ", mod-on datasets " +
+                     tag_list(n.tags, n.tag_count) + "; only these count");
             }
         } else if (what == "filter why") {
             box.filter_why = str(n.text) + " (" + str(n.key) + ")";
@@ -240,22 +246,23 @@ private:
                 return;
             }
             if (n.tag_count != 1 || n.tags == nullptr || n.tags[0] == NULLTAG) {
-                const std::string why = n.tag_count == 0 ? "has no VAR2BBInfo form"
-                                        : n.tag_count > 1
-                                            ? "has " + std::to_string(n.tag_count) + " VAR2BBInfo forms, not one"
-                                            : "has a null VAR2BBInfo reference";
+                const std::string why =
+                    n.tag_count == 0  ? "has no VAR2BBInfo form"
+                    : n.tag_count > 1 ? "has " + std::to_string(n.tag_count) + " VAR2BBInfo forms, not one"
+                                      : "has a null VAR2BBInfo reference";
                 step("  dataset @" + tag_text(n.object) + " " + why);
                 box.names_wanted.push_back(n.object);
                 reason("no form: dataset @" + tag_text(n.object) + " " + why);
             }
         } else if (what == "unreadable form") {
-            step("  the VAR2BBInfo form of dataset @" + tag_text(n.object) + " cannot be read (" + str(n.key) + ")");
+            step("  the VAR2BBInfo form of dataset @" + tag_text(n.object) + " cannot be read (" +
+                 str(n.key) + ")");
             box.names_wanted.push_back(n.object);
-            reason("unreadable form: the VAR2BBInfo form of dataset @" + tag_text(n.object) + " cannot be read (" +
-                   str(n.key) + ")");
+            reason("unreadable form: the VAR2BBInfo form of dataset @" + tag_text(n.object) +
+                   " cannot be read (" + str(n.key) + ")");
         } else if (what == "not finite") {
-            step("  the VAR2BBInfo values of dataset @" + tag_text(n.object) + " are not all finite: " +
-                 numbers(n.numbers, n.number_count));
+            step("  the VAR2BBInfo values of dataset @" + tag_text(n.object) +
+                 " are not all finite: " + numbers(n.numbers, n.number_count));
             box.names_wanted.push_back(n.object);
             reason("values not finite: the box of dataset @" + tag_text(n.object) + " holds " +
                    numbers(n.numbers, n.number_count));
@@ -347,8 +354,8 @@ std::string named(const Explanation& e, const std::string& text) {
             }
             const tag_t tag = static_cast<tag_t>(std::stoul(text.substr(i + 1, j - i - 1)));
             auto it = e.names.find(tag);
-            out += (it != e.names.end() && !it->second.empty() ? "'" + it->second + "' " : std::string()) + "(tag " +
-                   tag_text(tag) + ")";
+            out += (it != e.names.end() && !it->second.empty() ? "'" + it->second + "' " : std::string()) +
+                   "(tag " + tag_text(tag) + ")";
             i = j;
         } else {
             out += text[i++];
@@ -368,7 +375,8 @@ std::string source_text(const Explanation& e, const Placement& p) {
         text = "the stored value";
     }
     if (p.unreadable) {
-        text += "; identity, because the text is unreadable: [" + (p.has_text ? p.text : std::string("(null)")) + "]";
+        text += "; identity, because the text is unreadable: [" +
+                (p.has_text ? p.text : std::string("(null)")) + "]";
     }
     return text;
 }
@@ -420,7 +428,8 @@ std::string verdict_text(const Verdict& v) {
     }
     char text[200];
     if (r.overlap) {
-        snprintf(text, sizeof text, "found: the boxes overlap; the smallest overlap is %s mm along %s (axis %d of 15)",
+        snprintf(text, sizeof text,
+                 "found: the boxes overlap; the smallest overlap is %s mm along %s (axis %d of 15)",
                  number(r.distance / kMillimetresToBoxUnits).c_str(), kep::overlap_axis_name(r.axis), r.axis);
     } else {
         snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s mm",
@@ -438,7 +447,8 @@ std::string render_text(const Explanation& e) {
         path += (path.empty() ? "" : " / ") + level_name(l);
     }
     out += "  path from the top line: " + path + "\n";
-    out += "  revision: " + (e.revision == NULLTAG ? std::string("none") : named(e, "@" + tag_text(e.revision))) +
+    out += "  revision: " +
+           (e.revision == NULLTAG ? std::string("none") : named(e, "@" + tag_text(e.revision))) +
            (e.revision_id.empty() ? "" : ", revision id " + e.revision_id) + "\n";
     out += std::string("  packed line: ") + (e.packed ? "yes" : "no") + "\n";
 
@@ -447,7 +457,8 @@ std::string render_text(const Explanation& e) {
         out += "  " + named(e, s) + "\n";
     }
     if (e.box.has_box) {
-        out += "  box: " + numbers(e.box.box, 6) + named(e, ", from dataset @" + tag_text(e.box.dataset)) + "\n";
+        out +=
+            "  box: " + numbers(e.box.box, 6) + named(e, ", from dataset @" + tag_text(e.box.dataset)) + "\n";
     } else {
         out += "  no box: " + named(e, e.box.reason) + "\n";
     }
@@ -466,13 +477,16 @@ std::string render_text(const Explanation& e) {
         }
         const Placement& p = it->second;
         out += "  " + level_name(l) + (p.packed ? " (packed)" : "") + ": " + source_text(e, p) + "\n";
-        out += "    occurrence transform: " + (p.has_text ? "[" + p.text + "]" : std::string("(none)")) + "\n";
+        out +=
+            "    occurrence transform: " + (p.has_text ? "[" + p.text + "]" : std::string("(none)")) + "\n";
         out += "    absolute transform:   [" + numbers(p.absolute, 16) + "] (row by row)\n";
     }
     out += "  bl_plmxml_abs_xform: " + (e.abs_xform_null ? std::string("(null)") : "[" + e.abs_xform + "]") +
-           (e.abs_status != 0 ? " (read failed with status " + std::to_string(e.abs_status) + ")" : "") + "\n";
+           (e.abs_status != 0 ? " (read failed with status " + std::to_string(e.abs_status) + ")" : "") +
+           "\n";
     if (e.walk_status != 0) {
-        out += "  the walk failed with status " + std::to_string(e.walk_status) + "; a search hands nothing back\n";
+        out += "  the walk failed with status " + std::to_string(e.walk_status) +
+               "; a search hands nothing back\n";
     }
 
     out += "\nThe box where the search sees it (top line's coordinates)\n";
@@ -480,10 +494,12 @@ std::string render_text(const Explanation& e) {
         out += "  none: the search does not see this line\n";
     } else {
         const SearchBox s = search_box(*e.object);
-        out += "  centre (" + numbers(s.centre, 3, ", ") + "), half extents (" + numbers(s.half, 3, ", ") + ")\n";
+        out += "  centre (" + numbers(s.centre, 3, ", ") + "), half extents (" + numbers(s.half, 3, ", ") +
+               ")\n";
         out += "  axes (" + numbers(s.axes[0], 3, ", ") + "), (" + numbers(s.axes[1], 3, ", ") + "), (" +
                numbers(s.axes[2], 3, ", ") + ")\n";
-        out += "  axis-aligned hull (" + numbers(s.hull, 3, ", ") + ") - (" + numbers(s.hull + 3, 3, ", ") + ")\n";
+        out += "  axis-aligned hull (" + numbers(s.hull, 3, ", ") + ") - (" + numbers(s.hull + 3, 3, ", ") +
+               ")\n";
     }
 
     if (e.has_query) {
@@ -498,7 +514,8 @@ std::string render_text(const Explanation& e) {
         out += std::string("  ") + (e.found ? "FOUND" : "NOT FOUND") +
                (e.not_found_why.empty() ? "" : ": " + named(e, e.not_found_why)) + "\n";
         for (const Verdict& v : e.verdicts) {
-            out += "  against " + named(e, v.against) + " (A, enlarged by delta): " + named(e, verdict_text(v)) + "\n";
+            out += "  against " + named(e, v.against) +
+                   " (A, enlarged by delta): " + named(e, verdict_text(v)) + "\n";
         }
     }
     return out;
@@ -538,8 +555,10 @@ std::string render_json(const Explanation& e) {
         out += i == 0 ? "" : ", ";
         out += "{\"line\": " + json_tag(l.line);
         if (i == 0) {
-            out += ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
-                   json_numbers(std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) + "}";
+            out +=
+                ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
+                json_numbers(std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) +
+                "}";
             continue;
         }
         auto it = e.placements.find(l.line);
@@ -562,8 +581,9 @@ std::string render_json(const Explanation& e) {
     } else {
         const SearchBox s = search_box(*e.object);
         out += ", \"search_box\": {\"centre\": " + json_numbers(s.centre, 3) + ", \"axes\": [" +
-               json_numbers(s.axes[0], 3) + ", " + json_numbers(s.axes[1], 3) + ", " + json_numbers(s.axes[2], 3) +
-               "], \"half_extents\": " + json_numbers(s.half, 3) + ", \"hull\": " + json_numbers(s.hull, 6) +
+               json_numbers(s.axes[0], 3) + ", " + json_numbers(s.axes[1], 3) + ", " +
+               json_numbers(s.axes[2], 3) + "], \"half_extents\": " + json_numbers(s.half, 3) +
+               ", \"hull\": " + json_numbers(s.hull, 6) +
                ", \"matrix\": " + json_numbers(e.object->matrix, 12) + "}";
     }
     if (e.has_query) {
@@ -580,7 +600,8 @@ std::string render_json(const Explanation& e) {
         }
         out += ", \"delta_mm\": " + number(q.delta_mm) + "}";
         out += ", \"found\": " + std::string(e.found ? "true" : "false");
-        out += ", \"why\": " + (e.not_found_why.empty() ? std::string("null") : quoted(named(e, e.not_found_why)));
+        out += ", \"why\": " +
+               (e.not_found_why.empty() ? std::string("null") : quoted(named(e, e.not_found_why)));
         out += ", \"tests\": [";
         for (size_t i = 0; i < e.verdicts.size(); ++i) {
             const Verdict& v = e.verdicts[i];
@@ -606,7 +627,8 @@ void run_query(Explanation& e, const Nodes& nodes) {
     const kep_explain_query_t& q = *e.query;
     const double delta = q.delta_mm * kMillimetresToBoxUnits;
     if (e.walk_status != 0) {
-        e.not_found_why = "the walk failed with status " + std::to_string(e.walk_status) + ", so nothing is handed back";
+        e.not_found_why =
+            "the walk failed with status " + std::to_string(e.walk_status) + ", so nothing is handed back";
         return;
     }
     if (!std::isfinite(delta)) {
@@ -779,6 +801,9 @@ extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, in
         return 0;
     }
     *text = nullptr;
+    if (line == NULLTAG) {
+        return 0;  // nothing to explain
+    }
     try {
         return explain(line, query, format, text);
     } catch (...) {

@@ -40,9 +40,9 @@ typedef struct kep_explain_query_s {
 } kep_explain_query_t;
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
- * caller) in the format asked for. Returns 0, the status of a platform call the explanation could
- * not do without (reading the line's parent chain), or 1 without memory; the explanation tells
- * failures of the search's own calls as part of its answer. */
+ * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a
+ * platform call the explanation could not do without (reading the line's parent chain), or 1 without memory;
+ * the explanation tells failures of the search's own calls as part of its answer. */
 KEP_EXPORT int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);
 
 #ifdef __cplusplus

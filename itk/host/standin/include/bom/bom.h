@@ -12,7 +12,8 @@ TC_API int BOM_line_ask_attribute_tag(tag_t bom_line, int attribute, tag_t* valu
 TC_API int BOM_line_ask_attribute_string(tag_t bom_line, int attribute, char** value);
 TC_API int BOM_create_window(tag_t* window);
 TC_API int BOM_set_window_config_rule(tag_t window, tag_t config_rule);
-TC_API int BOM_set_window_top_line(tag_t window, tag_t item, tag_t item_revision, tag_t bv, tag_t* top_bom_line);
+TC_API int BOM_set_window_top_line(tag_t window, tag_t item, tag_t item_revision, tag_t bv,
+                                   tag_t* top_bom_line);
 TC_API int BOM_close_window(tag_t window);
 TC_EXTERN_C_END
 #endif
