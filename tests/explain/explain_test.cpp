@@ -205,10 +205,10 @@ const char kTableSite[] = R"({
 TEST(Explain, TellsEachReasonAndEachPlacementSource) {
     struct Row {
         const char* line;
-        const char* preference;  // cleared for this row, or null
-        const char* relation;    // KEPProductDatasetRelation for this row, or null
-        const char* failing_form;
-        const char* field;  // "reason" or the last chain entry's "source"
+        const char* preference;    // cleared for this row, or null
+        const char* relation;      // KEPProductDatasetRelation for this row, or null
+        const char* failing_form;  // its reads fail, or (with "nan") it holds a value that is no number
+        const char* field;         // "reason" or the last chain entry's "source"
         const char* words;
     };
     const Row rows[] = {
@@ -222,6 +222,8 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
         {"p_aux", nullptr, nullptr, nullptr, "reason", "no form: dataset 'AUX/A'"},
         {"p_noform", nullptr, nullptr, nullptr, "reason", "no form: dataset 'NOFORM/A'"},
         {"p_unread", nullptr, nullptr, "bb_unread", "reason", "unreadable form"},
+        {"p_unread", nullptr, nullptr, "bb_unread nan", "reason",
+         "values not finite: the box of dataset 'UNREAD/A'"},
         {"p_stored", nullptr, nullptr, nullptr, "source", "the stored value"},
         {"p_rep", nullptr, nullptr, nullptr, "source", "representation 'TOP.ASM.1'"},
         {"p_kept", nullptr, nullptr, nullptr, "source", "kept because representation 'TOP.ASM.1'"},
@@ -237,7 +239,9 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
         if (row.relation != nullptr) {
             standin::set_preference("KEPProductDatasetRelation", {row.relation});
         }
-        if (row.failing_form != nullptr) {
+        if (row.failing_form != nullptr && std::string(row.failing_form) == "bb_unread nan") {
+            ASSERT_TRUE(standin::set_number(standin::tag_of("bb_unread"), "var2_bb_y2", std::nan("")));
+        } else if (row.failing_form != nullptr) {
             standin::fail_object("AOM_ask_value_double", standin::tag_of(row.failing_form));
         }
         const int live = standin::live_blocks();

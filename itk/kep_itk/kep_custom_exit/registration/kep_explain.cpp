@@ -7,7 +7,9 @@
 #include <string.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -20,25 +22,51 @@
 
 namespace {
 
+// Everything this file instantiates of the standard library carries a type of this file, so that
+// none of it leaves the library: the standard headers give their templates default visibility,
+// which the library's hidden default does not reach.
+template <class T>
+struct Local : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = Local<U>;
+    };
+    Local() = default;
+    template <class U>
+    Local(const Local<U>&) noexcept {}
+};
+using Str = std::basic_string<char, std::char_traits<char>, Local<char>>;
+template <class T>
+using Vec = std::vector<T, Local<T>>;
+template <class K, class V>
+using Map = std::map<K, V, std::less<K>, Local<std::pair<const K, V>>>;
+
+template <class N>
+Str to_text(N value) {
+    char text[32];
+    snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    return text;
+}
+
 const int kNoMemory = 1;
 const double kMillimetresToBoxUnits = 0.001;
 
-std::string number(double value) {
+Str number(double value) {
     char text[40];
     snprintf(text, sizeof text, "%.9g", std::fabs(value) < 5e-13 ? 0.0 : value);
     return text;
 }
 
-std::string numbers(const double* values, int count, const char* separator = " ") {
-    std::string text;
+Str numbers(const double* values, int count, const char* separator = " ") {
+    Str text;
     for (int i = 0; i < count; ++i) {
         text += (i == 0 ? "" : separator) + number(values[i]);
     }
     return text;
 }
 
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
+Str quoted(const Str& s) {
+    Str out = "\"";
     for (const char c : s) {
         const unsigned char u = static_cast<unsigned char>(c);
         if (c == '"' || c == '\\') {
@@ -55,10 +83,10 @@ std::string quoted(const std::string& s) {
     return out + "\"";
 }
 
-std::string tag_text(tag_t tag) { return std::to_string(static_cast<unsigned long long>(tag)); }
+Str tag_text(tag_t tag) { return to_text(static_cast<unsigned long long>(tag)); }
 
 // A text property of an object; "" when it has none or the read fails (the failure is cleared).
-std::string ask_text(tag_t object, const char* property) {
+Str ask_text(tag_t object, const char* property) {
     kep::MemPtr<char> value;
     if (object == NULLTAG || AOM_ask_value_string(object, property, value.out()) != 0) {
         EMH_clear_errors();
@@ -72,23 +100,23 @@ struct Placement {
     bool met = false;
     bool packed = false;
     bool has_text = false;
-    std::string text;               // the bl_plmxml_occ_xform value the walk read
-    std::string source = "stored";  // stored, representation, kept
-    tag_t dataset = NULLTAG;        // the representation that decided
+    Str text;                 // the bl_plmxml_occ_xform value the walk read
+    Str source = "stored";    // stored, representation, kept
+    tag_t dataset = NULLTAG;  // the representation that decided
     bool unreadable = false;
     double absolute[16] = {};
 };
 
 // The account of the box lookup of one line.
 struct BoxAccount {
-    std::vector<std::string> steps;
-    std::string reason;  // the first reason that counts when there is no box
-    std::string path;    // representation or collection
+    Vec<Str> steps;
+    Str reason;  // the first reason that counts when there is no box
+    Str path;    // representation or collection
     tag_t dataset = NULLTAG;
     bool has_box = false;
     double box[6] = {};
-    std::vector<tag_t> names_wanted;  // tags whose names the rendering shows
-    std::string filter_why;
+    Vec<tag_t> names_wanted;  // tags whose names the rendering shows
+    Str filter_why;
     bool open = false;
     bool done = false;
 };
@@ -98,7 +126,7 @@ public:
     explicit Recorder(tag_t target) : target_(target) {}
 
     BoxAccount box;
-    std::map<tag_t, Placement> placements;
+    Map<tag_t, Placement> placements;
     bool recording_walk = true;
 
     void note(const kep::Note& n) noexcept override {
@@ -111,23 +139,23 @@ public:
     bool failed() const { return failed_; }
 
 private:
-    void step(const std::string& text) { box.steps.push_back(text); }
-    void reason(const std::string& text) {
+    void step(const Str& text) { box.steps.push_back(text); }
+    void reason(const Str& text) {
         if (box.reason.empty()) {
             box.reason = text;
         }
     }
-    static std::string str(const char* s) { return s != nullptr ? s : ""; }
-    std::string tag_list(const tag_t* tags, int count) {
-        std::string text;
+    static Str str(const char* s) { return s != nullptr ? s : ""; }
+    Str tag_list(const tag_t* tags, int count) {
+        Str text;
         for (int i = 0; i < count; ++i) {
-            text += (i == 0 ? "" : ", ") + std::string("@") + tag_text(tags[i]);
+            text += (i == 0 ? "" : ", ") + Str("@") + tag_text(tags[i]);
             box.names_wanted.push_back(tags[i]);
         }
         return text.empty() ? "none" : text;
     }
-    static std::string set_name(const char* function) {
-        const std::string f = str(function);
+    static Str set_name(const char* function) {
+        const Str f = str(function);
         if (f == "kep_get_3dgeo_for_bomline") {
             return "3D geometry";
         }
@@ -138,7 +166,7 @@ private:
     }
 
     void take(const kep::Note& n) {
-        const std::string what = n.what;
+        const Str what = n.what;
         if (recording_walk && what == "placed") {
             Placement& p = placements[n.object];
             p.met = true;
@@ -178,23 +206,23 @@ private:
             step(set_name(n.key) + " datasets: the line has no item revision");
             reason("the line has no item revision, so it has no datasets");
         } else if (what == "related") {
-            step(set_name(n.key) + " datasets: " + std::to_string(n.tag_count) +
-                 " object(s) related to revision @" + tag_text(n.object) +
+            step(set_name(n.key) + " datasets: " + to_text(n.tag_count) + " object(s) related to revision @" +
+                 tag_text(n.object) +
                  (str(n.key) == "kep_get_structure_for_bomline" ? " under that relation" : ""));
         } else if (what == "preference") {
-            const std::string value = str(n.text);
+            const Str value = str(n.text);
             step("  preference " + str(n.key) + " = " + (value.empty() ? "(not set)" : value));
             if (value.empty()) {
                 reason("missing preference " + str(n.key));
             }
         } else if (what == "preference list") {
-            std::string values;
+            Str values;
             for (int i = 0; i < n.text_count; ++i) {
                 values += (i == 0 ? "" : ", ") + str(n.texts[i]);
             }
             step("  preference " + str(n.key) + " = " + (values.empty() ? "(not set)" : values));
         } else if (what == "filter switch") {
-            const std::string value = str(n.text);
+            const Str value = str(n.text);
             step("  preference " + str(n.key) + " = " + (value.empty() ? "(not set)" : value) +
                  (value == "1" ? ": the representation filter is on" : ": the representation filter is off"));
         } else if (what == "unknown relation") {
@@ -246,10 +274,10 @@ private:
                 return;
             }
             if (n.tag_count != 1 || n.tags == nullptr || n.tags[0] == NULLTAG) {
-                const std::string why =
-                    n.tag_count == 0  ? "has no VAR2BBInfo form"
-                    : n.tag_count > 1 ? "has " + std::to_string(n.tag_count) + " VAR2BBInfo forms, not one"
-                                      : "has a null VAR2BBInfo reference";
+                const Str why = n.tag_count == 0 ? "has no VAR2BBInfo form"
+                                : n.tag_count > 1
+                                    ? "has " + to_text(n.tag_count) + " VAR2BBInfo forms, not one"
+                                    : "has a null VAR2BBInfo reference";
                 step("  dataset @" + tag_text(n.object) + " " + why);
                 box.names_wanted.push_back(n.object);
                 reason("no form: dataset @" + tag_text(n.object) + " " + why);
@@ -310,41 +338,41 @@ const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
 
 struct Level {
     tag_t line;
-    std::string item_id;
-    std::string occurrence_name;
+    Str item_id;
+    Str occurrence_name;
 };
 
 struct Verdict {
-    std::string against;  // "query box" or "@tag"
+    Str against;  // "query box" or "@tag"
     bool tested = false;
-    std::string note;  // why it was not tested
+    Str note;  // why it was not tested
     kep::OverlapReport report;
 };
 
 struct Explanation {
     tag_t line = NULLTAG;
-    std::vector<Level> path;  // top line first
+    Vec<Level> path;  // top line first
     tag_t revision = NULLTAG;
-    std::string revision_id;
+    Str revision_id;
     bool packed = false;
     int walk_status = 0;
     BoxAccount box;
-    std::map<tag_t, Placement> placements;
-    std::map<tag_t, std::string> names;
-    std::string abs_xform;
+    Map<tag_t, Placement> placements;
+    Map<tag_t, Str> names;
+    Str abs_xform;
     bool abs_xform_null = true;
     int abs_status = 0;
     const kep_object3d_t* object = nullptr;
     bool has_query = false;
     const kep_explain_query_t* query = nullptr;
-    std::vector<Verdict> verdicts;
+    Vec<Verdict> verdicts;
     bool found = false;
-    std::string not_found_why;
+    Str not_found_why;
 };
 
 // Replaces every "@<tag>" in text by the object's name and tag.
-std::string named(const Explanation& e, const std::string& text) {
-    std::string out;
+Str named(const Explanation& e, const Str& text) {
+    Str out;
     size_t i = 0;
     while (i < text.size()) {
         if (text[i] == '@' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
@@ -352,10 +380,11 @@ std::string named(const Explanation& e, const std::string& text) {
             while (j < text.size() && text[j] >= '0' && text[j] <= '9') {
                 ++j;
             }
-            const tag_t tag = static_cast<tag_t>(std::stoul(text.substr(i + 1, j - i - 1)));
+            const tag_t tag =
+                static_cast<tag_t>(std::strtoul(text.substr(i + 1, j - i - 1).c_str(), nullptr, 10));
             auto it = e.names.find(tag);
-            out += (it != e.names.end() && !it->second.empty() ? "'" + it->second + "' " : std::string()) +
-                   "(tag " + tag_text(tag) + ")";
+            out += (it != e.names.end() && !it->second.empty() ? "'" + it->second + "' " : Str()) + "(tag " +
+                   tag_text(tag) + ")";
             i = j;
         } else {
             out += text[i++];
@@ -364,8 +393,8 @@ std::string named(const Explanation& e, const std::string& text) {
     return out;
 }
 
-std::string source_text(const Explanation& e, const Placement& p) {
-    std::string text;
+Str source_text(const Explanation& e, const Placement& p) {
+    Str text;
     if (p.source == "representation") {
         text = named(e, "representation @" + tag_text(p.dataset) + "'s entry for this child");
     } else if (p.source == "kept") {
@@ -375,13 +404,12 @@ std::string source_text(const Explanation& e, const Placement& p) {
         text = "the stored value";
     }
     if (p.unreadable) {
-        text += "; identity, because the text is unreadable: [" +
-                (p.has_text ? p.text : std::string("(null)")) + "]";
+        text += "; identity, because the text is unreadable: [" + (p.has_text ? p.text : Str("(null)")) + "]";
     }
     return text;
 }
 
-std::string level_name(const Level& l) {
+Str level_name(const Level& l) {
     return l.item_id + (l.occurrence_name.empty() ? "" : " (" + l.occurrence_name + ")");
 }
 
@@ -418,7 +446,7 @@ SearchBox search_box(const kep_object3d_t& o) {
     return s;
 }
 
-std::string verdict_text(const Verdict& v) {
+Str verdict_text(const Verdict& v) {
     if (!v.tested) {
         return v.note;
     }
@@ -438,22 +466,21 @@ std::string verdict_text(const Verdict& v) {
     return text;
 }
 
-std::string render_text(const Explanation& e) {
-    std::string out;
+Str render_text(const Explanation& e) {
+    Str out;
     const Level& self = e.path.back();
     out += "Line " + level_name(self) + ", tag " + tag_text(e.line) + "\n";
-    std::string path;
+    Str path;
     for (const Level& l : e.path) {
         path += (path.empty() ? "" : " / ") + level_name(l);
     }
     out += "  path from the top line: " + path + "\n";
-    out += "  revision: " +
-           (e.revision == NULLTAG ? std::string("none") : named(e, "@" + tag_text(e.revision))) +
+    out += "  revision: " + (e.revision == NULLTAG ? Str("none") : named(e, "@" + tag_text(e.revision))) +
            (e.revision_id.empty() ? "" : ", revision id " + e.revision_id) + "\n";
-    out += std::string("  packed line: ") + (e.packed ? "yes" : "no") + "\n";
+    out += Str("  packed line: ") + (e.packed ? "yes" : "no") + "\n";
 
     out += "\nIts box\n";
-    for (const std::string& s : e.box.steps) {
+    for (const Str& s : e.box.steps) {
         out += "  " + named(e, s) + "\n";
     }
     if (e.box.has_box) {
@@ -477,16 +504,13 @@ std::string render_text(const Explanation& e) {
         }
         const Placement& p = it->second;
         out += "  " + level_name(l) + (p.packed ? " (packed)" : "") + ": " + source_text(e, p) + "\n";
-        out +=
-            "    occurrence transform: " + (p.has_text ? "[" + p.text + "]" : std::string("(none)")) + "\n";
+        out += "    occurrence transform: " + (p.has_text ? "[" + p.text + "]" : Str("(none)")) + "\n";
         out += "    absolute transform:   [" + numbers(p.absolute, 16) + "] (row by row)\n";
     }
-    out += "  bl_plmxml_abs_xform: " + (e.abs_xform_null ? std::string("(null)") : "[" + e.abs_xform + "]") +
-           (e.abs_status != 0 ? " (read failed with status " + std::to_string(e.abs_status) + ")" : "") +
-           "\n";
+    out += "  bl_plmxml_abs_xform: " + (e.abs_xform_null ? Str("(null)") : "[" + e.abs_xform + "]") +
+           (e.abs_status != 0 ? " (read failed with status " + to_text(e.abs_status) + ")" : "") + "\n";
     if (e.walk_status != 0) {
-        out += "  the walk failed with status " + std::to_string(e.walk_status) +
-               "; a search hands nothing back\n";
+        out += "  the walk failed with status " + to_text(e.walk_status) + "; a search hands nothing back\n";
     }
 
     out += "\nThe box where the search sees it (top line's coordinates)\n";
@@ -511,7 +535,7 @@ std::string render_text(const Explanation& e) {
         } else {
             out += "neighbourhood search, delta " + number(q.delta_mm) + " mm\n";
         }
-        out += std::string("  ") + (e.found ? "FOUND" : "NOT FOUND") +
+        out += Str("  ") + (e.found ? "FOUND" : "NOT FOUND") +
                (e.not_found_why.empty() ? "" : ": " + named(e, e.not_found_why)) + "\n";
         for (const Verdict& v : e.verdicts) {
             out += "  against " + named(e, v.against) +
@@ -521,44 +545,42 @@ std::string render_text(const Explanation& e) {
     return out;
 }
 
-std::string json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
+Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
 
-std::string json_numbers(const double* values, int count) {
-    std::string out = "[";
+Str json_numbers(const double* values, int count) {
+    Str out = "[";
     for (int i = 0; i < count; ++i) {
-        out += (i == 0 ? "" : ", ") + (std::isfinite(values[i]) ? number(values[i]) : std::string("null"));
+        out += (i == 0 ? "" : ", ") + (std::isfinite(values[i]) ? number(values[i]) : Str("null"));
     }
     return out + "]";
 }
 
-std::string render_json(const Explanation& e) {
-    std::string out = "{\"line\": " + json_tag(e.line);
+Str render_json(const Explanation& e) {
+    Str out = "{\"line\": " + json_tag(e.line);
     out += ", \"path\": [";
     for (size_t i = 0; i < e.path.size(); ++i) {
-        out += (i == 0 ? "" : ", ") + std::string("{\"line\": ") + json_tag(e.path[i].line) +
+        out += (i == 0 ? "" : ", ") + Str("{\"line\": ") + json_tag(e.path[i].line) +
                ", \"item_id\": " + quoted(e.path[i].item_id) +
                ", \"occurrence_name\": " + quoted(e.path[i].occurrence_name) + "}";
     }
     out += "], \"revision\": " + json_tag(e.revision);
-    out += ", \"packed\": " + std::string(e.packed ? "true" : "false");
-    out += ", \"box_path\": " + (e.box.path.empty() ? std::string("null") : quoted(e.box.path));
+    out += ", \"packed\": " + Str(e.packed ? "true" : "false");
+    out += ", \"box_path\": " + (e.box.path.empty() ? Str("null") : quoted(e.box.path));
     out += ", \"box_steps\": [";
     for (size_t i = 0; i < e.box.steps.size(); ++i) {
         out += (i == 0 ? "" : ", ") + quoted(named(e, e.box.steps[i]));
     }
-    out += "], \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : std::string("null"));
-    out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : std::string("null"));
-    out += ", \"reason\": " + (e.box.has_box ? std::string("null") : quoted(named(e, e.box.reason)));
+    out += "], \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : Str("null"));
+    out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
+    out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
     out += ", \"chain\": [";
     for (size_t i = 0; i < e.path.size(); ++i) {
         const Level& l = e.path[i];
         out += i == 0 ? "" : ", ";
         out += "{\"line\": " + json_tag(l.line);
         if (i == 0) {
-            out +=
-                ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
-                json_numbers(std::vector<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) +
-                "}";
+            out += ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
+                   json_numbers(Vec<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) + "}";
             continue;
         }
         auto it = e.placements.find(l.line);
@@ -570,12 +592,12 @@ std::string render_json(const Explanation& e) {
         out += ", \"source\": " + quoted(source_text(e, p));
         out += ", \"source_kind\": " + quoted(p.unreadable ? "identity" : p.source);
         out += ", \"representation\": " + json_tag(p.dataset);
-        out += ", \"packed\": " + std::string(p.packed ? "true" : "false");
-        out += ", \"transform\": " + (p.has_text ? quoted(p.text) : std::string("null"));
+        out += ", \"packed\": " + Str(p.packed ? "true" : "false");
+        out += ", \"transform\": " + (p.has_text ? quoted(p.text) : Str("null"));
         out += ", \"absolute\": " + json_numbers(p.absolute, 16) + "}";
     }
-    out += "], \"abs_xform\": " + (e.abs_xform_null ? std::string("null") : quoted(e.abs_xform));
-    out += ", \"walk_status\": " + std::to_string(e.walk_status);
+    out += "], \"abs_xform\": " + (e.abs_xform_null ? Str("null") : quoted(e.abs_xform));
+    out += ", \"walk_status\": " + to_text(e.walk_status);
     if (e.object == nullptr) {
         out += ", \"search_box\": null";
     } else {
@@ -599,21 +621,20 @@ std::string render_json(const Explanation& e) {
             out += "]";
         }
         out += ", \"delta_mm\": " + number(q.delta_mm) + "}";
-        out += ", \"found\": " + std::string(e.found ? "true" : "false");
-        out += ", \"why\": " +
-               (e.not_found_why.empty() ? std::string("null") : quoted(named(e, e.not_found_why)));
+        out += ", \"found\": " + Str(e.found ? "true" : "false");
+        out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
         out += ", \"tests\": [";
         for (size_t i = 0; i < e.verdicts.size(); ++i) {
             const Verdict& v = e.verdicts[i];
-            out += (i == 0 ? "" : ", ") + std::string("{\"against\": ") +
-                   (v.against == "query box" ? std::string("\"query box\"") : v.against.substr(1));
-            out += ", \"tested\": " + std::string(v.tested ? "true" : "false");
-            out += ", \"overlap\": " + std::string(v.tested && v.report.overlap ? "true" : "false");
-            out += ", \"axis\": " + std::to_string(v.tested ? v.report.axis : 0);
+            out += (i == 0 ? "" : ", ") + Str("{\"against\": ") +
+                   (v.against == "query box" ? Str("\"query box\"") : v.against.substr(1));
+            out += ", \"tested\": " + Str(v.tested ? "true" : "false");
+            out += ", \"overlap\": " + Str(v.tested && v.report.overlap ? "true" : "false");
+            out += ", \"axis\": " + to_text(v.tested ? v.report.axis : 0);
             out += ", \"axis_name\": " + quoted(kep::overlap_axis_name(v.tested ? v.report.axis : 0));
             const double mm = v.tested ? v.report.distance / kMillimetresToBoxUnits : 0.0;
-            out += std::string(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") + "\": " +
-                   (v.tested && v.report.finite && v.report.axis != 0 ? number(mm) : std::string("null"));
+            out += Str(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") +
+                   "\": " + (v.tested && v.report.finite && v.report.axis != 0 ? number(mm) : Str("null"));
             out += ", \"text\": " + quoted(named(e, verdict_text(v))) + "}";
         }
         out += "]";
@@ -628,7 +649,7 @@ void run_query(Explanation& e, const Nodes& nodes) {
     const double delta = q.delta_mm * kMillimetresToBoxUnits;
     if (e.walk_status != 0) {
         e.not_found_why =
-            "the walk failed with status " + std::to_string(e.walk_status) + ", so nothing is handed back";
+            "the walk failed with status " + to_text(e.walk_status) + ", so nothing is handed back";
         return;
     }
     if (!std::isfinite(delta)) {
@@ -734,12 +755,12 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     e.packed = self != e.placements.end() && self->second.packed;
     e.object = object_of(nodes, line);
     if (!e.box.done && e.box.reason.empty()) {
-        e.box.reason = e.walk_status != 0 ? "the walk failed with status " + std::to_string(e.walk_status) +
+        e.box.reason = e.walk_status != 0 ? "the walk failed with status " + to_text(e.walk_status) +
                                                 " before it asked for this line's box"
                                           : "the walk did not reach this line";
     } else if (e.box.has_box && e.object == nullptr) {
         e.box.has_box = false;
-        e.box.reason = "the box lookup failed (status " + std::to_string(e.walk_status) + ")";
+        e.box.reason = "the box lookup failed (status " + to_text(e.walk_status) + ")";
     } else if (!e.box.has_box && e.box.reason.empty()) {
         e.box.reason = "no dataset of the configured types";
     }
@@ -760,7 +781,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     }
 
     // Names for every object the account mentions.
-    std::vector<tag_t> wanted = recorder.box.names_wanted;
+    Vec<tag_t> wanted = recorder.box.names_wanted;
     wanted.push_back(e.revision);
     for (const auto& p : e.placements) {
         wanted.push_back(p.second.dataset);
@@ -775,7 +796,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     }
     for (const tag_t t : wanted) {
         if (t != NULLTAG && e.names.find(t) == e.names.end()) {
-            std::string name = ask_text(t, "object_name");
+            Str name = ask_text(t, "object_name");
             if (name.empty()) {
                 name = ask_text(t, bomAttr_itemId);
             }
@@ -783,7 +804,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
         }
     }
 
-    const std::string rendered = format == KEP_EXPLAIN_JSON ? render_json(e) : render_text(e);
+    const Str rendered = format == KEP_EXPLAIN_JSON ? render_json(e) : render_text(e);
     char* out = kep::mem_alloc_array<char>(static_cast<int>(rendered.size() + 1));
     if (out == nullptr) {
         return kNoMemory;
