@@ -3,8 +3,11 @@
 // line (-u= -p= -g=) or by the site's automatic login, writes the report on standard output and
 // logs out.
 //
+// With -explain it explains one line of a structure instead (kep_check_explain.h).
+//
 // Exit status: 0 when everything is usable, 1 when something is missing, 2 when the utility
-// could not log in (one line on standard error with the platform's reason).
+// could not log in (one line on standard error with the platform's reason). With -explain: 0 when
+// the line was explained, 1 when it could not be reached, 2 for a bad option.
 #if defined(KEP_REAL_PLATFORM) && !defined(IPLIB)
 #define IPLIB none
 #endif
