@@ -18,14 +18,15 @@
 #define KEP_IDENT_DATE "@(#) KEPDate: " KEP_BUILD_STAMP
 #define KEP_IDENT_BUILD "@(#) KEPBuild: " KEP_BUILD_REVISION
 
-namespace {
-const char ident_block[] = "\0" KEP_IDENT_MODULE "\0" KEP_IDENT_VERSION "\0" KEP_IDENT_DATE "\0" KEP_IDENT_BUILD;
-}  // namespace
-
 extern "C" {
-const char* const gvModule = ident_block + 1;
-const char* const gvVersion = ident_block + 1 + sizeof(KEP_IDENT_MODULE);
-const char* const gvBuild = ident_block + 1 + sizeof(KEP_IDENT_MODULE) + sizeof(KEP_IDENT_VERSION);
+// Not exported (hidden visibility). Declared extern, not static: a debug build would otherwise
+// copy the whole text into the debug information, and `strings` would show every line twice.
+extern const char kep_support_ident[] =
+    "\0" KEP_IDENT_MODULE "\0" KEP_IDENT_VERSION "\0" KEP_IDENT_DATE "\0" KEP_IDENT_BUILD;
+
+const char* const gvModule = kep_support_ident + 1;
+const char* const gvVersion = kep_support_ident + 1 + sizeof(KEP_IDENT_MODULE);
+const char* const gvBuild = kep_support_ident + 1 + sizeof(KEP_IDENT_MODULE) + sizeof(KEP_IDENT_VERSION);
 }
 
 #endif
