@@ -72,7 +72,8 @@ extern "C" int ITK_user_main(int argc, char* argv[]) {
         if (user != nullptr) {
             const char* password = option(argc, argv, "-p=");
             const char* group = option(argc, argv, "-g=");
-            status = ITK_init_module(user, password != nullptr ? password : "", group != nullptr ? group : "");
+            status =
+                ITK_init_module(user, password != nullptr ? password : "", group != nullptr ? group : "");
             if (status != ITK_ok) {
                 return fail("ITK_init_module", status);
             }

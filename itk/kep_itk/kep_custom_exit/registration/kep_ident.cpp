@@ -18,11 +18,14 @@
 #define KEP_IDENT_KEEP
 #endif
 
+#define KEP_IDENT_MODULE "@(#) KEPModule: kep"
+#define KEP_IDENT_VERSION "@(#) KEPVersion: " KEP_VERSION
+#define KEP_IDENT_DATE "@(#) KEPDate: " KEP_BUILD_STAMP
+#define KEP_IDENT_BUILD "@(#) KEPBuild: " KEP_BUILD_REVISION
+
 extern "C" {
-KEP_IDENT_KEEP extern const char kep_ident[] = "\0@(#) KEPModule: kep"
-                                               "\0@(#) KEPVersion: " KEP_VERSION
-                                               "\0@(#) KEPDate: " KEP_BUILD_STAMP
-                                               "\0@(#) KEPBuild: " KEP_BUILD_REVISION;
+KEP_IDENT_KEEP extern const char kep_ident[] =
+    "\0" KEP_IDENT_MODULE "\0" KEP_IDENT_VERSION "\0" KEP_IDENT_DATE "\0" KEP_IDENT_BUILD;
 }
 
 #endif
