@@ -95,10 +95,6 @@ public:
                    : unnumbered;
     }
 
-    // The error stack is empty: cleared in this call, and no traced call has failed since.
-    bool stack_clean = false;
-    unsigned long failures_at_clear = 0;
-
     // A question fits in 32 bits: what is asked (5 bits), then the numbers of up to two names
     // (13 and 14 bits) or of a line attribute. A question under a name or attribute beyond those
     // numbers is not kept.
@@ -397,17 +393,7 @@ int ask_relation_type(const char* name, tag_t* relation_type) {
     return status;
 }
 
-void clear_errors() noexcept {
-    CallMemo* memo = t_memo;
-    if (memo != nullptr && memo->stack_clean && memo->failures_at_clear == traced_failures()) {
-        return;
-    }
-    const int status = EMH_clear_errors();
-    if (memo != nullptr) {
-        memo->stack_clean = status == 0;
-        memo->failures_at_clear = traced_failures();
-    }
-}
+void clear_errors() noexcept { (void)EMH_clear_errors(); }
 
 // ---- Answers the rooms above keep ------------------------------------------------------------
 

@@ -181,8 +181,9 @@ int ask_object_type(tag_t object, tag_t* type);
 // name has room for TCTYPE_name_size_c + 1 characters.
 int ask_type_name(tag_t type, char* name);
 int ask_relation_type(const char* name, tag_t* relation_type);
-// EMH_clear_errors, left out while the stack is known to be empty: cleared in this call and no
-// traced call has failed since.
+// EMH_clear_errors, untraced and its status not examined. Never left out: the stack also holds
+// notes and warnings of calls that succeed, so a clear is made wherever the lookup it stands for
+// would clear.
 void clear_errors() noexcept;
 
 // ---- Answers the rooms above keep ------------------------------------------------------------

@@ -152,8 +152,8 @@ struct LocalAllocator : std::allocator<T> {
     LocalAllocator(const LocalAllocator<U>&) noexcept {}
 };
 
-// A failed question of the chain, counted as a failed traced call so that the error stack it left
-// is cleared later; the walk asks it again and handles it.
+// A failed question of the chain, counted as a failed traced call, so that no answer resting on it
+// is kept; the walk asks it again and handles it.
 const HostChain* chain_failed() noexcept {
     ++kep::traced_failures();
     return nullptr;
@@ -198,8 +198,8 @@ const HostChain* build_chain(kep::CallMemo& memo, tag_t line, tag_t parent, cons
     return kept ? chain : chain_failed();
 }
 
-// The chain of `line`; null without a memo or when a question failed (the failure was noted, so
-// the error stack is cleared later).
+// The chain of `line`; null without a memo or when a question failed (its entry may be on the error
+// stack).
 const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type) {
     kep::CallMemo* memo = kep::active_memo();
     int item_id_attr = 0;
@@ -251,7 +251,9 @@ const HostChain* ask_host_chain(tag_t line, const char* relation, const char* ty
 // named for the line, so that the walk would find no host. Asks what the walk would ask (the
 // line's occurrence name, and through the kept chain each ancestor's answers, once per call) but
 // keeps no way-to-root list. False at the first candidate named for the line and after a failed
-// question, which the walk then asks again and handles; false without a memo.
+// question, which the walk then asks again and handles; the error stack is then cleared, as
+// kep_get_parent just left it, so that it holds what the walk leaves and nothing more. False
+// without a memo.
 bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, const char* relation_modOn,
                      const char* type_modOn) {
     if (kep::active_memo() == nullptr) {
@@ -264,11 +266,13 @@ bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, c
     kep::Text instance_name;
     if (kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
         kep::ask_line_string(line, occurrence_name_attr, instance_name) != 0) {
-        ++kep::traced_failures();  // so that the error stack it left is cleared later
+        ++kep::traced_failures();
+        kep::clear_errors();  // the walk has asked nothing yet: its stack is as kep_get_parent left it
         return false;
     }
     const HostChain* chain = ask_host_chain(parent, relation_modOn, type_modOn);
     if (chain == nullptr) {
+        kep::clear_errors();  // the same: the walk asks again what failed, and leaves what it leaves
         return false;
     }
     for (const HostChain* c = chain; c != nullptr; c = c->above) {
