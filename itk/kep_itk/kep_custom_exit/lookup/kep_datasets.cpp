@@ -14,6 +14,9 @@
 
 namespace {
 
+// Own status for a result that cannot be allocated.
+const int kNoMemory = 1;
+
 // The two filters differ only in the test a type name must pass.
 template <class Match>
 int filter_by_type(const tag_t* datasets, int count_datasets, Match&& matches, tag_t** filtered_datasets,
@@ -22,6 +25,11 @@ int filter_by_type(const tag_t* datasets, int count_datasets, Match&& matches, t
     // Allocated once at full input size, also when nothing will be kept: callers release the
     // result of every call.
     kep::MemPtr<tag_t> kept(kep::mem_alloc_array<tag_t>(count_datasets));
+    if (!kept) {
+        // No room for the result: nothing is asked, and the status says why.
+        kep::clear_errors();
+        return kNoMemory;
+    }
     int count_kept = 0;
     kep::Step step;
 
