@@ -55,7 +55,17 @@ bool parse_number(const std::string& text, double* value) {
     return end != nullptr && *end == '\0' && std::isfinite(*value);
 }
 
-const char* argument(const char* keyword) { return ITK_ask_cli_argument(keyword); }
+// The value of `keyword` (such as "-item=") on the command line, or null; the last one counts.
+const char* cli_value(int argc, char* argv[], const char* keyword) {
+    const size_t n = std::strlen(keyword);
+    const char* value = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr && std::strncmp(argv[i], keyword, n) == 0) {
+            value = argv[i] + n;
+        }
+    }
+    return value;
+}
 
 // A platform block released on every way out.
 template <class T>
@@ -133,7 +143,17 @@ tag_t line_at(tag_t top, const std::string& top_item, const std::vector<std::str
 
 }  // namespace
 
-bool read_explain_request(ExplainRequest* request, std::string* error) {
+bool explain_requested(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] != nullptr && std::strcmp(argv[i], "-explain") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool read_explain_request(int argc, char* argv[], ExplainRequest* request, std::string* error) {
+    auto argument = [argc, argv](const char* keyword) { return cli_value(argc, argv, keyword); };
     const char* item = argument("-item=");
     const char* revision = argument("-rev=");
     if (item == nullptr || item[0] == '\0' || revision == nullptr || revision[0] == '\0') {

@@ -31,9 +31,13 @@ struct ExplainRequest {
     bool json = false;
 };
 
-// Reads the request from the command line (ITK_ask_cli_argument). False with *error naming the
-// option and what was expected.
-bool read_explain_request(ExplainRequest* request, std::string* error);
+// Whether the command line holds -explain.
+bool explain_requested(int argc, char* argv[]);
+
+// Reads the request from the command line, as ITK_user_main receives it (also when the utility has
+// its own main, whose command line the platform never sees). False with *error naming the option
+// and what was expected.
+bool read_explain_request(int argc, char* argv[], ExplainRequest* request, std::string* error);
 
 using ExplainFunction = int (*)(tag_t, const kep_explain_query_t*, int, char**);
 
