@@ -5,6 +5,7 @@
 #include <kep_support_internal.h>
 #include <standin/control.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include "kep_sweep.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
+#include "kep_posix.h"
 
 namespace economy_test {
 namespace {
@@ -25,7 +27,14 @@ const std::string& generated_site(const std::string& options) {
     static std::map<std::string, std::string> sites;
     std::string& text = sites[options];
     if (text.empty()) {
-        const std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+        std::string program = std::string(KEP_BINARY_DIR) + "/bin/kep-host";
+#if defined(_WIN32)
+        std::replace(program.begin(), program.end(), '/', '\\');  // for the command interpreter
+#endif
+#if defined(KEP_TEST_EMULATOR)
+        program = KEP_TEST_EMULATOR " " + program;
+#endif
+        const std::string command = program + " generate " + options;
         FILE* pipe = popen(command.c_str(), "r");
         char chunk[65536];
         size_t n = 0;

@@ -14,6 +14,7 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_fixture.h"
+#include "kep_posix.h"
 
 namespace {
 
@@ -252,7 +253,7 @@ public:
     CommaLocale() {
         const char* previous = setlocale(LC_ALL, nullptr);
         previous_ = previous != nullptr ? previous : "C";
-        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8"}) {
+        for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE", "fr_FR.UTF-8", "fr_FR.utf8", "German_Germany.1252"}) {
             if (install(name)) {
                 return;
             }
@@ -286,6 +287,9 @@ private:
         return ok_;
     }
     bool compile_own() {
+#if defined(_WIN32)
+        return false;  // no localedef; Windows names its German locale German_Germany.1252
+#endif
         char pattern[] = "/tmp/kep_locale_XXXXXX";
         if (mkdtemp(pattern) == nullptr) {
             return false;

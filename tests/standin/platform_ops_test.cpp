@@ -16,6 +16,7 @@
 #include <set>
 
 #include "standin_fixture.h"
+#include "kep_posix.h"
 
 namespace standin_test {
 namespace {

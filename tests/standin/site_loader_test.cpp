@@ -3,7 +3,6 @@
 #include <bom/bom.h>
 #include <tc/tc_startup.h>
 #include <tccore/tctype.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include "kep_test_support.h"
 #include "standin_fixture.h"
+#include "kep_posix.h"
 
 namespace standin_test {
 namespace {
