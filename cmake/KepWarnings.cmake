@@ -2,8 +2,16 @@
 add_library(kep_warnings INTERFACE)
 if(MSVC)
   target_compile_options(kep_warnings INTERFACE /W4)
+  # The C library's portable calls (getenv, strncpy, ...) stay; no "_s" forms of Microsoft's own.
+  target_compile_definitions(kep_warnings INTERFACE _CRT_SECURE_NO_WARNINGS)
   if(KEP_WARNINGS_AS_ERRORS)
     target_compile_options(kep_warnings INTERFACE /WX)
+  endif()
+elseif(CMAKE_CXX_COMPILER_ID STREQUAL "SunPro")
+  # Oracle Developer Studio on Solaris (docs/building.md).
+  target_compile_options(kep_warnings INTERFACE +w)
+  if(KEP_WARNINGS_AS_ERRORS)
+    target_compile_options(kep_warnings INTERFACE -errwarn=%all)
   endif()
 else()
   target_compile_options(kep_warnings INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion

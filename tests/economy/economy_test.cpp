@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "kep_posix.h"
 #include "kep_sweep.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
-#include "kep_posix.h"
 
 namespace economy_test {
 namespace {

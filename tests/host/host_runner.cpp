@@ -1,9 +1,8 @@
 // Subprocess runner of the kep-host tests (host_runner.h).
 #include "host_runner.h"
 
-#include <standin/library.h>
-
 #include <fcntl.h>
+#include <standin/library.h>
 #include <sys/stat.h>
 
 #if defined(_WIN32)
@@ -34,8 +33,8 @@ namespace {
 
 std::string temp_path(const char* what) {
     static int serial = 0;
-    const std::string path = std::string("/tmp/kep_host_test_") + what + "_" + std::to_string(_getpid()) + "_" +
-                             std::to_string(++serial);
+    const std::string path = std::string("/tmp/kep_host_test_") + what + "_" + std::to_string(_getpid()) +
+                             "_" + std::to_string(++serial);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) {
         throw std::runtime_error("cannot make " + path);
@@ -180,6 +179,19 @@ HostRun run_program(const std::string& name, const std::vector<std::string>& arg
 #endif
     run.out = read_text(out_path);
     run.err = read_text(err_path);
+#if defined(_WIN32)
+    // Windows programs end their text lines with CR LF on standard output and error; the tests
+    // read the text with plain line ends.
+    for (std::string* text : {&run.out, &run.err}) {
+        std::string plain;
+        for (size_t i = 0; i < text->size(); ++i) {
+            if (!((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n')) {
+                plain += (*text)[i];
+            }
+        }
+        *text = plain;
+    }
+#endif
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
     return run;
@@ -206,7 +218,8 @@ bool file_exists(const std::string& path) {
 }
 
 std::vector<std::string> with_probe(const std::string& site, std::vector<std::string> args) {
-    std::vector<std::string> all = {"--site", site_file(site), "--extension", bin_file(host_library("host_probe"))};
+    std::vector<std::string> all = {"--site", site_file(site), "--extension",
+                                    bin_file(host_library("host_probe"))};
     all.insert(all.end(), args.begin(), args.end());
     return all;
 }

@@ -1,11 +1,10 @@
 // kep-host's refusals: every usage error, bad site and unloadable library ends with exit status 2,
 // one line on standard error that says what and where, and nothing on standard output.
 #include <gtest/gtest.h>
+#include <standin/library.h>
 
 #include <cstdio>
 #include <fstream>
-
-#include <standin/library.h>
 
 #include "host_runner.h"
 #include "kep_posix.h"
@@ -30,7 +29,9 @@ std::vector<RefusalCase> refusal_cases() {
          {"--site", unknown, "tags"},
          {"unknown_id.json", "VAR2BBInfo", "no_such_form"}},
         {"missing site file", {"--site", "/nonexistent/site.json", "tags"}, {"/nonexistent/site.json"}},
-        {"site that is not JSON", {"--site", host_library("host_probe"), "tags"}, {standin::library_file_name("host_probe")}},
+        {"site that is not JSON",
+         {"--site", host_library("host_probe"), "tags"},
+         {standin::library_file_name("host_probe")}},
         // --fail
         {"fail without operation", {"--fail", "@2=5", "tags"}, {"--fail", "@2=5"}},
         {"fail of call 0",

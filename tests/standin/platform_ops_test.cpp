@@ -15,8 +15,8 @@
 #include <cstring>
 #include <set>
 
-#include "standin_fixture.h"
 #include "kep_posix.h"
+#include "standin_fixture.h"
 
 namespace standin_test {
 namespace {

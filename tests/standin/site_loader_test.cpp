@@ -10,9 +10,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "kep_posix.h"
 #include "kep_test_support.h"
 #include "standin_fixture.h"
-#include "kep_posix.h"
 
 namespace standin_test {
 namespace {
@@ -26,7 +26,7 @@ TEST_F(StandinTest, TagsFollowTheDocumentedOrder) {
     // Then the classes, the site types and the relation types (first use, then relation_types).
     const std::vector<std::pair<tag_t, std::string>> types = {
         {20, "ItemRevision"},       {21, "Dataset"},        {22, "Form"},          {23, "BOMLine"},
-        {24, "BOMWindow"},          {25, "Part3D"},        {26, "JtPart"},        {27, "BBForm"},
+        {24, "BOMWindow"},          {25, "Part3D"},         {26, "JtPart"},        {27, "BBForm"},
         {28, "IMAN_specification"}, {29, "IMAN_Rendering"}, {30, "IMAN_reference"}};
     for (const auto& [tag, name] : types) {
         char buffer[TCTYPE_name_size_c + 1] = "";

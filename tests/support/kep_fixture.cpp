@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
 #include "kep_posix.h"
 
 namespace kep_test {

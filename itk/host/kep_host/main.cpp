@@ -75,7 +75,8 @@ int run(int argc, char** argv) {
         "kep-host"};
     HostOptions options;
     app.add_option("--site", options.site, "site file (JSON); default: the built-in sample site");
-    app.add_option("--extension", options.extension, "extension library; default: " + standin::library_file_name("kep") + " beside kep-host");
+    app.add_option("--extension", options.extension,
+                   "extension library; default: " + standin::library_file_name("kep") + " beside kep-host");
     app.add_option("--syslog", options.syslog, "write the platform's system log to FILE at the end");
     app.add_option("--fail", options.faults,
                    "make the N-th call of OP fail with CODE (every call without @N)")

@@ -27,9 +27,9 @@ namespace {
 std::string last_error_text() {
     const DWORD code = GetLastError();
     char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    const DWORD n = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
     std::string reason = n != 0 && text != nullptr ? std::string(text, n) : "error " + std::to_string(code);
     if (text != nullptr) {
         LocalFree(text);
@@ -87,8 +87,9 @@ bool same_file(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION info[2];
     const std::string* paths[2] = {&a, &b};
     for (int i = 0; i < 2; ++i) {
-        HANDLE file = CreateFileA(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        HANDLE file =
+            CreateFileA(paths[i]->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (file == INVALID_HANDLE_VALUE) {
             return false;
         }
