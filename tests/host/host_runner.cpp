@@ -23,7 +23,9 @@
 #include <sstream>
 #include <stdexcept>
 
-extern char** environ;
+#if !defined(_WIN32)
+extern char** environ;  // Windows declares it in <stdlib.h>
+#endif
 
 namespace host_test {
 

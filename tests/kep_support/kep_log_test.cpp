@@ -324,12 +324,14 @@ TEST_F(LogTest, ErrorStackEdgeCases) {
 
 // --- ident lines and threads ------------------------------------------------------------------
 
+#if !defined(_WIN32)  // the Windows build carries no ident lines
 TEST_F(LogTest, IdentLines) {
     EXPECT_STREQ(gvModule, "@(#) KEPModule: kep_support");
     EXPECT_STREQ(gvVersion, "@(#) KEPVersion: 4.7.0");
     EXPECT_TRUE(std::regex_match(gvBuild, std::regex(R"(@\(#\) KEPDate: \d\d\.\d\d\.\d\d \d{6})")))
         << gvBuild;
 }
+#endif
 
 TEST_F(LogTest, ConcurrentMessagesStayWhole) {
     set_switches("ON", nullptr, nullptr);
