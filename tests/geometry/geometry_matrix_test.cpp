@@ -367,6 +367,7 @@ TEST_F(MatrixTest, ReadsAndWritesDecimalPointUnderCommaProcessLocale) {
     // The process keeps its conventions.
     EXPECT_EQ(format_in_current_locale(1.5), "1,50") << locale.name();
 
+#if !defined(_WIN32)  // POSIX thread locales (uselocale); Windows reads under its own "C" locale object
     // A thread with a locale of its own gets it back after a read.
     std::string in_thread;
     std::thread worker([&] {
@@ -385,6 +386,7 @@ TEST_F(MatrixTest, ReadsAndWritesDecimalPointUnderCommaProcessLocale) {
     });
     worker.join();
     EXPECT_EQ(in_thread, "1 0 0 0 0 1 0 0 0 0 1 0 0.5 0 0 1|2,50");
+#endif
     expect_clean();
 }
 
