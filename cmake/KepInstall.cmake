@@ -20,8 +20,9 @@ if(NOT KEP_REAL_PLATFORM)
   set_target_properties(kep_support PROPERTIES INSTALL_RPATH "$ORIGIN")
 endif()
 
-install(TARGETS kep_support EXPORT kepTargets LIBRARY DESTINATION lib RUNTIME DESTINATION bin)
-install(TARGETS kep LIBRARY DESTINATION lib RUNTIME DESTINATION bin)
+# On Windows the DLLs go to bin/ and their import libraries to lib/.
+install(TARGETS kep_support EXPORT kepTargets LIBRARY DESTINATION lib RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
+install(TARGETS kep LIBRARY DESTINATION lib RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_support.h
               ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_export.h
               ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_custom_exit/platform/kep_platform.h
@@ -32,11 +33,16 @@ if(KEP_REAL_PLATFORM)
   install(TARGETS kep_check RUNTIME DESTINATION bin)
 else()
   set(KEP_BUILT_WITH_STANDIN ON)
-  install(TARGETS standin LIBRARY DESTINATION lib)
+  install(TARGETS standin LIBRARY DESTINATION lib RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/itk/host/standin/include/ DESTINATION include/kep-standin
           PATTERN standin EXCLUDE)
 endif()
-set(KEP_STANDIN_LIBRARY ${CMAKE_SHARED_LIBRARY_PREFIX}standin${CMAKE_SHARED_LIBRARY_SUFFIX})
+# What a consumer links: the shared library, or on Windows its import library (the DLL goes to bin/).
+if(WIN32)
+  set(KEP_STANDIN_LIBRARY ${CMAKE_IMPORT_LIBRARY_PREFIX}standin${CMAKE_IMPORT_LIBRARY_SUFFIX})
+else()
+  set(KEP_STANDIN_LIBRARY ${CMAKE_SHARED_LIBRARY_PREFIX}standin${CMAKE_SHARED_LIBRARY_SUFFIX})
+endif()
 
 install(EXPORT kepTargets NAMESPACE kep:: DESTINATION ${KEP_PACKAGE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/kepConfig.cmake.in

@@ -75,9 +75,10 @@ if(NOT "${KEP_PLATFORM_FOUND_LIB_DIR}" STREQUAL "${KEP_PLATFORM_LIB_DIR}")
   set(KEP_PLATFORM_FOUND_LIB_DIR "${KEP_PLATFORM_LIB_DIR}" CACHE INTERNAL "")
 endif()
 foreach(lib ${KEP_PLATFORM_LIBRARIES})
-  find_library(KEP_PLATFORM_LIB_${lib} NAMES ${lib} PATHS ${KEP_PLATFORM_LIB_DIR} NO_DEFAULT_PATH)
+  # On Windows the import libraries may be named with or without "lib" (tc.lib or libtc.lib).
+  find_library(KEP_PLATFORM_LIB_${lib} NAMES ${lib} lib${lib} PATHS ${KEP_PLATFORM_LIB_DIR} NO_DEFAULT_PATH)
   if(NOT KEP_PLATFORM_LIB_${lib})
-    message(FATAL_ERROR "KEP_PLATFORM_LIB_DIR '${KEP_PLATFORM_LIB_DIR}' has no lib${lib}.so: expected the "
+    message(FATAL_ERROR "KEP_PLATFORM_LIB_DIR '${KEP_PLATFORM_LIB_DIR}' has no library ${lib} (lib${lib}.so; on Windows ${lib}.lib or lib${lib}.lib): expected the "
                         "library folder of a platform installation with the libraries ${KEP_PLATFORM_LIBRARIES}")
   endif()
   list(APPEND kep_platform_libs ${KEP_PLATFORM_LIB_${lib}})
@@ -88,7 +89,7 @@ add_library(kep_platform INTERFACE)
 target_include_directories(kep_platform SYSTEM INTERFACE ${KEP_PLATFORM_INCLUDE_DIR})
 target_compile_definitions(kep_platform INTERFACE KEP_REAL_PLATFORM IPLIB=none)
 target_link_libraries(kep_platform INTERFACE ${kep_platform_libs})
-if(NOT MSVC)
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(kep_platform INTERFACE -Wno-error=deprecated-declarations)
 endif()
 

@@ -6,12 +6,14 @@
 #include <standin/control.h>
 #include <tc/emh.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "kep_posix.h"
 #include "kep_sweep.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
@@ -26,7 +28,14 @@ const std::string& generated_site(const std::string& options) {
     static std::map<std::string, std::string> sites;
     std::string& text = sites[options];
     if (text.empty()) {
-        const std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+        std::string program = std::string(KEP_BINARY_DIR) + "/bin/kep-host";
+#if defined(_WIN32)
+        std::replace(program.begin(), program.end(), '/', '\\');  // for the command interpreter
+#endif
+#if defined(KEP_TEST_EMULATOR)
+        program = KEP_TEST_EMULATOR " " + program;
+#endif
+        const std::string command = program + " generate " + options;
         FILE* pipe = popen(command.c_str(), "r");
         char chunk[65536];
         size_t n = 0;

@@ -1,13 +1,13 @@
 // The preflight check: `kep-host check` on the sample site and on sites that each lack one thing,
 // and the batch utility kep_check on the stand-in.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
 
 #include "host_runner.h"
+#include "kep_posix.h"
 
 namespace host_test {
 namespace {

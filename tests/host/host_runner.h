@@ -23,8 +23,9 @@ HostRun run_host(const std::vector<std::string>& args, const std::vector<std::st
 HostRun run_program(const std::string& name, const std::vector<std::string>& args,
                     const std::vector<std::string>& env = {});
 
-std::string bin_file(const std::string& name);   // a file in the build's bin folder
-std::string site_file(const std::string& name);  // a site under tests/host/sites
+std::string bin_file(const std::string& name);      // a file in the build's bin folder
+std::string host_library(const std::string& name);  // library `name` in the bin folder (libNAME.so, NAME.dll)
+std::string site_file(const std::string& name);     // a site under tests/host/sites
 std::string source_path(const std::string& relative);
 std::string read_text(const std::string& path);  // "" when it cannot be read
 bool file_exists(const std::string& path);

@@ -3,12 +3,12 @@
 // bl_jt_dataset_tag as a client would, once with the platform's own methods (the extension adds
 // post-actions) and once without them (the extension's methods alone give the values).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
 
 #include "host_runner.h"
+#include "kep_posix.h"
 
 namespace host_test {
 namespace {

@@ -1,12 +1,13 @@
 // kep-host's refusals: every usage error, bad site and unloadable library ends with exit status 2,
 // one line on standard error that says what and where, and nothing on standard output.
 #include <gtest/gtest.h>
-#include <unistd.h>
+#include <standin/library.h>
 
 #include <cstdio>
 #include <fstream>
 
 #include "host_runner.h"
+#include "kep_posix.h"
 
 namespace host_test {
 namespace {
@@ -28,7 +29,9 @@ std::vector<RefusalCase> refusal_cases() {
          {"--site", unknown, "tags"},
          {"unknown_id.json", "VAR2BBInfo", "no_such_form"}},
         {"missing site file", {"--site", "/nonexistent/site.json", "tags"}, {"/nonexistent/site.json"}},
-        {"site that is not JSON", {"--site", bin_file("libhost_probe.so"), "tags"}, {"libhost_probe.so"}},
+        {"site that is not JSON",
+         {"--site", host_library("host_probe"), "tags"},
+         {standin::library_file_name("host_probe")}},
         // --fail
         {"fail without operation", {"--fail", "@2=5", "tags"}, {"--fail", "@2=5"}},
         {"fail of call 0",
@@ -50,8 +53,8 @@ std::vector<RefusalCase> refusal_cases() {
         {"missing library", {"--extension", "/nonexistent/libkep.so", "tags"}, {"/nonexistent/libkep.so"}},
         {"file that is not a library", {"--extension", basic, "tags"}, {"basic.json"}},
         {"library without its entry point",
-         {"--extension", bin_file("libhost_noentry.so"), "tags"},
-         {"libhost_noentry.so", "host_noentry_register_callbacks"}},
+         {"--extension", host_library("host_noentry"), "tags"},
+         {standin::library_file_name("host_noentry"), "host_noentry_register_callbacks"}},
         // Command line
         {"no command", {}, {"usage"}},
         {"unknown command", {"frobnicate"}, {"frobnicate"}},

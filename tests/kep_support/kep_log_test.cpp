@@ -325,6 +325,7 @@ TEST_F(LogTest, ErrorStackEdgeCases) {
 
 // --- ident lines and threads ------------------------------------------------------------------
 
+#if !defined(_WIN32)  // the Windows build carries no ident lines
 // The four lines follow one another in one block that a zero byte opens, so `what` and `strings`
 // show each whole and in this order.
 TEST_F(LogTest, IdentLines) {
@@ -347,6 +348,7 @@ TEST_F(LogTest, IdentLines) {
         line += std::strlen(line) + 1;
     }
 }
+#endif
 
 TEST_F(LogTest, ConcurrentMessagesStayWhole) {
     set_switches("ON", nullptr, nullptr);

@@ -1,5 +1,6 @@
 // The extension library exports its entry point and the explanation of one line, nothing else.
 #include <gtest/gtest.h>
+#include <standin/library.h>
 
 #include <set>
 #include <string>
@@ -8,5 +9,7 @@
 
 TEST(KepExports, OnlyTheEntryPointAndTheExplanation) {
     const std::set<std::string> expected = {"kep_register_callbacks", "kep_explain_line"};
-    EXPECT_EQ(kep_test::exported_symbols(std::string(KEP_BINARY_DIR) + "/bin/libkep.so"), expected);
+    EXPECT_EQ(
+        kep_test::exported_symbols(std::string(KEP_BINARY_DIR) + "/bin/" + standin::library_file_name("kep")),
+        expected);
 }

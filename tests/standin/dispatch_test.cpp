@@ -2,9 +2,9 @@
 // as the platform loads a custom library) and through methods registered directly.
 #include <base_utils/Mem.h>
 #include <bom/bom.h>
-#include <dlfcn.h>
 #include <ict/ict_userservice.h>
 #include <property/prop.h>
+#include <standin/library.h>
 #include <tccore/aom_prop.h>
 #include <tccore/custom.h>
 #include <tccore/method.h>
@@ -21,6 +21,7 @@ namespace {
 // The test extension, opened once per process; its event text is reset per test.
 struct TestExtension {
     void* handle = nullptr;
+    std::string error;  // why it could not be loaded
     int (*register_callbacks)() = nullptr;
     const char* (*events)() = nullptr;
     void (*clear_events)() = nullptr;
@@ -28,12 +29,14 @@ struct TestExtension {
     static TestExtension& get() {
         static TestExtension ext = [] {
             TestExtension e;
-            e.handle = dlopen(KEP_TESTEXT_PATH, RTLD_NOW | RTLD_LOCAL);
+            e.handle = standin::load_library(KEP_TESTEXT_PATH, &e.error);
             if (e.handle != nullptr) {
-                e.register_callbacks =
-                    reinterpret_cast<int (*)()>(dlsym(e.handle, "kep_testext_register_callbacks"));
-                e.events = reinterpret_cast<const char* (*)()>(dlsym(e.handle, "kep_testext_events"));
-                e.clear_events = reinterpret_cast<void (*)()>(dlsym(e.handle, "kep_testext_clear_events"));
+                e.register_callbacks = reinterpret_cast<int (*)()>(
+                    standin::library_function(e.handle, "kep_testext_register_callbacks"));
+                e.events = reinterpret_cast<const char* (*)()>(
+                    standin::library_function(e.handle, "kep_testext_events"));
+                e.clear_events = reinterpret_cast<void (*)()>(
+                    standin::library_function(e.handle, "kep_testext_clear_events"));
             }
             return e;
         }();
@@ -55,7 +58,7 @@ protected:
     void SetUp() override {
         StandinTest::SetUp();
         TestExtension& ext = TestExtension::get();
-        ASSERT_NE(ext.handle, nullptr) << dlerror();
+        ASSERT_NE(ext.handle, nullptr) << ext.error;
         ASSERT_NE(ext.register_callbacks, nullptr);
         ext.clear_events();
     }

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <set>
 
+#include "kep_posix.h"
 #include "standin_fixture.h"
 
 namespace standin_test {

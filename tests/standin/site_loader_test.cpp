@@ -3,7 +3,6 @@
 #include <bom/bom.h>
 #include <tc/tc_startup.h>
 #include <tccore/tctype.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <chrono>
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "kep_posix.h"
 #include "kep_test_support.h"
 #include "standin_fixture.h"
 

@@ -1,8 +1,13 @@
 // The shared test fixture and the export reader (see kep_fixture.h).
 #include "kep_fixture.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "kep_posix.h"
 
 namespace kep_test {
 
@@ -67,6 +72,78 @@ void KepFixture::expect_clean(int level) {
     EXPECT_EQ(standin::misuse_count(), 0) << "MEM_free of a pointer that is not a live block";
 }
 
+#if defined(_WIN32)
+
+namespace {
+
+// Little-endian fields of a PE image.
+uint32_t read_u32(const std::string& image, size_t at) {
+    if (at + 4 > image.size()) {
+        return 0;
+    }
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = (value << 8) | static_cast<unsigned char>(image[at + static_cast<size_t>(i)]);
+    }
+    return value;
+}
+
+uint32_t read_u16(const std::string& image, size_t at) {
+    return at + 2 > image.size() ? 0u
+                                 : static_cast<uint32_t>(static_cast<unsigned char>(image[at]) |
+                                                         (static_cast<unsigned char>(image[at + 1]) << 8));
+}
+
+}  // namespace
+
+// The names of the DLL's export table, read from the file (no tool of the build machine runs
+// under Windows).
+std::set<std::string> exported_symbols(const std::string& library_path) {
+    std::set<std::string> names;
+    std::ifstream in(library_path, std::ios::binary);
+    const std::string image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t pe = read_u32(image, 0x3c);
+    if (image.size() < 0x40 || read_u32(image, pe) != 0x00004550u) {  // "PE\0\0"
+        return names;
+    }
+    const size_t coff = pe + 4;
+    const uint32_t sections = read_u16(image, coff + 2);
+    const size_t optional = coff + 20;
+    const uint32_t optional_size = read_u16(image, coff + 16);
+    if (read_u16(image, optional) != 0x20b) {  // PE32+
+        return names;
+    }
+    const uint32_t export_rva = read_u32(image, optional + 112);
+    const size_t section_table = optional + optional_size;
+    // Where an address of the loaded image lies in the file.
+    auto file_offset = [&](uint32_t rva) -> size_t {
+        for (uint32_t i = 0; i < sections; ++i) {
+            const size_t header = section_table + 40 * i;
+            const uint32_t address = read_u32(image, header + 12);
+            const uint32_t size = read_u32(image, header + 8);
+            if (rva >= address && rva < address + size) {
+                return rva - address + read_u32(image, header + 20);
+            }
+        }
+        return image.size();
+    };
+    if (export_rva == 0) {
+        return names;
+    }
+    const size_t directory = file_offset(export_rva);
+    const uint32_t count = read_u32(image, directory + 24);
+    const size_t name_table = file_offset(read_u32(image, directory + 32));
+    for (uint32_t i = 0; i < count; ++i) {
+        const size_t at = file_offset(read_u32(image, name_table + 4 * i));
+        if (at < image.size()) {
+            names.insert(std::string(image.c_str() + at));
+        }
+    }
+    return names;
+}
+
+#else
+
 std::set<std::string> exported_symbols(const std::string& library_path) {
     std::set<std::string> names;
     const std::string command = "nm -D --defined-only '" + library_path + "' 2>/dev/null";
@@ -93,5 +170,7 @@ std::set<std::string> exported_symbols(const std::string& library_path) {
     ::pclose(pipe);
     return names;
 }
+
+#endif
 
 }  // namespace kep_test

@@ -1,6 +1,7 @@
 // kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
 #include <fcntl.h>
 #include <standin/control.h>
+#include <standin/library.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,12 +29,6 @@ struct HostOptions {
     bool stats = false;
 };
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return !a.empty() && !b.empty() && stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 &&
-           sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // The system log is written at the end of every run that got as far as loading the site.
 class SyslogWriter {
 public:
@@ -45,8 +40,13 @@ public:
         if (path_.empty()) {
             return;
         }
-        if (same_file(path_, site) || same_file(path_, extension)) {
+        if (standin::same_file(path_, site) || standin::same_file(path_, extension)) {
             throw UsageError("--syslog '" + path_ + "' names the site file or the extension library");
+        }
+        struct stat st;
+        if (stat(path_.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+            // Said alike on every system (Windows would say "Permission denied").
+            throw UsageError("--syslog: cannot write '" + path_ + "': " + std::strerror(EISDIR));
         }
         const int fd = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
         if (fd < 0) {
@@ -75,7 +75,8 @@ int run(int argc, char** argv) {
         "kep-host"};
     HostOptions options;
     app.add_option("--site", options.site, "site file (JSON); default: the built-in sample site");
-    app.add_option("--extension", options.extension, "extension library; default: libkep.so beside kep-host");
+    app.add_option("--extension", options.extension,
+                   "extension library; default: " + standin::library_file_name("kep") + " beside kep-host");
     app.add_option("--syslog", options.syslog, "write the platform's system log to FILE at the end");
     app.add_option("--fail", options.faults,
                    "make the N-th call of OP fail with CODE (every call without @N)")

@@ -1,8 +1,8 @@
 // Setting up a run: loading the site, parsing and arming --fail, loading the extension library.
 #include "setup.h"
 
-#include <dlfcn.h>
 #include <standin/control.h>
+#include <standin/library.h>
 #include <sys/stat.h>
 #include <tccore/custom.h>
 #include <unistd.h>
@@ -20,6 +20,13 @@
 namespace kep_host {
 
 namespace {
+
+// What ends a folder in a path: '/' everywhere, '\\' too on Windows.
+#if defined(_WIN32)
+const char* const kPathSeparators = "/\\";
+#else
+const char* const kPathSeparators = "/";
+#endif
 
 // The platform operations that can be made to fail: those that return a status, and MEM_alloc,
 // which answers null. MEM_free, TC_getenv and TC_write_syslog cannot fail.
@@ -223,23 +230,15 @@ FaultSpec parse_fault_spec(const std::string& text) {
 void arm_fault(const FaultSpec& fault) { standin::fail_call(fault.op, fault.nth, fault.code); }
 
 std::string default_extension_path() {
-    std::vector<char> buffer(4096);
-    for (;;) {
-        ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) {
-            throw UsageError(std::string("cannot find the kep-host executable (/proc/self/exe): ") +
-                             std::strerror(errno) + "; name the library with --extension");
-        }
-        if (static_cast<size_t>(n) < buffer.size()) {
-            std::string exe(buffer.data(), static_cast<size_t>(n));
-            return exe.substr(0, exe.rfind('/') + 1) + "libkep.so";
-        }
-        buffer.resize(buffer.size() * 2);
+    const std::string exe = standin::executable_path();
+    if (exe.empty()) {
+        throw UsageError("cannot find the kep-host executable; name the library with --extension");
     }
+    return standin::in_folder(standin::folder_of(exe), standin::library_file_name("kep"));
 }
 
 std::string extension_name(const std::string& path) {
-    size_t slash = path.rfind('/');
+    size_t slash = path.find_last_of(kPathSeparators);
     std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     if (name.compare(0, 3, "lib") == 0) {
         name.erase(0, 3);
@@ -259,21 +258,19 @@ Extension load_extension(const std::string& path) {
         throw UsageError("cannot load extension library '" + path + "': no library name in the path");
     }
     // A bare file name would send the loader along its search path; the host loads the file named.
-    std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string file = path.find_first_of(kPathSeparators) == std::string::npos ? "./" + path : path;
+    std::string reason;
+    void* handle = standin::load_library(file, &reason);
     if (handle == nullptr) {
-        const char* why = dlerror();
-        std::string reason = why ? why : "unknown reason";
-        std::replace(reason.begin(), reason.end(), '\n', ' ');
         throw UsageError("cannot load extension library '" + path + "': " + reason);
     }
     std::string entry = ext.name + "_register_callbacks";
-    dlerror();
-    void* symbol = dlsym(handle, entry.c_str());
+    void* symbol = standin::library_function(handle, entry);
     if (symbol == nullptr) {
         throw UsageError("extension library '" + path + "' has no entry point " + entry);
     }
-    // POSIX guarantees that a data pointer from dlsym converts to a function pointer.
+    // POSIX guarantees that a data pointer from dlsym converts to a function pointer (and so does
+    // Windows for GetProcAddress).
     ext.register_callbacks = reinterpret_cast<int (*)()>(symbol);
     return ext;
 }

@@ -21,7 +21,11 @@
 #include <cstring>
 #include <string>
 
+#if defined(_WIN32)
+#define TESTEXT_EXPORT extern "C" __declspec(dllexport)
+#else
 #define TESTEXT_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

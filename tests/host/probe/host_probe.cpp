@@ -18,6 +18,12 @@
 
 #include <cstring>
 
+#if defined(_WIN32)
+#define PROBE_EXPORT __declspec(dllexport)
+#else
+#define PROBE_EXPORT __attribute__((visibility("default")))
+#endif
+
 namespace {
 
 int ask_is_v0(METHOD_message_t*, va_list args) {
@@ -145,7 +151,7 @@ int register_methods(int* decision, va_list) {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) int host_probe_register_callbacks(void) {
+extern "C" PROBE_EXPORT int host_probe_register_callbacks(void) {
     int status = CUSTOM_register_exit("host_probe", "USER_init_module", init_module);
     if (status == ITK_ok) {
         status = CUSTOM_register_exit("host_probe", "USER_register_properties", register_properties);
@@ -157,4 +163,4 @@ extern "C" __attribute__((visibility("default"))) int host_probe_register_callba
 }
 
 // A library that loads but has no entry point of its name (libhost_noentry.so).
-extern "C" __attribute__((visibility("default"))) int host_probe_not_an_entry(void) { return 0; }
+extern "C" PROBE_EXPORT int host_probe_not_an_entry(void) { return 0; }

@@ -1,10 +1,9 @@
 // Batch programs: text services, login and logout, the command line (standin/batch.h).
-#include <dlfcn.h>
 #include <standin/batch.h>
 #include <standin/control.h>
+#include <standin/library.h>
 #include <tc/tc_startup.h>
 #include <tcinit/tcinit.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -30,20 +29,7 @@ Batch& batch() {
     return instance;
 }
 
-std::string executable_folder() {
-    std::vector<char> buffer(4096);
-    for (;;) {
-        const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
-        if (n < 0) {
-            return ".";
-        }
-        if (static_cast<size_t>(n) < buffer.size()) {
-            const std::string exe(buffer.data(), static_cast<size_t>(n));
-            return exe.substr(0, exe.rfind('/'));
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
+std::string executable_folder() { return folder_of(executable_path()); }
 
 // Written to the system log and to standard error: the server notes a library it cannot load in
 // its log and starts all the same.
@@ -53,17 +39,17 @@ void note(const std::string& text) {
 }
 
 // Loads one customization library as the server does and calls its entry point.
-void load_library(const std::string& name) {
+void load_customization(const std::string& name) {
     const std::string folder = batch().library_folder.empty() ? executable_folder() : batch().library_folder;
-    const std::string path = folder + "/lib" + name + ".so";
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    const std::string path = in_folder(folder, library_file_name(name));
+    std::string why;
+    void* handle = standin::load_library(path, &why);
     if (handle == nullptr) {
-        const char* why = dlerror();
-        note("customization library " + name + " (" + path + ") cannot be loaded: " + (why ? why : "?"));
+        note("customization library " + name + " (" + path + ") cannot be loaded: " + why);
         return;
     }
     const std::string entry = name + "_register_callbacks";
-    void* symbol = dlsym(handle, entry.c_str());
+    void* symbol = library_function(handle, entry);
     if (symbol == nullptr) {
         note("customization library " + path + " has no entry point " + entry);
         return;
@@ -86,7 +72,7 @@ int log_in() {
     if (libraries != prefs.end()) {
         for (const std::string& name : libraries->second) {
             if (!name.empty()) {
-                load_library(name);
+                load_customization(name);
             }
         }
     }

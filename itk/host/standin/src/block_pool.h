@@ -21,6 +21,10 @@
 #include <new>
 #include <vector>
 
+#if defined(_WIN32)
+#include <malloc.h>
+#endif
+
 namespace standin::detail {
 
 class BlockPool {
@@ -84,7 +88,7 @@ public:
     // Gives every slab back; every block becomes invalid.
     void clear() {
         for (Slab& s : slabs_) {
-            std::free(reinterpret_cast<void*>(s.base));
+            free_slab(reinterpret_cast<void*>(s.base));
         }
         slabs_.clear();
         index_.clear();
@@ -119,11 +123,28 @@ private:
         long current = -1;        // the slab blocks are cut from
     };
 
+    // Slabs are aligned to their size (a block's slab is found by masking its address). Windows's
+    // C library has no aligned_alloc; its own pair is used there.
+    static void* allocate_slab() {
+#if defined(_WIN32)
+        return _aligned_malloc(kSlabBytes, kSlabBytes);
+#else
+        return std::aligned_alloc(kSlabBytes, kSlabBytes);
+#endif
+    }
+    static void free_slab(void* base) {
+#if defined(_WIN32)
+        _aligned_free(base);
+#else
+        std::free(base);
+#endif
+    }
+
     static size_t block_size(size_t cls) { return (cls + 1) * kGranule; }
     static size_t blocks_per_slab(size_t cls) { return kSlabBytes / block_size(cls); }
 
     size_t new_slab(size_t cls) {
-        void* base = std::aligned_alloc(kSlabBytes, kSlabBytes);
+        void* base = allocate_slab();
         if (base == nullptr) {
             throw std::bad_alloc();
         }
@@ -135,7 +156,7 @@ private:
             }
             slabs_.push_back(std::move(s));
         } catch (...) {
-            std::free(base);
+            free_slab(base);
             throw;
         }
         place(slabs_.size() - 1);

@@ -1440,7 +1440,10 @@ std::unique_ptr<Site> load_site_text(const std::string& text, const std::string&
 std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        *error = path + ": cannot open the file";
+        // A folder opens on Unix and then reads nothing; Windows refuses to open it. Both say so alike.
+        std::error_code no_kind;
+        *error = path + (std::filesystem::is_directory(path, no_kind) ? ": cannot read the file"
+                                                                      : ": cannot open the file");
         return nullptr;
     }
     std::error_code no_size;  // not a regular file (a directory cannot be read either)

@@ -41,10 +41,32 @@ int scan_text(const char* text, double* v) noexcept {
                        &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13], &v[14], &v[15]);
 }
 
+// Microsoft's older C runtime (msvcrt.dll) writes at least three exponent digits ("1e-020"), the
+// Universal C Runtime and the Unix C libraries two ("1e-20"): the text keeps the two-digit form
+// everywhere. Drops the leading zero of every three-digit exponent in place; the new length.
+int two_digit_exponents(char* text, int length) noexcept {
+    int out = 0;
+    for (int i = 0; i < length; ++i) {
+        text[out++] = text[i];
+        const bool exponent = (text[i] == 'e' || text[i] == 'E') && i + 4 < length &&
+                              (text[i + 1] == '+' || text[i + 1] == '-') && text[i + 2] == '0' &&
+                              text[i + 3] >= '0' && text[i + 3] <= '9' && text[i + 4] >= '0' &&
+                              text[i + 4] <= '9' &&
+                              (i + 5 >= length || text[i + 5] < '0' || text[i + 5] > '9');
+        if (exponent) {
+            text[out++] = text[i + 1];
+            i += 2;  // the sign is copied, the zero skipped
+        }
+    }
+    text[out] = '\0';
+    return out;
+}
+
 int format_text(char* buffer, const double* v) noexcept {
-    return _snprintf_s_l(buffer, kTextBufferSize, _TRUNCATE, KEP_MATRIX_WRITE_FORMAT, c_numeric_locale(),
-                         v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10], v[11], v[12],
-                         v[13], v[14], v[15]);
+    const int length = _snprintf_s_l(buffer, kTextBufferSize, _TRUNCATE, KEP_MATRIX_WRITE_FORMAT,
+                                     c_numeric_locale(), v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8],
+                                     v[9], v[10], v[11], v[12], v[13], v[14], v[15]);
+    return length < 0 ? length : two_digit_exponents(buffer, length);
 }
 
 #else

@@ -202,7 +202,20 @@ thread_local CallMemo* t_memo = nullptr;
 
 bool all_switches_off() noexcept {
     // Asked in the order in which the writers first read them; the first switch on decides.
+#if defined(_WIN32)
+    // The switch readers are internal in the Windows build. kep_logging_on reads the two output
+    // switches in the same order; with both off, the trace writer reads the trace switch as the
+    // query would (it has no output to write to, so it writes nothing). The answer is taken as the
+    // other builds take it only where it cannot be seen: whatever the trace switch says, nothing
+    // would be written.
+    if (kep_logging_on() != 0) {
+        return false;
+    }
+    kep_log_itkexe("%s", "");
+    return true;
+#else
     return kep_get_log_console_on() == 0 && kep_get_log_syslog_on() == 0 && kep_get_log_itkexe_on() == 0;
+#endif
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ typedef struct kep_explain_query_s {
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a
  * platform call the explanation could not do without (reading the line's parent chain), or 1 without memory;
  * the explanation tells failures of the search's own calls as part of its answer. */
-KEP_EXPORT int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);
+KEP_ENTRY_EXPORT int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);
 
 #ifdef __cplusplus
 }

@@ -36,7 +36,7 @@ extern "C" {
 /* ---- Entry point and exits ---------------------------------------------------------------- */
 /* The library's only export. Registers "USER_init_module", "USER_register_properties" and
  * "USERSERVICE_register_methods", in this order; status of the first failed registration. */
-KEP_EXPORT int kep_register_callbacks(void);
+KEP_ENTRY_EXPORT int kep_register_callbacks(void);
 /* The exits, in the platform's exit form: decision is the platform's decision integer (set to 2);
  * further arguments are not read. */
 int kep_custom_user_init_module(int* decision, va_list args);
