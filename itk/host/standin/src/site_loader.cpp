@@ -233,9 +233,10 @@ const char kAnId[] = "expected an id (a non-empty text)";
 
 // How deep arrays and objects may nest. The site itself needs three levels down to a window's
 // top line and two more for each level of the structure below it (a list of children and a
-// line); every other section needs three at most. 20,000 takes a structure 9,998 levels deep
-// (real ones have tens) and keeps a hostile text from taking memory and time without end.
-constexpr size_t kMaxDepth = 20000;
+// line); every other section needs three at most. 100,000 takes a structure 49,998 levels deep
+// (real ones have tens; the extension is tested at 10,000) and keeps a hostile text from taking
+// memory and time without end.
+constexpr size_t kMaxDepth = 100000;
 
 // The parse is a stream of events (a SAX parser): lines, objects and relations become the site's
 // records as they are read and no JSON value of them is ever made; only the small sections
