@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <cfenv>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>

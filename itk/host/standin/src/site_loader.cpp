@@ -64,12 +64,13 @@ std::string cut_note(size_t cut) {
 // A text in double quotes with JSON escapes, cut when long.
 std::string qtext(std::string_view text) {
     size_t cut = 0;
-    return ojson(cut_text(text, &cut)).dump(-1, ' ', false, ojson::error_handler_t::replace) + cut_note(cut);
+    const std::string kept = cut_text(text, &cut);
+    return ojson(kept).dump(-1, ' ', false, ojson::error_handler_t::replace) + cut_note(cut);
 }
 
-// ".key" for plain keys, ["key"] for any other.
+// ".key" for plain keys, ["key"] for any other (and a long one, cut).
 std::string key_segment(std::string_view key) {
-    bool plain = !key.empty() && !(key[0] >= '0' && key[0] <= '9');
+    bool plain = !key.empty() && !(key[0] >= '0' && key[0] <= '9') && key.size() <= 2 * kEchoEnd;
     for (char c : key) {
         plain =
             plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
@@ -321,7 +322,8 @@ public:
         if (echo != std::string::npos && what.compare(first, token.size(), token) == 0 &&
             what.compare(first + token.size(), 1, "'") == 0) {
             size_t cut = 0;
-            what.replace(first, token.size() + 1, cut_text(token, &cut) + "'" + cut_note(cut));
+            const std::string kept = cut_text(token, &cut);
+            what.replace(first, token.size() + 1, kept + "'" + cut_note(cut));
         }
         error(here(), "invalid JSON: " + what);
     }
@@ -1619,9 +1621,8 @@ std::unique_ptr<Site> read_site_stream(std::FILE* file, const std::string& sourc
         FileReader reader(file, &loader.nul);
         std::unique_ptr<Site> loaded;
         try {
-            loaded = loader.load([&](Loader* handler) {
-                ojson::sax_parse(reader.begin(), reader.end(), handler);
-            });
+            loaded = loader.load(
+                [&](Loader* handler) { ojson::sax_parse(reader.begin(), reader.end(), handler); });
         } catch (...) {
             failed = reader.failed();
             throw;

@@ -227,7 +227,7 @@ struct Site {
     }
     tag_t tag_of_id(uint32_t id) const { return id < id_tags.size() ? id_tags[id] : NULLTAG; }
     int find_type(std::string_view name) const;  // index or -1
-    void add_type(Type type);                     // and makes it found by its name
+    void add_type(Type type);                    // and makes it found by its name
     Range<Attribute> attributes_of(const Object& o) const {
         return {attributes.data() + o.attribute_offset,
                 attributes.data() + o.attribute_offset + o.attribute_count};
