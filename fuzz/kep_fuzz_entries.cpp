@@ -314,6 +314,8 @@ const char* site_loader(const uint8_t* data, size_t size) {
     } else if (error.empty() || error.find('\n') != std::string::npos ||
                error.compare(0, 9, "fuzz.json") != 0) {
         finding = "a refused site without one line that names the file";
+    } else if (error.size() > 2000) {
+        finding = "a refusal line longer than 2,000 bytes";
     } else if (!standin::all_ids().empty()) {
         finding = "a refused site left objects behind";
     }
