@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
