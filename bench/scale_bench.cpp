@@ -47,6 +47,7 @@
 #include <vector>
 
 #include "geometry/kep_geometry.h"
+#include "kep_deep_site.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
 #include "standin/control.h"
@@ -973,37 +974,6 @@ ordered_json interleaved_growth(const Options& options, long small, long large) 
     return result;
 }
 
-// A chain of lines below the top line, `depth` deep, whose top line hosts a representation of the
-// last line's parent: the absolute transform of the last line then walks every level.
-std::string deep_site(int depth) {
-    std::string chain, way;
-    for (int i = 1; i <= depth; ++i) {
-        const char* revision = i == depth ? "part" : (i == depth - 1 ? "sub" : "mid");
-        chain += "{\"id\": \"l" + std::to_string(i) + "\", \"revision\": \"" + revision +
-                 "/A\", \"occurrence_name\": \"n" + std::to_string(i) +
-                 "\", \"transform\": \"1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1\"";
-        chain += i == depth ? "}" : ", \"children\": [";
-    }
-    for (int i = 1; i < depth; ++i) {
-        chain += "]}";
-    }
-    for (int i = depth - 1; i >= 1; --i) {
-        way += std::string(way.empty() ? "" : ", ") + "\"n" + std::to_string(i) + "\"";
-    }
-    return R"({"types": {"ModOnRep": "Dataset", "ModOnForm": "Form"}, "relation_types": ["KEPModOnRel"],
-      "preferences": {"KEPModOnProductDatasetRelation": "KEPModOnRel", "KEPModOnProductDatasetType": "ModOnRep"},
-      "objects": {"top/A": {"type": "ItemRevision", "item_id": "TOP"},
-        "mid/A": {"type": "ItemRevision", "item_id": "MID"}, "sub/A": {"type": "ItemRevision", "item_id": "SUB"},
-        "part/A": {"type": "ItemRevision", "item_id": "PART"},
-        "f": {"type": "ModOnForm", "attributes": {"var2_way_to_root": [)" +
-           way + R"(], "var2_child_instname": ["n)" + std::to_string(depth) +
-           R"("], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 0 0 100 1"]}},
-        "r": {"type": "ModOnRep", "name": "TOP.SUB.deep", "refs": {"KEPModOnInfo": ["f"]}}},
-      "relations": [["top/A", "KEPModOnRel", "r"]],
-      "windows": {"w1": {"id": "top", "revision": "top/A", "children": [)" +
-           chain + "]}}}";
-}
-
 // Platform calls of one read of bl_plmxml_abs_xform at the bottom of chains of 5 to 40 levels, on
 // both paths.
 ordered_json abs_transform_calls() {
@@ -1013,7 +983,7 @@ ordered_json abs_transform_calls() {
     ordered_json rows = ordered_json::array();
     for (int depth : {5, 10, 20, 40}) {
         std::string error;
-        if (!standin::load_site(deep_site(depth), "deep chain", &error)) {
+        if (!standin::load_site(kep_test::deep_chain_site(depth), "deep chain", &error)) {
             throw std::runtime_error(error);
         }
         // The chain has no datasets of the run-time property's type; only the line methods count.

@@ -3,6 +3,8 @@
 #     (.so.<major>) and its plain link (.so); run path $ORIGIN only, never the build tree
 #   include/kep_support.h, kep_export.h, kep_platform.h: the diagnostics interface of kep_support
 #   lib/cmake/kep/: the package; find_package(kep) gives kep::kep_support
+#   bin/kep_check (real-platform build only): the preflight check as a batch program of the
+#     platform; like the libraries it finds the platform's libraries on the host's library path
 # A build against the stand-in also installs the stand-in, so that what links kep_support can run:
 #   lib/libstandin.so and the stand-in's platform headers in include/kep-standin/ (its control
 #   interface stays out). The package's kep::platform names them; in a real-platform build it
@@ -27,6 +29,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_support.h
 
 if(KEP_REAL_PLATFORM)
   set(KEP_BUILT_WITH_STANDIN OFF)
+  install(TARGETS kep_check RUNTIME DESTINATION bin)
 else()
   set(KEP_BUILT_WITH_STANDIN ON)
   install(TARGETS standin LIBRARY DESTINATION lib)

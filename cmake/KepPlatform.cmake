@@ -44,6 +44,29 @@ if(NOT EXISTS ${KEP_PLATFORM_INCLUDE_DIR}/tc/tc_startup.h)
                       "expected the include folder of a platform installation")
 endif()
 
+# A library built for a site never links the stand-in platform. A shared library records its own
+# name (its soname) and the names of the libraries it links, so a platform library that is the
+# stand-in (a copy or a link of it under a platform library's name) or links it holds the
+# stand-in's file name. Each file is read once; the answer is kept until the file changes.
+function(kep_refuse_standin lib path)
+  set(standin ${CMAKE_SHARED_LIBRARY_PREFIX}standin${CMAKE_SHARED_LIBRARY_SUFFIX})
+  file(REAL_PATH ${path} real)
+  file(TIMESTAMP ${real} time "%Y%m%d%H%M%S" UTC)
+  if("${KEP_PLATFORM_NOT_STANDIN_${lib}}" STREQUAL "${real} ${time}")
+    return()
+  endif()
+  string(REPLACE "." "\\." pattern "^${standin}")
+  get_filename_component(name ${real} NAME)
+  file(STRINGS ${real} named REGEX "${pattern}" LIMIT_COUNT 1)
+  if(named OR name MATCHES "${pattern}")
+    message(FATAL_ERROR "KEP_PLATFORM_LIB_DIR '${KEP_PLATFORM_LIB_DIR}': ${path} (${real}) is the stand-in "
+                        "platform or links it (it names ${standin}). A library built for a site must never "
+                        "link the stand-in: point TC_ROOT, KEP_PLATFORM_ROOT or KEP_PLATFORM_LIB_DIR at the "
+                        "platform installation.")
+  endif()
+  set(KEP_PLATFORM_NOT_STANDIN_${lib} "${real} ${time}" CACHE INTERNAL "")
+endfunction()
+
 set(kep_platform_libs)
 if(NOT "${KEP_PLATFORM_FOUND_LIB_DIR}" STREQUAL "${KEP_PLATFORM_LIB_DIR}")
   foreach(lib ${KEP_PLATFORM_LIBRARIES})
@@ -58,6 +81,7 @@ foreach(lib ${KEP_PLATFORM_LIBRARIES})
                         "library folder of a platform installation with the libraries ${KEP_PLATFORM_LIBRARIES}")
   endif()
   list(APPEND kep_platform_libs ${KEP_PLATFORM_LIB_${lib}})
+  kep_refuse_standin(${lib} ${KEP_PLATFORM_LIB_${lib}})
 endforeach()
 
 add_library(kep_platform INTERFACE)

@@ -25,7 +25,8 @@ if(SANITIZE)
                    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
                    "-DCMAKE_SHARED_LINKER_FLAGS=-fsanitize=address,undefined")
 endif()
-set(DEPLOY_TOOLCHAIN -G ${GENERATOR} -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC})
+set(DEPLOY_COMPILERS -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC})
+set(DEPLOY_TOOLCHAIN -G ${GENERATOR} ${DEPLOY_COMPILERS})
 set(DEPLOY_DIR ${CMAKE_CURRENT_LIST_DIR})
 string(REGEX MATCH "^[0-9]+" DEPLOY_MAJOR ${VERSION})
 
@@ -47,15 +48,13 @@ function(deploy_check_installed prefix)
         message(FATAL_ERROR "${real}: ${path}; expected no run path but $ORIGIN")
       endif()
     endforeach()
-    # Found as `what` finds them: from the marker on (other bytes may run into it) in any order.
+    # Found as `strings` finds them: four whole lines (no other text runs into one), in this order.
     file(STRINGS ${real} ident REGEX "@\\(#\\) KEP")
-    list(TRANSFORM ident REPLACE "^.*@\\(#\\)" "@(#)")
-    list(SORT ident)
     string(REPLACE "." "\\." version ${VERSION})
     set(date "[0-9][0-9]\\.[0-9][0-9]\\.[0-9][0-9] [0-9][0-9][0-9][0-9][0-9][0-9]")
-    if(NOT ident MATCHES "^@\\(#\\) KEPDate: ${date};@\\(#\\) KEPModule: ${lib};@\\(#\\) KEPVersion: ${version}$")
-      message(FATAL_ERROR "${real}: ident lines '${ident}'; expected KEPDate (dd.mm.yy hhmmss), "
-                          "KEPModule: ${lib}, KEPVersion: ${VERSION}")
+    if(NOT ident MATCHES "^@\\(#\\) KEPModule: ${lib};@\\(#\\) KEPVersion: ${version};@\\(#\\) KEPDate: ${date};@\\(#\\) KEPBuild: [-A-Za-z0-9._+]+$")
+      message(FATAL_ERROR "${real}: ident lines '${ident}'; expected KEPModule: ${lib}, KEPVersion: ${VERSION}, "
+                          "KEPDate (dd.mm.yy hhmmss), KEPBuild (the source revision)")
     endif()
   endforeach()
   foreach(file include/kep_support.h lib/cmake/kep/kepConfig.cmake lib/cmake/kep/kepConfigVersion.cmake)

@@ -1,11 +1,15 @@
-# The real-platform build (preset `platform`) against a folder laid out as a platform installation:
-# include/<folders> with every public platform header folder of the stand-in (its control
-# interface left out), lib/ with the stand-in's library under the platform's library names.
+# The real-platform build against a folder laid out as a platform installation: include/<folders>
+# with every public platform header folder of the stand-in (its control interface left out),
+# lib/ with the platform's library names, each a link to PLATFORM_LIB (the stand-in's objects
+# linked again as libtc.so).
+#   - The preset `platform` refuses a library folder whose libraries are the stand-in itself.
 #   - Headers as a later release has them (the six declarations it dropped taken out) and with a
-#     warning of their own: configuring finds each declaration missing, the build declares them
-#     itself, includes the platform as system headers and builds every target of the mode. The
-#     build installs as a site installs it, and a consumer of the package builds against the
-#     installation named by TC_ROOT and runs with the platform's libraries on its library path.
+#     warning of their own: configuring (plainly, with CMake's default generator, as a site might)
+#     finds each declaration missing, the build declares them itself, includes the platform as
+#     system headers and builds every target of the mode. Neither library nor kep_check links the
+#     stand-in (readelf -d). The build installs as a site installs it (kep_check in bin/, which
+#     runs and logs in), and a consumer of the package builds against the installation named by
+#     TC_ROOT and runs with the platform's libraries on its library path.
 #   - The same headers as an older release has them: configuring finds the older forms.
 include(${CMAKE_CURRENT_LIST_DIR}/deploy_common.cmake)
 set(root ${WORK_DIR}/tc_root)
@@ -36,15 +40,31 @@ foreach(include ${root}/include ${older_include})
   file(WRITE ${include}/tc/tc.h "${text}")
 endforeach()
 
-file(COPY ${STANDIN_LIB} DESTINATION ${root}/lib)
+set(platform_libs tc tccore bom ae property base_utils ict pom)
+file(COPY ${STANDIN_LIB} DESTINATION ${WORK_DIR}/standin_root/lib)
 get_filename_component(standin_name ${STANDIN_LIB} NAME)
-foreach(lib tc tccore bom ae property base_utils ict pom)
-  file(CREATE_LINK ${standin_name} ${root}/lib/lib${lib}.so SYMBOLIC)
+foreach(lib ${platform_libs})
+  file(CREATE_LINK ${standin_name} ${WORK_DIR}/standin_root/lib/lib${lib}.so SYMBOLIC)
+endforeach()
+file(COPY ${PLATFORM_LIB} DESTINATION ${root}/lib)
+foreach(lib ${platform_libs})
+  if(NOT EXISTS ${root}/lib/lib${lib}.so)
+    file(CREATE_LINK libtc.so ${root}/lib/lib${lib}.so SYMBOLIC)
+  endif()
 endforeach()
 
 set(platform_args ${DEPLOY_TOOLCHAIN} -DKEP_SANITIZE=${SANITIZE})
-deploy_run(out ${CMAKE_COMMAND} -E env TC_ROOT=${root} ${CMAKE_COMMAND} --preset platform -B ${WORK_DIR}/build
-           ${platform_args})
+execute_process(COMMAND ${CMAKE_COMMAND} --preset platform -B ${WORK_DIR}/standin_build ${platform_args}
+                        -DKEP_PLATFORM_INCLUDE_DIR=${root}/include -DKEP_PLATFORM_LIB_DIR=${WORK_DIR}/standin_root/lib
+                WORKING_DIRECTORY ${SOURCE_DIR} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(rc EQUAL 0 OR NOT err MATCHES "is the stand-in platform or links it")
+  message(FATAL_ERROR "the preset platform against the stand-in's library: expected a refusal, got (${rc}):\n${out}${err}")
+endif()
+
+# The settings of the preset `platform`, given plainly: no generator named, none in the environment.
+deploy_run(out ${CMAKE_COMMAND} -E env --unset=CMAKE_GENERATOR TC_ROOT=${root}
+           ${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build ${DEPLOY_COMPILERS} -DKEP_SANITIZE=${SANITIZE}
+           -DCMAKE_BUILD_TYPE=Release -DKEP_REAL_PLATFORM=ON -DKEP_BUILD_TESTS=OFF)
 foreach(op ${dropped})
   deploy_expect_match("${out}" "Platform headers lack ${op}:" "configuring against later-release headers")
 endforeach()
@@ -56,6 +76,19 @@ if(NOT EXISTS ${WORK_DIR}/build/bin/libkep.so.${VERSION} OR NOT EXISTS ${WORK_DI
 endif()
 deploy_run(out ${CMAKE_COMMAND} --install ${WORK_DIR}/build --prefix ${WORK_DIR}/prefix)
 deploy_check_installed(${WORK_DIR}/prefix)
+foreach(file lib/libkep.so.${VERSION} lib/libkep_support.so.${VERSION} bin/kep_check)
+  deploy_run(dynamic readelf -d ${WORK_DIR}/prefix/${file})
+  string(REGEX MATCHALL "\\(NEEDED\\)[^\n]*" needed "${dynamic}")
+  if(needed MATCHES "standin" OR NOT needed MATCHES "\\[libtc\\.so\\]")
+    message(FATAL_ERROR "${WORK_DIR}/prefix/${file}: needs ${needed}; expected libtc.so and never the stand-in")
+  endif()
+endforeach()
+execute_process(COMMAND ${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${root}/lib
+                        ${WORK_DIR}/prefix/bin/kep_check -u=admin -p=secret -g=dba
+                RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 1 OR NOT out MATCHES "TC_customization_libraries")
+  message(FATAL_ERROR "the installed kep_check on an empty site: expected its report and status 1, got (${rc}):\n${out}${err}")
+endif()
 deploy_consume(${WORK_DIR}/prefix ${WORK_DIR}/consumer TC_ROOT=${root} LD_LIBRARY_PATH=${root}/lib)
 
 deploy_run(out ${CMAKE_COMMAND} --preset platform -B ${WORK_DIR}/older_build ${platform_args}

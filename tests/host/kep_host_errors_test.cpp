@@ -45,7 +45,7 @@ std::vector<RefusalCase> refusal_cases() {
         {"fail with code 0", {"--fail", "PREF_ask_value_count@1=0", "tags"}, {"PREF_ask_value_count@1=0"}},
         {"fail with a text code", {"--fail", "PREF_ask_value_count=abc", "tags"}, {"abc"}},
         {"fail of an unknown operation", {"--fail", "PREF_ask_valu_count", "tags"}, {"PREF_ask_valu_count"}},
-        {"fail of an operation without status", {"--fail", "MEM_alloc@1", "tags"}, {"MEM_alloc"}},
+        {"fail of an operation that cannot fail", {"--fail", "MEM_free@1", "tags"}, {"MEM_free"}},
         // Libraries
         {"missing library", {"--extension", "/nonexistent/libkep.so", "tags"}, {"/nonexistent/libkep.so"}},
         {"file that is not a library", {"--extension", basic, "tags"}, {"basic.json"}},

@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 
+#include "kep_deep_site.h"
 #include "modon_site.h"
 
 namespace modon_test {
@@ -605,46 +606,9 @@ TEST_F(ValuesTest, NodeData) {
     expect_clean();
 }
 
-// A chain of lines below the top: l1 / l2 / ... / l<depth>, each placed one unit up in z. The
-// representation of l<depth - 1>, hosted by the top line, places l<depth> 100 units up.
-std::string deep_site(int depth) {
-    // Built front to back: the opening of every level, then all the closing brackets.
-    std::string chain;
-    for (int i = 1; i <= depth; ++i) {
-        const char* revision = i == depth ? "part" : (i == depth - 1 ? "sub" : "mid");
-        chain += "{\"id\": \"l" + std::to_string(i) + "\", \"revision\": \"" + revision +
-                 "/A\", \"occurrence_name\": \"n" + std::to_string(i) +
-                 "\", \"transform\": \"1 0 0 0 0 1 0 0 0 0 1 0 0 0 1 1\"";
-        chain += i == depth ? "}" : ", \"children\": [";
-    }
-    for (int i = 1; i < depth; ++i) {
-        chain += "]}";
-    }
-    Strings way;
-    for (int i = depth - 1; i >= 1; --i) {
-        way.push_back("n" + std::to_string(i));
-    }
-    return R"({"types": {"ModOnRep": "Dataset", "ModOnForm": "Form"},
-               "relation_types": ["KEPModOnRel"],
-               "preferences": {"KEPModOnProductDatasetRelation": "KEPModOnRel",
-                               "KEPModOnProductDatasetType": "ModOnRep"},
-               "objects": {
-                 "top/A": {"type": "ItemRevision", "item_id": "TOP"},
-                 "mid/A": {"type": "ItemRevision", "item_id": "MID"},
-                 "sub/A": {"type": "ItemRevision", "item_id": "SUB"},
-                 "part/A": {"type": "ItemRevision", "item_id": "PART"},
-                 "f": {"type": "ModOnForm", "attributes": {"var2_way_to_root": )" +
-           json_list(way) + R"(, "var2_child_instname": ["n)" + std::to_string(depth) +
-           R"("], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 0 0 100 1"]}},
-                 "r": {"type": "ModOnRep", "name": "TOP.SUB.deep", "refs": {"KEPModOnInfo": ["f"]}}},
-               "relations": [["top/A", "KEPModOnRel", "r"]],
-               "windows": {"w1": {"id": "top", "revision": "top/A", "children": [)" +
-           chain + "]}}}";
-}
-
 TEST_F(ValuesTest, DeepStructures) {
     // The occurrence transform walks once to the top: 5,000 levels.
-    ASSERT_NO_FATAL_FAILURE(load_site(deep_site(5000)));
+    ASSERT_NO_FATAL_FAILURE(load_site(kep_test::deep_chain_site(5000)));
     Answer occ = ask(kep_bl_ask_plmxml_occ_xform, standin::tag_of("l5000"), std::string("standard"));
     EXPECT_EQ(occ.status, 0);
     EXPECT_EQ(occ.value, std::optional<std::string>("1 0 0 0 0 1 0 0 0 0 1 0 0 0 100 1"));
@@ -655,7 +619,7 @@ TEST_F(ValuesTest, DeepStructures) {
     // of the depth; a few hundred levels show the product over every one of them.
     standin::reset();
     const int depth = 200;
-    ASSERT_NO_FATAL_FAILURE(load_site(deep_site(depth)));
+    ASSERT_NO_FATAL_FAILURE(load_site(kep_test::deep_chain_site(depth)));
     Answer abs = ask(kep_bl_ask_plmxml_abs_xform, standin::tag_of("l" + std::to_string(depth)), std::nullopt);
     EXPECT_EQ(abs.status, 0);
     ASSERT_TRUE(abs.value.has_value());

@@ -203,7 +203,7 @@ TEST_F(CountTest, EveryCallIsCountedAndLoggedOnlyWhenAsked) {
         EXPECT_EQ(standin::call_log(), logging ? log : std::vector<std::string>{});
         EXPECT_EQ(standin::call_count("ITK_ask_version"), 2);
         EXPECT_EQ(standin::call_counts().size(), 5u);
-        EXPECT_EQ(standin::failable_calls(), 2);  // MEM_*, TC_getenv and TC_write_syslog cannot fail
+        EXPECT_EQ(standin::failable_calls(), 2);  // only operations that return a status count
         standin::reset_counters();
         EXPECT_TRUE(standin::call_log().empty());
         EXPECT_EQ(standin::call_count("ITK_ask_version"), 0);
@@ -250,7 +250,7 @@ const FaultCase kFaultCases[] = {
      },
      {0}},
     {"a fault on an operation that cannot fail does nothing",
-     [] { standin::fail_call("MEM_alloc", 0, 1234); },
+     [] { standin::fail_call("MEM_free", 0, 1234); },
      {}},
 };
 
@@ -301,9 +301,31 @@ TEST_F(CountTest, InjectedFailureHasNoOtherEffect) {
     EXPECT_EQ(standin::live_blocks(), 0);
 }
 
+// MEM_alloc fails as the other operations do, by fail_call, but answers null and leaves no error;
+// fail_nth_any does not count it.
+TEST_F(CountTest, MemAllocCanFail) {
+    standin::fail_call("MEM_alloc", 2);
+    standin::fail_nth_any(1, 1234);
+    void* first = MEM_alloc(8);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(MEM_alloc(8), nullptr);
+    EXPECT_NE(MEM_alloc(8), nullptr) << "only the second call fails";
+    EXPECT_TRUE(standin::errors().empty());
+    EXPECT_EQ(standin::live_blocks(), 2);
+    int version = 0;
+    EXPECT_EQ(ITK_ask_version(&version), 1234) << "the first call that returns a status";
+    standin::clear_faults();
+    standin::fail_call("MEM_alloc", 0);
+    EXPECT_EQ(MEM_alloc(1), nullptr);
+    EXPECT_EQ(MEM_alloc(0), nullptr);
+    EXPECT_EQ(standin::live_blocks(), 2);
+    EXPECT_EQ(standin::errors().size(), 1u);  // ITK_ask_version's
+}
+
 TEST_F(CountTest, OperationNames) {
     EXPECT_TRUE(standin::is_operation("MEM_alloc"));
-    EXPECT_FALSE(standin::is_failable("MEM_alloc"));
+    EXPECT_TRUE(standin::is_failable("MEM_alloc"));
+    EXPECT_FALSE(standin::is_failable("MEM_free"));
     EXPECT_TRUE(standin::is_failable("EMH_clear_errors"));
     EXPECT_TRUE(standin::is_failable("AOM_ask_value_logical"));
     EXPECT_FALSE(standin::is_operation("AOM_ask_value"));

@@ -5,9 +5,10 @@
 // checks of the case's own.
 //
 // A sweep first runs the entry point once without a fault (the baseline) and counts its failable
-// platform calls (every operation that returns a status: MEM_alloc, MEM_free, TC_getenv and
-// TC_write_syslog cannot fail). Then, for k = 1, 2, ..., it runs the entry point again with the
-// k-th failable call failing (standin::fail_nth_any) until a run makes fewer than k failable calls.
+// platform calls (every operation that returns a status; MEM_free, TC_getenv and TC_write_syslog
+// cannot fail, and MEM_alloc, which fail_nth_any does not count, is failed by tests/sweep/). Then,
+// for k = 1, 2, ..., it runs the entry point again with the k-th failable call failing
+// (standin::fail_nth_any) until a run makes fewer than k failable calls.
 // Every run starts from the same state: the case's setup (which loads the site and sets the
 // switches), then kep_support_reset_state(), counters and faults cleared.
 //

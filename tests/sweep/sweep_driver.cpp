@@ -77,6 +77,8 @@ struct Run {
     std::string after;  // the entry point's own finding
 };
 
+// A run with the k-th failable call failing (k > 0), or with the m-th MEM_alloc failing (m < 0:
+// m = -1 the first), or without a fault (0).
 Run run_once(const EntryPoint& entry, long k) {
     entry.setup();
     standin::set_call_log(true);
@@ -88,6 +90,8 @@ Run run_once(const EntryPoint& entry, long k) {
     standin::reset_counters();
     if (k > 0) {
         standin::fail_nth_any(k);
+    } else if (k < 0) {
+        standin::fail_call("MEM_alloc", static_cast<int>(-k));
     }
     Run r;
     r.k = k;
@@ -320,6 +324,18 @@ void check_failed_run(const Run& r, const Run& baseline, SweepResult* result,
     }
 }
 
+// A run whose m-th MEM_alloc answered null: the entry point answers 0 (the answer does without
+// the block) or 1, the status of no memory (a function that passes it on traces it as a failure);
+// no platform call fails, so nothing is left on the error stack.
+void check_memory_run(const Run& r, std::vector<std::string>* findings) {
+    if (r.status != 0 && r.status != 1) {
+        findings->push_back("status " + std::to_string(r.status) + ", expected 0 or 1");
+    }
+    for (const standin::ErrorEntry& e : r.errors) {
+        findings->push_back("error left on the stack: " + e.text);
+    }
+}
+
 std::vector<SweepResult>& results() {
     static std::vector<SweepResult> all;
     return all;
@@ -375,6 +391,17 @@ SweepResult sweep_entry_point(const EntryPoint& entry) {
         check_failed_run(r, baseline, &result, &found);
         note(k, r.failable[static_cast<size_t>(k - 1)], stack_text(frames_at(r.events, k)), found);
     }
+
+    // Then each MEM_alloc of the clean run in turn answers null.
+    const long allocations = std::count(baseline.calls.begin(), baseline.calls.end(), "MEM_alloc");
+    for (long m = 1; m <= allocations; ++m) {
+        const Run r = run_once(entry, -m);
+        ++result.memory;
+        std::vector<std::string> found;
+        check_common(r, &found);
+        check_memory_run(r, &found);
+        note(m, "MEM_alloc", "allocation " + std::to_string(m), found);
+    }
     results().push_back(result);
     return result;
 }
@@ -392,13 +419,14 @@ void record_pending(const std::string& name, const std::string& reason) {
 std::string sweep_table() {
     std::ostringstream out;
     char line[512];
-    std::snprintf(line, sizeof line, "%-44s %7s %9s %9s %9s %9s\n", "entry point", "calls", "injected",
-                  "passed on", "stopped", "failures");
+    std::snprintf(line, sizeof line, "%-44s %7s %9s %9s %9s %9s %9s\n", "entry point", "calls", "injected",
+                  "passed on", "stopped", "memory", "failures");
     out << line;
     long calls = 0;
     long injected = 0;
     long passed = 0;
     long stopped = 0;
+    long memory = 0;
     long failures = 0;
     long swept = 0;
     for (const SweepResult& r : results()) {
@@ -408,18 +436,19 @@ std::string sweep_table() {
             continue;
         }
         ++swept;
-        std::snprintf(line, sizeof line, "%-44s %7ld %9ld %9ld %9ld %9ld\n", r.name.c_str(), r.baseline_calls,
-                      r.injected, r.passed_on, r.not_examined, r.failures);
+        std::snprintf(line, sizeof line, "%-44s %7ld %9ld %9ld %9ld %9ld %9ld\n", r.name.c_str(),
+                      r.baseline_calls, r.injected, r.passed_on, r.not_examined, r.memory, r.failures);
         out << line;
         calls += r.baseline_calls;
         injected += r.injected;
         passed += r.passed_on;
         stopped += r.not_examined;
+        memory += r.memory;
         failures += r.failures;
     }
-    std::snprintf(line, sizeof line, "%-44s %7ld %9ld %9ld %9ld %9ld\n",
+    std::snprintf(line, sizeof line, "%-44s %7ld %9ld %9ld %9ld %9ld %9ld\n",
                   ("total (" + std::to_string(swept) + " entry points)").c_str(), calls, injected, passed,
-                  stopped, failures);
+                  stopped, memory, failures);
     out << line;
     return out.str();
 }

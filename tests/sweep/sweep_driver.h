@@ -29,6 +29,11 @@
 //     otherwise exactly the injected error.
 //   - Indentation back where it started, no MEM_alloc block left live, no misused MEM_free, and
 //     for the baseline no failure at all and status 0.
+//
+// Then it runs the entry point once for each MEM_alloc of the baseline, that allocation answering
+// null (standin::fail_call("MEM_alloc", m)). Such a run must answer 0 or 1 (the status of no
+// memory) and leave nothing on the error stack, besides the shared checks (indentation, blocks,
+// frees).
 #ifndef SWEEP_DRIVER_H
 #define SWEEP_DRIVER_H
 
@@ -59,6 +64,7 @@ struct SweepResult {
     long injected = 0;                  // runs with a failed call
     long passed_on = 0;                 // runs whose status had to be the injected code
     long not_examined = 0;              // runs whose failure had to stop before the entry point
+    long memory = 0;                    // runs with a MEM_alloc answering null
     long failures = 0;                  // runs with at least one finding
     std::vector<std::string> findings;  // what went wrong, the first few
 };

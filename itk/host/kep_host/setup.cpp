@@ -22,8 +22,8 @@ namespace kep_host {
 
 namespace {
 
-// The platform operations that return a status and can therefore be made to fail. MEM_alloc,
-// MEM_free, TC_getenv and TC_write_syslog return no status; a fault on them could never show.
+// The platform operations that can be made to fail: those that return a status, and MEM_alloc,
+// which answers null. MEM_free, TC_getenv and TC_write_syslog cannot fail.
 const char* const kFailableOperations[] = {
     "AE_ask_all_dataset_named_refs",
     "AE_ask_dataset",
@@ -47,6 +47,7 @@ const char* const kFailableOperations[] = {
     "GRM_find_relation_type",
     "GRM_list_secondary_objects_only",
     "ITK_ask_version",
+    "MEM_alloc",
     "METHOD_add_action",
     "METHOD_find_prop_method",
     "METHOD_register_prop_method",
@@ -69,7 +70,7 @@ const char* const kFailableOperations[] = {
     "USERSERVICE_return_tag_array",
 };
 
-const char* const kStatuslessOperations[] = {"MEM_alloc", "MEM_free", "TC_getenv", "TC_write_syslog"};
+const char* const kStatuslessOperations[] = {"MEM_free", "TC_getenv", "TC_write_syslog"};
 
 template <size_t N>
 bool contains(const char* const (&names)[N], const std::string& name) {
@@ -209,7 +210,7 @@ FaultSpec parse_fault_spec(const std::string& text) {
         throw UsageError("--fail '" + text + "': no operation named" + syntax);
     }
     if (contains(kStatuslessOperations, fault.op)) {
-        throw UsageError("--fail '" + text + "': " + fault.op + " returns no status and cannot fail");
+        throw UsageError("--fail '" + text + "': " + fault.op + " cannot fail");
     }
     if (!contains(kFailableOperations, fault.op)) {
         throw UsageError("--fail '" + text + "': '" + fault.op + "' is not a platform operation" + syntax);

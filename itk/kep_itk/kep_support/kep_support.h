@@ -64,7 +64,8 @@ KEP_SOLARIS_EXPORT int kep_get_log_itkexe_on(void);
 KEP_SOLARIS_EXPORT int kep_log_impl(int indent_flag, const char* format, va_list* args);
 
 #if !defined(_WIN32)
-/* SCCS ident lines of the library. */
+/* SCCS ident lines of the library: module, version and build date. The line with the source
+ * revision follows the date line in the library, with no pointer of its own. */
 KEP_SOLARIS_EXPORT extern const char* const gvModule;
 KEP_SOLARIS_EXPORT extern const char* const gvVersion;
 KEP_SOLARIS_EXPORT extern const char* const gvBuild;

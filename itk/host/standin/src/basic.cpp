@@ -29,8 +29,8 @@ extern "C" {
 
 void* MEM_alloc(int n_bytes) {
     try {
-        begin_op(Op::MEM_alloc);
-        if (n_bytes < 0) {
+        // An injected failure answers null and leaves nothing on the error stack.
+        if (begin_op(Op::MEM_alloc) != 0 || n_bytes < 0) {
             return nullptr;
         }
         return alloc_block(static_cast<size_t>(n_bytes));

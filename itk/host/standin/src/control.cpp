@@ -337,7 +337,7 @@ bool is_operation(const std::string& op) { return op_by_name(op) >= 0; }
 
 bool is_failable(const std::string& op) {
     const int i = op_by_name(op);
-    return i >= 0 && op_failable(static_cast<Op>(i));
+    return i >= 0 && (op_failable(static_cast<Op>(i)) || static_cast<Op>(i) == Op::MEM_alloc);
 }
 
 long failable_calls() { return state().failable; }

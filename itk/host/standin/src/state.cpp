@@ -402,11 +402,16 @@ int begin_op(Op op, tag_t about, tag_t about2) {
     if (s.logging) {
         s.log.push_back(static_cast<uint16_t>(i));
     }
-    if (!op_failable(op)) {
+    // MEM_alloc returns no status but can fail too (it answers null); it is not among the calls
+    // that fail_nth_any counts.
+    const bool with_status = op_failable(op);
+    if (!with_status && op != Op::MEM_alloc) {
         return 0;
     }
-    ++s.failable;
-    ++s.abs_failable;
+    if (with_status) {
+        ++s.failable;
+        ++s.abs_failable;
+    }
     for (const Fault& f : s.faults) {
         bool hit = false;
         switch (f.kind) {
@@ -417,7 +422,7 @@ int begin_op(Op op, tag_t about, tag_t about2) {
                 hit = f.op == static_cast<int>(i);
                 break;
             case Fault::NthAny:
-                hit = s.abs_failable == f.target;
+                hit = with_status && s.abs_failable == f.target;
                 break;
             case Fault::Object:
                 hit = (f.op < 0 || f.op == static_cast<int>(i)) && f.object != NULLTAG &&
@@ -425,7 +430,7 @@ int begin_op(Op op, tag_t about, tag_t about2) {
                 break;
         }
         if (hit) {
-            return fail(op, f.code, "injected failure");
+            return with_status ? fail(op, f.code, "injected failure") : f.code;
         }
     }
     return 0;

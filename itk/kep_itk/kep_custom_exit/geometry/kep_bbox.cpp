@@ -13,6 +13,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 
@@ -22,6 +23,70 @@ namespace {
 const int kNoMemory = 1;
 
 bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; }
+
+// ---- Through the call memo ---------------------------------------------------------------------
+// A dataset's box and visualisation mark, asked once per call: each stands for the function named,
+// with the same statuses and the same error-stack state.
+
+// The box of a dataset as kept: whether it has one, and the box.
+struct KeptBox {
+    bool present;
+    kep_bbox_t box;
+};
+const kep::Topic kBoxTopic(kep::Topic::kAboutObject);
+const kep::Topic kVisualisationTopic(kep::Topic::kAboutObject);
+
+// kep_get_bbox_for_dataset (a box handed out is a new MEM_alloc block, as there).
+int ask_bbox_for_dataset(tag_t dataset, kep::MemPtr<kep_bbox_t>& box) {
+    kep::CallMemo* memo = kep::active_memo();
+    if (memo == nullptr) {
+        return kep_get_bbox_for_dataset(dataset, box.out());
+    }
+    uint64_t kept = 0;
+    if (kep::find_kept(*memo, kBoxTopic, dataset, nullptr, nullptr, &kept)) {
+        const KeptBox* record = kep::value_record<KeptBox>(kept);
+        box.reset(record->present ? kep::mem_alloc_array<kep_bbox_t>(1) : nullptr);
+        if (record->present && !box) {
+            return 1;  // no memory, as the lookup itself reports it
+        }
+        if (box) {
+            *box.get() = record->box;
+        }
+        return 0;
+    }
+    const unsigned long failures = kep::traced_failures();
+    const int status = kep_get_bbox_for_dataset(dataset, box.out());
+    if (kep::keepable(status, failures)) {
+        kep::keep(*memo, kBoxTopic, dataset, nullptr, nullptr, [&] {
+            KeptBox* record = kep::kept_records<KeptBox>(*memo, 1);
+            *record = KeptBox{static_cast<bool>(box), box ? *box.get() : kep_bbox_t{0, 0, 0, 0, 0, 0}};
+            return kep::record_value(record);
+        });
+    }
+    return status;
+}
+
+// kep_is_visu_dataset.
+int ask_is_visu_dataset(tag_t dataset, int* is_visu) {
+    kep::CallMemo* memo = kep::active_memo();
+    if (memo == nullptr) {
+        return kep_is_visu_dataset(dataset, is_visu);
+    }
+    uint64_t kept = 0;
+    if (kep::find_kept(*memo, kVisualisationTopic, dataset, nullptr, nullptr, &kept)) {
+        *is_visu = static_cast<int>(kept);
+        return 0;
+    }
+    const unsigned long failures = kep::traced_failures();
+    const int status = kep_is_visu_dataset(dataset, is_visu);
+    if (kep::keepable(status, failures)) {
+        kep::keep(*memo, kVisualisationTopic, dataset, nullptr, nullptr,
+                  [&] { return static_cast<uint64_t>(*is_visu != 0); });
+    }
+    return status;
+}
+
+// ---- Boxes ---------------------------------------------------------------------------------------
 
 // The one form behind a named reference of a dataset; null when there is none, several or a null
 // reference, and after a failure.
@@ -60,7 +125,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
     for (int i = 0; i < count && step.ok(); ++i) {
         const tag_t dataset_tag = datasets[i];
         int is_visu = 0;
-        step.call(set.is_visu_statement, [&] { return kep::ask_is_visu_dataset(dataset_tag, &is_visu); });
+        step.call(set.is_visu_statement, [&] { return ask_is_visu_dataset(dataset_tag, &is_visu); });
         if (!step.ok()) {
             break;
         }
@@ -69,7 +134,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
             continue;
         }
         kep::MemPtr<kep_bbox_t> act_bb;
-        step.call(set.bbox_statement, [&] { return kep::ask_bbox_for_dataset(dataset_tag, act_bb); });
+        step.call(set.bbox_statement, [&] { return ask_bbox_for_dataset(dataset_tag, act_bb); });
         if (!act_bb) {
             continue;
         }
@@ -217,7 +282,7 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
         const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
         if (part_tag != NULLTAG) {
             step.call("kep_get_bbox_for_dataset(part_tag,bbox)",
-                      [&] { return kep::ask_bbox_for_dataset(part_tag, result); });
+                      [&] { return ask_bbox_for_dataset(part_tag, result); });
         }
     } else if (step.ok()) {
         static const CollectionSet kAux = {"kep_is_visu_dataset(aux_tag,&isVisu)",

@@ -1,10 +1,11 @@
-// Transform matrices (identity, copy, product, text form both ways) and the node list that
-// collects lines with boxes.
+// Transform matrices: identity, copy, product, text form both ways.
 //
 // The text form always uses "." as the decimal point. Reading and writing therefore format and
 // scan under the "C" numeric conventions, but only on the calling thread: the platform's server
 // may run other threads, and switching the conventions of the whole process would change their
 // number formatting behind their backs.
+#include "geometry/kep_matrix.h"
+
 #include <locale.h>
 
 #include <clocale>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "geometry/kep_geometry.h"
 #include "kep_support.h"
 #if defined(__APPLE__)
 #include <xlocale.h>
@@ -265,41 +265,4 @@ extern "C" void kep_matrix_to_string(const kep_matrix_t* matrix, char** text) {
         std::memcpy(copy, buffer, size);
     }
     *text = copy;
-}
-
-extern "C" kep_node_t* kep_node_list_prepend(kep_node_t* head, tag_t tag, const kep_bbox_t* box,
-                                             const kep_matrix_t* matrix) {
-    if (box == nullptr || matrix == nullptr) {
-        return head;
-    }
-    kep_node_t* node = static_cast<kep_node_t*>(MEM_alloc(static_cast<int>(sizeof(kep_node_t))));
-    kep_object3d_t* object =
-        static_cast<kep_object3d_t*>(MEM_alloc(static_cast<int>(sizeof(kep_object3d_t))));
-    if (node == nullptr || object == nullptr) {
-        if (node != nullptr) {
-            MEM_free(node);
-        }
-        if (object != nullptr) {
-            MEM_free(object);
-        }
-        return head;
-    }
-    object->bbox = *box;
-    std::memcpy(object->matrix, matrix->m, sizeof object->matrix);  // rows 0 to 2
-    object->BB = 1;
-    node->tag = tag;
-    node->object = object;
-    node->next = head;
-    return node;
-}
-
-extern "C" void kep_node_list_release(kep_node_t* head) {
-    while (head != nullptr) {
-        kep_node_t* next = head->next;
-        if (head->object != nullptr) {
-            MEM_free(head->object);
-        }
-        MEM_free(head);
-        head = next;
-    }
 }

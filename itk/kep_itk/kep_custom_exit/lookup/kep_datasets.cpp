@@ -9,9 +9,13 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 
 namespace {
+
+// Own status for a result that cannot be allocated.
+const int kNoMemory = 1;
 
 // The two filters differ only in the test a type name must pass.
 template <class Match>
@@ -21,6 +25,11 @@ int filter_by_type(const tag_t* datasets, int count_datasets, Match&& matches, t
     // Allocated once at full input size, also when nothing will be kept: callers release the
     // result of every call.
     kep::MemPtr<tag_t> kept(kep::mem_alloc_array<tag_t>(count_datasets));
+    if (!kept) {
+        // No room for the result: nothing is asked, and the status says why.
+        kep::clear_errors();
+        return kNoMemory;
+    }
     int count_kept = 0;
     kep::Step step;
 
@@ -145,3 +154,75 @@ extern "C" int kep_get_parent(tag_t line, tag_t* parent) {
     }
     return step.status();
 }
+
+// ---- Through the call memo -------------------------------------------------------------------
+
+namespace kep {
+
+namespace {
+
+// Related objects of an object, and a kept list filtered by type, kept for the call.
+const Topic kDatasetsTopic(Topic::kAboutObject);
+const Topic kFilteredTopic(Topic::kAboutObject);
+
+}  // namespace
+
+int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr) {
+        return kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
+    }
+    uint64_t kept = 0;
+    if (find_kept(*memo, kDatasetsTopic, object, relation, nullptr, &kept)) {
+        const KeptTags* list = value_record<KeptTags>(kept);
+        datasets.lend(list->tags, list->count, list->id);
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
+    if (keepable(status, failures)) {
+        const KeptTags* list = nullptr;
+        keep(*memo, kDatasetsTopic, object, relation, nullptr, [&] {
+            list = kept_tags(*memo, datasets.get(), datasets.count());
+            return record_value(list);
+        });
+        if (list != nullptr && list->count > 0) {
+            datasets.lend(list->tags, list->count, list->id);
+        }
+    }
+    return status;
+}
+
+int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr || datasets.kept_list() == 0) {
+        return kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
+                                   filtered.count_out());
+    }
+    // A kept list, named by its number.
+    const uint32_t list_id = datasets.kept_list();
+    uint64_t kept = 0;
+    if (find_kept(*memo, kFilteredTopic, list_id, type_name, nullptr, &kept)) {
+        const KeptTags* list = value_record<KeptTags>(kept);
+        filtered.lend(list->tags, list->count, list->id);
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
+                                           filtered.count_out());
+    if (keepable(status, failures)) {
+        const KeptTags* list = nullptr;
+        keep(*memo, kFilteredTopic, list_id, type_name, nullptr, [&] {
+            list = kept_tags(*memo, filtered.get(), filtered.count());
+            return record_value(list);
+        });
+        if (list != nullptr && list->count > 0) {
+            filtered.lend(list->tags, list->count, list->id);
+        }
+    }
+    return status;
+}
+
+}  // namespace kep

@@ -11,6 +11,7 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 
 namespace {

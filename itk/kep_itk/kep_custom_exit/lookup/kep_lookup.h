@@ -62,7 +62,8 @@ int kep_get_preference_list(const char* pref_name, int* list_count, char*** pref
 int kep_get_datasets(tag_t object, const char* relation, tag_t** datasets, int* count_datasets);
 /* The datasets whose type name equals type_name exactly, in input order. The result is always
  * allocated (room for count_datasets), also when nothing is kept; after a failed type query it holds
- * what was kept before. The error stack is cleared before returning. */
+ * what was kept before. When memory for it cannot be obtained, nothing is asked, the result stays
+ * null and the status is 1. The error stack is cleared before returning. */
 int kep_filter_datasets(const tag_t* datasets, int count_datasets, const char* type_name,
                         tag_t** filtered_datasets, int* count_filtered);
 /* The same with any of the first type_count names; a dataset is kept at most once. */

@@ -1,6 +1,11 @@
 /*
  * Answers of the platform for the length of one call.
  *
+ * The memo knows the platform alone: the call scope, the table of answers, the kept texts and
+ * lists, and the questions below, each of which stands for one platform call. The rooms above keep
+ * the answers of their own lookups through the generic part (Topic, find_kept, keep), next to the
+ * code that computes them.
+ *
  * Within one service call or one read of a line property nothing the extension asks about
  * changes, so a question needs the platform only once. While nothing can be written (the console,
  * system log and statement trace switches all off), the entry points open a CallScope, and the
@@ -17,6 +22,10 @@
  */
 #ifndef KEP_MEMO_H
 #define KEP_MEMO_H
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 
 #include "kep_mem.h"
 #include "kep_platform.h"
@@ -43,9 +52,9 @@ private:
 CallMemo* active_memo() noexcept;
 
 // A walk is done with `line` and the lines below it, and asks nothing more about them in this
-// call: the answers about the line itself (its attributes, host chain and mod-on lookups) are
-// dropped, so that a search of a million lines keeps those of the lines being walked only. The
-// answers about its revision, datasets and forms stay: other lines may share them.
+// call: the answers about the line itself (its attributes and the answers of every topic about
+// lines) are dropped, so that a search of a million lines keeps those of the lines being walked
+// only. The answers about its revision, datasets and forms stay: other lines may share them.
 void forget_line(tag_t line) noexcept;
 
 // For tests and benchmarks: with true, scopes open no memo, so the literal path runs with the
@@ -172,45 +181,100 @@ int ask_object_type(tag_t object, tag_t* type);
 // name has room for TCTYPE_name_size_c + 1 characters.
 int ask_type_name(tag_t type, char* name);
 int ask_relation_type(const char* name, tag_t* relation_type);
-// EMH_clear_errors, left out while the stack is known to be empty: cleared in this call and no
-// traced call has failed since.
+// EMH_clear_errors, untraced and its status not examined. Never left out: the stack also holds
+// notes and warnings of calls that succeed, so a clear is made wherever the lookup it stands for
+// would clear.
 void clear_errors() noexcept;
 
-// ---- Extension lookups ----------------------------------------------------------------------
-// Each stands for the function named, with the same statuses and the same error-stack state.
+// ---- Answers the rooms above keep ------------------------------------------------------------
+// A function that stands for a lookup of its own room (made of several questions) keeps that
+// lookup's answer here under a topic: a static object of the room, which the memo numbers when it
+// first meets it. An answer is one 64-bit value about an object (a tag, or the number of a kept
+// list; 0 for the site-wide answers) under up to two names; texts, lists and records it points to
+// are kept with the memo's kept_* functions, so that they live as long as the answer.
 
-// kep_get_preference.
-int ask_preference(const char* key, Text& value);
-// kep_get_preference_list.
-int ask_preference_list(const char* key, TextList& values);
-// kep_get_datasets.
-int ask_datasets(tag_t object, const char* relation, Tags& datasets);
-// kep_filter_datasets (the result is kept when the input list is a kept one).
-int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered);
-// kep_get_modon_for_bomline.
-int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets);
+class Topic {
+public:
+    // Answers about lines are dropped with the line (forget_line); the others stay for the call.
+    enum Scope { kAboutObject, kAboutLine };
+    constexpr explicit Topic(Scope scope) noexcept : scope_(scope), number_(0) {}
+    Topic(const Topic&) = delete;
+    Topic& operator=(const Topic&) = delete;
 
-// kep_get_bbox_for_dataset (a box handed out is a new MEM_alloc block, as there).
-int ask_bbox_for_dataset(tag_t dataset, MemPtr<struct kep_bbox_s>& box);
-// kep_is_visu_dataset.
-int ask_is_visu_dataset(tag_t dataset, int* is_visu);
-
-// ---- The host walk's view of the lines above a line ----------------------------------------------
-// What the walk from any line below `line` asks of `line` and the lines above it, kept once per
-// call for each relation and dataset type: each line's item id and the names of its mod-on
-// candidates (the datasets of that type related to its revision), and the nearest line above
-// that has candidates. Building it asks exactly the walk's questions of each line (item id,
-// revision, related objects and their filter, candidate names, the line's occurrence name when it
-// has a parent, its parent), each once per call.
-struct HostChain {
-    const char* item_id;       // null when the line has none
-    const char* const* names;  // the candidates' names, null entries included
-    int name_count;
-    const HostChain* above;  // the nearest line above with candidates, or null
+private:
+    friend class CallMemo;
+    const Scope scope_;
+    mutable std::atomic<uint32_t> number_;  // 0 until the memo first keeps an answer of the topic
 };
-// The chain of `line`; null without a memo or when a question failed (the failure was noted, so
-// the error stack is cleared later).
-const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type);
+
+// What `topic` keeps about `object` under the names; false (value untouched) when nothing is kept.
+bool find_kept(const CallMemo& memo, const Topic& topic, uint32_t object, const char* name1,
+               const char* name2, uint64_t* value) noexcept;
+
+namespace memo_detail {
+// The key of an answer, keeping new names; throws when it cannot be kept.
+uint64_t new_key(CallMemo& memo, const Topic& topic, uint32_t object, const char* name1, const char* name2);
+// Keeps an answer under a key from new_key; throws when no memory is left.
+void insert(CallMemo& memo, const Topic& topic, uint64_t key, uint64_t value);
+}  // namespace memo_detail
+
+// Keeps the value that make() returns (make may throw, and may use the kept_* functions); false
+// when it cannot be kept, which only means that the lookup is asked again.
+template <class Make>
+bool keep(CallMemo& memo, const Topic& topic, uint32_t object, const char* name1, const char* name2,
+          Make&& make) noexcept {
+    try {
+        const uint64_t key = memo_detail::new_key(memo, topic, object, name1, name2);
+        memo_detail::insert(memo, topic, key, make());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// Whether an answer just asked may be kept: it succeeded and no traced call on its way failed
+// (some lookups pass a failure on as an empty answer). failures_before is traced_failures()
+// before the lookup.
+bool keepable(int status, unsigned long failures_before) noexcept;
+
+// Kept copies, alive until the scope closes; each throws when no memory is left.
+// Room for n plain records of T.
+void* kept_block(CallMemo& memo, size_t bytes, size_t alignment);
+template <class T>
+T* kept_records(CallMemo& memo, size_t n) {
+    return static_cast<T*>(kept_block(memo, n * sizeof(T), alignof(T)));
+}
+// A text (null stays null).
+const char* kept_text(CallMemo& memo, const char* text);
+// A list of tags, numbered so that an answer about the list itself can name it (Tags::kept_list).
+struct KeptTags {
+    const tag_t* tags;  // null when count is 0
+    int count;
+    uint32_t id;
+};
+const KeptTags* kept_tags(CallMemo& memo, const tag_t* tags, int count);
+// A list of texts.
+struct KeptTexts {
+    const char* const* texts;
+    int count;
+};
+const KeptTexts* kept_texts(CallMemo& memo, const char* const* texts, int count);
+
+// Kept texts and records as answer values, and back. A text is its address (1 for the null text).
+inline uint64_t text_value(const char* text) noexcept {
+    return text == nullptr ? 1 : static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text));
+}
+inline const char* value_text(uint64_t value) noexcept {
+    return value == 1 ? nullptr : reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
+}
+template <class T>
+uint64_t record_value(const T* record) noexcept {
+    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record));
+}
+template <class T>
+const T* value_record(uint64_t value) noexcept {
+    return reinterpret_cast<const T*>(static_cast<uintptr_t>(value));
+}
 
 // ---- Looking without asking -------------------------------------------------------------------
 // What the memo already knows, asking the platform nothing: each is false (and leaves its outputs

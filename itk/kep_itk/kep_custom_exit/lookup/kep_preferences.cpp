@@ -8,6 +8,7 @@
 #include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 
 extern "C" int kep_get_preference(const char* pref_name, char** pref_value) {
@@ -107,3 +108,64 @@ extern "C" int kep_get_preference_list(const char* pref_name, int* list_count, c
     }
     return status;
 }
+
+// ---- Through the call memo -------------------------------------------------------------------
+
+namespace kep {
+
+namespace {
+
+// The answers of the two readers, kept for the call.
+const Topic kPreferenceTopic(Topic::kAboutObject);
+const Topic kPreferenceListTopic(Topic::kAboutObject);
+
+}  // namespace
+
+int ask_preference(const char* key, Text& value) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr || key == nullptr) {
+        return kep_get_preference(key, value.out());
+    }
+    uint64_t kept = 0;
+    if (find_kept(*memo, kPreferenceTopic, 0, key, nullptr, &kept)) {
+        value.lend(value_text(kept));
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_preference(key, value.out());
+    if (keepable(status, failures)) {
+        keep(*memo, kPreferenceTopic, 0, key, nullptr,
+             [&] { return text_value(kept_text(*memo, value.get())); });
+    }
+    return status;
+}
+
+int ask_preference_list(const char* key, TextList& values) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr || key == nullptr) {
+        return kep_get_preference_list(key, values.count_out(), values.out());
+    }
+    uint64_t kept = 0;
+    if (find_kept(*memo, kPreferenceListTopic, 0, key, nullptr, &kept)) {
+        const KeptTexts* list = value_record<KeptTexts>(kept);
+        values.lend(list->texts, list->count);
+        clear_errors();
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status = kep_get_preference_list(key, values.count_out(), values.out());
+    if (keepable(status, failures)) {
+        const KeptTexts* list = nullptr;
+        keep(*memo, kPreferenceListTopic, 0, key, nullptr, [&] {
+            list = kept_texts(*memo, values.get(), values.count());
+            return record_value(list);
+        });
+        if (list != nullptr && list->count > 0) {
+            values.lend(list->texts, list->count);
+        }
+    }
+    return status;
+}
+
+}  // namespace kep

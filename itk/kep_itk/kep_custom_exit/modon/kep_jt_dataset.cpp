@@ -5,6 +5,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
 

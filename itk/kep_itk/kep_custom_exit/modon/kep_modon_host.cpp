@@ -2,11 +2,17 @@
 // for datasets that describe the line along exactly the occurrence path walked so far.
 #include <string.h>
 
+#include <memory>
+#include <utility>
+#include <vector>
+
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
+#include "modon/kep_modon_memo.h"
 
 namespace {
 
@@ -115,11 +121,139 @@ bool named_for(const char* name, const char* host_item_id, const char* line_item
            name[host_length + 1 + line_length] == '.';
 }
 
+// ---- The walk's view of the lines above a line, kept for the call ---------------------------------
+// What the walk from any line below `line` asks of `line` and the lines above it, kept once per
+// call for each relation and dataset type: each line's item id and the names of its mod-on
+// candidates (the datasets of that type related to its revision), and the nearest line above
+// that has candidates. Building it asks exactly the walk's questions of each line (item id,
+// revision, related objects and their filter, candidate names, the line's occurrence name when it
+// has a parent, its parent), each once per call.
+struct HostChain {
+    const char* item_id;       // null when the line has none
+    const char* const* names;  // the candidates' names, null entries included
+    int name_count;
+    const HostChain* above;  // the nearest line above with candidates, or null
+};
+
+// The chains and the answers of the whole lookup, both about lines.
+const kep::Topic kChainTopic(kep::Topic::kAboutLine);
+const kep::Topic kModonTopic(kep::Topic::kAboutLine);
+
+// A container of this file alone (its allocator is), so that none of the standard library's code
+// made for it is exported from the library.
+template <class T>
+struct LocalAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = LocalAllocator<U>;
+    };
+    LocalAllocator() noexcept = default;
+    template <class U>
+    LocalAllocator(const LocalAllocator<U>&) noexcept {}
+};
+
+// A failed question of the chain, counted as a failed traced call, so that no answer resting on it
+// is kept; the walk asks it again and handles it.
+const HostChain* chain_failed() noexcept {
+    ++kep::traced_failures();
+    return nullptr;
+}
+
+// Asks what the walk asks of `line` alone and keeps it with `above` (the kept chain of its parent).
+const HostChain* build_chain(kep::CallMemo& memo, tag_t line, tag_t parent, const HostChain* above,
+                             int item_id_attr, int occurrence_name_attr, int revision_tag_attr,
+                             const char* relation, const char* type) {
+    kep::Text item_id;
+    kep::Text occurrence_name;
+    tag_t revision = NULLTAG;
+    if (kep::ask_line_string(line, item_id_attr, item_id) != 0 ||
+        (parent != NULLTAG && kep::ask_line_string(line, occurrence_name_attr, occurrence_name) != 0) ||
+        kep::ask_line_tag(line, revision_tag_attr, &revision) != 0) {
+        return chain_failed();
+    }
+    kep::Tags datasets;
+    kep::Tags candidates;
+    if (kep::ask_datasets(revision, relation, datasets) != 0 ||
+        (datasets.count() > 0 && kep::ask_filtered(datasets, type, candidates) != 0)) {
+        return nullptr;  // traced inside the lookup
+    }
+    const HostChain* chain = nullptr;
+    const bool kept = kep::keep(memo, kChainTopic, line, relation, type, [&] {
+        const char** names = candidates.count() > 0 ? kep::kept_records<const char*>(
+                                                          memo, static_cast<size_t>(candidates.count()))
+                                                    : nullptr;
+        for (int i = 0; i < candidates.count(); ++i) {
+            kep::Text name;
+            if (kep::ask_value_string(candidates[i], "object_name", name) != 0) {
+                throw 0;  // not kept; reported below
+            }
+            names[i] = kep::kept_text(memo, name.get());
+        }
+        HostChain* record = kep::kept_records<HostChain>(memo, 1);
+        *record = HostChain{kep::kept_text(memo, item_id.get()), names, candidates.count(),
+                            above != nullptr && above->name_count == 0 ? above->above : above};
+        chain = record;
+        return kep::record_value(chain);
+    });
+    return kept ? chain : chain_failed();
+}
+
+// The chain of `line`; null without a memo or when a question failed (its entry may be on the error
+// stack).
+const HostChain* ask_host_chain(tag_t line, const char* relation, const char* type) {
+    kep::CallMemo* memo = kep::active_memo();
+    int item_id_attr = 0;
+    int occurrence_name_attr = 0;
+    int revision_tag_attr = 0;
+    int parent_tag_attr = 0;
+    if (memo == nullptr) {
+        return nullptr;
+    }
+    if (kep::ask_attribute_id(bomAttr_itemId, &item_id_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_lineItemRevTag, &revision_tag_attr) != 0 ||
+        kep::ask_attribute_id(bomAttr_lineParentTag, &parent_tag_attr) != 0) {
+        return chain_failed();
+    }
+    // The lines from `line` up to the first whose chain is kept (or the top line), bottom first;
+    // then their chains from the top down, each resting on the one above it.
+    try {
+        std::vector<std::pair<tag_t, tag_t>, LocalAllocator<std::pair<tag_t, tag_t>>>
+            pending;  // line, parent
+        const HostChain* above = nullptr;
+        for (tag_t x = line; x != NULLTAG;) {
+            uint64_t kept = 0;
+            if (kep::find_kept(*memo, kChainTopic, x, relation, type, &kept)) {
+                above = kep::value_record<HostChain>(kept);
+                break;
+            }
+            tag_t parent = NULLTAG;
+            if (kep::ask_line_tag(x, parent_tag_attr, &parent) != 0) {
+                return chain_failed();
+            }
+            pending.emplace_back(x, parent);
+            x = parent;
+        }
+        for (size_t i = pending.size(); i-- > 0;) {
+            above = build_chain(*memo, pending[i].first, pending[i].second, above, item_id_attr,
+                                occurrence_name_attr, revision_tag_attr, relation, type);
+            if (above == nullptr) {
+                return nullptr;
+            }
+        }
+        return above;
+    } catch (...) {
+        return chain_failed();
+    }
+}
+
 // With the call's memo: true when no ancestor of `line` (whose parent is `parent`) has a candidate
 // named for the line, so that the walk would find no host. Asks what the walk would ask (the
 // line's occurrence name, and through the kept chain each ancestor's answers, once per call) but
 // keeps no way-to-root list. False at the first candidate named for the line and after a failed
-// question, which the walk then asks again and handles; false without a memo.
+// question, which the walk then asks again and handles; the error stack is then cleared, as
+// kep_get_parent just left it, so that it holds what the walk leaves and nothing more. False
+// without a memo.
 bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, const char* relation_modOn,
                      const char* type_modOn) {
     if (kep::active_memo() == nullptr) {
@@ -132,14 +266,16 @@ bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, c
     kep::Text instance_name;
     if (kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
         kep::ask_line_string(line, occurrence_name_attr, instance_name) != 0) {
-        ++kep::traced_failures();  // so that the error stack it left is cleared later
+        ++kep::traced_failures();
+        kep::clear_errors();  // the walk has asked nothing yet: its stack is as kep_get_parent left it
         return false;
     }
-    const kep::HostChain* chain = kep::ask_host_chain(parent, relation_modOn, type_modOn);
+    const HostChain* chain = ask_host_chain(parent, relation_modOn, type_modOn);
     if (chain == nullptr) {
+        kep::clear_errors();  // the same: the walk asks again what failed, and leaves what it leaves
         return false;
     }
-    for (const kep::HostChain* c = chain; c != nullptr; c = c->above) {
+    for (const HostChain* c = chain; c != nullptr; c = c->above) {
         for (int i = 0; i < c->name_count; ++i) {
             if (is_text(c->names[i]) && named_for(c->names[i], c->item_id, source_part_number)) {
                 return false;
@@ -348,3 +484,59 @@ extern "C" int kep_get_modon_for_bomline(tag_t bomline_object_tag, const char* r
     return get_modon_for_bomline(bomline_object_tag, relation_modOn, type_modOn, mod_on_host_tag,
                                  datasets_mod_on, count_datasets_mod_on);
 }
+
+// ---- Through the call memo -------------------------------------------------------------------
+
+namespace {
+
+// A whole lookup's answer: the host, its datasets, and whether the lookup cleared the error stack.
+struct KeptModon {
+    tag_t host;
+    kep::KeptTags datasets;
+    bool clears;
+};
+
+}  // namespace
+
+namespace kep {
+
+int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr) {
+        return kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
+    }
+    uint64_t kept = 0;
+    if (find_kept(*memo, kModonTopic, line, relation, type, &kept)) {
+        const KeptModon* modon = value_record<KeptModon>(kept);
+        *host = modon->host;
+        datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
+        if (modon->clears) {
+            clear_errors();
+        }
+        return 0;
+    }
+    const unsigned long failures = traced_failures();
+    const int status =
+        kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
+    if (keepable(status, failures)) {
+        // The lookup ends by clearing the error stack unless the line has no item id.
+        int item_id_attr = 0;
+        const char* item_id = nullptr;
+        const bool clears = known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) &&
+                            known_line_string(*memo, line, item_id_attr, &item_id) && item_id != nullptr &&
+                            item_id[0] != '\0';
+        const KeptModon* modon = nullptr;
+        keep(*memo, kModonTopic, line, relation, type, [&] {
+            KeptModon* record = kept_records<KeptModon>(*memo, 1);
+            *record = KeptModon{*host, *kept_tags(*memo, datasets.get(), datasets.count()), clears};
+            modon = record;
+            return record_value(modon);
+        });
+        if (modon != nullptr && modon->datasets.count > 0) {
+            datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
+        }
+    }
+    return status;
+}
+
+}  // namespace kep

@@ -2,12 +2,14 @@
 // representations of the product structure, and the node chain of the absolute transform.
 #include <string.h>
 
-#include "geometry/kep_geometry.h"
+#include "geometry/kep_matrix.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
+#include "modon/kep_modon_memo.h"
 
 namespace {
 

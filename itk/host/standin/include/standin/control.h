@@ -165,21 +165,25 @@ std::vector<ErrorEntry> errors();
 void push_error(int severity, int code, const std::string& text);
 
 // --- fault injection --------------------------------------------------------------------------
-// Operations that can fail are those that return a status (MEM_alloc, MEM_free, TC_getenv and
+// Operations that can fail are those that return a status, and MEM_alloc (MEM_free, TC_getenv and
 // TC_write_syslog cannot). An injected failure pushes (3, code, "<OP>: injected failure") and
-// returns code, without any other effect.
+// returns code, without any other effect; a failed MEM_alloc answers null and pushes nothing, as
+// the platform's allocator reports no error.
 
 // The n-th call (1-based, counted from now) of `op` fails; n = 0: every call of op fails.
 void fail_call(const std::string& op, int n, int code = kErrInjected);
-// The k-th failable call of any operation (counted from now) fails.
+// The k-th failable call of any operation that returns a status (counted from now) fails;
+// MEM_alloc is not counted (fail it with fail_call).
 void fail_nth_any(long k, int code = kErrInjected);
-// Every call of `op` about `object` fails ("" for op: every operation about it).
+// Every call of `op` about `object` fails ("" for op: every operation about it; MEM_alloc is about
+// no object).
 void fail_object(const std::string& op, tag_t object, int code = kErrInjected);
 void clear_faults();
 // Whether `op` names a platform operation, and whether a fault can make it fail.
 bool is_operation(const std::string& op);
 bool is_failable(const std::string& op);
-// Failable calls made since the last reset_counters() (what fail_nth_any counts).
+// Calls of operations that return a status made since the last reset_counters() (what
+// fail_nth_any counts).
 long failable_calls();
 
 }  // namespace standin
