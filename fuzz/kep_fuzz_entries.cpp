@@ -5,7 +5,9 @@
 #include <standin/control.h>
 #include <tc/emh.h>
 
+#include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -88,6 +90,15 @@ bool is_plain_number(const std::string& token) {
 // The programs that run the entries never install other numeric conventions than "C".
 double plain_value(const std::string& token) { return std::strtod(token.c_str(), nullptr); }
 
+bool same_bits(double a, double b) {
+    uint64_t x = 0;
+    uint64_t y = 0;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+// For the text form written back, which keeps 16 significant digits.
 bool same_value(double a, double b) {
     if (std::isnan(a) || std::isnan(b)) {
         return std::isnan(a) && std::isnan(b);
@@ -178,15 +189,6 @@ const char* matrix_text(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     const char* c_text = text.c_str();  // stops at an embedded zero, as the reader does
 
-    kep_matrix_t m;
-    std::memset(&m, 0xA5, sizeof m);
-    kep_matrix_from_string(c_text, &m);
-    for (int i = 0; i < 16; ++i) {
-        if (!std::isfinite(m.m[i])) {
-            return "a number that is not finite was read";
-        }
-    }
-
     // Where the text holds only plain numbers, the values are known.
     std::vector<std::string> tokens;
     std::string token;
@@ -207,12 +209,30 @@ const char* matrix_text(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < tokens.size() && i < 16; ++i) {
         plain = plain && is_plain_number(tokens[i]);
     }
-    // A number beyond the range of a double reads as infinite: such a text is unreadable.
-    bool finite = true;
-    for (size_t i = 0; plain && i < tokens.size() && i < 16; ++i) {
-        finite = finite && std::isfinite(plain_value(tokens[i]));
-    }
-    if (plain) {
+
+    // Read in each rounding mode (the platform's server may change it), bit for bit as the C
+    // library's scanner reads each number in that mode. The last mode read is round to nearest.
+    kep_matrix_t m;
+    for (const int mode : {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO, FE_TONEAREST}) {
+        std::fesetround(mode);
+        std::memset(&m, 0xA5, sizeof m);
+        kep_matrix_from_string(c_text, &m);
+        double expected[16] = {};
+        // A number beyond the range of a double reads as infinite: such a text is unreadable.
+        bool finite = true;
+        for (size_t i = 0; plain && i < tokens.size() && i < 16; ++i) {
+            expected[i] = plain_value(tokens[i]);
+            finite = finite && std::isfinite(expected[i]);
+        }
+        std::fesetround(FE_TONEAREST);
+        for (int i = 0; i < 16; ++i) {
+            if (!std::isfinite(m.m[i])) {
+                return "a number that is not finite was read";
+            }
+        }
+        if (!plain) {
+            continue;
+        }
         if (tokens.size() < 16) {
             if (!is_identity(m)) {
                 return "fewer than 16 numbers did not give the identity";
@@ -224,8 +244,9 @@ const char* matrix_text(const uint8_t* data, size_t size) {
         } else {
             for (int c = 0; c < 4; ++c) {
                 for (int r = 0; r < 4; ++r) {
-                    if (!same_value(m.m[4 * r + c], plain_value(tokens[static_cast<size_t>(4 * c + r)]))) {
-                        return "a plain number was read wrong or into the wrong place";
+                    if (!same_bits(m.m[4 * r + c], expected[4 * c + r])) {
+                        return "a plain number was read other than the scanner reads it, or into the wrong "
+                               "place";
                     }
                 }
             }
@@ -293,6 +314,8 @@ const char* site_loader(const uint8_t* data, size_t size) {
     } else if (error.empty() || error.find('\n') != std::string::npos ||
                error.compare(0, 9, "fuzz.json") != 0) {
         finding = "a refused site without one line that names the file";
+    } else if (error.size() > 2000) {
+        finding = "a refusal line longer than 2,000 bytes";
     } else if (!standin::all_ids().empty()) {
         finding = "a refused site left objects behind";
     }

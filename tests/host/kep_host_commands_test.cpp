@@ -2,8 +2,13 @@
 // counters of --stats, the system log and the faults of --fail. The probe extension
 // (probe/host_probe.cpp) stands in for kep where the mechanism is under test.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
 #include <set>
+#include <thread>
 
 #include "host_runner.h"
 
@@ -76,6 +81,21 @@ TEST(HostTags, EverySiteIdOnceInTagOrder) {
         // Same file, same tags.
         EXPECT_EQ(run_host(args).out, run.out);
     }
+}
+
+// A site given as a named pipe (or a process substitution) whose writer writes it once: kep-host
+// opens it once and reads it all.
+TEST(HostTags, SiteFromANamedPipeWrittenOnce) {
+    const std::string fifo = "/tmp/kep_host_test_" + std::to_string(getpid()) + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string basic = site_file("basic.json");
+    const std::string text = read_text(basic);
+    std::thread writer([&] { std::ofstream(fifo, std::ios::binary) << text; });
+    const HostRun run = run_host({"--site", fifo, "tags"});
+    writer.join();
+    std::remove(fifo.c_str());
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(run.out, run_host({"--site", basic, "tags"}).out);
 }
 
 TEST(HostAsk, EachKindOfPropertyReadsAsAClientWould) {

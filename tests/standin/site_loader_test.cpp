@@ -268,6 +268,79 @@ INSTANTIATE_TEST_SUITE_P(Faults, BadSiteTest, ::testing::ValuesIn(kBadSites),
                              return name;
                          });
 
+// Hostile bytes: each is refused with one short line that names the source and holds the
+// fragment, whether the text is given or read from a file (in pieces of 64 KB, so that a place
+// past the first piece is counted across pieces).
+TEST_F(StandinTest, HostileBytesAreRefusedWithOneShortLine) {
+    const std::string site = R"({"objects": {"r": {"type": "ItemRevision"}}})";
+    const std::string deep_lines = [] {
+        std::string s = R"({"objects": {"r": {"type": "ItemRevision"}}, "windows": {"w": )";
+        for (int i = 0; i < 30000; ++i) {
+            s += R"({"id": "l)" + std::to_string(i) + R"(", "revision": "r", "children": [)";
+        }
+        return s;  // cut off, 60,003 levels deep
+    }();
+    const std::string spaces(70000, ' ');
+    const struct {
+        const char* what;
+        std::string text;
+        const char* fragment;
+    } cases[] = {
+        {"NUL after a whole site", site + std::string("\0junk", 5),
+         "fuzz.json: $: invalid JSON: NUL byte at line 1, column 45 (byte offset 44); a site is a JSON text "
+         "without NUL bytes"},
+        {"NUL as the first byte", std::string("\0{}", 3),
+         "$: invalid JSON: NUL byte at line 1, column 1 (byte offset 0)"},
+        {"NUL inside a key", std::string("{\"objects\": {\"a\0b\": {}}}", 24),
+         "$.objects: invalid JSON: NUL byte at line 1, column 16 (byte offset 15)"},
+        {"NUL on a later line of a later piece", "{\n" + spaces + "\n  " + std::string("\0", 1) + "}",
+         "$: invalid JSON: NUL byte at line 3, column 3 (byte offset 70005)"},
+        {"an object id holding NUL", R"({"objects": {"a\u0000b": {"type": "Form"}}})",
+         "$.objects[\"a\\u0000b\"]: expected an id (a non-empty text), found a text holding a NUL character"},
+        {"a line id holding NUL",
+         R"({"objects": {"r": {"type": "ItemRevision"}}, "windows": {"w": {"id": "a\u0000", "revision": "r"}}})",
+         "$.windows.w.id: expected an id (a non-empty text), found a text holding a NUL character"},
+        {"a relation id holding NUL",
+         R"({"objects": {"r": {"type": "Form"}}, "relations": [["r", "T", "\u0000"]]})",
+         "$.relations[0][2]: expected an id (a non-empty text), found a text holding a NUL character"},
+        {"nesting beyond the limit", std::string(200000, '['),
+         "$[0][0][0][0]...(99992 levels cut)...[0][0][0]: expected at most 100000 nested arrays and objects"},
+        {"a truncated deep file", deep_lines,
+         "$.windows.w.children[0]...(59994 levels cut)....children[0].children: invalid JSON: parse error at "
+         "line 1, column 1398953: syntax error while parsing value - unexpected end of input"},
+        {"a truncated long string", R"({"objects": {")" + std::string(3000000, 'x'),
+         "$.objects: invalid JSON: parse error at line 1, column 3000015: syntax error while parsing object "
+         "key - invalid string: missing closing quote; last read: "
+         "'\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+         "x...xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx' (2999905 bytes cut); expected string "
+         "literal"},
+        {"a parse error before the first key", "{",
+         "fuzz.json: $: invalid JSON: parse error at line 1, column 2"},
+        {"a long id echoed", R"({"objects": {")" + std::string(1000, 'y') + R"(": {"type": "Nope"}}})",
+         "(904 bytes cut)].type: unknown type \"Nope\""},
+    };
+    const std::string path = ::testing::TempDir() + "hostile" + std::to_string(::getpid()) + ".json";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << c.text;
+        for (const bool from_file : {false, true}) {
+            std::string error;
+            EXPECT_FALSE(from_file ? standin::load_site_file(path, &error)
+                                   : standin::load_site(c.text, "fuzz.json", &error));
+            const std::string source = from_file ? path : std::string("fuzz.json");
+            std::string fragment = c.fragment;
+            if (fragment.compare(0, 9, "fuzz.json") == 0) {
+                fragment = source + fragment.substr(9);
+            }
+            EXPECT_EQ(error.compare(0, source.size(), source), 0) << error.substr(0, 200);
+            EXPECT_NE(error.find(fragment), std::string::npos) << error.substr(0, 600);
+            EXPECT_EQ(error.find('\n'), std::string::npos);
+            EXPECT_LE(error.size(), 600u) << error.substr(0, 600);
+        }
+    }
+    std::remove(path.c_str());
+}
+
 // A generated structure: a top line with `groups` children of 99 leaves and one packed line each.
 std::string generated_site(int groups) {
     std::string s;

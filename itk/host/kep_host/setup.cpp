@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -101,14 +102,6 @@ bool parse_int(const std::string& text, int* value) {
     return true;
 }
 
-// Refuses a file that cannot be opened with the system's reason; the stand-in reads it.
-void require_readable(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw UsageError("cannot read site file '" + path + "': " + std::strerror(errno));
-    }
-}
-
 // The newest text on the platform's error stack, "" when it is empty.
 std::string newest_error_text() {
     const std::vector<standin::ErrorEntry> errors = standin::errors();
@@ -171,8 +164,13 @@ void load_site(Host& host, const std::string& path) {
     if (path.empty()) {
         loaded = standin::load_site(kSampleSiteJson, host.site_source, &error);
     } else {
-        require_readable(path);
-        loaded = standin::load_site_file(path, &error);
+        // Opened once: a named pipe (or a process substitution) gives its text to one reader only.
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            throw UsageError("cannot read site file '" + path + "': " + std::strerror(errno));
+        }
+        loaded = standin::load_site_stream(file, path, &error);
+        std::fclose(file);
     }
     if (!loaded) {
         std::replace(error.begin(), error.end(), '\n', ' ');

@@ -7,6 +7,7 @@ namespace standin::detail {
 // The site loader (site_loader.cpp): null and one line in *error when the text is refused.
 std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error);
 std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error);
+std::unique_ptr<Site> read_site_stream(std::FILE* file, const std::string& source, std::string* error);
 }  // namespace standin::detail
 
 namespace standin {
@@ -35,6 +36,12 @@ bool load_site(const std::string& json_text, const std::string& source, std::str
 bool load_site_file(const std::string& path, std::string* error) {
     std::string message;
     std::unique_ptr<Site> loaded = read_site_file(path, &message);
+    return install_loaded(std::move(loaded), message, error);
+}
+
+bool load_site_stream(std::FILE* file, const std::string& source, std::string* error) {
+    std::string message;
+    std::unique_ptr<Site> loaded = read_site_stream(file, source, &message);
     return install_loaded(std::move(loaded), message, error);
 }
 

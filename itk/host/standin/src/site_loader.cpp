@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -22,11 +21,55 @@ struct LoadError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-std::string qtext(std::string_view text) { return ojson(std::string(text)).dump(); }
+// Refusal lines stay short whatever the file holds: a text echoed in one (an id, a key, the
+// token the parser stopped at) keeps its first and last kEchoEnd bytes and says how many it
+// left out; a JSON path keeps its first and last kPathEnds levels.
+constexpr size_t kEchoEnd = 48;
+constexpr size_t kPathEnds = 4;
 
-// ".key" for plain keys, ["key"] for any other.
+// The first `n` bytes of `text`, or fewer so as not to split a UTF-8 sequence.
+size_t head_bytes(std::string_view text, size_t n) {
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) {
+        --n;
+    }
+    return n;
+}
+
+// Where the last `n` bytes of `text` begin, moved on so as not to split a UTF-8 sequence.
+size_t tail_start(std::string_view text, size_t n) {
+    size_t at = text.size() - n;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) {
+        ++at;
+    }
+    return at;
+}
+
+// `text` cut to its two ends when it is long; *cut tells how many bytes were left out.
+std::string cut_text(std::string_view text, size_t* cut) {
+    *cut = 0;
+    if (text.size() <= 2 * kEchoEnd + 32) {
+        return std::string(text);
+    }
+    const size_t head = head_bytes(text, kEchoEnd);
+    const size_t tail = tail_start(text, kEchoEnd);
+    *cut = tail - head;
+    return std::string(text.substr(0, head)) + "..." + std::string(text.substr(tail));
+}
+
+std::string cut_note(size_t cut) {
+    return cut == 0 ? std::string() : " (" + std::to_string(cut) + " bytes cut)";
+}
+
+// A text in double quotes with JSON escapes, cut when long.
+std::string qtext(std::string_view text) {
+    size_t cut = 0;
+    const std::string kept = cut_text(text, &cut);
+    return ojson(kept).dump(-1, ' ', false, ojson::error_handler_t::replace) + cut_note(cut);
+}
+
+// ".key" for plain keys, ["key"] for any other (and a long one, cut).
 std::string key_segment(std::string_view key) {
-    bool plain = !key.empty() && !(key[0] >= '0' && key[0] <= '9');
+    bool plain = !key.empty() && !(key[0] >= '0' && key[0] <= '9') && key.size() <= 2 * kEchoEnd;
     for (char c : key) {
         plain =
             plain && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
@@ -89,6 +132,7 @@ struct Frame {
     bool is_array = false;
     Role role = Role::Skip;
     std::string key;          // current key (objects)
+    bool keyed = false;       // whether an object has had a key yet
     uint32_t key_id = kNone;  // the current key interned (Objects and Windows: an id)
     long index = -1;          // current index (arrays)
     KeySet keys;
@@ -105,6 +149,7 @@ struct Frame {
         is_array = array;
         role = r;
         key.clear();
+        keyed = false;
         key_id = kNone;
         index = -1;
         keys.clear();
@@ -186,6 +231,13 @@ const char kObjectFields[] =
     "unexpected field (an object has type, name, item_id, attributes, refs and version0)";
 const char kAnId[] = "expected an id (a non-empty text)";
 
+// How deep arrays and objects may nest. The site itself needs three levels down to a window's
+// top line and two more for each level of the structure below it (a list of children and a
+// line); every other section needs three at most. 100,000 takes a structure 49,998 levels deep
+// (real ones have tens; the extension is tested at 10,000) and keeps a hostile text from taking
+// memory and time without end.
+constexpr size_t kMaxDepth = 100000;
+
 // The parse is a stream of events (a SAX parser): lines, objects and relations become the site's
 // records as they are read and no JSON value of them is ever made; only the small sections
 // (platform, types, properties, line_methods, preferences, relation_types) are kept as a JSON
@@ -197,18 +249,14 @@ class Loader {
 public:
     explicit Loader(std::string source) : source_(std::move(source)), site_(std::make_unique<Site>()) {}
 
-    // Runs parse(this) and checks and links what it read; `size_hint` is the text's size.
+    // Runs parse(this) and checks and links what it read. Every table grows with what has been
+    // read, never with what the text's size promises.
     template <class Parse>
-    std::unique_ptr<Site> load(Parse&& parse, size_t size_hint) {
-        // A line of a site takes some 60 bytes of text or more and holds up to three new strings,
-        // one of them (its id) a name; an object takes some 100 bytes and one name. Capacity never
-        // used costs address space only; the index is filled (with zeros) at once, so it is made
-        // for the names of a site with lines and objects of the usual length (twice as many
-        // double it once).
-        site_->strings.reserve(size_hint / 128, size_hint / 20);
-        site_->lines.reserve(size_hint / 64);  // untouched capacity costs address space only
-        site_->objects.reserve(size_hint / 128);
+    std::unique_ptr<Site> load(Parse&& parse) {
         parse(this);
+        if (nul.offset != kNoNul) {
+            refuse_nul();  // after a whole document: the NUL byte ended the text early
+        }
         finish(root_);
         return std::move(site_);
     }
@@ -255,14 +303,38 @@ public:
     }
     bool end_object() { return end(); }
     bool end_array() { return end(); }
-    [[noreturn]] bool parse_error(size_t, const std::string&, const nlohmann::detail::exception& e) {
+    [[noreturn]] bool parse_error(size_t position, const std::string& token,
+                                  const nlohmann::detail::exception& e) {
+        // The parser takes a NUL byte for the end of the text: the text was cut there.
+        if (nul.offset != kNoNul && position > nul.offset) {
+            refuse_nul();
+        }
         std::string what = e.what();
         const size_t bracket = what.find("] ");
         if (what.rfind("[json.exception", 0) == 0 && bracket != std::string::npos) {
-            what = what.substr(bracket + 2);
+            what.erase(0, bracket + 2);
+        }
+        // The token it stopped in (a whole string that never ends, say) is echoed cut.
+        static const char kLastRead[] = "; last read: '";
+        const size_t echo = what.find(kLastRead);
+        const size_t first = echo + std::strlen(kLastRead);
+        if (echo != std::string::npos && what.compare(first, token.size(), token) == 0 &&
+            what.compare(first + token.size(), 1, "'") == 0) {
+            size_t cut = 0;
+            const std::string kept = cut_text(token, &cut);
+            what.replace(first, token.size() + 1, kept + "'" + cut_note(cut));
         }
         error(here(), "invalid JSON: " + what);
     }
+
+    // Where the text holds its first NUL byte, which ends what the parser is given; set by the
+    // one who hands the text over.
+    static constexpr size_t kNoNul = static_cast<size_t>(-1);
+    struct NulByte {
+        size_t offset = kNoNul;
+        size_t line = 0;
+        size_t column = 0;
+    } nul;
 
 private:
     // --- paths and errors -------------------------------------------------------------------------
@@ -286,11 +358,21 @@ private:
         return source_ + ": " + at + ": " + what;
     }
 
-    // The path made of the first n frames' current positions.
+    // The path made of the first n frames' current positions (a container not yet at its first
+    // key or entry adds nothing). A deep one keeps its first and last levels.
     std::string path(size_t n) const {
+        n = std::min(n, depth_);
         std::string p = "$";
-        for (size_t i = 0; i < n && i < depth_; ++i) {
-            p += frames_[i].is_array ? index_segment(frames_[i].index) : key_segment(frames_[i].key);
+        for (size_t i = 0; i < n; ++i) {
+            if (n > 2 * kPathEnds + 1 && i == kPathEnds) {
+                p += "...(" + std::to_string(n - 2 * kPathEnds) + " levels cut)...";
+                i = n - kPathEnds - 1;
+                continue;
+            }
+            const Frame& f = frames_[i];
+            if (f.is_array ? f.index >= 0 : f.keyed) {
+                p += f.is_array ? index_segment(f.index) : key_segment(f.key);
+            }
         }
         return p;
     }
@@ -322,7 +404,14 @@ private:
         if (text == nullptr) {
             return kAnId + found(type);
         }
-        return text->empty() ? std::string(kAnId) + ", found an empty text" : std::string();
+        return text_id_fault(*text);
+    }
+    // An id is written as a C text wherever the platform gives it: a NUL would end it early.
+    static std::string text_id_fault(std::string_view text) {
+        return text.empty() ? std::string(kAnId) + ", found an empty text"
+               : text.find('\0') != std::string_view::npos
+                   ? std::string(kAnId) + ", found a text holding a NUL character (\\u0000)"
+                   : std::string();
     }
 
     // Notes the first fault of a line or an object, with the path where the parse is.
@@ -330,6 +419,12 @@ private:
         if (fault->empty() && !what.empty()) {
             *fault = message(here(), what);
         }
+    }
+
+    [[noreturn]] void refuse_nul() const {
+        error(here(), "invalid JSON: NUL byte at line " + std::to_string(nul.line) + ", column " +
+                          std::to_string(nul.column) + " (byte offset " + std::to_string(nul.offset) +
+                          "); a site is a JSON text without NUL bytes");
     }
 
     Frame& top() { return frames_[depth_ - 1]; }
@@ -342,6 +437,11 @@ private:
     // --- containers -----------------------------------------------------------------------------------
 
     bool start(bool is_array) {
+        if (depth_ >= kMaxDepth) {
+            error(here(), "expected at most " + std::to_string(kMaxDepth) +
+                              " nested arrays and objects (a line at most " +
+                              std::to_string((kMaxDepth - 3) / 2) + " levels below its window's top line)");
+        }
         const char* type = is_array ? "array" : "object";
         Role role = Role::Skip;
         ojson* dom = nullptr;
@@ -478,6 +578,7 @@ private:
     void on_key(const std::string& key) {
         Frame& f = top();
         f.key = key;
+        f.keyed = true;
         if (f.role == Role::Objects || f.role == Role::Windows) {
             // Ids are interned anyway; a flag per interned string finds a repeated key of a
             // million entries without a set of their texts.
@@ -490,6 +591,9 @@ private:
                 error(here(), "duplicate id " + qtext(key));
             }
             seen_keys_[f.key_id] |= bit;
+            if (f.role == Role::Windows && key.find('\0') != std::string::npos) {
+                error(here(), text_id_fault(key));
+            }
             return;
         }
         if (!f.keys.insert(key)) {
@@ -505,15 +609,17 @@ private:
         }
     }
 
-    // Adds a value to the JSON value a frame builds (keys are unique: duplicates are refused).
+    // Adds a value to the JSON value a frame builds. Keys are unique (duplicates are refused
+    // as they come), so a member is appended without the look-up of its key, which an ordered
+    // object makes by walking its members.
     static ojson& insert(Frame& p, ojson&& value) {
         if (p.dom->is_array()) {
             p.dom->push_back(std::move(value));
             return p.dom->back();
         }
-        ojson& slot = (*p.dom)[p.key];
-        slot = std::move(value);
-        return slot;
+        ojson::object_t::Container& members = p.dom->get_ref<ojson::object_t&>();
+        members.emplace_back(p.key, std::move(value));
+        return members.back().second;
     }
 
     bool scalar(const Scalar& v) {
@@ -692,9 +798,7 @@ private:
         item_id_ = Value{};
         attributes_.clear();
         object_fault_.clear();
-        if (objects.key.empty()) {
-            note(&object_fault_, "expected an id (a non-empty text), found an empty text");
-        }
+        note(&object_fault_, text_id_fault(objects.key));
     }
 
     void object_field(const std::string& k, const Scalar& v) {
@@ -821,8 +925,7 @@ private:
         auto id_fault_at = [&](size_t k) {
             const bool text = std::strcmp(entry_.type[k], "string") == 0;
             const std::string what =
-                text ? (entry_.length[k] == 0 ? std::string(kAnId) + ", found an empty text" : std::string())
-                     : kAnId + found(entry_.type[k]);
+                text ? text_id_fault(site_->strings.str(entry_.text[k])) : kAnId + found(entry_.type[k]);
             if (!what.empty()) {
                 relation_fault_ = message(at + index_segment(static_cast<long>(k)), what);
             }
@@ -1079,7 +1182,7 @@ private:
             parents.push_back(text_of(it.value(), at, "the name of the parent type"));
             Type type;
             type.name = st.strings.intern(it.key());
-            st.types.push_back(std::move(type));
+            st.add_type(std::move(type));
         }
         for (size_t i = first; i < st.types.size(); ++i) {
             const std::string at = "$.types" + key_segment(st.strings.str(st.types[i].name));
@@ -1092,20 +1195,47 @@ private:
             }
             st.types[i].parent = parent;
         }
+        // Each type's class, from the first type in file order up: a walk stops at a platform
+        // class or a type whose class is known, so every type is walked over once.
+        enum : uint8_t { kNew, kOnWalk, kKnown };
+        std::vector<uint8_t> state(st.types.size() - first, kNew);
+        std::vector<size_t> walk;
         for (size_t i = first; i < st.types.size(); ++i) {
-            std::string chain(st.strings.str(st.types[i].name));
-            int t_index = st.types[i].parent;
-            for (size_t steps = 0; t_index >= static_cast<int>(first); ++steps) {
-                chain += " -> " + std::string(st.strings.str(st.types[static_cast<size_t>(t_index)].name));
-                if (t_index == static_cast<int>(i) || steps > st.types.size()) {
-                    error("$.types" + key_segment(st.strings.str(st.types[i].name)),
-                          "cycle in the type hierarchy (" + chain +
-                              "); expected a chain ending at a platform class");
-                }
-                t_index = st.types[static_cast<size_t>(t_index)].parent;
+            if (state[i - first] == kKnown) {
+                continue;
             }
-            st.types[i].cls = st.types[static_cast<size_t>(t_index)].cls;
+            walk.clear();
+            auto up = static_cast<int>(i);
+            while (up >= static_cast<int>(first) && state[static_cast<size_t>(up) - first] == kNew) {
+                state[static_cast<size_t>(up) - first] = kOnWalk;
+                walk.push_back(static_cast<size_t>(up));
+                up = st.types[static_cast<size_t>(up)].parent;
+            }
+            if (up >= static_cast<int>(first) && state[static_cast<size_t>(up) - first] == kOnWalk) {
+                walk.push_back(static_cast<size_t>(up));  // the walk met itself: a cycle
+                error("$.types" + key_segment(st.strings.str(st.types[i].name)),
+                      "cycle in the type hierarchy (" + type_chain(walk) +
+                          "); expected a chain ending at a platform class");
+            }
+            for (const size_t w : walk) {
+                st.types[w].cls = st.types[static_cast<size_t>(up)].cls;
+                state[w - first] = kKnown;
+            }
         }
+    }
+
+    // "A -> B -> C" for types given by index, the middle of a long chain cut.
+    std::string type_chain(const std::vector<size_t>& chain) const {
+        std::string text;
+        for (size_t k = 0; k < chain.size(); ++k) {
+            if (chain.size() > 2 * kPathEnds + 1 && k == kPathEnds) {
+                text += " -> ...(" + std::to_string(chain.size() - 2 * kPathEnds) + " types cut)...";
+                k = chain.size() - kPathEnds - 1;
+                continue;
+            }
+            text += (k == 0 ? "" : " -> ") + std::string(site_->strings.str(site_->types[chain[k]].name));
+        }
+        return text;
     }
 
     void read_properties(const ojson& root) {
@@ -1138,18 +1268,21 @@ private:
                     error(name_at, "duplicate property " + qtext(name) + " (already defined on the type)");
                 }
                 st.types[static_cast<size_t>(type)].runtime.push_back({id, -1});
+                defined_.insert(type_property(type, id));
             }
         }
+    }
+
+    static uint64_t type_property(int type, uint32_t name) {
+        return static_cast<uint64_t>(static_cast<uint32_t>(type)) << 32 | name;
     }
 
     bool site_defines(int type, uint32_t id) const {
         const Site& st = *site_;
         for (int t = type; t >= 0; t = st.types[static_cast<size_t>(t)].parent) {
             const Type& ty = st.types[static_cast<size_t>(t)];
-            for (const RuntimeProperty& r : ty.runtime) {
-                if (r.name == id) {
-                    return true;
-                }
+            if (!ty.runtime.empty() && defined_.count(type_property(t, id)) != 0) {
+                return true;
             }
             if (ty.parent < 0) {
                 if (ty.cls == kBOMLine) {
@@ -1219,13 +1352,11 @@ private:
     // the relations' names, checked for their shape while they were read.
     std::vector<RelationNames> read_relations(const ojson& root) {
         Site& st = *site_;
+        std::unordered_set<uint32_t> known;
         auto add_type = [&](uint32_t id) {
-            for (const RelationType& r : st.relation_types) {
-                if (r.name == id) {
-                    return;
-                }
+            if (known.insert(id).second) {
+                st.relation_types.push_back({id, NULLTAG});
             }
-            st.relation_types.push_back({id, NULLTAG});
         };
         std::vector<RelationNames> out;
         if (relations_streamed_) {
@@ -1315,6 +1446,10 @@ private:
 
     void resolve_relations(const std::vector<RelationNames>& relations) {
         Site& st = *site_;
+        std::unordered_map<uint32_t, tag_t> types;  // name -> tag
+        for (const RelationType& t : st.relation_types) {
+            types.emplace(t.name, t.tag);
+        }
         std::vector<Relation> list;
         list.reserve(relations.size());
         for (size_t i = 0; i < relations.size(); ++i) {
@@ -1324,11 +1459,8 @@ private:
             Relation r{};
             r.primary = resolve_object(relations[i][0], -1, [&] { return at("[0]"); });
             r.secondary = resolve_object(relations[i][2], -1, [&] { return at("[2]"); });
-            for (const RelationType& t : st.relation_types) {
-                if (t.name == relations[i][1]) {
-                    r.type = t.tag;
-                }
-            }
+            const auto type = types.find(relations[i][1]);  // every name used has its type
+            r.type = type == types.end() ? NULLTAG : type->second;
             list.push_back(r);
         }
         std::stable_sort(list.begin(), list.end(),
@@ -1363,12 +1495,46 @@ private:
     std::vector<RelationNames> relations_;
     RelationEntry entry_;
     std::string relation_fault_;
+    std::unordered_set<uint64_t> defined_;  // (type, property name) the site defined
 };
 
+// Where the text read so far stands: bytes, line ends and where the last line began.
+struct TextPlace {
+    size_t offset = 0;
+    size_t lines = 0;
+    size_t line_start = 0;
+
+    void pass(const char* bytes, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (bytes[i] == '\n') {
+                ++lines;
+                line_start = offset + i + 1;
+            }
+        }
+        offset += size;
+    }
+};
+
+// The next `size` bytes of the text, read from `place` on: how many of them the parser may
+// have, which is all of them unless they hold a NUL byte (noted in *nul).
+size_t bytes_before_nul(const char* bytes, size_t size, TextPlace place, Loader::NulByte* nul) {
+    const void* found = size == 0 ? nullptr : std::memchr(bytes, '\0', size);
+    if (found == nullptr) {
+        return size;
+    }
+    const auto at = static_cast<size_t>(static_cast<const char*>(found) - bytes);
+    place.pass(bytes, at);
+    nul->offset = place.offset;
+    nul->line = place.lines + 1;
+    nul->column = place.offset - place.line_start + 1;
+    return at;
+}
+
 // Hands a file to the parser in pieces: an input iterator over a buffer refilled as it runs out.
+// A NUL byte ends what it hands over (and is noted for the loader).
 class FileReader {
 public:
-    explicit FileReader(std::FILE* file) : file_(file), buffer_(1 << 20) {}
+    FileReader(std::FILE* file, Loader::NulByte* nul) : file_(file), nul_(nul), buffer_(kPiece) {}
     bool failed() const { return failed_; }
 
     class Iterator {
@@ -1396,23 +1562,31 @@ public:
     Iterator end() { return Iterator(this); }
 
 private:
+    static constexpr size_t kPiece = size_t{1} << 16;
+
     bool more() {
         if (pos_ < size_) {
             return true;
         }
-        if (std::feof(file_) != 0 || failed_) {
+        if (std::feof(file_) != 0 || failed_ || nul_->offset != Loader::kNoNul) {
             return false;
         }
-        size_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-        pos_ = 0;
+        const size_t read = std::fread(buffer_.data(), 1, buffer_.size(), file_);
         failed_ = std::ferror(file_) != 0;
+        size_ = bytes_before_nul(buffer_.data(), read, place_, nul_);
+        pos_ = 0;
+        if (size_ == read) {
+            place_.pass(buffer_.data(), read);  // for the place of a NUL byte in a later piece
+        }
         return size_ > 0;
     }
 
     std::FILE* file_;
+    Loader::NulByte* nul_;
     std::vector<char> buffer_;
     size_t pos_ = 0;
     size_t size_ = 0;
+    TextPlace place_;  // of the pieces before this one
     bool failed_ = false;
 };
 
@@ -1433,8 +1607,33 @@ std::unique_ptr<Site> load_or_refuse(const std::string& source, std::string* err
 
 std::unique_ptr<Site> load_site_text(const std::string& text, const std::string& source, std::string* error) {
     return load_or_refuse(source, error, [&](Loader& loader) {
-        return loader.load([&](Loader* handler) { ojson::sax_parse(text, handler); }, text.size());
+        const size_t size = bytes_before_nul(text.data(), text.size(), TextPlace{}, &loader.nul);
+        return loader.load([&](Loader* handler) {
+            ojson::sax_parse(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(size), handler);
+        });
     });
+}
+
+std::unique_ptr<Site> read_site_stream(std::FILE* file, const std::string& source, std::string* error) {
+    bool failed = false;
+    std::unique_ptr<Site> site = load_or_refuse(source, error, [&](Loader& loader) {
+        FileReader reader(file, &loader.nul);
+        std::unique_ptr<Site> loaded;
+        try {
+            loaded = loader.load(
+                [&](Loader* handler) { ojson::sax_parse(reader.begin(), reader.end(), handler); });
+        } catch (...) {
+            failed = reader.failed();
+            throw;
+        }
+        failed = reader.failed();
+        return loaded;
+    });
+    if (failed) {
+        *error = source + ": cannot read the file";
+        return nullptr;
+    }
+    return site;
 }
 
 std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error) {
@@ -1446,19 +1645,8 @@ std::unique_ptr<Site> read_site_file(const std::string& path, std::string* error
                                                                       : ": cannot open the file");
         return nullptr;
     }
-    std::error_code no_size;  // not a regular file (a directory cannot be read either)
-    const std::uintmax_t file_size = std::filesystem::file_size(path, no_size);
-    const size_t size = no_size ? 0 : static_cast<size_t>(file_size);
-    FileReader reader(file);
-    std::unique_ptr<Site> site = load_or_refuse(path, error, [&](Loader& loader) {
-        return loader.load([&](Loader* handler) { ojson::sax_parse(reader.begin(), reader.end(), handler); },
-                           size);
-    });
+    std::unique_ptr<Site> site = read_site_stream(file, path, error);
     std::fclose(file);
-    if (reader.failed()) {
-        *error = path + ": cannot read the file";
-        return nullptr;
-    }
     return site;
 }
 

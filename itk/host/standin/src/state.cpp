@@ -2,6 +2,7 @@
 // the fault injector.
 #include "state.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -93,21 +94,19 @@ void Interner::grow(size_t slots) {
     }
 }
 
-void Interner::reserve(size_t indexed, size_t all) {
-    grow(indexed + indexed / 2);  // at most two thirds full
-    texts_.reserve(all);
-    lengths_.reserve(all);
-}
-
 const char* Interner::store(std::string_view text) {
     const size_t size = text.size() + 1;
     char* at = nullptr;
+    // Blocks are not cleared (every byte is written before it is read) and grow from a small
+    // first one, so that a small site costs little and a large one few blocks.
     if (size > kBlock / 16) {  // a long text has a block of its own
-        blocks_.push_back(std::make_unique<char[]>(size));
+        blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
         at = blocks_.back().get();
     } else {
-        if (filling_ == nullptr || block_used_ + size > kBlock) {
-            blocks_.push_back(std::make_unique<char[]>(kBlock));
+        if (filling_ == nullptr || block_used_ + size > block_size_) {
+            block_size_ = filling_ == nullptr ? kFirstBlock : std::min(block_size_ * 2, kBlock);
+            block_size_ = std::max(block_size_, size);
+            blocks_.push_back(std::unique_ptr<char[]>(new char[block_size_]));
             filling_ = blocks_.back().get();
             block_used_ = 0;
         }
@@ -156,7 +155,7 @@ Site::Site() {
         Type t;
         t.name = strings.intern(kClassNames[c]);
         t.cls = static_cast<uint8_t>(c);
-        types.push_back(std::move(t));
+        add_type(std::move(t));
     }
     p_object_name = strings.intern("object_name");
     p_object_type = strings.intern("object_type");
@@ -174,15 +173,13 @@ Site::Site() {
 
 int Site::find_type(std::string_view name) const {
     const uint32_t id = strings.find(name);
-    if (id == kNone) {
-        return -1;
-    }
-    for (size_t i = 0; i < types.size(); ++i) {
-        if (types[i].name == id) {
-            return static_cast<int>(i);
-        }
-    }
-    return -1;
+    const auto found = id == kNone ? type_index.end() : type_index.find(id);
+    return found == type_index.end() ? -1 : found->second;
+}
+
+void Site::add_type(Type type) {
+    type_index.emplace(type.name, static_cast<int>(types.size()));
+    types.push_back(std::move(type));
 }
 
 namespace {

@@ -46,7 +46,6 @@ public:
     std::string_view str(uint32_t id) const { return {texts_[id], lengths_[id]}; }
     const char* c_str(uint32_t id) const { return texts_[id]; }
     size_t size() const { return texts_.size(); }
-    void reserve(size_t indexed, size_t all);  // room for strings in the index, and for all
 
 private:
     static uint32_t hash(std::string_view text);
@@ -54,9 +53,11 @@ private:
     void grow(size_t slots);
     const char* store(std::string_view text);
 
-    static constexpr size_t kBlock = size_t{1} << 22;
+    static constexpr size_t kFirstBlock = size_t{1} << 12;
+    static constexpr size_t kBlock = size_t{1} << 22;  // the largest block short texts share
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* filling_ = nullptr;  // the block short texts go to
+    size_t block_size_ = 0;
     size_t block_used_ = 0;
     std::vector<const char*> texts_;
     std::vector<uint32_t> lengths_;
@@ -205,6 +206,7 @@ struct Site {
     std::vector<Line> lines;
     std::vector<tag_t> line_pool;  // child and packed lists
     std::vector<Type> types;
+    std::unordered_map<uint32_t, int> type_index;  // interned name -> index into types
     std::vector<RelationType> relation_types;
     std::vector<Relation> relations;    // file order within each primary (stable sort)
     std::vector<Attribute> attributes;  // every object's, object by object
@@ -236,6 +238,7 @@ struct Site {
     }
     tag_t tag_of_id(uint32_t id) const { return id < id_tags.size() ? id_tags[id] : NULLTAG; }
     int find_type(std::string_view name) const;  // index or -1
+    void add_type(Type type);                    // and makes it found by its name
     Range<Attribute> attributes_of(const Object& o) const {
         return {attributes.data() + o.attribute_offset,
                 attributes.data() + o.attribute_offset + o.attribute_count};

@@ -116,8 +116,10 @@ bool is_c_space(char c) noexcept {
 // Reads one number of the plain form [+-]digits[.digits][(e|E)[+-]digits] at *at into *value
 // and moves *at past it. A number of at most 15 significant digits whose decimal exponent is at
 // most 22 either way is the product or quotient of two doubles that hold their values exactly, and
-// one rounding makes it the nearest double: exactly what the scanner's own conversion gives. False
-// for any other form, more digits or a larger exponent.
+// one rounding makes it the double the current rounding mode gives: exactly what the scanner's
+// own conversion gives. The sign is applied before that rounding, so that upward and downward
+// rounding go the way they go for the scanner. False for any other form, more digits or a larger
+// exponent.
 bool read_plain_number(const char** at, double* value) noexcept {
     static const double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                      1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -178,14 +180,18 @@ bool read_plain_number(const char** at, double* value) noexcept {
         }
         exponent += exponent_negative ? -written : written;
     }
-    double magnitude = static_cast<double>(mantissa);
+    double signed_mantissa = static_cast<double>(mantissa);  // exact: below 2^53
+    if (negative) {
+        signed_mantissa = -signed_mantissa;  // -0 stays -0, as the scanner reads it
+    }
     if (mantissa != 0) {
         if (exponent < -22 || exponent > 22) {
             return false;
         }
-        magnitude = exponent < 0 ? magnitude / kPowers[-exponent] : magnitude * kPowers[exponent];
+        signed_mantissa =
+            exponent < 0 ? signed_mantissa / kPowers[-exponent] : signed_mantissa * kPowers[exponent];
     }
-    *value = negative ? -magnitude : magnitude;
+    *value = signed_mantissa;
     *at = p;
     return true;
 }

@@ -10,6 +10,7 @@
 #include <tc/tc.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -45,6 +46,9 @@ bool load_site(const std::string& json_text, const std::string& source, std::str
 // the source. A file that cannot be opened or read gives "<path>: cannot open the file" or
 // "<path>: cannot read the file".
 bool load_site_file(const std::string& path, std::string* error);
+// The same for a file opened by the caller (a named pipe can be opened once only), read from
+// where it stands to its end and left open; `source` names it in error messages.
+bool load_site_stream(std::FILE* file, const std::string& source, std::string* error);
 
 // Resets everything: empty site, no registrations, counters, faults, blocks, syslog, errors.
 void reset();
