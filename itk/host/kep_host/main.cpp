@@ -1,7 +1,10 @@
 // kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
+#include <base_utils/Mem.h>
 #include <fcntl.h>
 #include <standin/control.h>
 #include <sys/stat.h>
+#include <tc/emh.h>
+#include <tc/preferences.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +72,96 @@ private:
     bool armed_ = false;
 };
 
+// Edit distance between two option names (insertions, deletions, substitutions and swaps of two
+// neighbours each count one).
+size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+    for (size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min(
+                {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The first word of the command line that looks like a long option ("--name" or "--name=value")
+// and is none of kep-host's, with the option it most resembles ("" when none is close); false
+// when every such word is an option.
+bool unknown_option(CLI::App& app, int argc, char** argv, std::string* word, std::string* nearest) {
+    std::vector<std::string> names;
+    auto collect = [&names](const CLI::App* from) {
+        for (const CLI::Option* option : from->get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                names.push_back("--" + name);
+            }
+        }
+    };
+    collect(&app);
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        collect(sub);
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            continue;
+        }
+        *word = name;
+        nearest->clear();
+        size_t best = 3;  // at most two edits away, or a name it begins
+        for (const std::string& candidate : names) {
+            const size_t d = candidate.compare(0, name.size(), name) == 0 ? 1 : distance(name, candidate);
+            if (d < best) {
+                best = d;
+                *nearest = candidate;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+// The warning for a site that does not name the extension in TC_customization_libraries (a server
+// would not load it), or "". Read through the platform before the run's counters start and its
+// faults are armed.
+std::string unnamed_warning(const Host& host, const std::string& extension_path) {
+    std::string warning;
+    const std::string name = extension_name(extension_path);
+    int count = 0;
+    char** values = nullptr;
+    bool named = false;
+    if (PREF_ask_char_values("TC_customization_libraries", &count, &values) == ITK_ok) {
+        for (int i = 0; i < count && values != nullptr; ++i) {
+            named = named || (values[i] != nullptr && name == values[i]);
+        }
+        if (!named) {
+            warning = "site '" + host.site_source + "': TC_customization_libraries does not name " + name +
+                      ", so a server would not load the extension (kep-host loads it all the same)";
+        }
+    } else {
+        EMH_clear_errors();
+    }
+    MEM_free(values);
+    standin::reset_counters();
+    return warning;
+}
+
 int run(int argc, char** argv) {
     CLI::App app{
         "Loads a site into the stand-in platform, loads an extension library and serves one command.",
@@ -107,6 +200,13 @@ int run(int argc, char** argv) {
             return app.exit(e);  // --help, --version
         }
         std::string what = e.what();
+        std::string word;
+        std::string nearest;
+        if (unknown_option(app, argc, argv, &word, &nearest)) {
+            throw UsageError("usage: unknown option '" + word + "'" +
+                             (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") +
+                             " (see kep-host --help)");
+        }
         // CLI11 reports a missing command before a word it did not know: name the word instead.
         std::vector<std::string> rest = app.remaining();
         if (app.get_subcommands().empty() && !rest.empty()) {
@@ -137,6 +237,9 @@ int run(int argc, char** argv) {
         options.extension.empty() ? default_extension_path() : options.extension;
     SyslogWriter syslog(options.syslog, options.site, extension_path);
     load_site(host, options.site);
+    // The check reports it among its findings.
+    const std::string unnamed =
+        chosen->first->get_name() == "check" ? "" : unnamed_warning(host, extension_path);
     syslog.arm();
     if (!options.syslog.empty()) {
         warn_if_syslog_off(options.syslog);
@@ -148,6 +251,9 @@ int run(int argc, char** argv) {
         arm_fault(fault);
     }
     Extension extension = load_extension(extension_path);
+    if (!unnamed.empty()) {
+        warn(unnamed);
+    }
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error and makes the
