@@ -505,8 +505,8 @@ Feature check_3d_boxes(SiteReader& reader, bool* types_known) {
         "KEPCgrDatasetType and KEPRepDatasetType are all needed); such lines fall back to the boxes of "
         "their auxiliary and structure datasets, and no JT dataset tag comes from a line's own geometry";
     const std::string unknown =
-        "datasets of the type meant are not 3D geometry: their lines take their boxes from auxiliary and "
-        "structure datasets, where they have any, and get no JT dataset tag from them";
+        "lines whose 3D geometry datasets are of the type meant get no box from them: they take their boxes "
+        "from auxiliary and structure datasets, where they have any, and get no JT dataset tag from them";
     *types_known = true;
     for (const char* key :
          {"KEPPartDatasetType", "KEPModelDatasetType", "KEPCgrDatasetType", "KEPRepDatasetType"}) {
@@ -545,8 +545,8 @@ Feature check_aux_boxes(SiteReader& reader) {
     return f;
 }
 
-Feature check_jt(SiteReader& reader, bool modon_part_keys_set, const Feature& boxes_3d,
-                 const FilterState& filter) {
+Feature check_jt(SiteReader& reader, bool modon_part_keys_set, const Feature& modon_parts,
+                 const Feature& boxes_3d, const FilterState& filter) {
     Feature f{"JT dataset tags", {}};
     std::string error;
     if (reader.relation_known("IMAN_Rendering", &error)) {
@@ -576,6 +576,11 @@ Feature check_jt(SiteReader& reader, bool modon_part_keys_set, const Feature& bo
         add(&f, Level::Missing,
             "needs KEPModOnPartDatasetRelation and KEPModOnPartDatasetType set: bl_jt_dataset_tag keeps the "
             "platform's value on every line");
+    } else {
+        needs(
+            &f, modon_parts,
+            "a line whose representation is a mod-on dataset of a part gets its JT dataset tag from its own "
+            "geometry instead, or none");
     }
     needs(&f, boxes_3d,
           "a line without a mod-on representation may get no JT dataset tag from its own geometry");
@@ -695,7 +700,7 @@ Report check_site() {
     bool types_3d_known = false;
     Feature boxes_3d = check_3d_boxes(reader, &types_3d_known);
     Feature boxes_aux = check_aux_boxes(reader);
-    Feature jt = check_jt(reader, modon_part_keys_set, boxes_3d, filter_state);
+    Feature jt = check_jt(reader, modon_part_keys_set, modon_parts, boxes_3d, filter_state);
     // The representation path of a line's box needs the mod-on keys of parts set (a relation or
     // type that finds nothing only means that every line uses its own geometry) and a filter that
     // chooses. Mod-on datasets of parts give a box only to a line with 3D geometry datasets of its
