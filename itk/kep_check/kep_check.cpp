@@ -413,7 +413,9 @@ Feature check_filter(SiteReader& reader, FilterState* state) {
     }
 
     f.findings.insert(f.findings.end(), use_notes.begin(), use_notes.end());
-    if (use.read) {
+    if (!use.read && state->loss.empty()) {
+        state->loss = "the representation preferences could not be read";
+    } else if (use.read) {
         if (!use.defined) {
             add(&f, Level::Note,
                 "KEPUseAltRepFilter is not set: the filter is off; the master representation is used");
