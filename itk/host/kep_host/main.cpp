@@ -137,11 +137,9 @@ bool unknown_option(CLI::App& app, int argc, char** argv, std::string* word, std
     return false;
 }
 
-// The warning for a site that does not name the extension in TC_customization_libraries (a server
-// would not load it), or "". Read through the platform before the run's counters start and its
-// faults are armed.
-std::string unnamed_warning(const Host& host, const std::string& extension_path) {
-    std::string warning;
+// Warns when the site does not name the extension in TC_customization_libraries: a server would
+// not load it. Read through the platform once the command is done.
+void warn_if_unnamed(const Host& host, const std::string& extension_path) {
     const std::string name = extension_name(extension_path);
     int count = 0;
     char** values = nullptr;
@@ -151,15 +149,13 @@ std::string unnamed_warning(const Host& host, const std::string& extension_path)
             named = named || (values[i] != nullptr && name == values[i]);
         }
         if (!named) {
-            warning = "site '" + host.site_source + "': TC_customization_libraries does not name " + name +
-                      ", so a server would not load the extension (kep-host loads it all the same)";
+            warn("site '" + host.site_source + "': TC_customization_libraries does not name " + name +
+                 ", so a server would not load the extension (kep-host loads it all the same)");
         }
     } else {
         EMH_clear_errors();
     }
     MEM_free(values);
-    standin::reset_counters();
-    return warning;
 }
 
 int run(int argc, char** argv) {
@@ -237,9 +233,6 @@ int run(int argc, char** argv) {
         options.extension.empty() ? default_extension_path() : options.extension;
     SyslogWriter syslog(options.syslog, options.site, extension_path);
     load_site(host, options.site);
-    // The check reports it among its findings.
-    const std::string unnamed =
-        chosen->first->get_name() == "check" ? "" : unnamed_warning(host, extension_path);
     syslog.arm();
     if (!options.syslog.empty()) {
         warn_if_syslog_off(options.syslog);
@@ -251,15 +244,18 @@ int run(int argc, char** argv) {
         arm_fault(fault);
     }
     Extension extension = load_extension(extension_path);
-    if (!unnamed.empty()) {
-        warn(unnamed);
-    }
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error and makes the
     // exit status 1 even where the command itself went through.
     const bool started = start_extension(extension);
     const int exit_status = command.run(host);
+    // After the result, so that neither the counts of --stats nor the faults of --fail see the read
+    // (the check reports it among its findings).
+    if (chosen->first->get_name() != "check") {
+        standin::clear_faults();
+        warn_if_unnamed(host, extension_path);
+    }
     return started || exit_status != kExitOk ? exit_status : kExitStatus;
 }
 
