@@ -18,8 +18,9 @@
 
 namespace kep_check {
 
-// ok: configured and usable; note: usable, but worth a look (a default in force, a name the
-// platform does not know); missing: the feature does not work as it should.
+// ok: configured and usable; note: usable, but worth a look (a default in force, a key stored as
+// a list, a switch set to something other than ON); missing: the feature does not give every line
+// what it would with the site's names spelt right (a key not set, a name that finds nothing).
 enum class Level { Ok, Note, Missing };
 
 struct Finding {

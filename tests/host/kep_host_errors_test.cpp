@@ -106,11 +106,21 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
     site.erase("properties");
     const std::string no_is_v0 = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_no_is_v0.json";
     std::ofstream(no_is_v0, std::ios::binary) << site.dump();
+    site = json::parse(read_text(basic));
+    site["preferences"]["TC_customization_libraries"] = {"kep "};
+    const std::string unnamed = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_unnamed.json";
+    std::ofstream(unnamed, std::ios::binary) << site.dump();
     const std::string syslog = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_syslog.txt";
     const std::vector<std::string> search = {"--delta", "1", "--box", "0", "0", "0", "1", "1", "1"};
     auto volume = [&](const std::string& window) {
         std::vector<std::string> args = {"--site", basic, "volume-search", "--window", window};
         args.insert(args.end(), search.begin(), search.end());
+        return args;
+    };
+    auto box = [&](const std::string& delta, std::vector<std::string> values) {
+        std::vector<std::string> args = {"--site", basic,     "volume-search", "--window",
+                                         "w1",     "--delta", delta,           "--box"};
+        args.insert(args.end(), values.begin(), values.end());
         return args;
     };
     const struct {
@@ -148,6 +158,38 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
          {"--syslog", syslog, "tags"},
          0,
          {"ZODORE_SYSLOG", syslog}},
+        // Numbers name the option, the value and what the option takes.
+        {"a distance with its unit",
+         box("5mm", {"0", "0", "0", "1", "1", "1"}),
+         2,
+         {"--delta", "'5mm'", "a number of millimetres"}},
+        {"a box value with a decimal comma",
+         box("5", {"0,5", "0", "0", "1", "1", "1"}),
+         2,
+         {"--box", "'0,5'", "decimal point", "six numbers in metres"}},
+        {"a box value out of range",
+         box("5", {"-1e400", "0", "0", "1", "1", "1"}),
+         2,
+         {"--box", "'-1e400'", "not a finite number"}},
+        {"a misspelt option", {"--sit", basic, "tags"}, 2, {"'--sit'", "did you mean '--site'"}},
+        {"a misspelt option of a command",
+         box("1", {"0", "0", "0", "1", "1", "1", "--sgv", "x.svg"}),
+         2,
+         {"'--sgv'", "'--svg'"}},
+        // Warnings: the result stays as it is.
+        {"a box inverted along y", box("0", {"0", "1", "0", "1", "0", "1"}), 0, {"inverted along y", "y1 1"}},
+        {"a box given in millimetres",
+         box("0", {"0", "0", "-400", "1", "1", "1200"}),
+         0,
+         {"spans 1600 m along z", "metres"}},
+        {"a selected line without a box",
+         {"--site", basic, "neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "l2"},
+         0,
+         {"'l2'", "has no box", "selects nothing"}},
+        {"a site that does not name kep",
+         {"--site", unnamed, "tags"},
+         0,
+         {unnamed, "TC_customization_libraries does not name kep", "would not load"}},
         {"a line count that is no number",
          {"generate", "--lines", "abc"},
          2,
@@ -164,6 +206,7 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
         }
     }
     std::remove(no_is_v0.c_str());
+    std::remove(unnamed.c_str());
     std::remove(syslog.c_str());
 }
 

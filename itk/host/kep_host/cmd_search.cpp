@@ -6,11 +6,17 @@
 // the counts of --stats nor the calls counted by --fail see those reads; the armed faults are
 // lifted first, so the picture shows the whole window. With the trace switched on, the reads are
 // traced like any other (the extension answers the transform properties).
+#include <fcntl.h>
 #include <standin/control.h>
+#include <tc/tc_startup.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include "kep_host.h"
@@ -24,9 +30,17 @@ namespace {
 const char kVolumeService[] = "kep_userservice_volume_search";
 const char kNeighbourhoodService[] = "kep_userservice_neighbourhood_search";
 
+// A query box larger than this along an axis is most likely given in millimetres.
+const double kLargeBoxMetres = 1000.0;
+// Half the edge of a box that holds every line of any site, in metres. Far from the largest
+// double: the overlap test adds and scales extents.
+const double kAllSpace = 1e150;
+
 struct SearchOptions {
     std::string window;
-    double delta = 0.0;
+    std::string delta_text;
+    std::vector<std::string> box_text;
+    double delta = 0.0;  // read from the texts by prepare()
     std::vector<double> box;
     std::vector<std::string> lines;
     std::string svg;
@@ -37,7 +51,11 @@ struct SearchOptions {
 
 void add_common_options(CLI::App* sub, SearchOptions& options) {
     sub->add_option("--window", options.window, "id of the BOM window")->required();
-    sub->add_option("--delta", options.delta, "distance that enlarges the searched boxes, in millimetres")
+    // Numbers are taken as texts and read by prepare(), which names the option and the value that
+    // is not a number.
+    sub->add_option("--delta", options.delta_text,
+                    "distance that enlarges the searched boxes, in millimetres")
+        ->type_name("MM")
         ->required();
     sub->add_option("--svg", options.svg, "write a drawing of the search to FILE");
 }
@@ -75,7 +93,7 @@ std::vector<std::string> window_ids() {
 }
 
 void prepare_common(const Host& host, const std::string& name, SearchOptions& options) {
-    require_finite(name, "--delta", options.delta);
+    options.delta = parse_number(name, "--delta", options.delta_text, "a number of millimetres");
     options.window_tag = require_tag(host, name, options.window);
     if (standin::kind_of(options.window_tag) != "BOMWindow") {
         std::string windows;
@@ -126,6 +144,74 @@ int draw(const SearchOptions& options, int exit_status,
     return exit_status;
 }
 
+// The query box as the service will take it: its corners are not reordered, and it is in metres.
+void warn_about_box(const std::vector<double>& box) {
+    static const char* const kAxes[] = {"x", "y", "z"};
+    for (size_t k = 0; k < 3 && box.size() == 6; ++k) {
+        const std::string axis = kAxes[k];
+        const double lo = box[k];
+        const double hi = box[k + 3];
+        if (lo > hi) {
+            std::ostringstream text;
+            text << std::setprecision(12) << "volume-search: --box is inverted along " << axis << " (" << axis
+                 << "1 " << lo << " is above " << axis << "2 " << hi
+                 << "): the corners are taken as given, not reordered, so "
+                 << "along " << axis << " the box has a negative extent and finds fewer lines, or none (give "
+                 << "the smallest corner first)";
+            warn(text.str());
+        } else if (hi - lo > kLargeBoxMetres) {
+            std::ostringstream text;
+            text << std::setprecision(12) << "volume-search: --box spans " << hi - lo << " m along " << axis
+                 << ": the box is in metres (the distance --delta is in millimetres)";
+            warn(text.str());
+        }
+    }
+}
+
+// The lines of the window that have a box, as the extension sees them: those that a volume search
+// over all of space hands back. Made after the result is out, with the faults lifted and without a
+// trace (standard error muted, the system log put back as it was), so that it changes nothing the
+// run shows. False when that search does not answer with status 0.
+bool lines_with_box(tag_t window, std::set<tag_t>* lines) {
+    standin::clear_faults();
+    const std::string syslog = standin::syslog();
+    std::cerr.flush();
+    std::fflush(stderr);
+    const int saved_stderr = ::dup(2);
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(null_fd, 2);
+    }
+    standin::UserArg window_arg;
+    window_arg.kind = standin::UserArg::Tag;
+    window_arg.tag = window;
+    standin::UserArg delta_arg;
+    delta_arg.kind = standin::UserArg::Double;
+    standin::UserArg box_arg;
+    box_arg.kind = standin::UserArg::DoubleArray;
+    box_arg.doubles = {-kAllSpace, -kAllSpace, -kAllSpace, kAllSpace, kAllSpace, kAllSpace};
+    std::vector<tag_t> returned;
+    bool handed_back = false;
+    const int status =
+        standin::call_service(kVolumeService, {window_arg, delta_arg, box_arg}, &returned, &handed_back);
+    std::fflush(stderr);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(saved_stderr, 2);
+    }
+    if (null_fd >= 0) {
+        ::close(null_fd);
+    }
+    if (saved_stderr >= 0) {
+        ::close(saved_stderr);
+    }
+    standin::clear_syslog();
+    if (!syslog.empty()) {
+        TC_write_syslog("%s", syslog.c_str());
+    }
+    lines->insert(returned.begin(), returned.end());
+    return status == ITK_ok;
+}
+
 standin::UserArg make_arg(standin::UserArg::Kind kind) {
     standin::UserArg arg;
     arg.kind = kind;
@@ -151,7 +237,7 @@ Command add_volume_search_command(CLI::App& app) {
         "volume-search", "lines whose boxes overlap a box (metres) enlarged by a distance (millimetres)");
     auto options = std::make_shared<SearchOptions>();
     add_common_options(sub, *options);
-    sub->add_option("--box", options->box,
+    sub->add_option("--box", options->box_text,
                     "the box in metres, in the top line's coordinates: smallest corner X1 Y1 Z1, then "
                     "largest X2 Y2 Z2")
         ->required()
@@ -159,9 +245,12 @@ Command add_volume_search_command(CLI::App& app) {
     Command command;
     command.prepare = [options](Host& host) {
         prepare_common(host, "volume-search", *options);
-        for (double v : options->box) {
-            require_finite("volume-search", "--box", v);
+        options->box.clear();
+        for (const std::string& text : options->box_text) {
+            options->box.push_back(
+                parse_number("volume-search", "--box", text, "six numbers in metres, X1 Y1 Z1 X2 Y2 Z2"));
         }
+        warn_about_box(options->box);
     };
     command.run = [options](Host& host) {
         standin::UserArg box = make_arg(standin::UserArg::DoubleArray);
@@ -210,6 +299,14 @@ Command add_neighbourhood_search_command(CLI::App& app) {
         int exit_status =
             run_service(host, kNeighbourhoodService,
                         {tag_arg(options->window_tag), double_arg(options->delta), lines}, &found);
+        std::set<tag_t> with_box;
+        const bool known = lines_with_box(options->window_tag, &with_box);
+        for (size_t i = 0; i < options->line_tags.size() && known; ++i) {
+            if (with_box.count(options->line_tags[i]) == 0) {
+                warn("neighbourhood-search: line '" + options->lines[i] +
+                     "' has no box, so it selects nothing (a line without a box is no line's neighbour)");
+            }
+        }
         return draw(*options, exit_status, [&](const Scene& scene) {
             return neighbourhood_panel(scene, options->window, options->lines, options->delta, found);
         });

@@ -81,8 +81,14 @@ nlohmann::ordered_json tag_to_json(tag_t tag);
 // Tag of a site id; throws UsageError naming the command, the id and the site when it is unknown.
 tag_t require_tag(const Host& host, const std::string& command, const std::string& id);
 
-// Checks that a number given on the command line is finite; throws UsageError otherwise.
-void require_finite(const std::string& command, const std::string& option, double value);
+// A number given on the command line as `text` (the whole text, "." as the decimal point). Throws
+// UsageError naming the command, the option, the value and what the option takes (`takes`, such
+// as "a number of millimetres") when the text is not a number or not a finite one.
+double parse_number(const std::string& command, const std::string& option, const std::string& text,
+                    const std::string& takes);
+
+// One line "kep-host: warning: <text>" on standard error; the run goes on as it would without it.
+void warn(const std::string& text);
 
 }  // namespace kep_host
 

@@ -1,8 +1,11 @@
 // kep-host's entry: the command line, the order of the run and the exit statuses (kep_host.h).
+#include <base_utils/Mem.h>
 #include <fcntl.h>
 #include <standin/control.h>
 #include <standin/library.h>
 #include <sys/stat.h>
+#include <tc/emh.h>
+#include <tc/preferences.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -69,6 +72,92 @@ private:
     bool armed_ = false;
 };
 
+// Edit distance between two option names (insertions, deletions, substitutions and swaps of two
+// neighbours each count one).
+size_t distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1, 0));
+    for (size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (size_t i = 1; i <= a.size(); ++i) {
+        for (size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min(
+                {d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The first word of the command line that looks like a long option ("--name" or "--name=value")
+// and is none of kep-host's, with the option it most resembles ("" when none is close); false
+// when every such word is an option.
+bool unknown_option(CLI::App& app, int argc, char** argv, std::string* word, std::string* nearest) {
+    std::vector<std::string> names;
+    auto collect = [&names](const CLI::App* from) {
+        for (const CLI::Option* option : from->get_options()) {
+            for (const std::string& name : option->get_lnames()) {
+                names.push_back("--" + name);
+            }
+        }
+    };
+    collect(&app);
+    for (const CLI::App* sub : app.get_subcommands({})) {
+        collect(sub);
+    }
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--") {
+            break;
+        }
+        if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+            continue;
+        }
+        const std::string name = arg.substr(0, arg.find('='));
+        if (std::find(names.begin(), names.end(), name) != names.end()) {
+            continue;
+        }
+        *word = name;
+        nearest->clear();
+        size_t best = 3;  // at most two edits away, or a name it begins
+        for (const std::string& candidate : names) {
+            const size_t d = candidate.compare(0, name.size(), name) == 0 ? 1 : distance(name, candidate);
+            if (d < best) {
+                best = d;
+                *nearest = candidate;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+// Warns when the site does not name the extension in TC_customization_libraries: a server would
+// not load it. Read through the platform once the command is done.
+void warn_if_unnamed(const Host& host, const std::string& extension_path) {
+    const std::string name = extension_name(extension_path);
+    int count = 0;
+    char** values = nullptr;
+    bool named = false;
+    if (PREF_ask_char_values("TC_customization_libraries", &count, &values) == ITK_ok) {
+        for (int i = 0; i < count && values != nullptr; ++i) {
+            named = named || (values[i] != nullptr && name == values[i]);
+        }
+        if (!named) {
+            warn("site '" + host.site_source + "': TC_customization_libraries does not name " + name +
+                 ", so a server would not load the extension (kep-host loads it all the same)");
+        }
+    } else {
+        EMH_clear_errors();
+    }
+    MEM_free(values);
+}
+
 int run(int argc, char** argv) {
     CLI::App app{
         "Loads a site into the stand-in platform, loads an extension library and serves one command.",
@@ -109,6 +198,13 @@ int run(int argc, char** argv) {
             return app.exit(e);  // --help, --version
         }
         std::string what = e.what();
+        std::string word;
+        std::string nearest;
+        if (unknown_option(app, argc, argv, &word, &nearest)) {
+            throw UsageError("usage: unknown option '" + word + "'" +
+                             (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") +
+                             " (see kep-host --help)");
+        }
         // CLI11 reports a missing command before a word it did not know: name the word instead.
         std::vector<std::string> rest = app.remaining();
         if (app.get_subcommands().empty() && !rest.empty()) {
@@ -157,6 +253,12 @@ int run(int argc, char** argv) {
     // exit status 1 even where the command itself went through.
     const bool started = start_extension(extension);
     const int exit_status = command.run(host);
+    // After the result, so that neither the counts of --stats nor the faults of --fail see the read
+    // (the check reports it among its findings).
+    if (chosen->first->get_name() != "check") {
+        standin::clear_faults();
+        warn_if_unnamed(host, extension_path);
+    }
     return started || exit_status != kExitOk ? exit_status : kExitStatus;
 }
 

@@ -1,7 +1,9 @@
 // The result object on standard output, and the id/tag translations the commands share.
 #include <standin/control.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 
 #include "kep_host.h"
@@ -43,10 +45,27 @@ tag_t require_tag(const Host& host, const std::string& command, const std::strin
     return tag;
 }
 
-void require_finite(const std::string& command, const std::string& option, double value) {
-    if (!std::isfinite(value)) {
-        throw UsageError(command + ": " + option + " must be a finite number");
+double parse_number(const std::string& command, const std::string& option, const std::string& text,
+                    const std::string& takes) {
+    const std::string named = command + ": " + option + " value '" + text + "'";
+    // strtod reads leading blanks and the locale's decimal point; kep-host runs in the "C" locale
+    // and takes the whole text or nothing.
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    const double value = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) != 0
+                             ? 0.0
+                             : std::strtod(begin, &end);
+    if (end == nullptr || end == begin || *end != '\0') {
+        const bool comma = text.find(',') != std::string::npos;
+        throw UsageError(named + " is not a number" + (comma ? " (the decimal point is '.')" : "") + ": " +
+                         option + " takes " + takes);
     }
+    if (!std::isfinite(value)) {
+        throw UsageError(named + " is not a finite number: " + option + " takes " + takes);
+    }
+    return value;
 }
+
+void warn(const std::string& text) { std::cerr << "kep-host: warning: " << text << '\n'; }
 
 }  // namespace kep_host
