@@ -28,8 +28,10 @@ const char kCommand[] = "explain";
 
 struct ExplainOptions {
     std::string line;
+    std::vector<std::string> box_text;
     std::vector<double> box;
     std::vector<std::string> near;
+    std::string delta_text;
     double delta = 0.0;
     bool delta_given = false;
     bool json = false;
@@ -202,9 +204,10 @@ Command add_explain_command(CLI::App& app) {
     auto* sub = app.add_subcommand("explain", "why the searches find a line or not, step by step");
     auto options = std::make_shared<ExplainOptions>();
     sub->add_option("line", options->line, "id of the BOM line")->required();
-    sub->add_option("--box", options->box, "a volume search's box in metres: X1 Y1 Z1 X2 Y2 Z2")->expected(6);
+    sub->add_option("--box", options->box_text, "a volume search's box in metres: X1 Y1 Z1 X2 Y2 Z2")
+        ->expected(6);
     sub->add_option("--near", options->near, "a neighbourhood search's selected lines")->expected(1, -1);
-    sub->add_option("--delta", options->delta, "the search's distance in millimetres");
+    sub->add_option("--delta", options->delta_text, "the search's distance in millimetres");
     sub->add_flag("--json", options->json, "one JSON object instead of text");
     sub->add_option("--svg", options->svg,
                     "draw the line's box with the query box or selected lines to FILE");
@@ -217,6 +220,11 @@ Command add_explain_command(CLI::App& app) {
             throw UsageError(std::string(kCommand) + ": '" + o.line + "' is no BOM line in site '" +
                              host.site_source + "'");
         }
+        o.box.clear();
+        for (const std::string& text : o.box_text) {
+            o.box.push_back(
+                parse_number(kCommand, "--box", text, "six numbers in metres, X1 Y1 Z1 X2 Y2 Z2"));
+        }
         if (!o.box.empty() && !o.near.empty()) {
             throw UsageError(std::string(kCommand) + ": give --box or --near, not both");
         }
@@ -227,9 +235,8 @@ Command add_explain_command(CLI::App& app) {
         if (!query && o.delta_given) {
             throw UsageError(std::string(kCommand) + ": --delta needs --box or --near");
         }
-        require_finite(kCommand, "--delta", o.delta);
-        for (double v : o.box) {
-            require_finite(kCommand, "--box", v);
+        if (o.delta_given) {
+            o.delta = parse_number(kCommand, "--delta", o.delta_text, "a number of millimetres");
         }
         o.near_tags.clear();
         for (const std::string& id : o.near) {
