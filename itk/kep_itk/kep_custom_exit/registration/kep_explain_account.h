@@ -1,0 +1,132 @@
+// The account kep_explain.cpp gathers of one line and the renderings kep_explain_render.cpp makes
+// of it, shared by the two files and nothing else.
+#ifndef KEP_EXPLAIN_ACCOUNT_H
+#define KEP_EXPLAIN_ACCOUNT_H
+
+#include <stdio.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "geometry/kep_geometry.h"
+#include "geometry/kep_overlap_internal.h"
+#include "registration/kep_explain.h"
+
+// The types and functions below are shared between the two files, so they cannot live in an
+// anonymous namespace; their namespace, kep::explain, is hidden instead. The Windows build exports
+// only what is marked dllexport, and mingw's GCC does not take the attribute.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define KEP_EXPLAIN_NAMESPACE_BEGIN \
+    namespace kep {                 \
+    namespace explain __attribute__((visibility("hidden"))) {
+#else
+#define KEP_EXPLAIN_NAMESPACE_BEGIN \
+    namespace kep {                 \
+    namespace explain {
+#endif
+#define KEP_EXPLAIN_NAMESPACE_END \
+    }                             \
+    }
+
+KEP_EXPLAIN_NAMESPACE_BEGIN
+
+// Everything the explanation instantiates of the standard library carries a type of its own, so
+// that none of it leaves the library: the standard headers give their templates default
+// visibility, which the library's hidden default does not reach.
+template <class T>
+struct Local : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = Local<U>;
+    };
+    Local() = default;
+    template <class U>
+    Local(const Local<U>&) noexcept {}
+};
+using Str = std::basic_string<char, std::char_traits<char>, Local<char>>;
+template <class T>
+using Vec = std::vector<T, Local<T>>;
+template <class K, class V>
+using Map = std::map<K, V, std::less<K>, Local<std::pair<const K, V>>>;
+
+template <class N>
+Str to_text(N value) {
+    char text[32];
+    snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
+    return text;
+}
+
+const double kMillimetresToBoxUnits = 0.001;
+
+Str numbers(const double* values, int count, const char* separator = " ");
+Str tag_text(tag_t tag);
+
+// One level of the placement, as the walk met it.
+struct Placement {
+    bool met = false;
+    bool packed = false;
+    bool has_text = false;
+    Str text;                 // the bl_plmxml_occ_xform value the walk read
+    Str source = "stored";    // stored, representation, kept
+    tag_t dataset = NULLTAG;  // the representation that decided
+    bool unreadable = false;
+    double absolute[16] = {};
+};
+
+// The account of the box lookup of one line.
+struct BoxAccount {
+    Vec<Str> steps;
+    Str reason;  // the first reason that counts when there is no box
+    Str path;    // representation or collection
+    tag_t dataset = NULLTAG;
+    bool has_box = false;
+    double box[6] = {};
+    Vec<tag_t> names_wanted;  // tags whose names the rendering shows
+    Str filter_why;
+    bool open = false;
+    bool done = false;
+};
+
+struct Level {
+    tag_t line;
+    Str item_id;
+    Str occurrence_name;
+};
+
+struct Verdict {
+    Str against;  // "query box" or "@tag"
+    bool tested = false;
+    Str note;  // why it was not tested
+    kep::OverlapReport report;
+};
+
+struct Explanation {
+    tag_t line = NULLTAG;
+    Vec<Level> path;  // top line first
+    tag_t revision = NULLTAG;
+    Str revision_id;
+    bool packed = false;
+    int walk_status = 0;
+    BoxAccount box;
+    Map<tag_t, Placement> placements;
+    Map<tag_t, Str> names;
+    Str abs_xform;
+    bool abs_xform_null = true;
+    int abs_status = 0;
+    const kep_object3d_t* object = nullptr;
+    bool has_query = false;
+    const kep_explain_query_t* query = nullptr;
+    Vec<Verdict> verdicts;
+    bool found = false;
+    Str not_found_why;
+};
+
+Str level_name(const Level& l);
+Str render_text(const Explanation& e);
+Str render_json(const Explanation& e);
+
+KEP_EXPLAIN_NAMESPACE_END
+
+#endif

@@ -1,0 +1,326 @@
+// The two renderings of the account of one line (kep_explain_account.h): text for people and
+// one JSON object for tools.
+#include <stdio.h>
+
+#include <cmath>
+#include <cstdlib>
+
+#include "registration/kep_explain_account.h"
+
+KEP_EXPLAIN_NAMESPACE_BEGIN
+namespace {
+
+Str number(double value) {
+    char text[40];
+    snprintf(text, sizeof text, "%.9g", std::fabs(value) < 5e-13 ? 0.0 : value);
+    return text;
+}
+
+}  // namespace
+
+Str numbers(const double* values, int count, const char* separator) {
+    Str text;
+    for (int i = 0; i < count; ++i) {
+        text += (i == 0 ? "" : separator) + number(values[i]);
+    }
+    return text;
+}
+
+Str tag_text(tag_t tag) { return to_text(static_cast<unsigned long long>(tag)); }
+
+Str level_name(const Level& l) {
+    return l.item_id + (l.occurrence_name.empty() ? "" : " (" + l.occurrence_name + ")");
+}
+
+namespace {
+
+Str quoted(const Str& s) {
+    Str out = "\"";
+    for (const char c : s) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(u));
+            out += esc;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// Replaces every "@<tag>" in text by the object's name and tag.
+Str named(const Explanation& e, const Str& text) {
+    Str out;
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == '@' && i + 1 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '9') {
+            size_t j = i + 1;
+            while (j < text.size() && text[j] >= '0' && text[j] <= '9') {
+                ++j;
+            }
+            const tag_t tag =
+                static_cast<tag_t>(std::strtoul(text.substr(i + 1, j - i - 1).c_str(), nullptr, 10));
+            auto it = e.names.find(tag);
+            out += (it != e.names.end() && !it->second.empty() ? "'" + it->second + "' " : Str()) + "(tag " +
+                   tag_text(tag) + ")";
+            i = j;
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+Str source_text(const Explanation& e, const Placement& p) {
+    Str text;
+    if (p.source == "representation") {
+        text = named(e, "representation @" + tag_text(p.dataset) + "'s entry for this child");
+    } else if (p.source == "kept") {
+        text = named(e, "the stored value, kept because representation @" + tag_text(p.dataset) +
+                            " does not list this child");
+    } else {
+        text = "the stored value";
+    }
+    if (p.unreadable) {
+        text += "; identity, because the text is unreadable: [" + (p.has_text ? p.text : Str("(null)")) + "]";
+    }
+    return text;
+}
+
+// Centre, axes and half extents of the line's box in the top line's coordinates, and its hull.
+struct SearchBox {
+    double centre[3];
+    double axes[3][3];  // axes[k] is box axis k
+    double half[3];
+    double hull[6];
+};
+
+SearchBox search_box(const kep_object3d_t& o) {
+    SearchBox s;
+    const kep_bbox_t& b = o.bbox;
+    const double c[3] = {(b.x1 + b.x2) / 2, (b.y1 + b.y2) / 2, (b.z1 + b.z2) / 2};
+    s.half[0] = (b.x2 - b.x1) / 2;
+    s.half[1] = (b.y2 - b.y1) / 2;
+    s.half[2] = (b.z2 - b.z1) / 2;
+    for (int r = 0; r < 3; ++r) {
+        s.centre[r] = o.matrix[4 * r] * c[0] + o.matrix[4 * r + 1] * c[1] + o.matrix[4 * r + 2] * c[2] +
+                      o.matrix[4 * r + 3];
+        for (int k = 0; k < 3; ++k) {
+            s.axes[k][r] = o.matrix[4 * r + k];
+        }
+    }
+    for (int r = 0; r < 3; ++r) {
+        double reach = 0;
+        for (int k = 0; k < 3; ++k) {
+            reach += std::fabs(s.axes[k][r] * s.half[k]);
+        }
+        s.hull[r] = s.centre[r] - reach;
+        s.hull[3 + r] = s.centre[r] + reach;
+    }
+    return s;
+}
+
+Str verdict_text(const Verdict& v) {
+    if (!v.tested) {
+        return v.note;
+    }
+    const kep::OverlapReport& r = v.report;
+    if (!r.finite) {
+        return "not found: a value of one of the boxes is not a finite number";
+    }
+    char text[200];
+    if (r.overlap) {
+        snprintf(text, sizeof text,
+                 "found: the boxes overlap; the smallest overlap is %s mm along %s (axis %d of 15)",
+                 number(r.distance / kMillimetresToBoxUnits).c_str(), kep::overlap_axis_name(r.axis), r.axis);
+    } else {
+        snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s mm",
+                 kep::overlap_axis_name(r.axis), r.axis, number(r.distance / kMillimetresToBoxUnits).c_str());
+    }
+    return text;
+}
+
+Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
+
+Str json_numbers(const double* values, int count) {
+    Str out = "[";
+    for (int i = 0; i < count; ++i) {
+        out += (i == 0 ? "" : ", ") + (std::isfinite(values[i]) ? number(values[i]) : Str("null"));
+    }
+    return out + "]";
+}
+
+}  // namespace
+
+Str render_text(const Explanation& e) {
+    Str out;
+    const Level& self = e.path.back();
+    out += "Line " + level_name(self) + ", tag " + tag_text(e.line) + "\n";
+    Str path;
+    for (const Level& l : e.path) {
+        path += (path.empty() ? "" : " / ") + level_name(l);
+    }
+    out += "  path from the top line: " + path + "\n";
+    out += "  revision: " + (e.revision == NULLTAG ? Str("none") : named(e, "@" + tag_text(e.revision))) +
+           (e.revision_id.empty() ? "" : ", revision id " + e.revision_id) + "\n";
+    out += Str("  packed line: ") + (e.packed ? "yes" : "no") + "\n";
+
+    out += "\nIts box\n";
+    for (const Str& s : e.box.steps) {
+        out += "  " + named(e, s) + "\n";
+    }
+    if (e.box.has_box) {
+        out +=
+            "  box: " + numbers(e.box.box, 6) + named(e, ", from dataset @" + tag_text(e.box.dataset)) + "\n";
+    } else {
+        out += "  no box: " + named(e, e.box.reason) + "\n";
+    }
+
+    out += "\nIts placement, from the top line down\n";
+    for (size_t i = 0; i < e.path.size(); ++i) {
+        const Level& l = e.path[i];
+        if (i == 0) {
+            out += "  " + level_name(l) + ": the top line, placed at the identity\n";
+            continue;
+        }
+        auto it = e.placements.find(l.line);
+        if (it == e.placements.end() || !it->second.met) {
+            out += "  " + level_name(l) + ": not reached by the walk\n";
+            continue;
+        }
+        const Placement& p = it->second;
+        out += "  " + level_name(l) + (p.packed ? " (packed)" : "") + ": " + source_text(e, p) + "\n";
+        out += "    occurrence transform: " + (p.has_text ? "[" + p.text + "]" : Str("(none)")) + "\n";
+        out += "    absolute transform:   [" + numbers(p.absolute, 16) + "] (row by row)\n";
+    }
+    out += "  bl_plmxml_abs_xform: " + (e.abs_xform_null ? Str("(null)") : "[" + e.abs_xform + "]") +
+           (e.abs_status != 0 ? " (read failed with status " + to_text(e.abs_status) + ")" : "") + "\n";
+    if (e.walk_status != 0) {
+        out += "  the walk failed with status " + to_text(e.walk_status) + "; a search hands nothing back\n";
+    }
+
+    out += "\nThe box where the search sees it (top line's coordinates)\n";
+    if (e.object == nullptr) {
+        out += "  none: the search does not see this line\n";
+    } else {
+        const SearchBox s = search_box(*e.object);
+        out += "  centre (" + numbers(s.centre, 3, ", ") + "), half extents (" + numbers(s.half, 3, ", ") +
+               ")\n";
+        out += "  axes (" + numbers(s.axes[0], 3, ", ") + "), (" + numbers(s.axes[1], 3, ", ") + "), (" +
+               numbers(s.axes[2], 3, ", ") + ")\n";
+        out += "  axis-aligned hull (" + numbers(s.hull, 3, ", ") + ") - (" + numbers(s.hull + 3, 3, ", ") +
+               ")\n";
+    }
+
+    if (e.has_query) {
+        const kep_explain_query_t& q = *e.query;
+        out += "\nQuery: ";
+        if (q.kind == KEP_EXPLAIN_QUERY_BOX) {
+            out += "volume search, box (" + numbers(q.box, 3, ", ") + ") - (" + numbers(q.box + 3, 3, ", ") +
+                   "), delta " + number(q.delta_mm) + " mm\n";
+        } else {
+            out += "neighbourhood search, delta " + number(q.delta_mm) + " mm\n";
+        }
+        out += Str("  ") + (e.found ? "FOUND" : "NOT FOUND") +
+               (e.not_found_why.empty() ? "" : ": " + named(e, e.not_found_why)) + "\n";
+        for (const Verdict& v : e.verdicts) {
+            out += "  against " + named(e, v.against) +
+                   " (A, enlarged by delta): " + named(e, verdict_text(v)) + "\n";
+        }
+    }
+    return out;
+}
+
+Str render_json(const Explanation& e) {
+    Str out = "{\"line\": " + json_tag(e.line);
+    out += ", \"path\": [";
+    for (size_t i = 0; i < e.path.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + Str("{\"line\": ") + json_tag(e.path[i].line) +
+               ", \"item_id\": " + quoted(e.path[i].item_id) +
+               ", \"occurrence_name\": " + quoted(e.path[i].occurrence_name) + "}";
+    }
+    out += "], \"revision\": " + json_tag(e.revision);
+    out += ", \"packed\": " + Str(e.packed ? "true" : "false");
+    out += ", \"box_path\": " + (e.box.path.empty() ? Str("null") : quoted(e.box.path));
+    out += ", \"box_steps\": [";
+    for (size_t i = 0; i < e.box.steps.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + quoted(named(e, e.box.steps[i]));
+    }
+    out += "], \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : Str("null"));
+    out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
+    out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
+    out += ", \"chain\": [";
+    for (size_t i = 0; i < e.path.size(); ++i) {
+        const Level& l = e.path[i];
+        out += i == 0 ? "" : ", ";
+        out += "{\"line\": " + json_tag(l.line);
+        if (i == 0) {
+            out += ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
+                   json_numbers(Vec<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) + "}";
+            continue;
+        }
+        auto it = e.placements.find(l.line);
+        if (it == e.placements.end() || !it->second.met) {
+            out += ", \"source\": \"not reached by the walk\", \"transform\": null, \"absolute\": null}";
+            continue;
+        }
+        const Placement& p = it->second;
+        out += ", \"source\": " + quoted(source_text(e, p));
+        out += ", \"source_kind\": " + quoted(p.unreadable ? "identity" : p.source);
+        out += ", \"representation\": " + json_tag(p.dataset);
+        out += ", \"packed\": " + Str(p.packed ? "true" : "false");
+        out += ", \"transform\": " + (p.has_text ? quoted(p.text) : Str("null"));
+        out += ", \"absolute\": " + json_numbers(p.absolute, 16) + "}";
+    }
+    out += "], \"abs_xform\": " + (e.abs_xform_null ? Str("null") : quoted(e.abs_xform));
+    out += ", \"walk_status\": " + to_text(e.walk_status);
+    if (e.object == nullptr) {
+        out += ", \"search_box\": null";
+    } else {
+        const SearchBox s = search_box(*e.object);
+        out += ", \"search_box\": {\"centre\": " + json_numbers(s.centre, 3) + ", \"axes\": [" +
+               json_numbers(s.axes[0], 3) + ", " + json_numbers(s.axes[1], 3) + ", " +
+               json_numbers(s.axes[2], 3) + "], \"half_extents\": " + json_numbers(s.half, 3) +
+               ", \"hull\": " + json_numbers(s.hull, 6) +
+               ", \"matrix\": " + json_numbers(e.object->matrix, 12) + "}";
+    }
+    if (e.has_query) {
+        const kep_explain_query_t& q = *e.query;
+        out += ", \"query\": {\"kind\": " + quoted(q.kind == KEP_EXPLAIN_QUERY_BOX ? "box" : "near");
+        if (q.kind == KEP_EXPLAIN_QUERY_BOX) {
+            out += ", \"box\": " + json_numbers(q.box, 6);
+        } else {
+            out += ", \"near\": [";
+            for (int i = 0; i < q.near_count; ++i) {
+                out += (i == 0 ? "" : ", ") + json_tag(q.near_lines[i]);
+            }
+            out += "]";
+        }
+        out += ", \"delta_mm\": " + number(q.delta_mm) + "}";
+        out += ", \"found\": " + Str(e.found ? "true" : "false");
+        out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
+        out += ", \"tests\": [";
+        for (size_t i = 0; i < e.verdicts.size(); ++i) {
+            const Verdict& v = e.verdicts[i];
+            out += (i == 0 ? "" : ", ") + Str("{\"against\": ") +
+                   (v.against == "query box" ? Str("\"query box\"") : v.against.substr(1));
+            out += ", \"tested\": " + Str(v.tested ? "true" : "false");
+            out += ", \"overlap\": " + Str(v.tested && v.report.overlap ? "true" : "false");
+            out += ", \"axis\": " + to_text(v.tested ? v.report.axis : 0);
+            out += ", \"axis_name\": " + quoted(kep::overlap_axis_name(v.tested ? v.report.axis : 0));
+            const double mm = v.tested ? v.report.distance / kMillimetresToBoxUnits : 0.0;
+            out += Str(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") +
+                   "\": " + (v.tested && v.report.finite && v.report.axis != 0 ? number(mm) : Str("null"));
+            out += ", \"text\": " + quoted(named(e, verdict_text(v))) + "}";
+        }
+        out += "]";
+    }
+    out += "}";
+    return out;
+}
+
+KEP_EXPLAIN_NAMESPACE_END
