@@ -30,6 +30,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_support.h
 
 if(KEP_REAL_PLATFORM)
   set(KEP_BUILT_WITH_STANDIN OFF)
+  # kep_check uses the extension it explains: the installed one, beside it in ../lib. The
+  # platform's own libraries come from the platform's environment, as for its own utilities.
+  if(NOT WIN32)
+    set_target_properties(kep_check PROPERTIES INSTALL_RPATH "$ORIGIN/../lib")
+  endif()
   install(TARGETS kep_check RUNTIME DESTINATION bin)
 else()
   set(KEP_BUILT_WITH_STANDIN ON)
