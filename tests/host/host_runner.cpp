@@ -220,8 +220,7 @@ bool file_exists(const std::string& path) {
 }
 
 std::vector<std::string> with_probe(const std::string& site, std::vector<std::string> args) {
-    std::vector<std::string> all = {"--site", site_file(site), "--extension",
-                                    host_library("host_probe")};
+    std::vector<std::string> all = {"--site", site_file(site), "--extension", host_library("host_probe")};
     all.insert(all.end(), args.begin(), args.end());
     return all;
 }
