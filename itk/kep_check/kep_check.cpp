@@ -28,13 +28,6 @@
 
 namespace kep_check {
 
-const char kLibraryName[] = "kep";
-
-namespace {
-
-// At or above this platform version the data model must define var2_is_v0 itself.
-const int kVersionThreshold = 80000300;
-
 // "status N: <newest text on the error stack>", then the stack is cleared.
 std::string platform_error(int status) {
     std::string text = "status " + std::to_string(status);
@@ -50,6 +43,13 @@ std::string platform_error(int status) {
     EMH_clear_errors();
     return text;
 }
+
+const char kLibraryName[] = "kep";
+
+namespace {
+
+// At or above this platform version the data model must define var2_is_v0 itself.
+const int kVersionThreshold = 80000300;
 
 std::string joined(const std::vector<std::string>& values) {
     std::string text;

@@ -52,6 +52,9 @@ void write_report(const Report& report, std::ostream& out);
 // check_site and write_report; returns 0 when everything is usable, 1 when something is missing.
 int run_check(std::ostream& out);
 
+// "status N: <newest text on the error stack>", then the error stack is cleared.
+std::string platform_error(int status);
+
 }  // namespace kep_check
 
 #endif

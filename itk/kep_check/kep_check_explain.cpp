@@ -13,25 +13,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kep_check.h"
+
 namespace kep_check {
 
 namespace {
-
-// "status N: <newest text on the error stack>", then the stack is cleared.
-std::string failure(int status) {
-    std::string text = "status " + std::to_string(status);
-    int count = 0;
-    const int* severities = nullptr;
-    const int* codes = nullptr;
-    const char** texts = nullptr;
-    if (EMH_ask_errors(&count, &severities, &codes, &texts) == ITK_ok && count > 0 && texts != nullptr &&
-        texts[count - 1] != nullptr) {
-        text += ": ";
-        text += texts[count - 1];
-    }
-    EMH_clear_errors();
-    return text;
-}
 
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
@@ -86,7 +72,7 @@ public:
         const tag_t window = tag_;
         tag_ = NULLTAG;
         const int status = window != NULLTAG ? BOM_close_window(window) : ITK_ok;
-        return status == ITK_ok ? std::string() : "BOM_close_window failed with " + failure(status);
+        return status == ITK_ok ? std::string() : "BOM_close_window failed with " + platform_error(status);
     }
     tag_t tag_ = NULLTAG;
 };
@@ -96,21 +82,21 @@ tag_t child_with_item_id(tag_t line, const std::string& id, std::string* error) 
     int attribute = 0;
     int status = BOM_line_look_up_attribute(bomAttr_itemId, &attribute);
     if (status != ITK_ok) {
-        *error = "BOM_line_look_up_attribute failed with " + failure(status);
+        *error = "BOM_line_look_up_attribute failed with " + platform_error(status);
         return NULLTAG;
     }
     int count = 0;
     Block<tag_t> children;
     status = BOM_line_ask_child_lines(line, &count, &children.p);
     if (status != ITK_ok) {
-        *error = "BOM_line_ask_child_lines failed with " + failure(status);
+        *error = "BOM_line_ask_child_lines failed with " + platform_error(status);
         return NULLTAG;
     }
     for (int i = 0; i < count && children.p != nullptr; ++i) {
         Block<char> item_id;
         status = BOM_line_ask_attribute_string(children.p[i], attribute, &item_id.p);
         if (status != ITK_ok) {
-            *error = "BOM_line_ask_attribute_string failed with " + failure(status);
+            *error = "BOM_line_ask_attribute_string failed with " + platform_error(status);
             return NULLTAG;
         }
         if (item_id.p != nullptr && id == item_id.p) {
@@ -218,7 +204,7 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
     int status = ITEM_find_rev(request.item.c_str(), request.revision.c_str(), &revision);
     if (status != ITK_ok || revision == NULLTAG) {
         err << "kep_check: "
-            << (status != ITK_ok ? "ITEM_find_rev failed with " + failure(status)
+            << (status != ITK_ok ? "ITEM_find_rev failed with " + platform_error(status)
                                  : "no revision " + request.revision + " of item " + request.item)
             << '\n';
         return 1;
@@ -228,7 +214,7 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
         status = CFM_find(request.rule.c_str(), &rule);
         if (status != ITK_ok || rule == NULLTAG) {
             err << "kep_check: "
-                << (status != ITK_ok ? "CFM_find failed with " + failure(status)
+                << (status != ITK_ok ? "CFM_find failed with " + platform_error(status)
                                      : "no revision rule named '" + request.rule + "'")
                 << '\n';
             return 1;
@@ -242,14 +228,14 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
         status = BOM_create_window(&window.tag_);
         if (status != ITK_ok) {
             window.tag_ = NULLTAG;
-            problem = "BOM_create_window failed with " + failure(status);
+            problem = "BOM_create_window failed with " + platform_error(status);
         } else if (rule != NULLTAG && (status = BOM_set_window_config_rule(window.tag_, rule)) != ITK_ok) {
-            problem = "BOM_set_window_config_rule failed with " + failure(status);
+            problem = "BOM_set_window_config_rule failed with " + platform_error(status);
         } else {
             tag_t top = NULLTAG;
             status = BOM_set_window_top_line(window.tag_, NULLTAG, revision, NULLTAG, &top);
             if (status != ITK_ok || top == NULLTAG) {
-                problem = status != ITK_ok ? "BOM_set_window_top_line failed with " + failure(status)
+                problem = status != ITK_ok ? "BOM_set_window_top_line failed with " + platform_error(status)
                                            : "the window on " + what + " has no top line";
             } else {
                 const tag_t line = line_at(top, request.item, request.path, &problem);
@@ -274,7 +260,7 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
                         out << text.p << (request.json ? "\n" : "");
                     }
                     if (status != ITK_ok) {
-                        problem = "the explanation ended with " + failure(status);
+                        problem = "the explanation ended with " + platform_error(status);
                     } else {
                         result = 0;
                     }
