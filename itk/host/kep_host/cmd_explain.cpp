@@ -8,8 +8,8 @@
 // FILE draws the window with the query box or the selected lines, and this line highlighted when
 // it is found.
 #include <base_utils/Mem.h>
-#include <dlfcn.h>
 #include <standin/control.h>
+#include <standin/library.h>
 
 #include <iostream>
 #include <memory>
@@ -43,15 +43,11 @@ struct ExplainOptions {
 using ExplainFn = int (*)(tag_t, const kep_explain_query_t*, int, char**);
 
 ExplainFn find_explain(const Host& host) {
-    const std::string& path = host.extension_path;
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-    void* symbol = handle != nullptr ? dlsym(handle, "kep_explain_line") : nullptr;
-    if (handle != nullptr) {
-        dlclose(handle);  // the host's own load keeps it loaded
-    }
+    void* symbol = host.extension_library != nullptr
+                       ? standin::library_function(host.extension_library, "kep_explain_line")
+                       : nullptr;
     if (symbol == nullptr) {
-        throw UsageError(std::string(kCommand) + ": extension library '" + path +
+        throw UsageError(std::string(kCommand) + ": extension library '" + host.extension_path +
                          "' has no kep_explain_line");
     }
     return reinterpret_cast<ExplainFn>(symbol);

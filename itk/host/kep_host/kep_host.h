@@ -41,9 +41,10 @@ public:
 
 // State of one run that the commands share.
 struct Host {
-    std::string site_source;     // the site file's name, or the name of the built-in sample site
-    bool stats = false;          // --stats: add the stand-in's counters to the result
-    std::string extension_path;  // the extension library, once it is loaded
+    std::string site_source;            // the site file's name, or the name of the built-in sample site
+    bool stats = false;                 // --stats: add the stand-in's counters to the result
+    std::string extension_path;         // the extension library, once it is loaded
+    void* extension_library = nullptr;  // its handle, once it is loaded
 };
 
 // One subcommand. `prepare` runs after the site is loaded and before the extension is, so a bad

@@ -247,6 +247,7 @@ int run(int argc, char** argv) {
     }
     Extension extension = load_extension(extension_path);
     host.extension_path = extension.path;
+    host.extension_library = extension.library;
 
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error and makes the

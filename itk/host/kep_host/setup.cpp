@@ -270,6 +270,7 @@ Extension load_extension(const std::string& path) {
     // POSIX guarantees that a data pointer from dlsym converts to a function pointer (and so does
     // Windows for GetProcAddress).
     ext.register_callbacks = reinterpret_cast<int (*)()>(symbol);
+    ext.library = handle;
     return ext;
 }
 

@@ -39,6 +39,7 @@ struct Extension {
     std::string path;
     std::string name;
     int (*register_callbacks)() = nullptr;
+    void* library = nullptr;  // the loaded library, for its other exports
 };
 
 // libkep.so beside the running kep-host executable.
