@@ -24,7 +24,10 @@ using standin::UserArg;
 
 std::string generated_site(const std::string& options) {
     std::string text;
-    const std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+    std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
+#if defined(KEP_TEST_EMULATOR)
+    command = std::string(KEP_TEST_EMULATOR) + " " + command;  // a cross build's kep-host runs under it
+#endif
     FILE* pipe = popen(command.c_str(), "r");
     char chunk[65536];
     size_t n = 0;
