@@ -86,6 +86,9 @@ TEST(HostTags, EverySiteIdOnceInTagOrder) {
 // A site given as a named pipe (or a process substitution) whose writer writes it once: kep-host
 // opens it once and reads it all.
 TEST(HostTags, SiteFromANamedPipeWrittenOnce) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "named pipes are a POSIX feature here";
+#else
     const std::string fifo = "/tmp/kep_host_test_" + std::to_string(getpid()) + ".fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string basic = site_file("basic.json");
@@ -96,6 +99,7 @@ TEST(HostTags, SiteFromANamedPipeWrittenOnce) {
     std::remove(fifo.c_str());
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(run.out, run_host({"--site", basic, "tags"}).out);
+#endif
 }
 
 TEST(HostAsk, EachKindOfPropertyReadsAsAClientWould) {
