@@ -649,9 +649,8 @@ Feature check_diagnostics() {
     }
     if (on[2] && !on[0] && !on[1]) {
         add(&f, Level::Note,
-            "ZODORE_ITKLOG is ON while ZODORE_DEBUG and ZODORE_SYSLOG are not: nothing is written, but the "
-            "economical path is off all the same: within a search or a property read the extension keeps no "
-            "answer and asks the platform every question anew, which is slower");
+            "ZODORE_ITKLOG is ON while ZODORE_DEBUG and ZODORE_SYSLOG are not: nothing is written, since the "
+            "trace lines need one of the two; the economical path stays on");
     } else if (on[0] || on[1]) {
         add(&f, Level::Note,
             "with the trace on, the economical path is off: within a search or a property read the extension "

@@ -373,6 +373,36 @@ TEST(Economy, EachQuestionOncePerSearch) {
     EXPECT_GT(economical["EMH_clear_errors"], lines);
 }
 
+// The path follows what can be written: the trace switch alone writes nothing, so it keeps the
+// economical path, on every system alike (the preflight's switch notes say the same).
+TEST(Economy, OnlyAnOutputSwitchTurnsTheEconomicalPathOff) {
+    struct Row {
+        std::vector<std::pair<const char*, const char*>> env;
+        bool economical;
+    };
+    const std::vector<Row> rows = {
+        {{}, true},
+        {{{"ZODORE_ITKLOG", "ON"}}, true},
+        {{{"ZODORE_SYSLOG", "on"}, {"ZODORE_ITKLOG", "ON"}}, true},
+        {{{"ZODORE_SYSLOG", "ON"}}, false},
+        {{{"ZODORE_SYSLOG", "ON"}, {"ZODORE_ITKLOG", "ON"}}, false},
+    };
+    for (const Row& row : rows) {
+        standin::reset();
+        ASSERT_NO_FATAL_FAILURE(load({"--lines 60 --seed 4", {}}));
+        std::string label;
+        for (const auto& e : row.env) {
+            standin::set_env(e.first, e.second);
+            label += std::string(e.first) + "=" + e.second + " ";
+        }
+        kep_support_reset_state();  // the switches are read afresh, as in a new process
+        standin::reset_counters();
+        std::vector<tag_t> found;
+        EXPECT_EQ(volume_search(kWholeVehicle, &found), 0) << label;
+        EXPECT_EQ(standin::call_counts()["BOM_line_look_up_attribute"] <= 4, row.economical) << label;
+    }
+}
+
 // Nothing is kept from one search to the next: a changed preference counts at once.
 TEST(Economy, ChangedPreferenceTakesEffectAtTheNextSearch) {
     const std::vector<std::pair<std::string, std::vector<std::string>>> changes = {

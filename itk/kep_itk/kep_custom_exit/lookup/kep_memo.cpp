@@ -200,22 +200,17 @@ namespace {
 
 thread_local CallMemo* t_memo = nullptr;
 
-bool all_switches_off() noexcept {
-    // Asked in the order in which the writers first read them; the first switch on decides.
-#if defined(_WIN32)
-    // The switch readers are internal in the Windows build. kep_logging_on reads the two output
-    // switches in the same order; with both off, the trace writer reads the trace switch as the
-    // query would (it has no output to write to, so it writes nothing). The answer is taken as the
-    // other builds take it only where it cannot be seen: whatever the trace switch says, nothing
-    // would be written.
+bool nothing_can_be_written() noexcept {
+    // kep_logging_on reads the two output switches in the order the writers first read them. With
+    // both off nothing is written, whatever the trace switch says; the trace writer is still asked
+    // once, so that the trace switch is read at the moment the first traced statement would read
+    // it. The switch readers themselves are not asked: the Windows build keeps them internal, and
+    // the choice must be the same on every system.
     if (kep_logging_on() != 0) {
         return false;
     }
     kep_log_itkexe("%s", "");
     return true;
-#else
-    return kep_get_log_console_on() == 0 && kep_get_log_syslog_on() == 0 && kep_get_log_itkexe_on() == 0;
-#endif
 }
 
 }  // namespace
@@ -225,7 +220,7 @@ bool keepable(int status, unsigned long failures_before) noexcept {
 }
 
 CallScope::CallScope() noexcept {
-    if (t_memo != nullptr || g_literal_forced.load(std::memory_order_relaxed) || !all_switches_off()) {
+    if (t_memo != nullptr || g_literal_forced.load(std::memory_order_relaxed) || !nothing_can_be_written()) {
         return;
     }
     try {

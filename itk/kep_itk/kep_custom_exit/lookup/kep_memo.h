@@ -7,13 +7,13 @@
  * code that computes them.
  *
  * Within one service call or one read of a line property nothing the extension asks about
- * changes, so a question needs the platform only once. While nothing can be written (the console,
- * system log and statement trace switches all off), the entry points open a CallScope, and the
- * functions below answer a question asked before in the same call from what the scope kept. With
- * any switch on, or when no scope is open, each of them is exactly the platform call or the
- * extension function it stands for, so that the trace shows every call as it is made. Nothing is
- * kept once the outermost scope of the thread closes: a changed preference takes effect at the
- * next call.
+ * changes, so a question needs the platform only once. While nothing can be written (the console
+ * and system log switches both off, whatever the statement trace switch says), the entry points
+ * open a CallScope, and the functions below answer a question asked before in the same call from
+ * what the scope kept. With an output switch on, or when no scope is open, each of them is
+ * exactly the platform call or the extension function it stands for, so that the trace shows every
+ * call as it is made. Nothing is kept once the outermost scope of the thread closes: a changed
+ * preference takes effect at the next call.
  *
  * Only successful answers are kept; a question whose first asking failed is asked again. Lists
  * and texts come back in holders (Text, Tags, TextList, Values) that either own a MEM_alloc block
@@ -35,7 +35,7 @@ namespace kep {
 class CallMemo;
 
 // Opened at the entry of every service and line property method. Opens the thread's memo when
-// none is open, every switch is off and the literal path is not forced; an inner scope uses the
+// none is open, both output switches are off and the literal path is not forced; an inner scope uses the
 // outer one's memo.
 class CallScope {
 public:
@@ -58,7 +58,7 @@ CallMemo* active_memo() noexcept;
 void forget_line(tag_t line) noexcept;
 
 // For tests and benchmarks: with true, scopes open no memo, so the literal path runs with the
-// switches off as well. Takes effect for scopes opened afterwards.
+// output switches off as well. Takes effect for scopes opened afterwards.
 void force_literal_path(bool forced) noexcept;
 
 // ---- Holders ----------------------------------------------------------------------------------
