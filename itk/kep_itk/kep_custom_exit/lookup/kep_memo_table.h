@@ -17,22 +17,13 @@
 #include <memory>
 #include <vector>
 
+#include "lookup/kep_local.h"
+
 namespace kep {
 namespace memo_detail {
 
-// Every container of the memo is instantiated with an allocator of its own, so that none of the
-// standard library's code made for it is exported from the library.
-template <class T>
-struct LocalAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = LocalAllocator<U>;
-    };
-    LocalAllocator() noexcept = default;
-    template <class U>
-    LocalAllocator(const LocalAllocator<U>&) noexcept {}
-};
-
+// Every container of the memo has the library's own allocator, so that none of the standard
+// library's code made for it is exported from the library.
 template <class T>
 using Vector = std::vector<T, LocalAllocator<T>>;
 

@@ -8,6 +8,7 @@
 
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_local.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
@@ -139,19 +140,6 @@ struct HostChain {
 const kep::Topic kChainTopic(kep::Topic::kAboutLine);
 const kep::Topic kModonTopic(kep::Topic::kAboutLine);
 
-// A container of this file alone (its allocator is), so that none of the standard library's code
-// made for it is exported from the library.
-template <class T>
-struct LocalAllocator : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = LocalAllocator<U>;
-    };
-    LocalAllocator() noexcept = default;
-    template <class U>
-    LocalAllocator(const LocalAllocator<U>&) noexcept {}
-};
-
 // A failed question of the chain, counted as a failed traced call, so that no answer resting on it
 // is kept; the walk asks it again and handles it.
 const HostChain* chain_failed() noexcept {
@@ -218,7 +206,7 @@ const HostChain* ask_host_chain(tag_t line, const char* relation, const char* ty
     // The lines from `line` up to the first whose chain is kept (or the top line), bottom first;
     // then their chains from the top down, each resting on the one above it.
     try {
-        std::vector<std::pair<tag_t, tag_t>, LocalAllocator<std::pair<tag_t, tag_t>>>
+        std::vector<std::pair<tag_t, tag_t>, kep::LocalAllocator<std::pair<tag_t, tag_t>>>
             pending;  // line, parent
         const HostChain* above = nullptr;
         for (tag_t x = line; x != NULLTAG;) {

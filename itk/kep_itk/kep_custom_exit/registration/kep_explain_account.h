@@ -12,6 +12,7 @@
 
 #include "geometry/kep_geometry.h"
 #include "geometry/kep_overlap_internal.h"
+#include "lookup/kep_local.h"
 #include "registration/kep_explain.h"
 
 // The types and functions below are shared between the two files, so they cannot live in an
@@ -32,24 +33,13 @@
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
 
-// Everything the explanation instantiates of the standard library carries a type of its own, so
-// that none of it leaves the library: the standard headers give their templates default
-// visibility, which the library's hidden default does not reach.
+// Everything the explanation instantiates of the standard library has the library's own allocator,
+// so that none of it leaves the library.
+using Str = std::basic_string<char, std::char_traits<char>, LocalAllocator<char>>;
 template <class T>
-struct Local : std::allocator<T> {
-    template <class U>
-    struct rebind {
-        using other = Local<U>;
-    };
-    Local() = default;
-    template <class U>
-    Local(const Local<U>&) noexcept {}
-};
-using Str = std::basic_string<char, std::char_traits<char>, Local<char>>;
-template <class T>
-using Vec = std::vector<T, Local<T>>;
+using Vec = std::vector<T, LocalAllocator<T>>;
 template <class K, class V>
-using Map = std::map<K, V, std::less<K>, Local<std::pair<const K, V>>>;
+using Map = std::map<K, V, std::less<K>, LocalAllocator<std::pair<const K, V>>>;
 
 template <class N>
 Str to_text(N value) {
