@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "kep_fixture.h"
 #include "kep_posix.h"
 #include "kep_sweep.h"
 #include "lookup/kep_memo.h"
@@ -21,31 +22,8 @@
 namespace economy_test {
 namespace {
 
+using kep_test::generated_site;
 using standin::UserArg;
-
-// `kep-host generate` with the given options; the text is kept per option set.
-const std::string& generated_site(const std::string& options) {
-    static std::map<std::string, std::string> sites;
-    std::string& text = sites[options];
-    if (text.empty()) {
-        std::string program = std::string(KEP_BINARY_DIR) + "/bin/kep-host";
-#if defined(_WIN32)
-        std::replace(program.begin(), program.end(), '/', '\\');  // for the command interpreter
-#endif
-#if defined(KEP_TEST_EMULATOR)
-        program = KEP_TEST_EMULATOR " " + program;
-#endif
-        const std::string command = program + " generate " + options;
-        FILE* pipe = popen(command.c_str(), "r");
-        char chunk[65536];
-        size_t n = 0;
-        while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-            text.append(chunk, n);
-        }
-        EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
-    }
-    return text;
-}
 
 struct Site {
     std::string options;                                                        // generator options

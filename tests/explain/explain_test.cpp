@@ -14,29 +14,15 @@
 #include <vector>
 
 #include "geometry/kep_overlap_internal.h"
+#include "kep_fixture.h"
 #include "registration/kep_explain.h"
 #include "registration/kep_registration.h"
 
 namespace explain_test {
 namespace {
 
+using kep_test::generated_site;
 using standin::UserArg;
-
-std::string generated_site(const std::string& options) {
-    std::string text;
-    std::string command = std::string(KEP_BINARY_DIR) + "/bin/kep-host generate " + options;
-#if defined(KEP_TEST_EMULATOR)
-    command = std::string(KEP_TEST_EMULATOR) + " " + command;  // a cross build's kep-host runs under it
-#endif
-    FILE* pipe = popen(command.c_str(), "r");
-    char chunk[65536];
-    size_t n = 0;
-    while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
-        text.append(chunk, n);
-    }
-    EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
-    return text;
-}
 
 void start(const std::string& site) {
     std::string error;

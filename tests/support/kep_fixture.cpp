@@ -1,11 +1,13 @@
 // The shared test fixture and the export reader (see kep_fixture.h).
 #include "kep_fixture.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "kep_posix.h"
 
@@ -64,6 +66,29 @@ std::string KepFixture::capture_stdout(const std::function<void()>& fn) {
     fn();
     capturing_stdout_ = false;
     return ::testing::internal::GetCapturedStdout();
+}
+
+const std::string& generated_site(const std::string& options) {
+    static std::map<std::string, std::string> sites;
+    std::string& text = sites[options];
+    if (text.empty()) {
+        std::string program = std::string(KEP_BINARY_DIR_FOR_SUPPORT) + "/bin/kep-host";
+#if defined(_WIN32)
+        std::replace(program.begin(), program.end(), '/', '\\');  // for the command interpreter
+#endif
+#if defined(KEP_TEST_EMULATOR)
+        program = KEP_TEST_EMULATOR " " + program;
+#endif
+        const std::string command = program + " generate " + options;
+        FILE* pipe = popen(command.c_str(), "r");
+        char chunk[65536];
+        size_t n = 0;
+        while (pipe != nullptr && (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) {
+            text.append(chunk, n);
+        }
+        EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
+    }
+    return text;
 }
 
 void KepFixture::expect_clean(int level) {

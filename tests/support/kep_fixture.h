@@ -68,6 +68,10 @@ private:
 // set when the library cannot be read.
 std::set<std::string> exported_symbols(const std::string& library_path);
 
+// What the build's `kep-host generate OPTIONS` prints (under a cross build's emulator), kept per
+// option set for the length of the test program.
+const std::string& generated_site(const std::string& options);
+
 }  // namespace kep_test
 
 #endif
