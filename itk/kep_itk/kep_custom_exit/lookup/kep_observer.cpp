@@ -5,3 +5,5 @@ kep::Observer*& kep::observer_slot() noexcept {
     static thread_local Observer* slot = nullptr;
     return slot;
 }
+
+std::atomic<int> kep::g_observing(0);

@@ -3,13 +3,16 @@
  * each decision as they make it, so that an explanation of a line is made of the very decisions
  * the search makes, not of a second account of them.
  *
- * Nobody observes by default: kep::observer() is null, and each hook is one test of a thread-local
- * pointer. A hook never calls the platform, never writes to the log and never changes what the
+ * Nobody observes by default: kep::observer() is null, and each hook is one load of the count of
+ * observers set in the process; only while some thread has one does a hook look at its own
+ * thread's. A hook never calls the platform, never writes to the log and never changes what the
  * function it sits in does; with or without an observer the traces, results, statuses and call
  * counts are the same.
  */
 #ifndef KEP_OBSERVER_H
 #define KEP_OBSERVER_H
+
+#include <atomic>
 
 #include "kep_platform.h"
 
@@ -37,15 +40,25 @@ public:
     virtual void note(const Note& note) noexcept = 0;
 };
 
-// The calling thread's observer, or null.
+// The calling thread's observer, or null; and the number of Observing scopes open in the process.
 Observer*& observer_slot() noexcept;
-inline Observer* observer() noexcept { return observer_slot(); }
+extern std::atomic<int> g_observing;
+
+inline Observer* observer() noexcept {
+    return g_observing.load(std::memory_order_relaxed) == 0 ? nullptr : observer_slot();
+}
 
 // Installs an observer for its lifetime and puts the one before back.
 class Observing {
 public:
-    explicit Observing(Observer* o) noexcept : before_(observer_slot()) { observer_slot() = o; }
-    ~Observing() { observer_slot() = before_; }
+    explicit Observing(Observer* o) noexcept : before_(observer_slot()) {
+        g_observing.fetch_add(1, std::memory_order_relaxed);
+        observer_slot() = o;
+    }
+    ~Observing() {
+        observer_slot() = before_;
+        g_observing.fetch_sub(1, std::memory_order_relaxed);
+    }
     Observing(const Observing&) = delete;
     Observing& operator=(const Observing&) = delete;
 
