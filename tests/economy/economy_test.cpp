@@ -223,22 +223,29 @@ TEST(Economy, SameAnswersUnderLastingFaults) {
     }
 }
 
+// The small site and the two entry point runs the fault tests fail one call or allocation of.
+const Site kFaultSite = {"--lines 30 --seed 6 --depth 4 --modon-share 0.6", {}};
+
+std::vector<std::pair<std::string, std::function<int()>>> fault_runs() {
+    return {{"volume search",
+             [] {
+                 std::vector<tag_t> found;
+                 return volume_search(kWholeVehicle, &found);
+             }},
+            {"absolute transform", [] {
+                 char* value = nullptr;
+                 const int status =
+                     standin::ask_string(lines_of_site().back(), "bl_plmxml_abs_xform", &value);
+                 MEM_free(value);
+                 return status;
+             }}};
+}
+
 // One failed call at a time: whatever fails, no crash, no leak, no misuse, and the status is the
 // injected one or the clean run's.
 TEST(Economy, EveryFailedCallIsHandled) {
-    const Site site = {"--lines 30 --seed 6 --depth 4 --modon-share 0.6", {}};
-    const std::vector<std::pair<std::string, std::function<int()>>> runs = {
-        {"volume search",
-         [] {
-             std::vector<tag_t> found;
-             return volume_search(kWholeVehicle, &found);
-         }},
-        {"absolute transform", [] {
-             char* value = nullptr;
-             const int status = standin::ask_string(lines_of_site().back(), "bl_plmxml_abs_xform", &value);
-             MEM_free(value);
-             return status;
-         }}};
+    const Site site = kFaultSite;
+    const auto runs = fault_runs();
     for (const auto& run : runs) {
         kep_test::FaultCase c;
         c.name = run.first;
@@ -261,19 +268,8 @@ TEST(Economy, EveryFailedCallIsHandled) {
 // One MEM_alloc at a time answers null on the economical path: whichever, no crash, no leak, no
 // misuse, and the status is 0 or 1 (no memory), as on the literal path (tests/sweep/).
 TEST(Economy, EveryFailedAllocationIsHandled) {
-    const Site site = {"--lines 30 --seed 6 --depth 4 --modon-share 0.6", {}};
-    const std::vector<std::pair<std::string, std::function<int()>>> runs = {
-        {"volume search",
-         [] {
-             std::vector<tag_t> found;
-             return volume_search(kWholeVehicle, &found);
-         }},
-        {"absolute transform", [] {
-             char* value = nullptr;
-             const int status = standin::ask_string(lines_of_site().back(), "bl_plmxml_abs_xform", &value);
-             MEM_free(value);
-             return status;
-         }}};
+    const Site site = kFaultSite;
+    const auto runs = fault_runs();
     for (const auto& run : runs) {
         standin::reset();
         ASSERT_NO_FATAL_FAILURE(load(site));
