@@ -322,8 +322,40 @@ TEST(Explain, NamesTheAxisThatSeparatesAndTheGap) {
         kep::OverlapReport enlarged;
         EXPECT_TRUE(kep::overlap_report(a, report.distance * 3 + 0.05, row.b, &enlarged));
         EXPECT_GE(enlarged.distance, 0.0);
+        // The distance needed: the test finds the pair there and not one double below, in
+        // millimetres as a query gives them.
+        kep::NeededDelta needed;
+        kep::overlap_needed_delta(a, row.b, 0.0, 0.001, &needed);
+        ASSERT_TRUE(needed.reachable);
+        kep::OverlapReport at;
+        EXPECT_TRUE(kep::overlap_report(a, needed.value * 0.001, row.b, &at));
+        EXPECT_FALSE(kep::overlap_report(a, std::nextafter(needed.value, 0.0) * 0.001, row.b, &at));
+        EXPECT_EQ(at.axis, needed.axis);
+        EXPECT_GE(needed.axis, 1);
     }
     EXPECT_EQ(axes.size(), 15u);
+    // A first gap that is not the distance needed: the first axis closes at 0.5, a cross axis
+    // only later. The pair found at the start, a pair too far apart for any double and one with a
+    // value that is no number need nothing or cannot be reached.
+    {
+        const double tilted[3][4] = {{s, -s, 0, 2.1}, {s, s, 0, 2.1}, {0, 0, 1, 0}};
+        const kep_object3d_t b = cube(tilted, 0.5);
+        kep::OverlapReport first;
+        kep::overlap_report(a, 0.0, b, &first);
+        kep::NeededDelta needed;
+        kep::overlap_needed_delta(a, b, 0.0, 1.0, &needed);
+        ASSERT_TRUE(needed.reachable);
+        EXPECT_GT(needed.value, first.distance * 1.1) << "axis " << first.axis << " then " << needed.axis;
+        kep::overlap_needed_delta(a, b, needed.value + 1, 1.0, &needed);
+        EXPECT_TRUE(needed.reachable);
+        EXPECT_EQ(needed.axis, 0);
+        double far_rows[3][4] = {{1, 0, 0, 1e308}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+        kep::overlap_needed_delta(a, cube(far_rows, 0.5), 0.0, 0.001, &needed);  // 1e311 mm
+        EXPECT_FALSE(needed.reachable);
+        far_rows[0][3] = std::nan("");
+        kep::overlap_needed_delta(a, cube(far_rows, 0.5), 0.0, 1.0, &needed);
+        EXPECT_FALSE(needed.reachable);
+    }
     // The face gap is exact: 2.5 - 1 - 0.5.
     kep::OverlapReport face;
     kep::overlap_report(a, 0.25, cube(shifted[0], 0.5), &face);

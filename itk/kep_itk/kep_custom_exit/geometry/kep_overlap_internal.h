@@ -58,6 +58,25 @@ struct OverlapReport {
 bool overlap_report(const kep_object3d_t& a, double delta, const kep_object3d_t& b,
                     OverlapReport* report) noexcept;
 
+/* The smallest distance at which the search's own test finds a pair it does not find at `from`.
+ * The test is run with A enlarged by value * scale (scale > 0 turns the caller's unit, such as the
+ * millimetres of a query, into the units of the boxes), and found() below means overlap_report at
+ * that enlargement. reachable is false when no finite value finds the pair: a value of either
+ * body is not finite, or the distance needed lies beyond the range of a double. Otherwise value
+ * is the smallest double v >= from with found(v), so found(value) holds and found() of the
+ * double just below value does not; axis is the first axis (1 to 15) that separates the pair just
+ * below value, the one whose gap is closed last. A pair found at `from` gives value = from and
+ * axis 0. The test grows with the enlargement, which only widens A; every axis is taken into
+ * account, not only the first that separates. */
+struct NeededDelta {
+    bool reachable = false;
+    double value = 0.0;
+    int axis = 0;
+};
+
+void overlap_needed_delta(const kep_object3d_t& a, const kep_object3d_t& b, double from, double scale,
+                          NeededDelta* needed) noexcept;
+
 /* "face 0 of A" .. "edge pair A2 x B2" for 1 .. 15; "none" otherwise. */
 const char* overlap_axis_name(int axis) noexcept;
 
