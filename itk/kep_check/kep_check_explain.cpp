@@ -77,54 +77,148 @@ public:
     tag_t tag_ = NULLTAG;
 };
 
-// The first child of `line` whose item id is `id`; NULLTAG when none. *error is set on a failure.
-tag_t child_with_item_id(tag_t line, const std::string& id, std::string* error) {
+// One step of a path: an item id, and which of the lines with that id (1 for the first; 0 when
+// the step does not say, and then only one may have it).
+struct Step {
+    std::string id;
+    int number = 0;
+};
+
+// "ID" or "ID#N" with N a positive number; an id that itself ends in '#' and digits is read as a
+// step with a number.
+bool parse_step(const std::string& text, Step* step) {
+    const size_t hash = text.rfind('#');
+    if (hash == std::string::npos) {
+        step->id = text;
+        step->number = 0;
+        return !text.empty();
+    }
+    const std::string digits = text.substr(hash + 1);
+    if (hash == 0 || digits.empty() || digits.size() > 9 ||
+        digits.find_first_not_of("0123456789") != std::string::npos || std::atoi(digits.c_str()) < 1) {
+        return false;
+    }
+    step->id = text.substr(0, hash);
+    step->number = std::atoi(digits.c_str());
+    return true;
+}
+
+// The lines below `line` in the platform's order: each child line, followed by the lines packed
+// into it. False with *error set on a failure.
+bool lines_below(tag_t line, std::vector<tag_t>* lines, std::string* error) {
+    int count = 0;
+    Block<tag_t> children;
+    int status = BOM_line_ask_child_lines(line, &count, &children.p);
+    if (status != ITK_ok) {
+        *error = "BOM_line_ask_child_lines failed with " + platform_error(status);
+        return false;
+    }
+    for (int i = 0; i < count && children.p != nullptr; ++i) {
+        lines->push_back(children.p[i]);
+        int packed_count = 0;
+        Block<tag_t> packed;
+        status = BOM_line_ask_packed_lines(children.p[i], &packed_count, &packed.p);
+        if (status != ITK_ok) {
+            *error = "BOM_line_ask_packed_lines failed with " + platform_error(status);
+            return false;
+        }
+        for (int k = 0; k < packed_count && packed.p != nullptr; ++k) {
+            lines->push_back(packed.p[k]);
+        }
+    }
+    return true;
+}
+
+// The line of `step` below `line` (walked: the path down to it, for messages); NULLTAG with
+// *error set when there is none. When several lines have the id and the step does not say which,
+// the first is taken and a line is added to *notes that says how many there are.
+tag_t line_of_step(tag_t line, const Step& step, const std::string& walked, std::string* error,
+                   std::string* notes) {
     int attribute = 0;
     int status = BOM_line_look_up_attribute(bomAttr_itemId, &attribute);
     if (status != ITK_ok) {
         *error = "BOM_line_look_up_attribute failed with " + platform_error(status);
         return NULLTAG;
     }
-    int count = 0;
-    Block<tag_t> children;
-    status = BOM_line_ask_child_lines(line, &count, &children.p);
-    if (status != ITK_ok) {
-        *error = "BOM_line_ask_child_lines failed with " + platform_error(status);
+    std::vector<tag_t> below;
+    if (!lines_below(line, &below, error)) {
         return NULLTAG;
     }
-    for (int i = 0; i < count && children.p != nullptr; ++i) {
+    std::vector<tag_t> matches;
+    for (const tag_t candidate : below) {
         Block<char> item_id;
-        status = BOM_line_ask_attribute_string(children.p[i], attribute, &item_id.p);
+        status = BOM_line_ask_attribute_string(candidate, attribute, &item_id.p);
         if (status != ITK_ok) {
             *error = "BOM_line_ask_attribute_string failed with " + platform_error(status);
             return NULLTAG;
         }
-        if (item_id.p != nullptr && id == item_id.p) {
-            return children.p[i];
+        if (item_id.p != nullptr && step.id == item_id.p) {
+            matches.push_back(candidate);
         }
+    }
+    const std::string count = std::to_string(matches.size());
+    if (matches.empty()) {
+        *error = "no line of item " + step.id + " below " + walked;
+    } else if (static_cast<size_t>(step.number) > matches.size()) {
+        *error = "no line " + step.id + "#" + std::to_string(step.number) + " below " + walked + ": " +
+                 (matches.size() == 1 ? "one line has" : count + " lines have") + " item " + step.id;
+    } else {
+        if (step.number == 0 && matches.size() > 1) {
+            *notes += count + " lines of item " + step.id + " below " + walked +
+                      " (packed lines included); the first is taken: give " + step.id + "#1 to " + step.id +
+                      "#" + count + " to choose\n";
+        }
+        return matches[step.number == 0 ? 0 : static_cast<size_t>(step.number - 1)];
     }
     return NULLTAG;
 }
 
 // The line at the end of `path` below the top line (a first id equal to the top line's own item
-// id is the top line itself). NULLTAG with *error set when it is not there.
+// id is the top line itself). NULLTAG with *error set when it is not there; *notes as above.
 tag_t line_at(tag_t top, const std::string& top_item, const std::vector<std::string>& path,
-              std::string* error) {
+              std::string* error, std::string* notes) {
     size_t first = !path.empty() && path.front() == top_item ? 1 : 0;
     tag_t line = top;
     std::string walked = top_item;
     for (size_t i = first; i < path.size(); ++i) {
-        const tag_t child = child_with_item_id(line, path[i], error);
-        if (child == NULLTAG) {
-            if (error->empty()) {
-                *error = "no line of item " + path[i] + " below " + walked;
-            }
+        Step step;
+        if (!parse_step(path[i], &step)) {
+            *error = "'" + path[i] + "' in a path is neither ID nor ID#N with N from 1";
+            return NULLTAG;
+        }
+        line = line_of_step(line, step, walked, error, notes);
+        if (line == NULLTAG) {
             return NULLTAG;
         }
         walked += "/" + path[i];
-        line = child;
     }
     return line;
+}
+
+// The options of -explain, and those that the platform's batch main and its login read.
+const char* const kValueOptions[] = {"-item=",  "-rev=", "-rule=", "-path=", "-box=", "-near=",
+                                     "-delta=", "-u=",   "-p=",    "-pf=",   "-g=",   "-site="};
+const char* const kFlagOptions[] = {"-explain", "-json"};
+
+// The first argument that is no option of the utility's, or null.
+const char* unknown_option(int argc, char* argv[]) {
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (arg == nullptr) {
+            continue;
+        }
+        bool known = false;
+        for (const char* flag : kFlagOptions) {
+            known = known || std::strcmp(arg, flag) == 0;
+        }
+        for (const char* option : kValueOptions) {
+            known = known || std::strncmp(arg, option, std::strlen(option)) == 0;
+        }
+        if (!known) {
+            return arg;
+        }
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -139,6 +233,13 @@ bool explain_requested(int argc, char* argv[]) {
 }
 
 bool read_explain_request(int argc, char* argv[], ExplainRequest* request, std::string* error) {
+    const char* unknown = unknown_option(argc, argv);
+    if (unknown != nullptr) {
+        *error = std::string("unknown option '") + unknown +
+                 "' (-explain takes -item= -rev= -rule= -path= -box= -near= -delta= -json and the login's "
+                 "-u= -p= -pf= -g=)";
+        return false;
+    }
     auto argument = [argc, argv](const char* keyword) { return cli_value(argc, argv, keyword); };
     const char* item = argument("-item=");
     const char* revision = argument("-rev=");
@@ -193,7 +294,10 @@ bool read_explain_request(int argc, char* argv[], ExplainRequest* request, std::
         *error = request->has_delta ? "-delta= needs -box= or -near=" : "-box= and -near= need -delta=MM";
         return false;
     }
-    request->json = argument("-json") != nullptr;
+    request->json = false;
+    for (int i = 1; i < argc; ++i) {
+        request->json = request->json || (argv[i] != nullptr && std::strcmp(argv[i], "-json") == 0);
+    }
     return true;
 }
 
@@ -238,10 +342,16 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
                 problem = status != ITK_ok ? "BOM_set_window_top_line failed with " + platform_error(status)
                                            : "the window on " + what + " has no top line";
             } else {
-                const tag_t line = line_at(top, request.item, request.path, &problem);
+                std::string notes;
+                const tag_t line = line_at(top, request.item, request.path, &problem, &notes);
                 std::vector<tag_t> near;
                 for (size_t i = 0; i < request.near.size() && problem.empty(); ++i) {
-                    near.push_back(line_at(top, request.item, request.near[i], &problem));
+                    near.push_back(line_at(top, request.item, request.near[i], &problem, &notes));
+                }
+                for (size_t start = 0; start < notes.size();) {
+                    const size_t end = notes.find('\n', start);
+                    err << "kep_check: note: " << notes.substr(start, end - start) << '\n';
+                    start = end + 1;
                 }
                 if (problem.empty() && line != NULLTAG) {
                     kep_explain_query_t query;

@@ -1,8 +1,11 @@
 // `kep_check -explain`: the explanation of one line on a real installation. The utility opens a
 // BOM window on an item revision (-item=ID -rev=REV, optionally -rule=NAME), finds the line by
-// the item ids from the top line down (-path=ID/ID/..., the first match at each level), has the
-// extension explain it (kep_explain_line, optionally with -box=X1,Y1,Z1,X2,Y2,Z2 or
-// -near=PATH,PATH... and -delta=MM; -json for one JSON object) and closes the window.
+// the item ids from the top line down (-path=ID/ID/...; ID#N is the N-th line of that item id
+// below the line before, packed lines included, in the platform's order; of several lines with an
+// id and no #N the first, with a note on the error stream that says how many), has the extension
+// explain it (kep_explain_line, optionally with -box=X1,Y1,Z1,X2,Y2,Z2 or -near=PATH,PATH... and
+// -delta=MM; -json for one JSON object) and closes the window. Any other option than these and
+// the login's is refused.
 //
 // Only the platform's C operations and the extension's explanation entry are used. Every block
 // read is released and the error stack cleared after each failed call, whose text goes into the

@@ -53,6 +53,7 @@ TEST(HostExplain, BatchUtilityExplainsALineOfAStructure) {
     const std::string path = testing::TempDir() + "explain_site_" + std::to_string(getpid()) + ".json";
     std::ofstream(path) << site.dump();
     const std::string base = "-site=" + path;
+    const std::string bolt3 = run_host({"--site", path, "tags"}).json()["bolt3"].dump();  // a packed line
     const struct {
         std::vector<std::string> args;
         int exit_code;
@@ -76,6 +77,25 @@ TEST(HostExplain, BatchUtilityExplainsALineOfAStructure) {
         {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=CM-2000/NOPE"},
          1,
          "no line of item NOPE below FEM-1000/CM-2000"},
+        // A second occurrence under one parent, a packed line, and steps that name no one line.
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/HORN-1400#2"},
+         0,
+         "HORN-1400 (HORN_R)"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/M8X30#3", "-json"},
+         0,
+         "{\"line\": " + bolt3},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/HORN-1400"},
+         0,
+         "note: 2 lines of item HORN-1400 below FEM-1000/FEC-1100 (packed lines included); the first is "
+         "taken: give HORN-1400#1 to HORN-1400#2 to choose"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/M8X30#5"},
+         1,
+         "no line M8X30#5 below FEM-1000/FEC-1100: 4 lines have item M8X30"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/M8X30#0"}, 1, "neither ID nor ID#N"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-pth=FEC-1100"},
+         2,
+         "unknown option '-pth=FEC-1100'"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-jsonx"}, 2, "unknown option '-jsonx'"},
         {{base, "-explain", "-item=FEM-1000"}, 2, "-explain needs -item=ID and -rev=REV"},
         {{base, "-explain", "-item=FEM-1000", "-rev=A", "-box=1,2,3", "-delta=1"}, 2, "-box= needs six"},
     };
