@@ -8,9 +8,13 @@
 // FILE draws the window with the query box or the selected lines, and this line highlighted when
 // it is found.
 #include <base_utils/Mem.h>
+#include <fcntl.h>
 #include <standin/control.h>
 #include <standin/library.h>
+#include <tc/tc_startup.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <iostream>
 #include <memory>
 #include <regex>
@@ -91,19 +95,40 @@ void tags_to_ids(nlohmann::ordered_json& j) {
 
 std::string text_with_ids(const std::string& text);
 
-// Every text of the explanation, with tags named by id.
+// Fields whose texts are the site's own (ids, names, transform texts), never the extension's
+// words: a tag number in them is the user's text and stays as it is.
+bool site_text(const std::string& key) {
+    static const char* const kKeys[] = {"item_id", "occurrence_name", "transform", "abs_xform",
+                                        "revision_id"};
+    for (const char* k : kKeys) {
+        if (key == k) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Every text of the explanation that is the extension's own, with tags named by id.
 void texts_to_ids(nlohmann::ordered_json& j) {
     if (j.is_string()) {
         j = text_with_ids(j.get<std::string>());
-    } else if (j.is_structured()) {
+    } else if (j.is_object()) {
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            if (!site_text(it.key())) {
+                texts_to_ids(it.value());
+            }
+        }
+    } else if (j.is_array()) {
         for (auto& v : j) {
             texts_to_ids(v);
         }
     }
 }
 
+// The extension marks an object as "(tag N)" after its name; only these marks are named by id, so
+// that "tag 1" inside an occurrence name or any other text of the site stays as it is.
 std::string text_with_ids(const std::string& text) {
-    static const std::regex kTag("tag ([0-9]+)");
+    static const std::regex kTag("\\(tag ([0-9]+)\\)");
     std::string out;
     auto begin = std::sregex_iterator(text.begin(), text.end(), kTag);
     size_t last = 0;
@@ -111,10 +136,22 @@ std::string text_with_ids(const std::string& text) {
         const std::smatch& m = *it;
         out += text.substr(last, static_cast<size_t>(m.position(0)) - last);
         const std::string id = id_or_tag(static_cast<tag_t>(std::stoul(m[1].str())));
-        out += id.empty() || id == "null" ? m[0].str() : "id " + id;
+        out += id.empty() || id == "null" ? m[0].str() : "(id " + id + ")";
         last = static_cast<size_t>(m.position(0) + m.length(0));
     }
     return out + text.substr(last);
+}
+
+// The text form: its first line ends in ", tag N", the line explained.
+std::string explanation_with_ids(const std::string& text, tag_t line) {
+    const size_t end = text.find('\n');
+    const std::string mark = ", tag " + std::to_string(line);
+    const std::string first = text.substr(0, end);
+    const std::string id = id_or_tag(line);
+    const bool marked =
+        first.size() >= mark.size() && first.compare(first.size() - mark.size(), mark.size(), mark) == 0;
+    return (marked ? first.substr(0, first.size() - mark.size()) + ", id " + id : first) +
+           text_with_ids(end == std::string::npos ? std::string() : text.substr(end));
 }
 
 // One call of the extension; the text is copied and released.
@@ -137,6 +174,36 @@ int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string*
     if (text != nullptr) {
         *out = text;
         MEM_free(text);
+    }
+    return status;
+}
+
+// Runs f with standard error muted and the system log put back as it was, so that nothing it
+// traces shows.
+template <class F>
+int quietly(F f) {
+    const std::string syslog = standin::syslog();
+    std::cerr.flush();
+    std::fflush(stderr);
+    const int saved_stderr = ::dup(2);
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(null_fd, 2);
+    }
+    const int status = f();
+    std::fflush(stderr);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(saved_stderr, 2);
+    }
+    if (null_fd >= 0) {
+        ::close(null_fd);
+    }
+    if (saved_stderr >= 0) {
+        ::close(saved_stderr);
+    }
+    standin::clear_syslog();
+    if (!syslog.empty()) {
+        TC_write_syslog("%s", syslog.c_str());
     }
     return status;
 }
@@ -221,6 +288,7 @@ Command add_explain_command(CLI::App& app) {
             o.box.push_back(
                 parse_number(kCommand, "--box", text, "six numbers in metres, X1 Y1 Z1 X2 Y2 Z2"));
         }
+        warn_about_box(kCommand, o.box);
         if (!o.box.empty() && !o.near.empty()) {
             throw UsageError(std::string(kCommand) + ": give --box or --near, not both");
         }
@@ -241,6 +309,12 @@ Command add_explain_command(CLI::App& app) {
                 throw UsageError(std::string(kCommand) + ": --near '" + id + "' is no BOM line in site '" +
                                  host.site_source + "'");
             }
+            // As neighbourhood-search takes its lines: from the window of the line explained.
+            if (standin::window_of_line(tag) != standin::window_of_line(o.line_tag)) {
+                throw UsageError(std::string(kCommand) + ": --near '" + id +
+                                 "' is a line of another window than '" + o.line + "', in site '" +
+                                 host.site_source + "'");
+            }
             o.near_tags.push_back(tag);
         }
         if (!o.svg.empty()) {
@@ -251,8 +325,21 @@ Command add_explain_command(CLI::App& app) {
         const ExplainOptions& o = *options;
         const ExplainFn fn = find_explain(host);
         std::string json_text;
-        // Text alone asks once; the picture needs the figures of the JSON form.
-        const int status = o.json || !o.svg.empty() ? call_explain(fn, o, KEP_EXPLAIN_JSON, &json_text) : 0;
+        std::string text;
+        int status = 0;
+        int text_status = 0;
+        if (o.json) {
+            status = call_explain(fn, o, KEP_EXPLAIN_JSON, &json_text);
+        } else {
+            // The picture needs the figures of the JSON form: a second explanation, made as the
+            // first was (the same faults ahead of it) and without its trace, which the first wrote.
+            const std::vector<standin::ArmedFault> faults = standin::armed_faults();
+            text_status = call_explain(fn, o, KEP_EXPLAIN_TEXT, &text);
+            if (!o.svg.empty()) {
+                standin::rearm_faults(faults);
+                status = quietly([&] { return call_explain(fn, o, KEP_EXPLAIN_JSON, &json_text); });
+            }
+        }
         nlohmann::ordered_json explanation = nlohmann::ordered_json::object();
         if (!json_text.empty()) {
             explanation = nlohmann::ordered_json::parse(json_text);
@@ -268,9 +355,7 @@ Command add_explain_command(CLI::App& app) {
             }
             exit_status = finish(host, std::move(result), status);
         } else {
-            std::string text;
-            const int text_status = call_explain(fn, o, KEP_EXPLAIN_TEXT, &text);
-            std::cout << text_with_ids(text);
+            std::cout << explanation_with_ids(text, o.line_tag);
             if (text_status != 0) {
                 std::cout << "the explanation ended with status " << text_status << '\n';
             }

@@ -30,8 +30,6 @@ namespace {
 const char kVolumeService[] = "kep_userservice_volume_search";
 const char kNeighbourhoodService[] = "kep_userservice_neighbourhood_search";
 
-// A query box larger than this along an axis is most likely given in millimetres.
-const double kLargeBoxMetres = 1000.0;
 // Half the edge of a box that holds every line of any site, in metres. Far from the largest
 // double: the overlap test adds and scales extents.
 const double kAllSpace = 1e150;
@@ -144,30 +142,6 @@ int draw(const SearchOptions& options, int exit_status,
     return exit_status;
 }
 
-// The query box as the service will take it: its corners are not reordered, and it is in metres.
-void warn_about_box(const std::vector<double>& box) {
-    static const char* const kAxes[] = {"x", "y", "z"};
-    for (size_t k = 0; k < 3 && box.size() == 6; ++k) {
-        const std::string axis = kAxes[k];
-        const double lo = box[k];
-        const double hi = box[k + 3];
-        if (lo > hi) {
-            std::ostringstream text;
-            text << std::setprecision(12) << "volume-search: --box is inverted along " << axis << " (" << axis
-                 << "1 " << lo << " is above " << axis << "2 " << hi
-                 << "): the corners are taken as given, not reordered, so "
-                 << "along " << axis << " the box has a negative extent and finds fewer lines, or none (give "
-                 << "the smallest corner first)";
-            warn(text.str());
-        } else if (hi - lo > kLargeBoxMetres) {
-            std::ostringstream text;
-            text << std::setprecision(12) << "volume-search: --box spans " << hi - lo << " m along " << axis
-                 << ": the box is in metres (the distance --delta is in millimetres)";
-            warn(text.str());
-        }
-    }
-}
-
 // The lines of the window that have a box, as the extension sees them: those that a volume search
 // over all of space hands back. Made after the result is out, with the faults lifted and without a
 // trace (standard error muted, the system log put back as it was), so that it changes nothing the
@@ -250,7 +224,7 @@ Command add_volume_search_command(CLI::App& app) {
             options->box.push_back(
                 parse_number("volume-search", "--box", text, "six numbers in metres, X1 Y1 Z1 X2 Y2 Z2"));
         }
-        warn_about_box(options->box);
+        warn_about_box("volume-search", options->box);
     };
     command.run = [options](Host& host) {
         standin::UserArg box = make_arg(standin::UserArg::DoubleArray);

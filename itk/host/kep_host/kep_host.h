@@ -24,6 +24,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace kep_host {
 
@@ -90,6 +91,10 @@ double parse_number(const std::string& command, const std::string& option, const
 
 // One line "kep-host: warning: <text>" on standard error; the run goes on as it would without it.
 void warn(const std::string& text);
+
+// The warnings about a query box (X1 Y1 Z1 X2 Y2 Z2, metres) as the volume search takes it: its
+// corners are not reordered (an inverted axis), and it is in metres (a span over 1000 m).
+void warn_about_box(const std::string& command, const std::vector<double>& box);
 
 }  // namespace kep_host
 

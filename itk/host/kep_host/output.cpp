@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include "kep_host.h"
 
@@ -67,5 +69,30 @@ double parse_number(const std::string& command, const std::string& option, const
 }
 
 void warn(const std::string& text) { std::cerr << "kep-host: warning: " << text << '\n'; }
+
+void warn_about_box(const std::string& command, const std::vector<double>& box) {
+    // A query box larger than this along an axis is most likely given in millimetres.
+    const double kLargeBoxMetres = 1000.0;
+    static const char* const kAxes[] = {"x", "y", "z"};
+    for (size_t k = 0; k < 3 && box.size() == 6; ++k) {
+        const std::string axis = kAxes[k];
+        const double lo = box[k];
+        const double hi = box[k + 3];
+        if (lo > hi) {
+            std::ostringstream text;
+            text << std::setprecision(12) << command << ": --box is inverted along " << axis << " (" << axis
+                 << "1 " << lo << " is above " << axis << "2 " << hi
+                 << "): the corners are taken as given, not reordered, so "
+                 << "along " << axis << " the box has a negative extent and finds fewer lines, or none (give "
+                 << "the smallest corner first)";
+            warn(text.str());
+        } else if (hi - lo > kLargeBoxMetres) {
+            std::ostringstream text;
+            text << std::setprecision(12) << command << ": --box spans " << hi - lo << " m along " << axis
+                 << ": the box is in metres (the distance --delta is in millimetres)";
+            warn(text.str());
+        }
+    }
+}
 
 }  // namespace kep_host

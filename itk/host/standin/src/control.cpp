@@ -159,6 +159,22 @@ tag_t window_of_line(tag_t line) {
             return w.tag;
         }
     }
+    // A line packed into a window's top line (or into such a line) has no parent either: the
+    // window is the one whose top line lists it, over packed lists alone.
+    for (const Window& w : st.windows) {
+        std::vector<tag_t> pending{w.top};
+        while (!pending.empty()) {
+            const Line& l = st.lines[st.rec(pending.back()).index];
+            pending.pop_back();
+            for (uint32_t k = 0; k < l.packed_count; ++k) {
+                const tag_t packed = st.line_pool[l.packed_offset + k];
+                if (packed == top) {
+                    return w.tag;
+                }
+                pending.push_back(packed);
+            }
+        }
+    }
     return NULLTAG;
 }
 
@@ -334,6 +350,37 @@ void fail_object(const std::string& op, tag_t object, int code) {
 }
 
 void clear_faults() { state().faults.clear(); }
+
+std::vector<ArmedFault> armed_faults() {
+    const State& s = state();
+    std::vector<ArmedFault> armed;
+    for (const Fault& f : s.faults) {
+        ArmedFault a;
+        a.kind = static_cast<int>(f.kind);
+        a.op = f.op;
+        a.object = f.object;
+        a.code = f.code;
+        a.ahead = f.kind == Fault::NthOfOp  ? f.target - s.abs_counts[static_cast<size_t>(f.op)]
+                  : f.kind == Fault::NthAny ? f.target - s.abs_failable
+                                            : f.target;
+        armed.push_back(a);
+    }
+    return armed;
+}
+
+void rearm_faults(const std::vector<ArmedFault>& faults) {
+    State& s = state();
+    s.faults.clear();
+    for (const ArmedFault& a : faults) {
+        Fault f{static_cast<Fault::Kind>(a.kind), a.op, a.ahead, a.object, a.code};
+        if (f.kind == Fault::NthOfOp) {
+            f.target += s.abs_counts[static_cast<size_t>(f.op)];
+        } else if (f.kind == Fault::NthAny) {
+            f.target += s.abs_failable;
+        }
+        s.faults.push_back(f);
+    }
+}
 
 bool is_operation(const std::string& op) { return op_by_name(op) >= 0; }
 

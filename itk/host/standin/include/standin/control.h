@@ -179,6 +179,18 @@ void fail_nth_any(long k, int code = kErrInjected);
 // no object).
 void fail_object(const std::string& op, tag_t object, int code = kErrInjected);
 void clear_faults();
+// The armed faults, each with how far it lies ahead of the calls made so far. Armed again with
+// rearm_faults, they replace the faults then armed and lie as far ahead of the calls from then
+// on: running the same thing after a save and after a rearm meets the same failures.
+struct ArmedFault {
+    int kind = 0;
+    int op = -1;
+    long ahead = 0;
+    tag_t object = NULLTAG;
+    int code = kErrInjected;
+};
+std::vector<ArmedFault> armed_faults();
+void rearm_faults(const std::vector<ArmedFault>& faults);
 // Whether `op` names a platform operation, and whether a fault can make it fail.
 bool is_operation(const std::string& op);
 bool is_failable(const std::string& op);
