@@ -9,6 +9,11 @@ CROSS_PACKAGES := cmake ninja-build nlohmann-json3-dev libcli11-dev googletest
 WINDOWS_PACKAGES := $(CROSS_PACKAGES) g++-mingw-w64-x86-64-posix wine wine64
 SPARC64_PACKAGES := $(CROSS_PACKAGES) g++-sparc64-linux-gnu qemu-user
 SPARC64_SYSROOT := /usr/sparc64-linux-gnu
+# kep-host's 3D page is bundled from npm packages at build time (Node.js and npm), and its tests
+# open it in headless Chromium: installed when their commands are missing (a machine may have
+# Node.js and npm from elsewhere).
+PAGE_COMMANDS := node:nodejs npm:npm
+BROWSER_COMMANDS := chromium:chromium
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 JOBS ?= $(shell nproc)
 # The cross suites' tests to run (a ctest -R pattern over the test programs); all by default.
@@ -26,8 +31,18 @@ define install_missing
 	fi
 endef
 
+# $(call install_commands,<command:package>...): installs the package of each missing command.
+define install_commands
+	@missing=""; for cp in $(1); do command -v $${cp%%:*} >/dev/null 2>&1 || missing="$$missing $${cp#*:}"; done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update -qq && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing; \
+	fi
+endef
+
 deps:
 	$(call install_missing,$(PACKAGES))
+	$(call install_commands,$(PAGE_COMMANDS) $(BROWSER_COMMANDS))
 
 dev: deps
 	cmake --preset dev >/dev/null
@@ -46,6 +61,7 @@ test: deps
 # before the build, whose test discovery and runs may start wine side by side.
 test-windows-x64:
 	$(call install_missing,$(WINDOWS_PACKAGES))
+	$(call install_commands,$(PAGE_COMMANDS))
 	scripts/wine-run.sh
 	cmake --preset windows-x64 >/dev/null
 	cmake --build --preset windows-x64 -j $(JOBS)
@@ -56,6 +72,7 @@ test-windows-x64:
 # The SPARC 64-bit build and its suite under qemu-sparc64, then the demo against its golden text.
 test-sparc64:
 	$(call install_missing,$(SPARC64_PACKAGES))
+	$(call install_commands,$(PAGE_COMMANDS))
 	cmake --preset sparc64 >/dev/null
 	cmake --build --preset sparc64 -j $(JOBS)
 	ctest --preset sparc64 -j $(JOBS) -R '$(CROSS_TESTS)'

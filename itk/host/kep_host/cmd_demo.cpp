@@ -29,6 +29,7 @@
 #include <sstream>
 
 #include "kep_host.h"
+#include "page.h"
 #include "scene.h"
 #include "svg.h"
 
@@ -101,7 +102,7 @@ class Tour {
 public:
     explicit Tour(std::ostream& out) : out_(out) {}
 
-    int run(const std::string& svg_path) {
+    int run(const std::string& svg_path, const std::string& html_path) {
         window_ = standin::tag_of(kWindow);
         const Scene scene = read_scene(window_);
         out_
@@ -114,12 +115,18 @@ public:
         check(scene);
 
         std::string error;
-        if (!write_svg_file(
-                svg_path,
-                {volume_panel(scene, kWindow, kVolumeBox, kVolumeDeltaMm, volume_found),
-                 neighbourhood_panel(scene, kWindow, kSelected, kNeighbourhoodDeltaMm, neighbourhood_found)},
-                &error)) {
+        const SearchPanel volume = volume_panel(scene, kWindow, kVolumeBox, kVolumeDeltaMm, volume_found);
+        if (!write_svg_file(svg_path,
+                            {volume, neighbourhood_panel(scene, kWindow, kSelected, kNeighbourhoodDeltaMm,
+                                                         neighbourhood_found)},
+                            &error)) {
             std::cerr << "kep-host: demo: --svg: " << error << '\n';
+            return kExitInternal;
+        }
+        // The page shows the volume search; it is not named in the text, which stays the same with
+        // or without it.
+        if (!html_path.empty() && !write_page_file(html_path, volume, &error)) {
+            std::cerr << "kep-host: demo: --html: " << error << '\n';
             return kExitInternal;
         }
         out_ << "\nA picture of both searches (top, front and side views; lines found in orange, selected "
@@ -474,16 +481,21 @@ Command add_demo_command(CLI::App& app) {
     auto* sub = app.add_subcommand("demo", "the tour of the built-in sample site");
     auto svg = std::make_shared<std::string>("demo.svg");
     sub->add_option("--svg", *svg, "write the picture of the searches to FILE (default demo.svg)");
+    auto html = std::make_shared<std::string>();
+    sub->add_option("--html", *html, "write a 3D page of the volume search to FILE");
     Command command;
-    command.prepare = [svg](Host& host) {
+    command.prepare = [svg, html](Host& host) {
         if (host.site_source != kSampleSiteName) {
             throw UsageError("demo: the tour is written for the built-in sample site; leave out --site");
         }
         require_writable_svg("demo", *svg);
+        if (!html->empty()) {
+            require_writable_html("demo", *html);
+        }
     };
-    command.run = [svg](Host&) {  // the option lives as long as the command
+    command.run = [svg, html](Host&) {  // the options live as long as the command
         std::ostringstream text;
-        int status = Tour(text).run(*svg);
+        int status = Tour(text).run(*svg, *html);
         std::cout << text.str();
         std::cout.flush();
         return status;

@@ -6,7 +6,7 @@
 // with every tag turned into its site id, plus "status". With --box (a volume search) or --near
 // (a neighbourhood search) and --delta, the line is run through the search's overlap test. --svg
 // FILE draws the window with the query box or the selected lines, and this line highlighted when
-// it is found.
+// it is found; --html FILE shows the same on a 3D page with the line picked.
 #include <base_utils/Mem.h>
 #include <fcntl.h>
 #include <standin/control.h>
@@ -21,6 +21,7 @@
 
 #include "kep_explain.h"
 #include "kep_host.h"
+#include "page.h"
 #include "scene.h"
 #include "svg.h"
 
@@ -40,6 +41,7 @@ struct ExplainOptions {
     bool delta_given = false;
     bool json = false;
     std::string svg;
+    std::string html;
     tag_t line_tag = NULLTAG;
     std::vector<tag_t> near_tags;
 };
@@ -209,7 +211,7 @@ int quietly(F f) {
 }
 
 int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int exit_status) {
-    if (o.svg.empty()) {
+    if (o.svg.empty() && o.html.empty()) {
         return exit_status;
     }
     standin::clear_faults();
@@ -227,7 +229,7 @@ int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int
         std::vector<double> box = o.box;
         if (box.empty()) {
             // No query: the line's own box, as the search sees it, framed by its hull.
-            const auto& hull = explanation["search_box"];
+            const auto hull = explanation.value("search_box", nlohmann::ordered_json());
             if (hull.is_object()) {
                 for (const auto& v : hull["hull"]) {
                     box.push_back(v.is_number() ? v.get<double>() : 0.0);
@@ -241,6 +243,7 @@ int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int
     if (o.box.empty() && o.near.empty()) {
         panel.searched.clear();  // no query: the line alone, highlighted
         panel.found = {o.line};
+        panel.query_kind = "none";
         panel.title = "explain " + o.line + ": its box where the search sees it";
     } else {
         panel.title = "explain " + o.line + ": " + panel.title;
@@ -254,8 +257,15 @@ int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int
         }
     }
     std::string error;
-    if (!write_svg_file(o.svg, {panel}, &error)) {
+    if (!o.svg.empty() && !write_svg_file(o.svg, {panel}, &error)) {
         std::cerr << "kep-host: --svg: " << error << '\n';
+        return kExitInternal;
+    }
+    // On the page the line is picked; it shows as found only when the query finds it.
+    panel.found = found;
+    panel.focus = o.line;
+    if (!o.html.empty() && !write_page_file(o.html, panel, &error)) {
+        std::cerr << "kep-host: --html: " << error << '\n';
         return kExitInternal;
     }
     return exit_status;
@@ -274,6 +284,7 @@ Command add_explain_command(CLI::App& app) {
     sub->add_flag("--json", options->json, "one JSON object instead of text");
     sub->add_option("--svg", options->svg,
                     "draw the line's box with the query box or selected lines to FILE");
+    sub->add_option("--html", options->html, "show the line's window in 3D on a page written to FILE");
     Command command;
     command.prepare = [options, sub](Host& host) {
         ExplainOptions& o = *options;
@@ -320,6 +331,9 @@ Command add_explain_command(CLI::App& app) {
         if (!o.svg.empty()) {
             require_writable_svg(kCommand, o.svg);
         }
+        if (!o.html.empty()) {
+            require_writable_html(kCommand, o.html);
+        }
     };
     command.run = [options](Host& host) {
         const ExplainOptions& o = *options;
@@ -335,7 +349,7 @@ Command add_explain_command(CLI::App& app) {
             // first was (the same faults ahead of it) and without its trace, which the first wrote.
             const std::vector<standin::ArmedFault> faults = standin::armed_faults();
             text_status = call_explain(fn, o, KEP_EXPLAIN_TEXT, &text);
-            if (!o.svg.empty()) {
+            if (!o.svg.empty() || !o.html.empty()) {
                 standin::rearm_faults(faults);
                 status = quietly([&] { return call_explain(fn, o, KEP_EXPLAIN_JSON, &json_text); });
             }

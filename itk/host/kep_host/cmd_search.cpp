@@ -1,10 +1,10 @@
 // `volume-search` and `neighbourhood-search`: call the extension's spatial search services as a
 // client would and show the lines they hand back, in the order handed back.
 //
-// With --svg FILE the search is also drawn (svg.h). The drawing needs every line's placement and
-// box, which kep-host reads through the platform after the result is printed, so that neither
-// the counts of --stats nor the calls counted by --fail see those reads; the armed faults are
-// lifted first, so the picture shows the whole window. With the trace switched on, the reads are
+// With --svg FILE the search is also drawn (svg.h), with --html FILE shown on a 3D page (page.h).
+// Both need every line's placement and box, which kep-host reads through the platform after the result is
+// printed, so that neither the counts of --stats nor the calls counted by --fail see those reads; the armed
+// faults are lifted first, so the picture shows the whole window. With the trace switched on, the reads are
 // traced like any other (the extension answers the transform properties).
 #include <fcntl.h>
 #include <standin/control.h>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "kep_host.h"
+#include "page.h"
 #include "scene.h"
 #include "svg.h"
 
@@ -42,6 +43,7 @@ struct SearchOptions {
     std::vector<double> box;
     std::vector<std::string> lines;
     std::string svg;
+    std::string html;
     // Resolved by prepare().
     tag_t window_tag = NULLTAG;
     std::vector<tag_t> line_tags;
@@ -56,6 +58,7 @@ void add_common_options(CLI::App* sub, SearchOptions& options) {
         ->type_name("MM")
         ->required();
     sub->add_option("--svg", options.svg, "write a drawing of the search to FILE");
+    sub->add_option("--html", options.html, "write an interactive 3D page of the search to FILE");
 }
 
 // "a BOM line", "a dataset", ... for messages about an id of the wrong kind.
@@ -105,6 +108,9 @@ void prepare_common(const Host& host, const std::string& name, SearchOptions& op
     if (!options.svg.empty()) {
         require_writable_svg(name, options.svg);
     }
+    if (!options.html.empty()) {
+        require_writable_html(name, options.html);
+    }
 }
 
 // Calls the service and prints {"status": s, "lines": [...]}; a service that handed nothing back
@@ -129,14 +135,19 @@ int run_service(const Host& host, const char* service, const std::vector<standin
 // cannot be written.
 int draw(const SearchOptions& options, int exit_status,
          const std::function<SearchPanel(const Scene&)>& make_panel) {
-    if (options.svg.empty()) {
+    if (options.svg.empty() && options.html.empty()) {
         return exit_status;
     }
     standin::clear_faults();
     const Scene scene = read_scene(options.window_tag);
+    const SearchPanel panel = make_panel(scene);
     std::string error;
-    if (!write_svg_file(options.svg, {make_panel(scene)}, &error)) {
+    if (!options.svg.empty() && !write_svg_file(options.svg, {panel}, &error)) {
         std::cerr << "kep-host: --svg: " << error << '\n';
+        return kExitInternal;
+    }
+    if (!options.html.empty() && !write_page_file(options.html, panel, &error)) {
+        std::cerr << "kep-host: --html: " << error << '\n';
         return kExitInternal;
     }
     return exit_status;

@@ -541,6 +541,9 @@ SearchPanel volume_panel(const Scene& scene, const std::string& window, const st
     SearchPanel panel;
     panel.scene = &scene;
     panel.found = found;
+    panel.query_kind = "box";
+    panel.query_box = box;
+    panel.delta_mm = delta_mm;
     if (box.size() == 6) {
         SearchedShape query;
         query.box.lo = {box[0], box[1], box[2]};
@@ -571,6 +574,8 @@ SearchPanel neighbourhood_panel(const Scene& scene, const std::string& window,
     panel.scene = &scene;
     panel.found = found;
     panel.selected = selected;
+    panel.query_kind = "near";
+    panel.delta_mm = delta_mm;
     std::string names;
     for (const std::string& id : selected) {
         names += (names.empty() ? "" : ", ") + id;

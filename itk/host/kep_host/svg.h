@@ -35,6 +35,12 @@ struct SearchPanel {
     std::vector<SearchedShape> searched;
     std::vector<std::string> selected;  // ids of the selected lines (neighbourhood search)
     std::vector<std::string> found;     // ids of the lines found, in the order handed back
+    // The query as given, for the page: "box" (query_box, six values), "near" (the selected
+    // lines) or "none"; the distance in millimetres.
+    std::string query_kind = "none";
+    std::vector<double> query_box;
+    double delta_mm = 0.0;
+    std::string focus;  // the id of the line the page picks first, "" for none
 };
 
 // Writes the whole SVG document. The output depends only on the panels (numbers are written

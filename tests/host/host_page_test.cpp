@@ -1,0 +1,129 @@
+// The 3D pages of --html, run through kep-host: every command that draws writes one, refusing an
+// unwritable file before anything runs; the page is the one bundled at build time, with the scene
+// of the search between its two halves; site texts cannot end the scene's script element.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "host_runner.h"
+
+namespace host_test {
+namespace {
+
+const char kSceneOpen[] = "<script type=\"application/json\" id=\"kep-scene\">";
+
+std::string temp_file(const std::string& what) { return "/tmp/kep_host_page_test_" + what + ".html"; }
+
+// The scene of a page, parsed; null when the page holds none.
+nlohmann::json scene_of(const std::string& page) {
+    const size_t open = page.find(kSceneOpen);
+    if (open == std::string::npos) {
+        return nullptr;
+    }
+    const size_t begin = open + sizeof kSceneOpen - 1;
+    const size_t end = page.find("</script>", begin);
+    return nlohmann::json::parse(page.substr(begin, end - begin), nullptr, false);
+}
+
+TEST(HostPage, EveryDrawingCommandWritesThePageWithTheScene) {
+    // The page as bundled at build time; kep-host puts the scene where the marker stands.
+    const std::string bundled = read_text(std::string(KEP_BINARY_DIR) + "/itk/host/kep_host/page/page.html");
+    ASSERT_NE(bundled.find("<!--KEP-SCENE-->"), std::string::npos);
+    const std::string before = bundled.substr(0, bundled.find("<!--KEP-SCENE-->"));
+    const std::string after = bundled.substr(bundled.find("<!--KEP-SCENE-->") + 16);
+    struct Case {
+        std::vector<std::string> args;
+        const char* kind;
+        std::vector<std::string> found;  // the lines that must show as found
+    };
+    const std::vector<Case> cases = {
+        {{"demo"}, "box", {"horn_l"}},
+        {{"volume-search", "--window", "w1", "--delta", "5", "--box", "0.2", "-0.4", "0.4", "0.3", "-0.1",
+          "0.6"},
+         "box",
+         {"fan_l"}},
+        {{"neighbourhood-search", "--window", "w1", "--delta", "10", "--lines", "fan_l", "hose_upper"},
+         "near",
+         {}},
+        {{"explain", "fan_l"}, "none", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        const std::string page = temp_file(c.args[0]);
+        std::remove(page.c_str());
+        std::vector<std::string> args = c.args;
+        args.insert(args.end(), {"--html", page});
+        if (c.args[0] == "demo") {
+            args.insert(args.end(), {"--svg", temp_file("demo_svg")});
+        }
+        const HostRun run = run_host(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const std::string text = read_text(page);
+        ASSERT_EQ(text.compare(0, before.size(), before), 0);
+        ASSERT_GE(text.size(), after.size());
+        EXPECT_EQ(text.substr(text.size() - after.size()), after);
+        const nlohmann::json scene = scene_of(text);
+        ASSERT_TRUE(scene.is_object());
+        EXPECT_EQ(scene["query"]["kind"], c.kind);
+        EXPECT_EQ(scene["lines"].size(), 40u);
+        for (const nlohmann::json& line : scene["lines"]) {
+            EXPECT_EQ(line["search_box"].is_null(), line["reason"].is_string()) << line["id"];
+        }
+        // The lines found are those the search hands back.
+        if (run.json().is_object()) {
+            std::vector<std::string> shown;
+            for (const nlohmann::json& line : scene["lines"]) {
+                if (line["found"] == true) {
+                    shown.push_back(line["id"]);
+                }
+            }
+            std::vector<std::string> returned = run.json()["lines"].get<std::vector<std::string>>();
+            std::sort(shown.begin(), shown.end());
+            std::sort(returned.begin(), returned.end());
+            EXPECT_EQ(shown, returned);
+        }
+        for (const std::string& id : c.found) {
+            bool found = false;
+            for (const nlohmann::json& line : scene["lines"]) {
+                found = found || (line["id"] == id && line["found"] == true);
+            }
+            EXPECT_TRUE(found) << id;
+        }
+        std::remove(page.c_str());
+    }
+}
+
+TEST(HostPage, SiteTextsCannotEndTheSceneAndUnwritablePagesAreRefused) {
+    const std::string page = temp_file("hostile");
+    const HostRun run =
+        run_host({"--site", source_path("tests/page/hostile_site.json"), "volume-search", "--window", "w1",
+                  "--delta", "1", "--box", "-1", "-1", "-1", "1", "1", "1", "--html", page});
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    const std::string text = read_text(page);
+    const size_t begin = text.find(kSceneOpen) + sizeof kSceneOpen - 1;
+    const std::string json = text.substr(begin, text.find("</script>", begin) - begin);
+    EXPECT_EQ(json.find_first_of("<>&"), std::string::npos);
+    const nlohmann::json scene = nlohmann::json::parse(json);
+    EXPECT_EQ(scene["lines"][1]["name"], "</script><script>window.kepRan=1</script>");
+    std::remove(page.c_str());
+
+    const std::string missing = "/nonexistent/dir/page.html";
+    const std::vector<std::vector<std::string>> cases = {
+        {"demo", "--html", missing},
+        {"volume-search", "--window", "w1", "--delta", "1", "--box", "0", "0", "0", "1", "1", "1", "--html",
+         missing},
+        {"neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "fan_l", "--html", missing},
+        {"explain", "fan_l", "--html", missing},
+    };
+    for (const std::vector<std::string>& args : cases) {
+        SCOPED_TRACE(args[0]);
+        const HostRun refused = run_host(args);
+        EXPECT_EQ(refused.exit_code, 2);
+        EXPECT_EQ(refused.out, "");
+        EXPECT_NE(refused.err.find(missing), std::string::npos) << refused.err;
+    }
+}
+
+}  // namespace
+}  // namespace host_test
