@@ -1,8 +1,9 @@
 // The pages kep-host writes, opened from disk in headless Chromium (Debian's /usr/bin/chromium,
 // driven by playwright-core): the demo's page, the page of a search on a generated site and the
 // page of a site whose names hold markup. Each must draw every box (#kep-status reads "drawn N"),
-// raise no script error and show the lines found in orange. The screenshots are left in
-// KEP_PAGE_OUT for a person to look at.
+// raise no script error and show the lines found in orange; a browser without WebGL gets the list
+// and the panel and is told why there is no drawing. The screenshots are left in KEP_PAGE_OUT for
+// a person to look at.
 //
 // Environment: KEP_HOST (the kep-host program), KEP_PAGE_MODULES (node_modules with
 // playwright-core), KEP_PAGE_OUT (a folder for the pages and screenshots).
@@ -121,4 +122,29 @@ test('site texts that hold markup stay text and run nothing', async () => {
   const list = await page.$$eval('#lines li', (items) => items.map((li) => li.textContent));
   for (const id of names) assert.ok(list.some((t) => t.endsWith(id)), id);
   await page.close();
+});
+
+test('without WebGL the page says so, and the list and the panel still work', async () => {
+  const bare = mkdtempSync(join(out, 'profile-'));
+  const context = await chromium.launchPersistentContext(bare, {
+    executablePath: CHROMIUM,
+    headless: true,
+    args: [...FLAGS, '--disable-webgl', '--disable-3d-apis'],
+  });
+  try {
+    const page = await context.newPage();
+    const errors = [];
+    page.on('pageerror', (e) => errors.push(String(e)));
+    await page.goto(`file://${join(out, 'demo.html')}`);
+    await page.waitForFunction(() => document.getElementById('kep-status').value !== 'loading');
+    assert.match(await page.$eval('#kep-status', (e) => e.value), /^no WebGL/);
+    assert.match(await page.$eval('#no-webgl', (e) => e.textContent), /WebGL is not available/);
+    assert.deepEqual(errors, []);
+    await page.fill('#find', 'fan_l');
+    await page.click('#lines li');
+    assert.match(await page.$eval('#panel', (e) => e.textContent), /fan_l/);
+  } finally {
+    await context.close();
+    rmSync(bare, { recursive: true, force: true });
+  }
 });
