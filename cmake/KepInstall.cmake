@@ -23,9 +23,9 @@ endif()
 # On Windows the DLLs go to bin/ and their import libraries to lib/.
 install(TARGETS kep_support EXPORT kepTargets LIBRARY DESTINATION lib RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
 install(TARGETS kep LIBRARY DESTINATION lib RUNTIME DESTINATION bin ARCHIVE DESTINATION lib)
-install(FILES ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_support.h
-              ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_support/kep_export.h
-              ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_custom_exit/platform/kep_platform.h
+install(FILES ${PROJECT_SOURCE_DIR}/itk/kep_itk/include/kep_support.h
+              ${PROJECT_SOURCE_DIR}/itk/kep_itk/include/kep_export.h
+              ${PROJECT_SOURCE_DIR}/itk/kep_itk/platform/kep_platform.h
         DESTINATION include)
 
 if(KEP_REAL_PLATFORM)

@@ -26,7 +26,7 @@ endif()
 
 # kep_check_platform_declaration(<operation> <header> <pointer declaration of the older form, as f>)
 function(kep_check_platform_declaration op header form)
-  set(CMAKE_REQUIRED_INCLUDES ${KEP_PLATFORM_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/itk/kep_itk/kep_custom_exit/platform)
+  set(CMAKE_REQUIRED_INCLUDES ${KEP_PLATFORM_INCLUDE_DIR} ${PROJECT_SOURCE_DIR}/itk/kep_itk/platform)
   set(CMAKE_REQUIRED_DEFINITIONS -DKEP_REAL_PLATFORM -DIPLIB=none)
   set(CMAKE_REQUIRED_QUIET ON)
   set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "geometry/kep_overlap_internal.h"
+#include "kep_explain.h"
 #include "kep_fixture.h"
-#include "registration/kep_explain.h"
 #include "registration/kep_registration.h"
 
 namespace explain_test {

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "kep_check_explain.h"
+#include "kep_explain.h"
 #include "kep_fixture.h"
-#include "registration/kep_explain.h"
 #include "registration/kep_registration.h"
 
 namespace {

@@ -9,13 +9,13 @@
 
 #include <cmath>
 
+#include "base/kep_observer.h"
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
-#include "lookup/kep_observer.h"
 #include "modon/kep_modon.h"
 
 namespace {

@@ -2,8 +2,8 @@
  * Geometry and spatial search: transform matrices and their text form, bounding boxes, the node
  * list that collects lines with boxes, and the oriented-box neighbourhood computation.
  *
- * The matrices (kep_matrix.h) are this room's too; they stand apart so that the line values of
- * modon/ can use them without the rest.
+ * The matrices (base/kep_matrix.h) sit on the floor below everything, so that the line values of
+ * modon/ can use them without the rest; this header hands them on.
  *
  * Ownership: every text, box, node and object record handed out is a MEM_alloc block owned by
  * the receiver (MEM_free); a node list belongs to whoever holds its head and is released with
@@ -18,7 +18,7 @@
 #ifndef KEP_GEOMETRY_H
 #define KEP_GEOMETRY_H
 
-#include "geometry/kep_matrix.h"
+#include "base/kep_matrix.h"
 #include "kep_platform.h"
 
 /* At least one object of the list had no box; the other objects were all tested. */

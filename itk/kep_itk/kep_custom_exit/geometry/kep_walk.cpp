@@ -12,11 +12,11 @@
 
 #include <new>
 
+#include "base/kep_observer.h"
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
-#include "lookup/kep_observer.h"
 
 namespace {
 

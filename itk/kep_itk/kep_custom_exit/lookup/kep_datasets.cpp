@@ -6,10 +6,10 @@
  */
 #include <cstring>
 
-#include "kep_lookup.h"
+#include "base/kep_observer.h"
 #include "kep_mem.h"
-#include "kep_observer.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 

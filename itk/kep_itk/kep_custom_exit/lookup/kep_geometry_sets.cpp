@@ -8,12 +8,12 @@
  * caller put in them. A missing preference is no failure: its message is logged and the status
  * stays what it was. Everything read on the way is released before returning.
  */
-#include "kep_lookup.h"
+#include "base/kep_observer.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
-#include "lookup/kep_observer.h"
 
 namespace {
 

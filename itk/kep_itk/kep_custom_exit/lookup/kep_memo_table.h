@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "lookup/kep_local.h"
+#include "base/kep_local.h"
 
 namespace kep {
 namespace memo_detail {

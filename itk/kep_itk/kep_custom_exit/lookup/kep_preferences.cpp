@@ -5,9 +5,9 @@
  * the caller has set, and put the caller's scope back afterwards. Neither caches: every call asks
  * the platform again, so a changed preference takes effect at its next use.
  */
-#include "kep_lookup.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
+#include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
 

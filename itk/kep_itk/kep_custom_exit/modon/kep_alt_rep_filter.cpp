@@ -2,12 +2,12 @@
 // representation (the suffix of its name) the site's preferences ask for.
 #include <string.h>
 
+#include "base/kep_observer.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
-#include "lookup/kep_observer.h"
 #include "modon/kep_modon.h"
 
 namespace {

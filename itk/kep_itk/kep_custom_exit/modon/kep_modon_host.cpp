@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/kep_local.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
-#include "lookup/kep_local.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"

@@ -2,13 +2,13 @@
 // representations of the product structure, and the node chain of the absolute transform.
 #include <string.h>
 
-#include "geometry/kep_matrix.h"
+#include "base/kep_matrix.h"
+#include "base/kep_observer.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "lookup/kep_lookup_memo.h"
 #include "lookup/kep_memo.h"
-#include "lookup/kep_observer.h"
 #include "modon/kep_modon.h"
 #include "modon/kep_modon_memo.h"
 

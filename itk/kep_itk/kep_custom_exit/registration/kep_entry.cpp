@@ -1,8 +1,8 @@
 /*
  * The entry point of the extension library and its three custom exits.
  */
-#include "kep_registration.h"
 #include "kep_trace.h"
+#include "registration/kep_registration.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 // Explaining one line (kep_explain.h): the observer that turns the decisions of the box lookup,
 // the placement and the walk into an account, and the query run through the search's own overlap
 // test. The renderings are in kep_explain_render.cpp.
-#include "registration/kep_explain.h"
+#include "kep_explain.h"
 
 #include <string.h>
 
 #include <cmath>
 #include <new>
 
+#include "base/kep_observer.h"
 #include "kep_mem.h"
 #include "lookup/kep_lookup.h"
-#include "lookup/kep_observer.h"
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/kep_local.h"
 #include "geometry/kep_geometry.h"
 #include "geometry/kep_overlap_internal.h"
-#include "lookup/kep_local.h"
-#include "registration/kep_explain.h"
+#include "kep_explain.h"
 
 // The types and functions below are shared between the two files, so they cannot live in an
 // anonymous namespace; their namespace, kep::explain, is hidden instead. The Windows build exports

@@ -11,10 +11,10 @@
  */
 #include <stdarg.h>
 
-#include "kep_registration.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
+#include "registration/kep_registration.h"
 
 extern "C" {
 int kep_bl_ask_jt_ds_tag_pm(METHOD_message_t* message, va_list args);

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "kep_mem.h"
-#include "kep_registration.h"
 #include "kep_trace.h"
+#include "registration/kep_registration.h"
 
 extern "C" {
 

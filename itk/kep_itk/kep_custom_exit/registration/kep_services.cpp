@@ -34,9 +34,9 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
-#include "kep_registration.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
+#include "registration/kep_registration.h"
 
 extern "C" {
 /* The two services, in the platform's user-service form; registered by name, not exported. */

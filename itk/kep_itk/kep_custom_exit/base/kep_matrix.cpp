@@ -4,7 +4,7 @@
 // scan under the "C" numeric conventions, but only on the calling thread: the platform's server
 // may run other threads, and switching the conventions of the whole process would change their
 // number formatting behind their backs.
-#include "geometry/kep_matrix.h"
+#include "base/kep_matrix.h"
 
 #include <locale.h>
 
@@ -13,8 +13,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/kep_observer.h"
 #include "kep_support.h"
-#include "lookup/kep_observer.h"
 #if defined(__APPLE__)
 #include <xlocale.h>
 #endif

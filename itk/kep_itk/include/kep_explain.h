@@ -3,10 +3,10 @@
  * searches run.
  *
  * kep_explain_line walks the line's structure from its top line with kep_get_child_lines, as the
- * searches do, while an observer (lookup/kep_observer.h) records the decisions the box lookup of
- * the line, the placement of every level above it and the walk make; with a query it runs the
- * overlap test of x7ComputeNeighbourhood on the line's box, reporting the axis that separates or
- * the least overlap. It also reads bl_plmxml_abs_xform of the line as a client would.
+ * searches do, while an observer (base/kep_observer.h in kep's sources) records the decisions the box lookup
+ * of the line, the placement of every level above it and the walk make; with a query it runs the overlap test
+ * of x7ComputeNeighbourhood on the line's box, reporting the axis that separates or the least overlap. It
+ * also reads bl_plmxml_abs_xform of the line as a client would.
  *
  * The explanation comes as text for people or as one JSON object for tools; objects are named by
  * their tags (numbers) with their item ids, occurrence names and dataset names beside them.

@@ -1,5 +1,5 @@
 // The calling thread's observer (kep_observer.h).
-#include "lookup/kep_observer.h"
+#include "base/kep_observer.h"
 
 kep::Observer*& kep::observer_slot() noexcept {
     static thread_local Observer* slot = nullptr;
