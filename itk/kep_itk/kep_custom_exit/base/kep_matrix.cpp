@@ -267,7 +267,7 @@ extern "C" void kep_matrix_from_string(const char* text, kep_matrix_t* matrix) {
     }
     // An absent text is logged as "(null)", as the common C libraries print a null text.
     kep_log("cannot get matrix from string [%s], assuming identity\n", text != nullptr ? text : "(null)");
-    kep::observe("unreadable transform", NULLTAG, nullptr, text);
+    kep::observe_unreadable_transform(text);
     kep_matrix_identity(matrix);
 }
 

@@ -99,7 +99,7 @@ tag_t single_form(tag_t dataset_tag, const char* statement, const char* referenc
         return AE_ask_all_dataset_named_refs(dataset_tag, reference_name, &count_refs, refs.out());
     });
     if (step.ok()) {
-        kep::observe_tags("forms", dataset_tag, reference_name, refs.get(), count_refs);
+        kep::observe_forms(dataset_tag, reference_name, refs.get(), count_refs);
     }
     if (!step.ok() || count_refs != 1 || !refs) {
         return NULLTAG;
@@ -135,7 +135,7 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
         }
         if (is_visu != 0) {
             kep_log("ignoring visualisation dataset");
-            kep::observe("visualisation", dataset_tag);
+            kep::observe_visualisation(dataset_tag);
             continue;
         }
         kep::MemPtr<kep_bbox_t> act_bb;
@@ -159,7 +159,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
     step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
         return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
     });
-    kep::observe("preference", NULLTAG, KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.get());
+    kep::observe_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.get());
     if (!has_text(relation_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
         return NULLTAG;
@@ -167,7 +167,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
     kep::Text type_modon_3dgeo;
     step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_TYPE "\", &type_modon_3dgeo)",
               [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
-    kep::observe("preference", NULLTAG, KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.get());
+    kep::observe_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.get());
     if (!has_text(type_modon_3dgeo.get())) {
         kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_TYPE " from preferences\n");
         return NULLTAG;
@@ -185,8 +185,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
                                              datasets_mod_on.count_out());
         });
 
-    kep::observe_tags("mod-on host", mod_on_host_tag, nullptr, datasets_mod_on.get(),
-                      datasets_mod_on.count());
+    kep::observe_mod_on_host(mod_on_host_tag, datasets_mod_on.get(), datasets_mod_on.count());
     // With a mod-on host only its datasets count: when the filter rejects them all, the line has
     // no box, and its own 3D geometry datasets are not tried instead.
     tag_t part_tag = NULLTAG;
@@ -204,7 +203,7 @@ tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_data
             return kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag);
         });
     }
-    kep::observe("chosen", step.ok() ? part_tag : NULLTAG);
+    kep::observe_representation(line, step.ok() ? part_tag : NULLTAG);
     return step.ok() ? part_tag : NULLTAG;
 }
 
@@ -262,7 +261,7 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
         double* slot = &(box.get()->*value.field);
         if (step.call(value.statement,
                       [&] { return AOM_ask_value_double(form_tag, value.attribute, slot); }) != 0) {
-            kep::observe("unreadable form", dataset_tag, value.attribute);
+            kep::observe_unreadable_form(dataset_tag, value.attribute);
             return step.status();  // the half-read box is released by its owner
         }
     }
@@ -273,10 +272,10 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
     if (!(std::isfinite(b.x1) && std::isfinite(b.y1) && std::isfinite(b.z1) && std::isfinite(b.x2) &&
           std::isfinite(b.y2) && std::isfinite(b.z2))) {
         kep_log("ignoring box with a value that is not a finite number\n");
-        kep::observe_numbers("not finite", dataset_tag, nullptr, nullptr, values, 6);
+        kep::observe_not_finite(dataset_tag, values);
         return step.status();
     }
-    kep::observe_numbers("box", dataset_tag, nullptr, nullptr, values, 6);
+    kep::observe_dataset_box(dataset_tag, values);
     *bbox = box.release();
     return step.status();
 }
@@ -285,15 +284,15 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
     kep::FunctionTrace trace("kep_get_bbox_for_bomline");
     kep::Step step;
     *bbox = nullptr;
-    kep::observe("box begin", line);
+    kep::observe_box_begin(line);
 
     kep::MemPtr<tag_t> datasets_part;
     int count_datasets_part = 0;
     step.call("kep_get_3dgeo_for_bomline(line,&datasets_part,&count_datasets_part)",
               [&] { return kep_get_3dgeo_for_bomline(line, datasets_part.out(), &count_datasets_part); });
 
-    kep::observe("path", line, nullptr,
-                 step.ok() && count_datasets_part > 0 ? "representation" : "collection");
+    kep::observe_box_path(
+        line, step.ok() && count_datasets_part > 0 ? kep::BoxPath::Representation : kep::BoxPath::Collection);
     kep::MemPtr<kep_bbox_t> result;
     if (step.ok() && count_datasets_part > 0) {
         const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
@@ -324,6 +323,11 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
     if (step.ok()) {
         *bbox = result.release();
     }
-    kep::observe("box end", line, nullptr, *bbox != nullptr ? "box" : nullptr);
+    if (kep::observer() != nullptr) {
+        const kep_bbox_t* b = *bbox;
+        const double values[6] = {b ? b->x1 : 0, b ? b->y1 : 0, b ? b->z1 : 0,
+                                  b ? b->x2 : 0, b ? b->y2 : 0, b ? b->z2 : 0};
+        kep::observe_box_end(line, b != nullptr ? values : nullptr);
+    }
     return step.status();
 }

@@ -214,8 +214,7 @@ bool place(Frame& frame, tag_t line, const char* read_statement, kep_matrix_t* n
     kep_matrix_t occurrence_matrix;
     kep_matrix_from_string(trans_matrix_string.get(), &occurrence_matrix);
     kep_matrix_multiply(&frame.matrix, &occurrence_matrix, new_child_matrix);
-    kep::observe_numbers("placed", line, frame.next == Next::Packed ? "packed" : "child",
-                         trans_matrix_string.get(), new_child_matrix->m, 16);
+    kep::observe_placed(line, frame.next == Next::Packed, trans_matrix_string.get(), new_child_matrix->m);
     return true;
 }
 

@@ -80,7 +80,7 @@ extern "C" int kep_get_datasets(tag_t object, const char* relation, tag_t** data
         // widen it to everything.
         if (relation_type == NULLTAG) {
             kep_log("relation type [%s] not found, no related objects listed\n", relation);
-            kep::observe("unknown relation", object, relation);
+            kep::observe_unknown_relation(object, relation);
             kep::clear_errors();
             return 0;
         }

@@ -61,15 +61,15 @@ tag_t ask_revision(tag_t bomline_object_tag, kep::Step& step) {
 }
 
 // Every object attached to the line's revision whose type is named by one of the keys.
-int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys, int key_count,
-                 const char* filter_statement, tag_t** result, int* result_count) {
+int geometry_set(const char* name, kep::GeometrySet set, tag_t bomline_object_tag, const TypeKey* keys,
+                 int key_count, const char* filter_statement, tag_t** result, int* result_count) {
     kep::FunctionTrace trace(name);
     kep::Step step;
 
     const tag_t primary_object = ask_revision(bomline_object_tag, step);
     if (primary_object == NULLTAG) {
         kep_log("Could not retrieve primary object\n");
-        kep::observe("no revision", bomline_object_tag, name);
+        kep::observe_no_revision(bomline_object_tag, set);
         return step.status();
     }
 
@@ -77,7 +77,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     step.call("kep_get_datasets(primary_object, NULL, &datasets, &count_datasets)",
               [&] { return kep::ask_datasets(primary_object, nullptr, datasets); });
     // The type preferences are read only when there is something to filter.
-    kep::observe_tags("related", primary_object, name, datasets.get(), datasets.count());
+    kep::observe_related(primary_object, set, datasets.get(), datasets.count());
     if (datasets.count() <= 0) {
         return step.status();
     }
@@ -87,7 +87,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
     const char* type_array[kMaxTypeKeys] = {};
     for (int i = 0; i < key_count; ++i) {
         step.call(keys[i].statement, [&] { return kep::ask_preference(keys[i].key, values[i]); });
-        kep::observe("preference", NULLTAG, keys[i].key, values[i].get());
+        kep::observe_preference(keys[i].key, values[i].get());
         // After a failure the keys not read count as missing, so the first of them is reported.
         if (!has_text(values[i].get())) {
             kep_log("%s", keys[i].missing);
@@ -100,7 +100,7 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
         return kep_filter_datasets2(datasets.get(), datasets.count(), type_array, key_count, result,
                                     result_count);
     });
-    kep::observe_tags("set", bomline_object_tag, name, *result, *result_count);
+    kep::observe_geometry_set(bomline_object_tag, set, *result, *result_count);
     return step.status();
 }
 
@@ -108,7 +108,8 @@ int geometry_set(const char* name, tag_t bomline_object_tag, const TypeKey* keys
 
 extern "C" int kep_get_3dgeo_for_bomline(tag_t bomline_object_tag, tag_t** datasets_3dgeo,
                                          int* count_datasets_3dgeo) {
-    return geometry_set("kep_get_3dgeo_for_bomline", bomline_object_tag, kKeys3dgeo, 4,
+    return geometry_set("kep_get_3dgeo_for_bomline", kep::GeometrySet::ThreeD, bomline_object_tag, kKeys3dgeo,
+                        4,
                         "kep_filter_datasets2(datasets, count_datasets, (const char **)type_array, 4, "
                         "datasets_3dgeo, count_datasets_3dgeo)",
                         datasets_3dgeo, count_datasets_3dgeo);
@@ -116,7 +117,8 @@ extern "C" int kep_get_3dgeo_for_bomline(tag_t bomline_object_tag, tag_t** datas
 
 extern "C" int kep_get_auxgeo_for_bomline(tag_t bomline_object_tag, tag_t** datasets_auxgeo,
                                           int* count_datasets_auxgeo) {
-    return geometry_set("kep_get_auxgeo_for_bomline", bomline_object_tag, kKeysAuxgeo, 5,
+    return geometry_set("kep_get_auxgeo_for_bomline", kep::GeometrySet::Auxiliary, bomline_object_tag,
+                        kKeysAuxgeo, 5,
                         "kep_filter_datasets2(datasets, count_datasets, (const char **)type_array, 5, "
                         "datasets_auxgeo, count_datasets_auxgeo)",
                         datasets_auxgeo, count_datasets_auxgeo);
@@ -131,14 +133,14 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     if (primary_object == NULLTAG) {
         // This message and the two below end without a line end.
         kep_log("Could not retrieve primary object");
-        kep::observe("no revision", bomline_object_tag, "kep_get_structure_for_bomline");
+        kep::observe_no_revision(bomline_object_tag, kep::GeometrySet::Structure);
         return step.status();
     }
 
     kep::Text relation_structure;
     step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_RELATION "\", &relation_structure)",
               [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure); });
-    kep::observe("preference", NULLTAG, KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure.get());
+    kep::observe_preference(KEP_PREF_PRODUCT_DATASET_RELATION, relation_structure.get());
     if (!has_text(relation_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_RELATION);
         return step.status();
@@ -147,8 +149,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     kep::Tags datasets;
     step.call("kep_get_datasets(primary_object, relation_structure, &datasets, &count_datasets)",
               [&] { return kep::ask_datasets(primary_object, relation_structure.get(), datasets); });
-    kep::observe_tags("related", primary_object, "kep_get_structure_for_bomline", datasets.get(),
-                      datasets.count());
+    kep::observe_related(primary_object, kep::GeometrySet::Structure, datasets.get(), datasets.count());
     if (datasets.count() <= 0) {
         return step.status();
     }
@@ -156,7 +157,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
     kep::Text type_structure;
     step.call("kep_get_preference(\"" KEP_PREF_PRODUCT_DATASET_TYPE "\", &type_structure)",
               [&] { return kep::ask_preference(KEP_PREF_PRODUCT_DATASET_TYPE, type_structure); });
-    kep::observe("preference", NULLTAG, KEP_PREF_PRODUCT_DATASET_TYPE, type_structure.get());
+    kep::observe_preference(KEP_PREF_PRODUCT_DATASET_TYPE, type_structure.get());
     if (!has_text(type_structure.get())) {
         kep_log("Could not retrieve preference for " KEP_PREF_PRODUCT_DATASET_TYPE);
         return step.status();
@@ -169,7 +170,7 @@ extern "C" int kep_get_structure_for_bomline(tag_t bomline_object_tag, tag_t** d
             return kep_filter_datasets(datasets.get(), datasets.count(), type_structure.get(),
                                        datasets_structure, count_datasets_structure);
         });
-    kep::observe_tags("set", bomline_object_tag, "kep_get_structure_for_bomline", *datasets_structure,
-                      *count_datasets_structure);
+    kep::observe_geometry_set(bomline_object_tag, kep::GeometrySet::Structure, *datasets_structure,
+                              *count_datasets_structure);
     return step.status();
 }

@@ -50,7 +50,8 @@ struct Preferences {
     }
 };
 
-enum class Verdict { kNext, kChosen };
+// kNext: not this one; otherwise chosen, by its suffix or as a master dataset.
+enum class Verdict { kNext, kSuffix, kMaster };
 
 // Judges one candidate for the wanted name W. Alternative representation datasets can only be
 // chosen by their own name; every other dataset (no suffix, or an unlisted one) is a master
@@ -64,9 +65,7 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
             kep_log("AltRep: %s \n", suffix.get());
             if (strcmp(suffix.get(), wanted) == 0) {
                 kep_log("exact alt rep match found \n");
-                kep::observe("filter why", NULLTAG, wanted,
-                             "its suffix is the wanted alternative representation");
-                return Verdict::kChosen;
+                return Verdict::kSuffix;
             }
             return Verdict::kNext;
         }
@@ -74,9 +73,7 @@ Verdict judge(const Preferences& prefs, const char* name, const char* wanted) {
     const char* master = prefs.master();
     if (master != nullptr && strcmp(wanted, master) == 0) {
         kep_log("exact MASTER match found \n");
-        kep::observe("filter why", NULLTAG, wanted,
-                     "it is a master dataset and the master representation is wanted");
-        return Verdict::kChosen;
+        return Verdict::kMaster;
     }
     return Verdict::kNext;
 }
@@ -91,9 +88,8 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
               [&] { return kep::ask_preference_list(KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list); });
     step.call("kep_get_preference(\"KEPUseAltRepFilter\", &use_alt_rep_filter)",
               [&] { return kep::ask_preference(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter); });
-    kep::observe_texts("preference list", KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list.get(),
-                       prefs.alt_rep_list.count());
-    kep::observe("filter switch", NULLTAG, KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter.get());
+    kep::observe_preference_list(KEP_PREF_ALT_REP_LIST, prefs.alt_rep_list.get(), prefs.alt_rep_list.count());
+    kep::observe_filter_switch(KEP_PREF_USE_ALT_REP_FILTER, prefs.use_alt_rep_filter.get());
 
     // The names to try, most wanted last.
     const char* const* wanted = nullptr;
@@ -109,12 +105,11 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         if (prefs.actual_alt_rep_list.count() <= 0 || !prefs.actual_alt_rep_list) {
             // Not a platform failure and deliberately left without clearing the error stack.
             kep_log("could not retrieve the preference KEPActualAltRepList\n");
-            kep::observe("filter", NULLTAG, KEP_PREF_ACTUAL_ALT_REP_LIST,
-                         "the representation filter is on but KEPActualAltRepList names no representation");
+            kep::observe_filter_choice(NULLTAG, nullptr, kep::FilterReason::NoActualList);
             return step.status();
         }
-        kep::observe_texts("preference list", KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list.get(),
-                           prefs.actual_alt_rep_list.count());
+        kep::observe_preference_list(KEP_PREF_ACTUAL_ALT_REP_LIST, prefs.actual_alt_rep_list.get(),
+                                     prefs.actual_alt_rep_list.count());
         wanted = prefs.actual_alt_rep_list.get();
         count_wanted = prefs.actual_alt_rep_list.count();
     } else if (master != nullptr) {
@@ -135,10 +130,13 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
             if (!is_text(object_name.get())) {
                 continue;
             }
-            if (judge(prefs, object_name.get(), wanted[w]) == Verdict::kChosen) {
+            const Verdict verdict = judge(prefs, object_name.get(), wanted[w]);
+            if (verdict != Verdict::kNext) {
                 *dataset = datasets[j];
                 chosen = true;
-                kep::observe("filter", datasets[j], wanted[w], object_name.get());
+                kep::observe_filter_choice(datasets[j], wanted[w],
+                                           verdict == Verdict::kSuffix ? kep::FilterReason::SuffixWanted
+                                                                       : kep::FilterReason::MasterWanted);
             }
         }
     }
@@ -148,13 +146,12 @@ int filter_alt_rep(const tag_t* datasets, int count_datasets, tag_t* dataset) {
         if (prefs.alt_rep_list.count() <= 0 && count_datasets == 1) {
             *dataset = datasets[0];
             kep_log("default dataset found\n");
-            kep::observe("filter", datasets[0], nullptr,
-                         "the only candidate, taken because KEPAltRepList is empty");
+            kep::observe_filter_choice(datasets[0], nullptr, kep::FilterReason::LoneCandidate);
         } else {
             kep_log("correct dataset not found\n");
-            kep::observe(
-                "filter", NULLTAG, nullptr,
-                count_datasets == 0 ? "no candidates" : "no candidate is of a wanted representation");
+            kep::observe_filter_choice(
+                NULLTAG, nullptr,
+                count_datasets == 0 ? kep::FilterReason::NoCandidates : kep::FilterReason::NoneWanted);
         }
     }
 

@@ -179,11 +179,11 @@ int occ_xform(tag_t object_tag, char** value) {
     kep::Step step;
     ProductPreferences prefs;
     if (!read_product_preferences(step, prefs)) {
-        kep::observe_tags("occurrence", object_tag, "stored", nullptr, 0);
+        kep::observe_occurrence(object_tag, kep::OccurrenceSource::Stored, NULLTAG);
         return step.status();
     }
     tag_t observed = NULLTAG;
-    const char* source = "stored";
+    kep::OccurrenceSource source = kep::OccurrenceSource::Stored;
     if (step.ok()) {
         const tag_t dataset_mod_on_tag = choose_modon_dataset(
             step,
@@ -203,10 +203,10 @@ int occ_xform(tag_t object_tag, char** value) {
                 replace_value(value, listed);
             }
             observed = dataset_mod_on_tag;
-            source = listed != nullptr ? "representation" : "kept";
+            source = listed != nullptr ? kep::OccurrenceSource::Representation : kep::OccurrenceSource::Kept;
         }
     }
-    kep::observe_tags("occurrence", object_tag, source, &observed, observed != NULLTAG ? 1 : 0);
+    kep::observe_occurrence(object_tag, source, observed);
     log_value(value);
     return step.status();
 }

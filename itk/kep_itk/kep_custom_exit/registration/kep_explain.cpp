@@ -46,6 +46,8 @@ public:
     bool failed() const { return failed_; }
 
 private:
+    using Decision = kep::Decision;
+
     void step(const Str& text) { box.steps.push_back(text); }
     void reason(const Str& text) {
         if (box.reason.empty()) {
@@ -61,165 +63,265 @@ private:
         }
         return text.empty() ? "none" : text;
     }
-    static Str set_name(const char* function) {
-        const Str f = str(function);
-        if (f == "kep_get_3dgeo_for_bomline") {
-            return "3D geometry";
+    static Str set_name(kep::GeometrySet set) {
+        switch (set) {
+            case kep::GeometrySet::ThreeD:
+                return "3D geometry";
+            case kep::GeometrySet::Auxiliary:
+                return "auxiliary geometry";
+            case kep::GeometrySet::Structure:
+                return "product structure";
         }
-        if (f == "kep_get_auxgeo_for_bomline") {
-            return "auxiliary geometry";
+        return "";
+    }
+    static Str source_word(kep::OccurrenceSource source) {
+        switch (source) {
+            case kep::OccurrenceSource::Stored:
+                return "stored";
+            case kep::OccurrenceSource::Representation:
+                return "representation";
+            case kep::OccurrenceSource::Kept:
+                return "kept";
         }
-        return "product structure";
+        return "";
+    }
+    static Str filter_words(const kep::decision::FilterChoice& c) {
+        switch (c.reason) {
+            case kep::FilterReason::SuffixWanted:
+                return "its suffix is the wanted alternative representation (" + str(c.wanted) + ")";
+            case kep::FilterReason::MasterWanted:
+                return "it is a master dataset and the master representation is wanted (" + str(c.wanted) +
+                       ")";
+            case kep::FilterReason::LoneCandidate:
+                return "the only candidate, taken because KEPAltRepList is empty";
+            case kep::FilterReason::NoActualList:
+                return "the representation filter is on but KEPActualAltRepList names no representation";
+            case kep::FilterReason::NoCandidates:
+                return "no candidates";
+            case kep::FilterReason::NoneWanted:
+                return "no candidate is of a wanted representation";
+        }
+        return "";
     }
 
+    // The walk's decisions about every line, and the bounds of the box lookup of the target.
     void take(const kep::Note& n) {
-        const Str what = n.what;
-        if (recording_walk && what == "placed") {
-            Placement& p = placements[n.object];
-            p.met = true;
-            p.packed = str(n.key) == "packed";
-            p.has_text = n.text != nullptr;
-            p.text = str(n.text);
-            p.unreadable = pending_unreadable_;
-            pending_unreadable_ = false;
-            for (int i = 0; i < 16 && i < n.number_count; ++i) {
-                p.absolute[i] = n.numbers[i];
-            }
-            return;
-        }
-        if (recording_walk && what == "occurrence") {
-            Placement& p = placements[n.object];
-            p.source = str(n.key);
-            p.dataset = n.tag_count > 0 ? n.tags[0] : NULLTAG;
-            return;
-        }
-        if (recording_walk && what == "unreadable transform") {
-            pending_unreadable_ = true;
-            return;
-        }
-        if (what == "box begin" && n.object == target_ && !box.done) {
-            box.open = true;
-            return;
-        }
-        if (!box.open) {
-            return;
-        }
-        if (what == "box end" && n.object == target_) {
-            box.open = false;
-            box.done = true;
-            return;
-        }
-        if (what == "no revision") {
-            step(set_name(n.key) + " datasets: the line has no item revision");
-            reason("the line has no item revision, so it has no datasets");
-        } else if (what == "related") {
-            step(set_name(n.key) + " datasets: " + to_text(n.tag_count) + " object(s) related to revision @" +
-                 tag_text(n.object) +
-                 (str(n.key) == "kep_get_structure_for_bomline" ? " under that relation" : ""));
-        } else if (what == "preference") {
-            const Str value = str(n.text);
-            step("  preference " + str(n.key) + " = " + (value.empty() ? "(not set)" : value));
-            if (value.empty()) {
-                reason("missing preference " + str(n.key));
-            }
-        } else if (what == "preference list") {
-            Str values;
-            for (int i = 0; i < n.text_count; ++i) {
-                values += (i == 0 ? "" : ", ") + str(n.texts[i]);
-            }
-            step("  preference " + str(n.key) + " = " + (values.empty() ? "(not set)" : values));
-        } else if (what == "filter switch") {
-            const Str value = str(n.text);
-            step("  preference " + str(n.key) + " = " + (value.empty() ? "(not set)" : value) +
-                 (value == "1" ? ": the representation filter is on" : ": the representation filter is off"));
-        } else if (what == "unknown relation") {
-            step("  the platform knows no relation named " + str(n.key) + ": nothing is listed under it");
-            reason("unknown relation " + str(n.key));
-        } else if (what == "set") {
-            step("  " + set_name(n.key) + " set: " + tag_list(n.tags, n.tag_count));
-        } else if (what == "path") {
-            box.path = str(n.text);
-            if (box.path == "representation") {
-                step(
-                    "the line has 3D geometry datasets: its box is that of the one representation the mod-on "
-                    "lookup and the representation filter choose");
-            } else {
-                step(
-                    "the line has no 3D geometry datasets: its box is the union of the boxes of its "
-                    "auxiliary "
-                    "geometry and product structure datasets");
-            }
-        } else if (what == "mod-on host") {
-            if (n.object == NULLTAG) {
-                step(
-                    "  mod-on host: none among the lines above; the filter chooses among the 3D geometry "
-                    "set");
-            } else {
-                step("  mod-on host: line @" + tag_text(n.object) + ", mod-on datasets " +
-                     tag_list(n.tags, n.tag_count) + "; only these count");
-            }
-        } else if (what == "filter why") {
-            box.filter_why = str(n.text) + " (" + str(n.key) + ")";
-        } else if (what == "filter") {
-            if (n.object != NULLTAG) {
-                box.names_wanted.push_back(n.object);
-                step("  the filter chose @" + tag_text(n.object) + ": " +
-                     (box.filter_why.empty() ? str(n.text) : box.filter_why));
-            } else {
-                step("  the filter chose nothing: " + str(n.text));
-                if (box.path == "representation") {
-                    reason("the representation filter chose no dataset: " + str(n.text));
+        switch (n.what) {
+            case Decision::Placed:
+                if (recording_walk) {
+                    const kep::decision::Placed& d = n.placed;
+                    Placement& p = placements[d.line];
+                    p.met = true;
+                    p.packed = d.packed;
+                    p.has_text = d.text != nullptr;
+                    p.text = str(d.text);
+                    p.unreadable = pending_unreadable_;
+                    pending_unreadable_ = false;
+                    for (int i = 0; i < 16; ++i) {
+                        p.absolute[i] = d.absolute[i];
+                    }
                 }
-            }
-            box.filter_why.clear();
-        } else if (what == "chosen") {
-            if (n.object == NULLTAG) {
-                reason("no representation dataset was chosen");
-            }
-        } else if (what == "forms") {
-            if (str(n.key) != "VAR2BBInfo") {
+                return;
+            case Decision::Occurrence:
+                if (recording_walk) {
+                    Placement& p = placements[n.occurrence.line];
+                    p.source = source_word(n.occurrence.source);
+                    p.dataset = n.occurrence.dataset;
+                }
+                return;
+            case Decision::UnreadableTransform:
+                if (recording_walk) {
+                    pending_unreadable_ = true;
+                }
+                return;
+            case Decision::BoxBegin:
+                if (n.box_begin.line == target_ && !box.done) {
+                    box.open = true;
+                }
+                return;
+            case Decision::BoxEnd:
+                if (box.open && n.box_end.line == target_) {
+                    box.open = false;
+                    box.done = true;
+                }
+                return;
+            case Decision::NoRevision:
+            case Decision::Related:
+            case Decision::UnknownRelation:
+            case Decision::Preference:
+            case Decision::PreferenceList:
+            case Decision::FilterSwitch:
+            case Decision::GeometrySetFound:
+            case Decision::BoxPathTaken:
+            case Decision::ModOnHost:
+            case Decision::FilterChoice:
+            case Decision::RepresentationChosen:
+            case Decision::Forms:
+            case Decision::UnreadableForm:
+            case Decision::NotFinite:
+            case Decision::DatasetBox:
+            case Decision::Visualisation:
+                if (box.open) {
+                    take_box_step(n);
+                }
+                return;
+        }
+    }
+
+    // A decision of the target's box lookup.
+    void take_box_step(const kep::Note& n) {
+        switch (n.what) {
+            case Decision::NoRevision:
+                step(set_name(n.no_revision.set) + " datasets: the line has no item revision");
+                reason("the line has no item revision, so it has no datasets");
+                return;
+            case Decision::Related: {
+                const kep::decision::Related& d = n.related;
+                step(set_name(d.set) + " datasets: " + to_text(d.count) + " object(s) related to revision @" +
+                     tag_text(d.revision) +
+                     (d.set == kep::GeometrySet::Structure ? " under that relation" : ""));
                 return;
             }
-            if (n.tag_count != 1 || n.tags == nullptr || n.tags[0] == NULLTAG) {
-                const Str why = n.tag_count == 0 ? "has no VAR2BBInfo form"
-                                : n.tag_count > 1
-                                    ? "has " + to_text(n.tag_count) + " VAR2BBInfo forms, not one"
-                                    : "has a null VAR2BBInfo reference";
-                step("  dataset @" + tag_text(n.object) + " " + why);
-                box.names_wanted.push_back(n.object);
-                reason("no form: dataset @" + tag_text(n.object) + " " + why);
-            }
-        } else if (what == "unreadable form") {
-            step("  the VAR2BBInfo form of dataset @" + tag_text(n.object) + " cannot be read (" +
-                 str(n.key) + ")");
-            box.names_wanted.push_back(n.object);
-            reason("unreadable form: the VAR2BBInfo form of dataset @" + tag_text(n.object) +
-                   " cannot be read (" + str(n.key) + ")");
-        } else if (what == "not finite") {
-            step("  the VAR2BBInfo values of dataset @" + tag_text(n.object) +
-                 " are not all finite: " + numbers(n.numbers, n.number_count));
-            box.names_wanted.push_back(n.object);
-            reason("values not finite: the box of dataset @" + tag_text(n.object) + " holds " +
-                   numbers(n.numbers, n.number_count));
-        } else if (what == "visualisation") {
-            step("  dataset @" + tag_text(n.object) + " is a visualisation dataset and is left out");
-            box.names_wanted.push_back(n.object);
-            reason("only visualisation datasets: @" + tag_text(n.object) + " is one");
-        } else if (what == "box") {
-            step("  dataset @" + tag_text(n.object) + " gives the box " + numbers(n.numbers, 6));
-            box.names_wanted.push_back(n.object);
-            if (!box.has_box) {
-                box.dataset = n.object;
-                for (int i = 0; i < 6; ++i) {
-                    box.box[i] = n.numbers[i];
+            case Decision::Preference: {
+                const Str value = str(n.preference.value);
+                step("  preference " + str(n.preference.key) + " = " + (value.empty() ? "(not set)" : value));
+                if (value.empty()) {
+                    reason("missing preference " + str(n.preference.key));
                 }
-            } else {
-                for (int i = 0; i < 3; ++i) {
-                    box.box[i] = std::fmin(box.box[i], n.numbers[i]);
-                    box.box[3 + i] = std::fmax(box.box[3 + i], n.numbers[3 + i]);
-                }
+                return;
             }
-            box.has_box = true;
+            case Decision::PreferenceList: {
+                const kep::decision::PreferenceList& d = n.preference_list;
+                Str values;
+                for (int i = 0; i < d.count; ++i) {
+                    values += (i == 0 ? "" : ", ") + str(d.values[i]);
+                }
+                step("  preference " + str(d.key) + " = " + (values.empty() ? "(not set)" : values));
+                return;
+            }
+            case Decision::FilterSwitch: {
+                const Str value = str(n.filter_switch.value);
+                step("  preference " + str(n.filter_switch.key) + " = " +
+                     (value.empty() ? "(not set)" : value) +
+                     (value == "1" ? ": the representation filter is on"
+                                   : ": the representation filter is off"));
+                return;
+            }
+            case Decision::UnknownRelation:
+                step("  the platform knows no relation named " + str(n.unknown_relation.relation) +
+                     ": nothing is listed under it");
+                reason("unknown relation " + str(n.unknown_relation.relation));
+                return;
+            case Decision::GeometrySetFound:
+                step("  " + set_name(n.geometry_set.set) +
+                     " set: " + tag_list(n.geometry_set.datasets, n.geometry_set.count));
+                return;
+            case Decision::BoxPathTaken:
+                if (n.box_path.path == kep::BoxPath::Representation) {
+                    box.path = "representation";
+                    step(
+                        "the line has 3D geometry datasets: its box is that of the one representation the "
+                        "mod-on "
+                        "lookup and the representation filter choose");
+                } else {
+                    box.path = "collection";
+                    step(
+                        "the line has no 3D geometry datasets: its box is the union of the boxes of its "
+                        "auxiliary "
+                        "geometry and product structure datasets");
+                }
+                return;
+            case Decision::ModOnHost:
+                if (n.mod_on_host.host == NULLTAG) {
+                    step(
+                        "  mod-on host: none among the lines above; the filter chooses among the 3D geometry "
+                        "set");
+                } else {
+                    step("  mod-on host: line @" + tag_text(n.mod_on_host.host) + ", mod-on datasets " +
+                         tag_list(n.mod_on_host.datasets, n.mod_on_host.count) + "; only these count");
+                }
+                return;
+            case Decision::FilterChoice: {
+                const kep::decision::FilterChoice& d = n.filter_choice;
+                if (d.dataset != NULLTAG) {
+                    box.names_wanted.push_back(d.dataset);
+                    step("  the filter chose @" + tag_text(d.dataset) + ": " + filter_words(d));
+                } else {
+                    step("  the filter chose nothing: " + filter_words(d));
+                    if (box.path == "representation") {
+                        reason("the representation filter chose no dataset: " + filter_words(d));
+                    }
+                }
+                return;
+            }
+            case Decision::RepresentationChosen:
+                if (n.representation.dataset == NULLTAG) {
+                    reason("no representation dataset was chosen");
+                }
+                return;
+            case Decision::Forms: {
+                const kep::decision::Forms& d = n.forms;
+                if (str(d.reference) != "VAR2BBInfo") {
+                    return;
+                }
+                if (d.count != 1 || d.forms == nullptr || d.forms[0] == NULLTAG) {
+                    const Str why = d.count == 0  ? "has no VAR2BBInfo form"
+                                    : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
+                                                  : "has a null VAR2BBInfo reference";
+                    step("  dataset @" + tag_text(d.dataset) + " " + why);
+                    box.names_wanted.push_back(d.dataset);
+                    reason("no form: dataset @" + tag_text(d.dataset) + " " + why);
+                }
+                return;
+            }
+            case Decision::UnreadableForm: {
+                const kep::decision::UnreadableForm& d = n.unreadable_form;
+                step("  the VAR2BBInfo form of dataset @" + tag_text(d.dataset) + " cannot be read (" +
+                     str(d.attribute) + ")");
+                box.names_wanted.push_back(d.dataset);
+                reason("unreadable form: the VAR2BBInfo form of dataset @" + tag_text(d.dataset) +
+                       " cannot be read (" + str(d.attribute) + ")");
+                return;
+            }
+            case Decision::NotFinite: {
+                const kep::decision::DatasetBox& d = n.not_finite;
+                step("  the VAR2BBInfo values of dataset @" + tag_text(d.dataset) +
+                     " are not all finite: " + numbers(d.values, 6));
+                box.names_wanted.push_back(d.dataset);
+                reason("values not finite: the box of dataset @" + tag_text(d.dataset) + " holds " +
+                       numbers(d.values, 6));
+                return;
+            }
+            case Decision::Visualisation:
+                step("  dataset @" + tag_text(n.visualisation.dataset) +
+                     " is a visualisation dataset and is left out");
+                box.names_wanted.push_back(n.visualisation.dataset);
+                reason("only visualisation datasets: @" + tag_text(n.visualisation.dataset) + " is one");
+                return;
+            case Decision::DatasetBox: {
+                const kep::decision::DatasetBox& d = n.dataset_box;
+                step("  dataset @" + tag_text(d.dataset) + " gives the box " + numbers(d.values, 6));
+                box.names_wanted.push_back(d.dataset);
+                if (!box.has_box) {
+                    box.dataset = d.dataset;
+                    for (int i = 0; i < 6; ++i) {
+                        box.box[i] = d.values[i];
+                    }
+                } else {
+                    for (int i = 0; i < 3; ++i) {
+                        box.box[i] = std::fmin(box.box[i], d.values[i]);
+                        box.box[3 + i] = std::fmax(box.box[3 + i], d.values[3 + i]);
+                    }
+                }
+                box.has_box = true;
+                return;
+            }
+            case Decision::Placed:
+            case Decision::Occurrence:
+            case Decision::UnreadableTransform:
+            case Decision::BoxBegin:
+            case Decision::BoxEnd:
+                return;  // taken by take()
         }
     }
 

@@ -74,7 +74,6 @@ struct BoxAccount {
     bool has_box = false;
     double box[6] = {};
     Vec<tag_t> names_wanted;  // tags whose names the rendering shows
-    Str filter_why;
     bool open = false;
     bool done = false;
 };
