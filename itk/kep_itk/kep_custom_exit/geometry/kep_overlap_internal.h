@@ -1,6 +1,7 @@
 /*
  * Internals of the neighbourhood computation: the work record made for each object and the two
- * steps applied to it. Used only by x7ComputeNeighbourhood and by the tests.
+ * steps applied to it. Used by x7ComputeNeighbourhood, by the explanation's overlap report
+ * (registration/kep_explain_account.h) and by the tests.
  */
 #ifndef KEP_OVERLAP_INTERNAL_H
 #define KEP_OVERLAP_INTERNAL_H

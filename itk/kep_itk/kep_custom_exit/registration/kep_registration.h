@@ -34,7 +34,8 @@ extern "C" {
 #endif
 
 /* ---- Entry point and exits ---------------------------------------------------------------- */
-/* The library's only export. Registers "USER_init_module", "USER_register_properties" and
+/* The entry point the platform calls (the other export is the explanation entry, kep_explain.h).
+ * Registers "USER_init_module", "USER_register_properties" and
  * "USERSERVICE_register_methods", in this order; status of the first failed registration. */
 KEP_ENTRY_EXPORT int kep_register_callbacks(void);
 /* The exits, in the platform's exit form: decision is the platform's decision integer (set to 2);
