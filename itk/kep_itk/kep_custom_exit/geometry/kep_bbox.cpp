@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "base/kep_observer.h"
+#include "base/kep_status.h"
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
@@ -20,8 +21,7 @@
 
 namespace {
 
-// Own status for a box that cannot be allocated.
-const int kNoMemory = 1;
+using kep::kNoMemory;
 
 bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; }
 
@@ -48,7 +48,7 @@ int ask_bbox_for_dataset(tag_t dataset, kep::MemPtr<kep_bbox_t>& box) {
         const KeptBox* record = kep::value_record<KeptBox>(kept);
         box.reset(record->present ? kep::mem_alloc_array<kep_bbox_t>(1) : nullptr);
         if (record->present && !box) {
-            return 1;  // no memory, as the lookup itself reports it
+            return kNoMemory;  // as the lookup itself reports it
         }
         if (box) {
             *box.get() = record->box;

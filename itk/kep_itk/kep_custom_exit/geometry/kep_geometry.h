@@ -19,14 +19,15 @@
 #define KEP_GEOMETRY_H
 
 #include "base/kep_matrix.h"
+#include "base/kep_status.h"
 #include "kep_platform.h"
 
-/* At least one object of the list had no box; the other objects were all tested. */
-#define KEP_STATUS_OBJECT_WITHOUT_BOX 10002
-/* The index of the object whose neighbours are sought is below 0 or not below the count. */
-#define KEP_STATUS_INDEX_OUT_OF_RANGE 10003
-
 #ifdef __cplusplus
+namespace kep {
+// The client gives distances in millimetres; boxes and transforms are in metres.
+const double kMillimetresToBoxUnits = 0.001;
+}  // namespace kep
+
 extern "C" {
 #endif
 

@@ -13,6 +13,7 @@
 #include <new>
 
 #include "base/kep_observer.h"
+#include "base/kep_status.h"
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
@@ -20,8 +21,7 @@
 
 namespace {
 
-// Own status for memory that cannot be obtained (a node, the lists, the walk's frames).
-const int kNoMemory = 1;
+using kep::kNoMemory;
 
 const char* const kChildLines = "kep_get_child_lines";
 

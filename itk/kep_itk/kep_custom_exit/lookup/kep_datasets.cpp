@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/kep_observer.h"
+#include "base/kep_status.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
@@ -15,8 +16,7 @@
 
 namespace {
 
-// Own status for a result that cannot be allocated.
-const int kNoMemory = 1;
+using kep::kNoMemory;
 
 // The two filters differ only in the test a type name must pass.
 template <class Match>

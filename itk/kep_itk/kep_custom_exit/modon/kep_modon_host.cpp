@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/kep_local.h"
+#include "base/kep_status.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
@@ -17,8 +18,7 @@
 
 namespace {
 
-// Own status for a working block that cannot be allocated.
-const int kNoMemory = 1;
+using kep::kNoMemory;
 
 // Slots of the way-to-root list at the start; the list doubles whenever a walk needs more, so
 // that no depth of structure is beyond it.

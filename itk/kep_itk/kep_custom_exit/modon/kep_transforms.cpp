@@ -4,6 +4,7 @@
 
 #include "base/kep_matrix.h"
 #include "base/kep_observer.h"
+#include "base/kep_status.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
@@ -14,8 +15,7 @@
 
 namespace {
 
-// Own status for a working block that cannot be allocated.
-const int kNoMemory = 1;
+using kep::kNoMemory;
 
 bool is_text(const char* s) { return s != nullptr && s[0] != '\0'; }
 

@@ -9,14 +9,13 @@
 #include <new>
 
 #include "base/kep_observer.h"
+#include "base/kep_status.h"
 #include "kep_mem.h"
 #include "lookup/kep_lookup.h"
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
 namespace {
-
-const int kNoMemory = 1;
 
 // A text property of an object; "" when it has none or the read fails (the failure is cleared).
 Str ask_text(tag_t object, const char* property) {
@@ -531,6 +530,6 @@ extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, in
     try {
         return kep::explain::explain(line, query, format, text);
     } catch (...) {
-        return kep::explain::kNoMemory;
+        return kep::kNoMemory;
     }
 }

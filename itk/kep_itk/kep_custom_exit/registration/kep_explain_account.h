@@ -48,8 +48,6 @@ Str to_text(N value) {
     return text;
 }
 
-const double kMillimetresToBoxUnits = 0.001;
-
 Str numbers(const double* values, int count, const char* separator = " ");
 Str tag_text(tag_t tag);
 

@@ -32,6 +32,7 @@
 
 #include <cmath>
 
+#include "base/kep_status.h"
 #include "geometry/kep_geometry.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
@@ -54,11 +55,8 @@ int services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int c
 
 namespace {
 
-// Own status for memory that cannot be obtained (a work list, the query object, the result).
-const int kNoMemory = 1;
-
-// The client gives distances in millimetres; boxes and transforms are in metres.
-const double kMillimetresToBoxUnits = 0.001;
+using kep::kMillimetresToBoxUnits;
+using kep::kNoMemory;
 
 // The platform's user-service type codes.
 const int kTypeDouble = USERARG_DOUBLE_TYPE;                            // 3
