@@ -34,57 +34,42 @@ struct KeptBox {
     bool present;
     kep_bbox_t box;
 };
-const kep::Topic kBoxTopic(kep::Topic::kAboutObject);
-const kep::Topic kVisualisationTopic(kep::Topic::kAboutObject);
+// Whether a dataset is a visualisation dataset, as kept.
+struct KeptMark {
+    bool is_visu;
+};
+const kep::Topic<KeptBox> kBoxTopic{kep::TopicId::Box};
+const kep::Topic<KeptMark> kVisualisationTopic{kep::TopicId::Visualisation};
 
 // kep_get_bbox_for_dataset (a box handed out is a new MEM_alloc block, as there).
 int ask_bbox_for_dataset(tag_t dataset, kep::MemPtr<kep_bbox_t>& box) {
-    kep::CallMemo* memo = kep::active_memo();
-    if (memo == nullptr) {
-        return kep_get_bbox_for_dataset(dataset, box.out());
-    }
-    uint64_t kept = 0;
-    if (kep::find_kept(*memo, kBoxTopic, dataset, nullptr, nullptr, &kept)) {
-        const KeptBox* record = kep::value_record<KeptBox>(kept);
-        box.reset(record->present ? kep::mem_alloc_array<kep_bbox_t>(1) : nullptr);
-        if (record->present && !box) {
-            return kNoMemory;  // as the lookup itself reports it
-        }
-        if (box) {
-            *box.get() = record->box;
-        }
-        return 0;
-    }
-    const unsigned long failures = kep::traced_failures();
-    const int status = kep_get_bbox_for_dataset(dataset, box.out());
-    if (kep::keepable(status, failures)) {
-        kep::keep(*memo, kBoxTopic, dataset, nullptr, nullptr, [&] {
-            KeptBox* record = kep::kept_records<KeptBox>(*memo, 1);
-            *record = KeptBox{static_cast<bool>(box), box ? *box.get() : kep_bbox_t{0, 0, 0, 0, 0, 0}};
-            return kep::record_value(record);
+    return kep::ask_through(
+        kBoxTopic, dataset, nullptr, nullptr, [&] { return kep_get_bbox_for_dataset(dataset, box.out()); },
+        [&](const KeptBox& kept) {
+            box.reset(kept.present ? kep::mem_alloc_array<kep_bbox_t>(1) : nullptr);
+            if (kept.present && !box) {
+                return kNoMemory;  // as the lookup itself reports it
+            }
+            if (box) {
+                *box.get() = kept.box;
+            }
+            return 0;
+        },
+        [&](kep::CallMemo&) {
+            return kep::Keep<KeptBox>::record(
+                KeptBox{static_cast<bool>(box), box ? *box.get() : kep_bbox_t{0, 0, 0, 0, 0, 0}});
         });
-    }
-    return status;
 }
 
 // kep_is_visu_dataset.
 int ask_is_visu_dataset(tag_t dataset, int* is_visu) {
-    kep::CallMemo* memo = kep::active_memo();
-    if (memo == nullptr) {
-        return kep_is_visu_dataset(dataset, is_visu);
-    }
-    uint64_t kept = 0;
-    if (kep::find_kept(*memo, kVisualisationTopic, dataset, nullptr, nullptr, &kept)) {
-        *is_visu = static_cast<int>(kept);
-        return 0;
-    }
-    const unsigned long failures = kep::traced_failures();
-    const int status = kep_is_visu_dataset(dataset, is_visu);
-    if (kep::keepable(status, failures)) {
-        kep::keep(*memo, kVisualisationTopic, dataset, nullptr, nullptr,
-                  [&] { return static_cast<uint64_t>(*is_visu != 0); });
-    }
-    return status;
+    return kep::ask_through(
+        kVisualisationTopic, dataset, nullptr, nullptr, [&] { return kep_is_visu_dataset(dataset, is_visu); },
+        [&](const KeptMark& kept) {
+            *is_visu = kept.is_visu ? 1 : 0;
+            return 0;
+        },
+        [&](kep::CallMemo&) { return kep::Keep<KeptMark>::record(KeptMark{*is_visu != 0}); });
 }
 
 // ---- Boxes ---------------------------------------------------------------------------------------

@@ -164,67 +164,53 @@ namespace kep {
 namespace {
 
 // Related objects of an object, and a kept list filtered by type, kept for the call.
-const Topic kDatasetsTopic(Topic::kAboutObject);
-const Topic kFilteredTopic(Topic::kAboutObject);
+const Topic<KeptTags> kDatasetsTopic{TopicId::Datasets};
+const Topic<KeptTags> kFilteredTopic{TopicId::Filtered};
+
+// Hands out a kept list in place of a list of the caller's own.
+void lend_list(Tags& list, const KeptTags& kept) {
+    if (kept.count > 0) {
+        list.lend(kept.tags, kept.count, kept.id);
+    }
+}
 
 }  // namespace
 
 int ask_datasets(tag_t object, const char* relation, Tags& datasets) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr) {
-        return kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
-    }
-    uint64_t kept = 0;
-    if (find_kept(*memo, kDatasetsTopic, object, relation, nullptr, &kept)) {
-        const KeptTags* list = value_record<KeptTags>(kept);
-        datasets.lend(list->tags, list->count, list->id);
-        clear_errors();
-        return 0;
-    }
-    const unsigned long failures = traced_failures();
-    const int status = kep_get_datasets(object, relation, datasets.out(), datasets.count_out());
-    if (keepable(status, failures)) {
-        const KeptTags* list = nullptr;
-        keep(*memo, kDatasetsTopic, object, relation, nullptr, [&] {
-            list = kept_tags(*memo, datasets.get(), datasets.count());
-            return record_value(list);
-        });
-        if (list != nullptr && list->count > 0) {
-            datasets.lend(list->tags, list->count, list->id);
-        }
-    }
-    return status;
+    return ask_through(
+        kDatasetsTopic, object, relation, nullptr,
+        [&] { return kep_get_datasets(object, relation, datasets.out(), datasets.count_out()); },
+        [&](const KeptTags& kept) {
+            datasets.lend(kept.tags, kept.count, kept.id);
+            clear_errors();
+            return 0;
+        },
+        [&](CallMemo& memo) {
+            return Keep<KeptTags>::record(kept_tags(memo, datasets.get(), datasets.count()));
+        },
+        [&](const KeptTags& kept) { lend_list(datasets, kept); });
 }
 
 int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr || datasets.kept_list() == 0) {
+    const auto ask = [&] {
         return kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
                                    filtered.count_out());
+    };
+    // Only a kept list can be named (by its number) in a kept answer.
+    if (datasets.kept_list() == 0) {
+        return ask();
     }
-    // A kept list, named by its number.
-    const uint32_t list_id = datasets.kept_list();
-    uint64_t kept = 0;
-    if (find_kept(*memo, kFilteredTopic, list_id, type_name, nullptr, &kept)) {
-        const KeptTags* list = value_record<KeptTags>(kept);
-        filtered.lend(list->tags, list->count, list->id);
-        clear_errors();
-        return 0;
-    }
-    const unsigned long failures = traced_failures();
-    const int status = kep_filter_datasets(datasets.get(), datasets.count(), type_name, filtered.out(),
-                                           filtered.count_out());
-    if (keepable(status, failures)) {
-        const KeptTags* list = nullptr;
-        keep(*memo, kFilteredTopic, list_id, type_name, nullptr, [&] {
-            list = kept_tags(*memo, filtered.get(), filtered.count());
-            return record_value(list);
-        });
-        if (list != nullptr && list->count > 0) {
-            filtered.lend(list->tags, list->count, list->id);
-        }
-    }
-    return status;
+    return ask_through(
+        kFilteredTopic, datasets.kept_list(), type_name, nullptr, ask,
+        [&](const KeptTags& kept) {
+            filtered.lend(kept.tags, kept.count, kept.id);
+            clear_errors();
+            return 0;
+        },
+        [&](CallMemo& memo) {
+            return Keep<KeptTags>::record(kept_tags(memo, filtered.get(), filtered.count()));
+        },
+        [&](const KeptTags& kept) { lend_list(filtered, kept); });
 }
 
 }  // namespace kep

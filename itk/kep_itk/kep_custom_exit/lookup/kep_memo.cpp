@@ -19,16 +19,19 @@
 
 namespace kep {
 
+using memo_detail::Answer;
 using memo_detail::Answers;
 using memo_detail::Arena;
 using memo_detail::Key;
 using memo_detail::Names;
+using memo_detail::number_answer;
+using memo_detail::record_answer;
 using memo_detail::Vector;
 
 namespace {
 
-// What is asked: the platform questions below, then the topics of the rooms above, numbered from
-// kFirstTopic as the memo meets them. 0 marks an empty slot of the table.
+// What is asked: the platform questions below, then the topics of the rooms above (TopicId) from
+// kFirstTopic on. 0 marks an empty slot of the table.
 enum Kind : uint32_t {
     kAttributeId = 1,
     kLineTag,
@@ -44,9 +47,9 @@ enum Kind : uint32_t {
 };
 
 std::atomic<bool> g_literal_forced(false);
-// The next number for a topic, and the topics about lines (a bit per number).
-std::atomic<uint32_t> g_next_topic(kFirstTopic);
-std::atomic<uint32_t> g_line_topics(0);
+
+uint32_t topic_kind(TopicId topic) noexcept { return kFirstTopic + static_cast<uint32_t>(topic); }
+static_assert(kFirstTopic + static_cast<uint32_t>(TopicId::Modon) < kKindLimit, "a topic beyond the kinds");
 
 }  // namespace
 
@@ -62,38 +65,15 @@ public:
     // a search this table holds about the lines being walked and stays small.
     Answers line_answers;
 
+    // Failed questions on the way of lookups that do not pass them on (refuse_keeping).
+    unsigned long refusals = 0;
+
     static bool about_line(uint32_t kind) noexcept {
         return kind == kLineTag || kind == kLineString ||
-               (kind >= kFirstTopic && (g_line_topics.load(std::memory_order_acquire) >> kind & 1u) != 0);
+               (kind >= kFirstTopic && kep::about_line(static_cast<TopicId>(kind - kFirstTopic)));
     }
     Answers& table(uint32_t kind) noexcept { return about_line(kind) ? line_answers : answers; }
     const Answers& table(uint32_t kind) const noexcept { return about_line(kind) ? line_answers : answers; }
-
-    // The number of a topic, or 0 when it has none yet.
-    static uint32_t topic_kind(const Topic& topic) noexcept {
-        return topic.number_.load(std::memory_order_acquire);
-    }
-    // The number of a topic, numbering it when new; throws when every number is taken.
-    static uint32_t number_topic(const Topic& topic) {
-        uint32_t kind = topic_kind(topic);
-        if (kind != 0) {
-            return kind;
-        }
-        uint32_t next = g_next_topic.load(std::memory_order_relaxed);
-        do {
-            if (next >= kKindLimit) {
-                throw std::length_error("topics");
-            }
-        } while (!g_next_topic.compare_exchange_weak(next, next + 1, std::memory_order_relaxed));
-        if (topic.scope_ == Topic::kAboutLine) {
-            g_line_topics.fetch_or(1u << next, std::memory_order_release);
-        }
-        uint32_t unnumbered = 0;
-        // Another thread may have numbered the topic meanwhile; its number stands, this one is lost.
-        return topic.number_.compare_exchange_strong(unnumbered, next, std::memory_order_acq_rel)
-                   ? next
-                   : unnumbered;
-    }
 
     // A question fits in 32 bits: what is asked (5 bits), then the numbers of up to two names
     // (13 and 14 bits) or of a line attribute. A question under a name or attribute beyond those
@@ -144,7 +124,7 @@ public:
     }
 
     bool find(uint32_t kind, uint32_t object, const char* name1, const char* name2,
-              uint64_t* value) const noexcept {
+              Answer* value) const noexcept {
         Key k{0, 0};
         return key(kind, object, name1, name2, &k) && table(kind).find(k, value);
     }
@@ -169,22 +149,25 @@ public:
         }
     }
     // A kept list, numbered so that a question about the list itself can name it.
-    const KeptTags* tags(const tag_t* list, int count) {
+    KeptTags tags(const tag_t* list, int count) {
         if (lists_ == UINT32_MAX) {
             throw std::length_error("lists");
         }
-        KeptTags* kept = arena.allocate<KeptTags>(1);
-        *kept = KeptTags{arena.copy(list, count), list != nullptr && count > 0 ? count : 0, ++lists_};
-        return kept;
+        return KeptTags{arena.copy(list, count), list != nullptr && count > 0 ? count : 0, ++lists_};
     }
-    const KeptTexts* texts(const char* const* list, int count) {
+    KeptTexts texts(const char* const* list, int count) {
         const int n = list != nullptr && count > 0 ? count : 0;
         const char** copies = n > 0 ? arena.allocate<const char*>(static_cast<size_t>(n)) : nullptr;
         for (int i = 0; i < n; ++i) {
             copies[i] = arena.text(list[i]);
         }
-        KeptTexts* kept = arena.allocate<KeptTexts>(1);
-        *kept = KeptTexts{copies, n};
+        return KeptTexts{copies, n};
+    }
+    // A record kept in the arena.
+    template <class T>
+    const T* record(const T& value) {
+        T* kept = arena.allocate<T>(1);
+        *kept = value;
         return kept;
     }
 
@@ -215,10 +198,6 @@ bool nothing_can_be_written() noexcept {
 
 }  // namespace
 
-bool keepable(int status, unsigned long failures_before) noexcept {
-    return status == 0 && traced_failures() == failures_before;
-}
-
 CallScope::CallScope() noexcept {
     if (t_memo != nullptr || g_literal_forced.load(std::memory_order_relaxed) || !nothing_can_be_written()) {
         return;
@@ -246,6 +225,12 @@ void forget_line(tag_t line) noexcept {
     }
 }
 
+void refuse_keeping() noexcept {
+    if (t_memo != nullptr) {
+        ++t_memo->refusals;
+    }
+}
+
 void force_literal_path(bool forced) noexcept { g_literal_forced.store(forced, std::memory_order_relaxed); }
 
 // ---- Platform questions --------------------------------------------------------------------
@@ -258,7 +243,7 @@ int ask_attribute_id(const char* name, int* attribute) {
     const int status = BOM_line_look_up_attribute(name, attribute);
     if (memo != nullptr && name != nullptr && status == 0) {
         memo->keep(kAttributeId, 0, name, nullptr,
-                   [&] { return static_cast<uint64_t>(static_cast<uint32_t>(*attribute)); });
+                   [&] { return number_answer(static_cast<uint32_t>(*attribute)); });
     }
     return status;
 }
@@ -270,7 +255,7 @@ int ask_line_tag(tag_t line, int attribute, tag_t* value) {
     }
     const int status = BOM_line_ask_attribute_tag(line, attribute, value);
     if (memo != nullptr && status == 0) {
-        memo->keep_line(kLineTag, line, attribute, [&] { return static_cast<uint64_t>(*value); });
+        memo->keep_line(kLineTag, line, attribute, [&] { return number_answer(*value); });
     }
     return status;
 }
@@ -285,7 +270,7 @@ int ask_line_string(tag_t line, int attribute, Text& value) {
     const int status = BOM_line_ask_attribute_string(line, attribute, value.out());
     if (memo != nullptr && status == 0) {
         memo->keep_line(kLineString, line, attribute,
-                        [&] { return text_value(memo->arena.text(value.get())); });
+                        [&] { return record_answer(memo->arena.text(value.get())); });
     }
     return status;
 }
@@ -300,16 +285,16 @@ int ask_value_string(tag_t object, const char* property, Text& value) {
     const int status = AOM_ask_value_string(object, property, value.out());
     if (memo != nullptr && status == 0) {
         memo->keep(kValueString, object, property, nullptr,
-                   [&] { return text_value(memo->arena.text(value.get())); });
+                   [&] { return record_answer(memo->arena.text(value.get())); });
     }
     return status;
 }
 
 int ask_value_strings(tag_t object, const char* property, Values& values) {
     CallMemo* memo = t_memo;
-    uint64_t kept = 0;
+    Answer kept{};
     if (memo != nullptr && memo->find(kValueStrings, object, property, nullptr, &kept)) {
-        const KeptTexts* list = value_record<KeptTexts>(kept);
+        const KeptTexts* list = static_cast<const KeptTexts*>(kept.record);
         values.lend(list->texts, list->count);
         return 0;
     }
@@ -321,8 +306,8 @@ int ask_value_strings(tag_t object, const char* property, Values& values) {
             for (size_t i = 0; i < read.size(); ++i) {
                 read[i] = values[static_cast<int>(i)];
             }
-            list = memo->texts(read.data(), values.count());
-            return record_value(list);
+            list = memo->record(memo->texts(read.data(), values.count()));
+            return record_answer(list);
         });
         if (list != nullptr && list->count > 0) {
             values.lend(list->texts, list->count);
@@ -333,9 +318,9 @@ int ask_value_strings(tag_t object, const char* property, Values& values) {
 
 int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
     CallMemo* memo = t_memo;
-    uint64_t kept = 0;
+    Answer kept{};
     if (memo != nullptr && memo->find(kNamedRefs, dataset, reference, nullptr, &kept)) {
-        const KeptTags* list = value_record<KeptTags>(kept);
+        const KeptTags* list = static_cast<const KeptTags*>(kept.record);
         refs.lend(list->tags, list->count, list->id);
         return 0;
     }
@@ -343,8 +328,8 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
     if (memo != nullptr && status == 0 && (refs.count() == 0 || refs)) {
         const KeptTags* list = nullptr;
         memo->keep(kNamedRefs, dataset, reference, nullptr, [&] {
-            list = memo->tags(refs.get(), refs.count());
-            return record_value(list);
+            list = memo->record(memo->tags(refs.get(), refs.count()));
+            return record_answer(list);
         });
         if (list != nullptr && list->count > 0) {
             refs.lend(list->tags, list->count, list->id);
@@ -355,23 +340,23 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
 
 int ask_object_type(tag_t object, tag_t* type) {
     CallMemo* memo = t_memo;
-    uint64_t kept = 0;
+    Answer kept{};
     if (memo != nullptr && memo->answers.find(Key{object, kObjectType}, &kept)) {
-        *type = static_cast<tag_t>(kept);
+        *type = static_cast<tag_t>(kept.number);
         return 0;
     }
     const int status = TCTYPE_ask_object_type(object, type);
     if (memo != nullptr && status == 0) {
-        memo->keep(kObjectType, object, nullptr, nullptr, [&] { return static_cast<uint64_t>(*type); });
+        memo->keep(kObjectType, object, nullptr, nullptr, [&] { return number_answer(*type); });
     }
     return status;
 }
 
 int ask_type_name(tag_t type, char* name) {
     CallMemo* memo = t_memo;
-    uint64_t kept = 0;
+    Answer kept{};
     if (memo != nullptr && memo->answers.find(Key{type, kTypeName}, &kept)) {
-        const char* text = value_text(kept);
+        const char* text = static_cast<const char*>(kept.record);
         std::memcpy(name, text, std::strlen(text) + 1);
         return 0;
     }
@@ -381,7 +366,7 @@ int ask_type_name(tag_t type, char* name) {
             char copy[TCTYPE_name_size_c + 1];
             std::memcpy(copy, name, TCTYPE_name_size_c);
             copy[TCTYPE_name_size_c] = '\0';
-            return text_value(memo->arena.text(copy));
+            return record_answer(memo->arena.text(copy));
         });
     }
     return status;
@@ -389,14 +374,14 @@ int ask_type_name(tag_t type, char* name) {
 
 int ask_relation_type(const char* name, tag_t* relation_type) {
     CallMemo* memo = t_memo;
-    uint64_t kept = 0;
+    Answer kept{};
     if (memo != nullptr && memo->find(kRelationType, 0, name, nullptr, &kept)) {
-        *relation_type = static_cast<tag_t>(kept);
+        *relation_type = static_cast<tag_t>(kept.number);
         return 0;
     }
     const int status = GRM_find_relation_type(name, relation_type);
     if (memo != nullptr && status == 0) {
-        memo->keep(kRelationType, 0, name, nullptr, [&] { return static_cast<uint64_t>(*relation_type); });
+        memo->keep(kRelationType, 0, name, nullptr, [&] { return number_answer(*relation_type); });
     }
     return status;
 }
@@ -405,75 +390,75 @@ void clear_errors() noexcept { (void)EMH_clear_errors(); }
 
 // ---- Answers the rooms above keep ------------------------------------------------------------
 
-bool find_kept(const CallMemo& memo, const Topic& topic, uint32_t object, const char* name1,
-               const char* name2, uint64_t* value) noexcept {
-    const uint32_t kind = CallMemo::topic_kind(topic);
-    return kind != 0 && memo.find(kind, object, name1, name2, value);
-}
-
 namespace memo_detail {
 
-uint64_t new_key(CallMemo& memo, const Topic& topic, uint32_t object, const char* name1, const char* name2) {
-    const Key key = memo.new_key(CallMemo::number_topic(topic), object, name1, name2);
+const void* find(const CallMemo& memo, TopicId topic, uint32_t object, const char* name1,
+                 const char* name2) noexcept {
+    Answer kept{};
+    return memo.find(topic_kind(topic), object, name1, name2, &kept) ? kept.record : nullptr;
+}
+
+uint64_t new_key(CallMemo& memo, TopicId topic, uint32_t object, const char* name1, const char* name2) {
+    const Key key = memo.new_key(topic_kind(topic), object, name1, name2);
     return static_cast<uint64_t>(key.object) << 32 | key.question;
 }
 
-void insert(CallMemo& memo, const Topic& topic, uint64_t key, uint64_t value) {
-    memo.table(CallMemo::topic_kind(topic))
-        .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, value);
+void insert(CallMemo& memo, TopicId topic, uint64_t key, const void* record) {
+    memo.table(topic_kind(topic))
+        .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, record_answer(record));
 }
-
-}  // namespace memo_detail
 
 void* kept_block(CallMemo& memo, size_t bytes, size_t alignment) {
     return memo.arena.allocate(bytes, alignment);
 }
 
+Watch watch(const CallMemo& memo) noexcept { return Watch{traced_failures(), memo.refusals}; }
+
+}  // namespace memo_detail
+
 const char* kept_text(CallMemo& memo, const char* text) { return memo.arena.text(text); }
 
-const KeptTags* kept_tags(CallMemo& memo, const tag_t* tags, int count) { return memo.tags(tags, count); }
+KeptTags kept_tags(CallMemo& memo, const tag_t* tags, int count) { return memo.tags(tags, count); }
 
-const KeptTexts* kept_texts(CallMemo& memo, const char* const* texts, int count) {
-    return memo.texts(texts, count);
-}
+KeptTexts kept_texts(CallMemo& memo, const char* const* texts, int count) { return memo.texts(texts, count); }
 
 // ---- Looking without asking -------------------------------------------------------------------
 
 bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) {
-    uint64_t kept = 0;
+    Answer kept{};
     if (!memo.find(kAttributeId, 0, name, nullptr, &kept)) {
         return false;
     }
-    *attribute = static_cast<int>(static_cast<uint32_t>(kept));
+    *attribute = static_cast<int>(static_cast<uint32_t>(kept.number));
     return true;
 }
 
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
-    uint64_t kept = 0;
+    Answer kept{};
     Key key{0, 0};
     if (!memo.line_key(kLineTag, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
         return false;
     }
-    *value = static_cast<tag_t>(kept);
+    *value = static_cast<tag_t>(kept.number);
     return true;
 }
 
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
-    uint64_t kept = 0;
+    Answer kept{};
     Key key{0, 0};
     if (!memo.line_key(kLineString, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
         return false;
     }
-    *value = value_text(kept);
+    *value = static_cast<const char*>(kept.record);
     return true;
 }
 
 bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value) {
-    uint64_t kept = 0;
+    Answer kept{};
     if (!memo.find(kValueString, object, property, nullptr, &kept)) {
         return false;
     }
-    *value = value_text(kept);
+    *value = static_cast<const char*>(kept.record);
     return true;
 }
 

@@ -23,7 +23,6 @@
 #ifndef KEP_MEMO_H
 #define KEP_MEMO_H
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -188,61 +187,136 @@ void clear_errors() noexcept;
 
 // ---- Answers the rooms above keep ------------------------------------------------------------
 // A function that stands for a lookup of its own room (made of several questions) keeps that
-// lookup's answer here under a topic: a static object of the room, which the memo numbers when it
-// first meets it. An answer is one 64-bit value about an object (a tag, or the number of a kept
-// list; 0 for the site-wide answers) under up to two names; texts, lists and records it points to
-// are kept with the memo's kept_* functions, so that they live as long as the answer.
+// lookup's answer here under a topic: one record of type T about an object (a tag, or the number
+// of a kept list; 0 for the site-wide answers) under up to two names. Texts and lists the record
+// points to are kept with the kept_* functions below, so that they live as long as the record.
+// The topics are listed here, each with a number of its own; the memo knows nothing else of them.
 
-class Topic {
-public:
-    // Answers about lines are dropped with the line (forget_line); the others stay for the call.
-    enum Scope { kAboutObject, kAboutLine };
-    constexpr explicit Topic(Scope scope) noexcept : scope_(scope), number_(0) {}
-    Topic(const Topic&) = delete;
-    Topic& operator=(const Topic&) = delete;
-
-private:
-    friend class CallMemo;
-    const Scope scope_;
-    mutable std::atomic<uint32_t> number_;  // 0 until the memo first keeps an answer of the topic
+enum class TopicId : uint32_t {
+    Preference,      // kep_get_preference (lookup/)
+    PreferenceList,  // kep_get_preference_list (lookup/)
+    Datasets,        // kep_get_datasets (lookup/)
+    Filtered,        // kep_filter_datasets of a kept list (lookup/)
+    Box,             // kep_get_bbox_for_dataset (geometry/)
+    Visualisation,   // kep_is_visu_dataset (geometry/)
+    HostChain,       // the lines above a line as the host walk sees them (modon/), about lines
+    Modon,           // kep_get_modon_for_bomline (modon/), about lines
 };
 
-// What `topic` keeps about `object` under the names; false (value untouched) when nothing is kept.
-bool find_kept(const CallMemo& memo, const Topic& topic, uint32_t object, const char* name1,
-               const char* name2, uint64_t* value) noexcept;
+// Answers about lines are dropped with the line (forget_line); the others stay for the call.
+constexpr bool about_line(TopicId id) noexcept { return id == TopicId::HostChain || id == TopicId::Modon; }
+
+template <class T>
+struct Topic {
+    TopicId id;
+};
+
+// What a lookup keeps of an answer it has just asked: a record, or nothing (the question is then
+// asked again when it comes up again).
+template <class T>
+class Keep {
+public:
+    static Keep record(const T& record) noexcept { return Keep(true, record); }
+    static Keep nothing() noexcept { return Keep(false, T()); }
+    bool kept() const noexcept { return kept_; }
+    const T& get() const noexcept { return record_; }
+
+private:
+    Keep(bool kept, const T& record) noexcept : kept_(kept), record_(record) {}
+    bool kept_;
+    T record_;
+};
 
 namespace memo_detail {
+// The kept record of a topic about an object, or null.
+const void* find(const CallMemo& memo, TopicId topic, uint32_t object, const char* name1,
+                 const char* name2) noexcept;
 // The key of an answer, keeping new names; throws when it cannot be kept.
-uint64_t new_key(CallMemo& memo, const Topic& topic, uint32_t object, const char* name1, const char* name2);
-// Keeps an answer under a key from new_key; throws when no memory is left.
-void insert(CallMemo& memo, const Topic& topic, uint64_t key, uint64_t value);
+uint64_t new_key(CallMemo& memo, TopicId topic, uint32_t object, const char* name1, const char* name2);
+// Keeps a record under a key from new_key; throws when no memory is left.
+void insert(CallMemo& memo, TopicId topic, uint64_t key, const void* record);
+// Room for one record; throws when no memory is left.
+void* kept_block(CallMemo& memo, size_t bytes, size_t alignment);
+// Counts of the thread's failed traced calls and of the refusals of the memo so far.
+struct Watch {
+    unsigned long failures;
+    unsigned long refusals;
+};
+Watch watch(const CallMemo& memo) noexcept;
 }  // namespace memo_detail
 
-// Keeps the value that make() returns (make may throw, and may use the kept_* functions); false
-// when it cannot be kept, which only means that the lookup is asked again.
-template <class Make>
-bool keep(CallMemo& memo, const Topic& topic, uint32_t object, const char* name1, const char* name2,
-          Make&& make) noexcept {
+// What `topic` keeps about `object` under the names, or null.
+template <class T>
+const T* find_kept(const CallMemo& memo, const Topic<T>& topic, uint32_t object, const char* name1,
+                   const char* name2) noexcept {
+    return static_cast<const T*>(memo_detail::find(memo, topic.id, object, name1, name2));
+}
+
+// Keeps the record that make() returns (make may use the kept_* functions, and may throw when
+// memory runs out); the kept record, or null when nothing is kept, which only means that the
+// lookup is asked again.
+template <class T, class Make>
+const T* keep(CallMemo& memo, const Topic<T>& topic, uint32_t object, const char* name1, const char* name2,
+              Make&& make) noexcept {
     try {
-        const uint64_t key = memo_detail::new_key(memo, topic, object, name1, name2);
-        memo_detail::insert(memo, topic, key, make());
-        return true;
+        const uint64_t key = memo_detail::new_key(memo, topic.id, object, name1, name2);
+        const Keep<T> answer = make();
+        if (!answer.kept()) {
+            return nullptr;
+        }
+        T* record = static_cast<T*>(memo_detail::kept_block(memo, sizeof(T), alignof(T)));
+        *record = answer.get();
+        memo_detail::insert(memo, topic.id, key, record);
+        return record;
     } catch (...) {
-        return false;
+        return nullptr;
     }
 }
 
-// Whether an answer just asked may be kept: it succeeded and no traced call on its way failed
-// (some lookups pass a failure on as an empty answer). failures_before is traced_failures()
-// before the lookup.
-bool keepable(int status, unsigned long failures_before) noexcept;
+// A question failed on the way of the lookups under way in this call without their passing the
+// failure on (they answer as if it had not been asked): none of their answers is kept.
+void refuse_keeping() noexcept;
+
+// A lookup through the memo, the one way every room's lookup goes:
+//   - without a memo: ask(), exactly the lookup;
+//   - with a kept answer: lend(kept), which hands it out as the lookup would have (and clears the
+//     error stack where the lookup would have cleared it) and returns the lookup's status;
+//   - else ask(); when it succeeded with no traced call on its way failing (some lookups pass a
+//     failure on as an empty answer) and nothing refused keeping, make(memo) says what to keep,
+//     and adopt(kept) may hand out the kept copy in place of what ask() handed out.
+// Returns the status of ask() or lend().
+template <class T, class Ask, class Lend, class Make, class Adopt>
+int ask_through(const Topic<T>& topic, uint32_t object, const char* name1, const char* name2, Ask&& ask,
+                Lend&& lend, Make&& make, Adopt&& adopt) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr) {
+        return ask();
+    }
+    if (const T* kept = find_kept(*memo, topic, object, name1, name2)) {
+        return lend(*kept);
+    }
+    const memo_detail::Watch before = memo_detail::watch(*memo);
+    const int status = ask();
+    const memo_detail::Watch after = memo_detail::watch(*memo);
+    if (status == 0 && after.failures == before.failures && after.refusals == before.refusals) {
+        if (const T* kept = keep(*memo, topic, object, name1, name2, [&] { return make(*memo); })) {
+            adopt(*kept);
+        }
+    }
+    return status;
+}
+// The same without adopting the kept copy.
+template <class T, class Ask, class Lend, class Make>
+int ask_through(const Topic<T>& topic, uint32_t object, const char* name1, const char* name2, Ask&& ask,
+                Lend&& lend, Make&& make) {
+    return ask_through(topic, object, name1, name2, ask, lend, make, [](const T&) {});
+}
 
 // Kept copies, alive until the scope closes; each throws when no memory is left.
 // Room for n plain records of T.
-void* kept_block(CallMemo& memo, size_t bytes, size_t alignment);
 template <class T>
 T* kept_records(CallMemo& memo, size_t n) {
-    return static_cast<T*>(kept_block(memo, n * sizeof(T), alignof(T)));
+    return static_cast<T*>(memo_detail::kept_block(memo, n * sizeof(T), alignof(T)));
 }
 // A text (null stays null).
 const char* kept_text(CallMemo& memo, const char* text);
@@ -252,29 +326,13 @@ struct KeptTags {
     int count;
     uint32_t id;
 };
-const KeptTags* kept_tags(CallMemo& memo, const tag_t* tags, int count);
+KeptTags kept_tags(CallMemo& memo, const tag_t* tags, int count);
 // A list of texts.
 struct KeptTexts {
     const char* const* texts;
     int count;
 };
-const KeptTexts* kept_texts(CallMemo& memo, const char* const* texts, int count);
-
-// Kept texts and records as answer values, and back. A text is its address (1 for the null text).
-inline uint64_t text_value(const char* text) noexcept {
-    return text == nullptr ? 1 : static_cast<uint64_t>(reinterpret_cast<uintptr_t>(text));
-}
-inline const char* value_text(uint64_t value) noexcept {
-    return value == 1 ? nullptr : reinterpret_cast<const char*>(static_cast<uintptr_t>(value));
-}
-template <class T>
-uint64_t record_value(const T* record) noexcept {
-    return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(record));
-}
-template <class T>
-const T* value_record(uint64_t value) noexcept {
-    return reinterpret_cast<const T*>(static_cast<uintptr_t>(value));
-}
+KeptTexts kept_texts(CallMemo& memo, const char* const* texts, int count);
 
 // ---- Looking without asking -------------------------------------------------------------------
 // What the memo already knows, asking the platform nothing: each is false (and leaves its outputs

@@ -2,11 +2,11 @@
 // entries), the blocks that keep texts, lists and records, and the names questions are asked under.
 // Only lookup/kep_memo.cpp uses them.
 //
-// Every answer is one 64-bit value in a flat table (open addressing), keyed by the object asked
-// about and the question. Texts, lists and records live in blocks that never move, so that
-// whatever is lent out stays where it is while more answers are added, and a search of a million
-// lines makes a few thousand allocations for its answers, not one per answer. Names are kept once
-// and known by a number. Whatever adds may throw when memory runs out; the memo guards every
+// Every answer is one 64-bit value (a number, or the address of a kept record) in a flat table
+// (open addressing), keyed by the object asked about and the question. Texts, lists and records live in
+// blocks that never move, so that whatever is lent out stays where it is while more answers are added, and a
+// search of a million lines makes a few thousand allocations for its answers, not one per answer. Names are
+// kept once and known by a number. Whatever adds may throw when memory runs out; the memo guards every
 // addition.
 #ifndef KEP_MEMO_TABLE_H
 #define KEP_MEMO_TABLE_H
@@ -75,6 +75,23 @@ private:
     size_t used_ = 0;
 };
 
+// An answer: a number (a tag, an id, a mark) or a kept record (a text, a list, a topic's record).
+// Which one a question's answer is, the question says; the other member is never read.
+union Answer {
+    uint64_t number;
+    const void* record;
+};
+inline Answer number_answer(uint64_t number) noexcept {
+    Answer a;
+    a.number = number;
+    return a;
+}
+inline Answer record_answer(const void* record) noexcept {
+    Answer a;
+    a.record = record;
+    return a;
+}
+
 // A question about an object: the object (a tag; 0 for the site-wide questions: preferences,
 // attribute ids, relation types) and what is asked, in 32 bits (see CallMemo::key).
 struct Key {
@@ -88,7 +105,7 @@ struct Key {
 // memory between them rather than one each. The site-wide questions are spread by what is asked.
 class Answers {
 public:
-    bool find(const Key& key, uint64_t* value) const noexcept {
+    bool find(const Key& key, Answer* value) const noexcept {
         if (slots_.empty()) {
             return false;
         }
@@ -105,7 +122,7 @@ public:
         }
     }
     // Keeps a new answer; throws when no memory is left (the table is then unchanged).
-    void insert(const Key& key, uint64_t value) {
+    void insert(const Key& key, Answer value) {
         if (4 * (count_ + 1) > 3 * slots_.size()) {
             grow();
         }
@@ -135,7 +152,7 @@ public:
 private:
     struct Slot {
         uint64_t key;  // object << 32 | question; 0: empty
-        uint64_t value;
+        Answer value;
     };
 
     void erase_at(size_t i) noexcept {
@@ -148,7 +165,7 @@ private:
                 i = j;
             }
         }
-        slots_[i] = Slot{0, 0};
+        slots_[i] = Slot{0, number_answer(0)};
     }
 
     static uint64_t pack(const Key& key) noexcept {
@@ -171,7 +188,7 @@ private:
     }
     void grow() {
         const size_t capacity = slots_.empty() ? 4096 : 2 * slots_.size();
-        Vector<Slot> fresh(capacity, Slot{0, 0});
+        Vector<Slot> fresh(capacity, Slot{0, number_answer(0)});
         int shift = 64;
         for (size_t c = capacity; c > 1; c >>= 1) {
             --shift;

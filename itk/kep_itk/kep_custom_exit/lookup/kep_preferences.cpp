@@ -116,56 +116,48 @@ namespace kep {
 namespace {
 
 // The answers of the two readers, kept for the call.
-const Topic kPreferenceTopic(Topic::kAboutObject);
-const Topic kPreferenceListTopic(Topic::kAboutObject);
+struct KeptPreference {
+    const char* value;
+};
+const Topic<KeptPreference> kPreferenceTopic{TopicId::Preference};
+const Topic<KeptTexts> kPreferenceListTopic{TopicId::PreferenceList};
 
 }  // namespace
 
 int ask_preference(const char* key, Text& value) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr || key == nullptr) {
+    if (key == nullptr) {
         return kep_get_preference(key, value.out());
     }
-    uint64_t kept = 0;
-    if (find_kept(*memo, kPreferenceTopic, 0, key, nullptr, &kept)) {
-        value.lend(value_text(kept));
-        clear_errors();
-        return 0;
-    }
-    const unsigned long failures = traced_failures();
-    const int status = kep_get_preference(key, value.out());
-    if (keepable(status, failures)) {
-        keep(*memo, kPreferenceTopic, 0, key, nullptr,
-             [&] { return text_value(kept_text(*memo, value.get())); });
-    }
-    return status;
+    return ask_through(
+        kPreferenceTopic, 0, key, nullptr, [&] { return kep_get_preference(key, value.out()); },
+        [&](const KeptPreference& kept) {
+            value.lend(kept.value);
+            clear_errors();
+            return 0;
+        },
+        [&](CallMemo& memo) { return Keep<KeptPreference>::record({kept_text(memo, value.get())}); });
 }
 
 int ask_preference_list(const char* key, TextList& values) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr || key == nullptr) {
+    if (key == nullptr) {
         return kep_get_preference_list(key, values.count_out(), values.out());
     }
-    uint64_t kept = 0;
-    if (find_kept(*memo, kPreferenceListTopic, 0, key, nullptr, &kept)) {
-        const KeptTexts* list = value_record<KeptTexts>(kept);
-        values.lend(list->texts, list->count);
-        clear_errors();
-        return 0;
-    }
-    const unsigned long failures = traced_failures();
-    const int status = kep_get_preference_list(key, values.count_out(), values.out());
-    if (keepable(status, failures)) {
-        const KeptTexts* list = nullptr;
-        keep(*memo, kPreferenceListTopic, 0, key, nullptr, [&] {
-            list = kept_texts(*memo, values.get(), values.count());
-            return record_value(list);
+    return ask_through(
+        kPreferenceListTopic, 0, key, nullptr,
+        [&] { return kep_get_preference_list(key, values.count_out(), values.out()); },
+        [&](const KeptTexts& kept) {
+            values.lend(kept.texts, kept.count);
+            clear_errors();
+            return 0;
+        },
+        [&](CallMemo& memo) {
+            return Keep<KeptTexts>::record(kept_texts(memo, values.get(), values.count()));
+        },
+        [&](const KeptTexts& kept) {
+            if (kept.count > 0) {
+                values.lend(kept.texts, kept.count);
+            }
         });
-        if (list != nullptr && list->count > 0) {
-            values.lend(list->texts, list->count);
-        }
-    }
-    return status;
 }
 
 }  // namespace kep

@@ -136,14 +136,13 @@ struct HostChain {
     const HostChain* above;  // the nearest line above with candidates, or null
 };
 
-// The chains and the answers of the whole lookup, both about lines.
-const kep::Topic kChainTopic(kep::Topic::kAboutLine);
-const kep::Topic kModonTopic(kep::Topic::kAboutLine);
+// The chains, kept about lines.
+const kep::Topic<HostChain> kChainTopic{kep::TopicId::HostChain};
 
-// A failed question of the chain, counted as a failed traced call, so that no answer resting on it
-// is kept; the walk asks it again and handles it.
+// A failed question of the chain: no answer resting on it is kept; the walk asks it again and
+// handles it.
 const HostChain* chain_failed() noexcept {
-    ++kep::traced_failures();
+    kep::refuse_keeping();
     return nullptr;
 }
 
@@ -165,25 +164,22 @@ const HostChain* build_chain(kep::CallMemo& memo, tag_t line, tag_t parent, cons
         (datasets.count() > 0 && kep::ask_filtered(datasets, type, candidates) != 0)) {
         return nullptr;  // traced inside the lookup
     }
-    const HostChain* chain = nullptr;
-    const bool kept = kep::keep(memo, kChainTopic, line, relation, type, [&] {
+    const HostChain* chain = kep::keep(memo, kChainTopic, line, relation, type, [&] {
         const char** names = candidates.count() > 0 ? kep::kept_records<const char*>(
                                                           memo, static_cast<size_t>(candidates.count()))
                                                     : nullptr;
         for (int i = 0; i < candidates.count(); ++i) {
             kep::Text name;
             if (kep::ask_value_string(candidates[i], "object_name", name) != 0) {
-                throw 0;  // not kept; reported below
+                return kep::Keep<HostChain>::nothing();
             }
             names[i] = kep::kept_text(memo, name.get());
         }
-        HostChain* record = kep::kept_records<HostChain>(memo, 1);
-        *record = HostChain{kep::kept_text(memo, item_id.get()), names, candidates.count(),
-                            above != nullptr && above->name_count == 0 ? above->above : above};
-        chain = record;
-        return kep::record_value(chain);
+        return kep::Keep<HostChain>::record(
+            HostChain{kep::kept_text(memo, item_id.get()), names, candidates.count(),
+                      above != nullptr && above->name_count == 0 ? above->above : above});
     });
-    return kept ? chain : chain_failed();
+    return chain != nullptr ? chain : chain_failed();
 }
 
 // The chain of `line`; null without a memo or when a question failed (its entry may be on the error
@@ -210,9 +206,8 @@ const HostChain* ask_host_chain(tag_t line, const char* relation, const char* ty
             pending;  // line, parent
         const HostChain* above = nullptr;
         for (tag_t x = line; x != NULLTAG;) {
-            uint64_t kept = 0;
-            if (kep::find_kept(*memo, kChainTopic, x, relation, type, &kept)) {
-                above = kep::value_record<HostChain>(kept);
+            if (const HostChain* kept = kep::find_kept(*memo, kChainTopic, x, relation, type)) {
+                above = kept;
                 break;
             }
             tag_t parent = NULLTAG;
@@ -254,7 +249,7 @@ bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, c
     kep::Text instance_name;
     if (kep::ask_attribute_id(bomAttr_occName, &occurrence_name_attr) != 0 ||
         kep::ask_line_string(line, occurrence_name_attr, instance_name) != 0) {
-        ++kep::traced_failures();
+        kep::refuse_keeping();
         kep::clear_errors();  // the walk has asked nothing yet: its stack is as kep_get_parent left it
         return false;
     }
@@ -483,48 +478,42 @@ struct KeptModon {
     kep::KeptTags datasets;
     bool clears;
 };
+const kep::Topic<KeptModon> kModonTopic{kep::TopicId::Modon};
 
 }  // namespace
 
 namespace kep {
 
 int ask_modon(tag_t line, const char* relation, const char* type, tag_t* host, Tags& datasets) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr) {
-        return kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
-    }
-    uint64_t kept = 0;
-    if (find_kept(*memo, kModonTopic, line, relation, type, &kept)) {
-        const KeptModon* modon = value_record<KeptModon>(kept);
-        *host = modon->host;
-        datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
-        if (modon->clears) {
-            clear_errors();
-        }
-        return 0;
-    }
-    const unsigned long failures = traced_failures();
-    const int status =
-        kep_get_modon_for_bomline(line, relation, type, host, datasets.out(), datasets.count_out());
-    if (keepable(status, failures)) {
-        // The lookup ends by clearing the error stack unless the line has no item id.
-        int item_id_attr = 0;
-        const char* item_id = nullptr;
-        const bool clears = known_attribute_id(*memo, bomAttr_itemId, &item_id_attr) &&
-                            known_line_string(*memo, line, item_id_attr, &item_id) && item_id != nullptr &&
-                            item_id[0] != '\0';
-        const KeptModon* modon = nullptr;
-        keep(*memo, kModonTopic, line, relation, type, [&] {
-            KeptModon* record = kept_records<KeptModon>(*memo, 1);
-            *record = KeptModon{*host, *kept_tags(*memo, datasets.get(), datasets.count()), clears};
-            modon = record;
-            return record_value(modon);
+    return ask_through(
+        kModonTopic, line, relation, type,
+        [&] {
+            return kep_get_modon_for_bomline(line, relation, type, host, datasets.out(),
+                                             datasets.count_out());
+        },
+        [&](const KeptModon& kept) {
+            *host = kept.host;
+            datasets.lend(kept.datasets.tags, kept.datasets.count, kept.datasets.id);
+            if (kept.clears) {
+                clear_errors();
+            }
+            return 0;
+        },
+        [&](CallMemo& memo) {
+            // The lookup ends by clearing the error stack unless the line has no item id.
+            int item_id_attr = 0;
+            const char* item_id = nullptr;
+            const bool clears = known_attribute_id(memo, bomAttr_itemId, &item_id_attr) &&
+                                known_line_string(memo, line, item_id_attr, &item_id) && item_id != nullptr &&
+                                item_id[0] != '\0';
+            return Keep<KeptModon>::record(
+                KeptModon{*host, kept_tags(memo, datasets.get(), datasets.count()), clears});
+        },
+        [&](const KeptModon& kept) {
+            if (kept.datasets.count > 0) {
+                datasets.lend(kept.datasets.tags, kept.datasets.count, kept.datasets.id);
+            }
         });
-        if (modon != nullptr && modon->datasets.count > 0) {
-            datasets.lend(modon->datasets.tags, modon->datasets.count, modon->datasets.id);
-        }
-    }
-    return status;
 }
 
 }  // namespace kep
