@@ -11,6 +11,9 @@
 #ifndef KEP_MEM_H
 #define KEP_MEM_H
 
+#include <climits>
+#include <cstddef>
+
 #include "kep_platform.h"
 
 namespace kep {
@@ -61,10 +64,15 @@ private:
     T* p_ = nullptr;
 };
 
-// Allocates a block for n records of T (n may be 0; the block then holds nothing).
+// Allocates a block for n records of T (n may be 0 or below; the block then holds nothing). Null,
+// without asking the platform, when the size does not fit the allocator's int.
 template <class T>
 T* mem_alloc_array(int n) noexcept {
-    return static_cast<T*>(MEM_alloc(static_cast<int>(sizeof(T)) * (n > 0 ? n : 0)));
+    const size_t count = n > 0 ? static_cast<size_t>(n) : 0;
+    if (count > static_cast<size_t>(INT_MAX) / sizeof(T)) {
+        return nullptr;
+    }
+    return static_cast<T*>(MEM_alloc(static_cast<int>(sizeof(T) * count)));
 }
 
 class StringList {

@@ -71,6 +71,10 @@ kep_node_t* kep_node_list_prepend(kep_node_t* head, tag_t tag, const kep_bbox_t*
 /* Frees every node of the list and its object record. head may be null. */
 void kep_node_list_release(kep_node_t* head);
 
+/* Fills object with the query box of a volume search: the six values of box (x1 y1 z1 x2 y2 z2)
+ * in identity orientation, no translation, BB 1. */
+void kep_query_object(const double* box, kep_object3d_t* object);
+
 /* ---- Boxes of datasets and lines ------------------------------------------------------------
  * A dataset carries its box in the form behind its named reference "VAR2BBInfo" (attributes
  * var2_bb_x1 .. var2_bb_z2) and its role in the form behind "VAR2TypeInfo" (var2_type). Each

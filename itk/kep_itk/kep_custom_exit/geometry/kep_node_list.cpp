@@ -40,3 +40,17 @@ extern "C" void kep_node_list_release(kep_node_t* head) {
         head = next;
     }
 }
+
+extern "C" void kep_query_object(const double* box, kep_object3d_t* object) {
+    memset(object, 0, sizeof(*object));
+    object->bbox.x1 = box[0];
+    object->bbox.y1 = box[1];
+    object->bbox.z1 = box[2];
+    object->bbox.x2 = box[3];
+    object->bbox.y2 = box[4];
+    object->bbox.z2 = box[5];
+    object->matrix[0] = 1.0;
+    object->matrix[5] = 1.0;
+    object->matrix[10] = 1.0;
+    object->BB = 1;
+}

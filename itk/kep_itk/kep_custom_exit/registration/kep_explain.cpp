@@ -371,17 +371,7 @@ void run_query(Explanation& e, const Nodes& nodes) {
             return;
         }
         kep_object3d_t query_object;
-        memset(&query_object, 0, sizeof query_object);
-        query_object.bbox.x1 = q.box[0];
-        query_object.bbox.y1 = q.box[1];
-        query_object.bbox.z1 = q.box[2];
-        query_object.bbox.x2 = q.box[3];
-        query_object.bbox.y2 = q.box[4];
-        query_object.bbox.z2 = q.box[5];
-        query_object.matrix[0] = 1.0;
-        query_object.matrix[5] = 1.0;
-        query_object.matrix[10] = 1.0;
-        query_object.BB = 1;
+        kep_query_object(q.box, &query_object);
         Verdict v;
         v.against = "query box";
         v.tested = true;

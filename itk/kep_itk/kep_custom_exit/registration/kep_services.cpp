@@ -70,10 +70,7 @@ const int kQueryBoxValues = 6;
 // allocator's int.
 template <class T>
 T* alloc_records(int n) noexcept {
-    if (n <= 0 || static_cast<size_t>(n) > static_cast<size_t>(INT_MAX) / sizeof(T)) {
-        return nullptr;
-    }
-    return static_cast<T*>(MEM_alloc(static_cast<int>(sizeof(T) * static_cast<size_t>(n))));
+    return n > 0 ? kep::mem_alloc_array<T>(n) : nullptr;
 }
 
 // The object list and the tag list of the walk. Owns both arrays and every record in the object
@@ -327,18 +324,7 @@ int volume_search(void* return_value) noexcept {
         return step.status();
     }
     // The query box with identity orientation, in the spare slot: it is searched as object n.
-    kep_object3d_t* q = query.get();
-    memset(q, 0, sizeof(*q));
-    q->bbox.x1 = doubles_bb[0];
-    q->bbox.y1 = doubles_bb[1];
-    q->bbox.z1 = doubles_bb[2];
-    q->bbox.x2 = doubles_bb[3];
-    q->bbox.y2 = doubles_bb[4];
-    q->bbox.z2 = doubles_bb[5];
-    q->matrix[0] = 1.0;
-    q->matrix[5] = 1.0;
-    q->matrix[10] = 1.0;
-    q->BB = 1;
+    kep_query_object(doubles_bb, query.get());
     lines.put_spare(query.release());
 
     // Its status only says whether some line had no box; every line here has one.
