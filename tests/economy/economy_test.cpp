@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/kep_observer.h"
 #include "kep_fixture.h"
 #include "kep_posix.h"
 #include "kep_sweep.h"
@@ -395,6 +397,49 @@ TEST(Economy, ChangedPreferenceTakesEffectAtTheNextSearch) {
         on_path(true, [&] { return volume_search(kCorner, &literal); });
         EXPECT_EQ(ids(after), ids(literal));
         EXPECT_NE(ids(after), ids(before));
+    }
+}
+
+// An observer set on the thread changes nothing a client or the platform sees: the same answers,
+// statuses, error stacks, platform calls and (with the trace on) statement trace, on both paths.
+TEST(Economy, AnObserverChangesNothing) {
+    struct CountingObserver : kep::Observer {
+        long notes = 0;
+        void note(const kep::Note&) noexcept override { ++notes; }
+    };
+    struct Run {
+        std::vector<std::string> answers;
+        std::map<std::string, long> calls;
+        std::string trace;
+    };
+    const Site site = {"--lines 200 --seed 11 --packed-share 0.3 --modon-share 0.6 --depth 4", {}};
+    for (const char* mode : {"literal", "economical", "traced"}) {
+        SCOPED_TRACE(mode);
+        const auto run = [&](kep::Observer* observer) {
+            standin::reset();
+            load(site);
+            if (std::string(mode) == "traced") {
+                standin::set_env("ZODORE_SYSLOG", "ON");
+                standin::set_env("ZODORE_ITKLOG", "ON");
+                kep_support_reset_state();
+            }
+            standin::reset_counters();
+            standin::clear_syslog();
+            std::unique_ptr<kep::Observing> observing(observer != nullptr ? new kep::Observing(observer)
+                                                                          : nullptr);
+            Run r;
+            r.answers = on_path(std::string(mode) == "literal", answers);
+            r.calls = standin::call_counts();
+            r.trace = standin::syslog();
+            return r;
+        };
+        const Run plain = run(nullptr);
+        CountingObserver observer;
+        const Run observed = run(&observer);
+        EXPECT_GT(observer.notes, 0);
+        expect_same(plain.answers, observed.answers, mode);
+        EXPECT_EQ(plain.calls, observed.calls);
+        EXPECT_EQ(plain.trace, observed.trace);
     }
 }
 
