@@ -61,6 +61,7 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
     const std::string picture = read_text(svg);
     EXPECT_NE(picture.find("<svg"), std::string::npos);
     EXPECT_NE(picture.find("no box"), std::string::npos);
+    EXPECT_EQ(picture.find("lines with a box found"), std::string::npos);  // no query, no count
     std::remove(svg.c_str());
     std::remove(site.c_str());
 }

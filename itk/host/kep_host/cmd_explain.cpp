@@ -241,9 +241,10 @@ int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int
         panel = volume_panel(scene, window_id, box, o.delta, found);
     }
     if (o.box.empty() && o.near.empty()) {
-        panel.searched.clear();  // no query: the line alone, highlighted
+        panel.searched.clear();  // no query: the line alone, highlighted, and nothing was searched
         panel.found = {o.line};
         panel.query_kind = "none";
+        panel.notes = {"no search: the line alone, highlighted"};
         panel.title = "explain " + o.line + ": its box where the search sees it";
     } else {
         panel.title = "explain " + o.line + ": " + panel.title;
