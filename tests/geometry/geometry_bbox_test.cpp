@@ -57,7 +57,7 @@ Ds modon(const std::string& id, std::vector<Box> boxes) {
 
 //   top (asm/A, item ASM)
 //   +- l (part/A, item PART, occurrence L1)
-// Types: 3D geometry Part3D/Model3D/CGR/JTRep, auxiliary AuxPart/AuxModel/AuxCgr/AuxRep/Archive,
+// Types: 3D geometry Part3D/Model3D/Tess3D/Rep3D, auxiliary AuxPart/AuxModel/AuxCgr/AuxRep/Archive,
 // product structure Assembly3D under IMAN_specification, mod-on ModOnRep under KEPModOnRel.
 // KEPAltRepList is empty, so the representation filter picks a single candidate and none of two.
 std::string site(const std::vector<Ds>& datasets) {
@@ -100,14 +100,14 @@ std::string site(const std::vector<Ds>& datasets) {
         relations += (relations.empty() ? "" : ", ") + json_list({d.owner, d.relation, d.id});
     }
     return R"({
-  "types": {"Part3D": "Dataset", "Model3D": "Dataset", "CGR": "Dataset", "JTRep": "Dataset",
+  "types": {"Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
             "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
             "Archive": "Dataset", "Assembly3D": "Dataset", "ModOnRep": "Dataset",
             "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
   "relation_types": ["KEPModOnRel", "IMAN_specification", "IMAN_reference"],
   "preferences": {
-    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
-    "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
     "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
     "KEPModOnPartDatasetRelation": "KEPModOnRel", "KEPModOnPartDatasetType": "ModOnRep"
@@ -380,7 +380,7 @@ TEST_F(BoxTest, BoxOfALine) {
          {"default dataset found"},
          {">>> kep_get_auxgeo_for_bomline", ">>> kep_get_structure_for_bomline"}},
         {"representation box used whatever its role",
-         {{"p1", "CGR", {kUnit}, {"VISUALIZATION"}}},
+         {{"p1", "Tess3D", {kUnit}, {"VISUALIZATION"}}},
          {},
          true,
          kUnit,
@@ -394,7 +394,7 @@ TEST_F(BoxTest, BoxOfALine) {
          {},
          {">>> kep_get_auxgeo_for_bomline"}},
         {"filter picks none of two: no box, auxiliary datasets not tried",
-         {{"p1", "Part3D", {kUnit}}, {"p2", "JTRep", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
+         {{"p1", "Part3D", {kUnit}}, {"p2", "Rep3D", {kUnit}}, {"a1", "AuxPart", {kUnit}}},
          {},
          false,
          kNoBox,

@@ -66,8 +66,8 @@ std::string site_json(const std::string& top_json) {
             "ModOnForm": "Form"},
   "relation_types": ["KEPModOnRel", "IMAN_specification"],
   "preferences": {
-    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
-    "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
     "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
     "KEPModOnPartDatasetRelation": "KEPModOnRel", "KEPModOnPartDatasetType": "ModOnRep"

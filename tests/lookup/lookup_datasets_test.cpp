@@ -66,15 +66,15 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         int type_count = -1;  // names that count; -1: all of them
     } cases[] = {
         {"exact name, input order kept", kAllOfPart, {"Part3D"}, {"ds_part"}},
-        {"name differing in case is not kept", {"ds_lower", "ds_part"}, {"catpart"}, {"ds_lower"}},
+        {"name differing in case is not kept", {"ds_lower", "ds_part"}, {"part3d"}, {"ds_lower"}},
         {"prefix of a name is not kept", {"ds_part"}, {"Part3"}, {}},
         {"any kind of object, by type name", kAllOfPart, {"BBForm"}, {"form1"}},
-        {"several names", kAllOfPart, {"CGR", "Part3D", "Archive"}, {"ds_part", "ds_cgr", "ds_archive"}},
+        {"several names", kAllOfPart, {"Tess3D", "Part3D", "Archive"}, {"ds_part", "ds_cgr", "ds_archive"}},
         {"two equal names keep a dataset once", kAllOfPart, {"Model3D", "Model3D"}, {"ds_model"}},
-        {"same dataset twice in the input stays twice", {"ds_cgr", "ds_cgr"}, {"CGR"}, {"ds_cgr", "ds_cgr"}},
+        {"same dataset twice in the input stays twice", {"ds_cgr", "ds_cgr"}, {"Tess3D"}, {"ds_cgr", "ds_cgr"}},
         {"nothing matches", kAllOfPart, {"DirectModel"}, {}},
         {"empty input", {}, {"Part3D"}, {}},
-        {"only the first type_count names count", kAllOfPart, {"Part3D", "CGR"}, {"ds_part"}, 1},
+        {"only the first type_count names count", kAllOfPart, {"Part3D", "Tess3D"}, {"ds_part"}, 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -107,7 +107,7 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
 // A failed type query ends the filtering; what was kept before it is handed out.
 TEST_F(DatasetsTest, FailedTypeQueryKeepsWhatWasFound) {
     const std::vector<tag_t> input = tags({"ds_part", "ds_model", "ds_cgr", "ds_asm_part"});
-    const char* types[] = {"Part3D", "CGR"};
+    const char* types[] = {"Part3D", "Tess3D"};
     standin::fail_object("TCTYPE_ask_object_type", tag("ds_cgr"), 31);
     standin::reset_counters();
     tag_t* kept = nullptr;

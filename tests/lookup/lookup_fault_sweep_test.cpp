@@ -44,7 +44,7 @@ size_t nth_call(const kep_test::FaultRun& run, const std::string& op, int n) {
 }
 
 TEST_F(LookupFaultSweep, EveryLookup) {
-    const std::vector<const char*> types = {"Part3D", "CGR"};
+    const std::vector<const char*> types = {"Part3D", "Tess3D"};
     std::vector<kep_test::FaultCase> cases;
     auto add = [&](const char* name, std::function<int()> run, bool clears_errors,
                    std::set<std::string> may_follow = {}) {
@@ -94,7 +94,7 @@ TEST_F(LookupFaultSweep, EveryLookup) {
         [] {
             const std::vector<tag_t> in = tags({"ds_part", "ds_model", "ds_cgr"});
             return with_tag_list(
-                [&](tag_t** l, int* n) { return kep_filter_datasets(in.data(), 3, "CGR", l, n); });
+                [&](tag_t** l, int* n) { return kep_filter_datasets(in.data(), 3, "Tess3D", l, n); });
         },
         true);
     add(

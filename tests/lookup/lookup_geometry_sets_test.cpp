@@ -72,7 +72,7 @@ TEST_F(GeometrySetsTest, SetsOfALine) {
 TEST_F(GeometrySetsTest, EqualTypeNamesListADatasetOnce) {
     for (const char* key : {KEP_PREF_PART_DATASET_TYPE, KEP_PREF_MODEL_DATASET_TYPE,
                             KEP_PREF_CGR_DATASET_TYPE, KEP_PREF_REP_DATASET_TYPE}) {
-        standin::set_preference(key, {"CGR"});
+        standin::set_preference(key, {"Tess3D"});
     }
     tag_t* result = nullptr;
     int count = 0;
@@ -146,8 +146,8 @@ TEST_F(GeometrySetsTest, MissingPreferences) {
         {"auxiliary set, archive type undefined", kep_get_auxgeo_for_bomline, "l_part",
          KEP_PREF_ARCHIVE_DATASET_TYPE, nullptr,
          ">>> kep_get_auxgeo_for_bomline\n" + kDatasets + pref_found("KEPAuxPartDatasetType", "AuxPart") +
-             pref_found("KEPAuxModelDatasetType", "Model3D") + pref_found("KEPAuxCgrDatasetType", "CGR") +
-             pref_found("KEPAuxRepDatasetType", "JTRep") + pref_missing("KEPArchiveDatasetType") +
+             pref_found("KEPAuxModelDatasetType", "Model3D") + pref_found("KEPAuxCgrDatasetType", "Tess3D") +
+             pref_found("KEPAuxRepDatasetType", "Rep3D") + pref_missing("KEPArchiveDatasetType") +
              "    Could not retrieve preference for KEPArchiveDatasetType\n"
              "<<< kep_get_auxgeo_for_bomline\n"},
         {"structure set, relation undefined", kep_get_structure_for_bomline, "top",

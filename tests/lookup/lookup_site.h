@@ -2,15 +2,15 @@
 //
 //   top (asm/A)              ds_prod      Assembly3D  IMAN_specification
 //                            ds_prod_ref  Assembly3D  IMAN_reference
-//                            ds_asm_part  Part3D     IMAN_specification
-//   +- l_part (part/A)       ds_part      Part3D     IMAN_specification
-//   |                        ds_model     Model3D    IMAN_Rendering
-//   |                        ds_lower     catpart     IMAN_specification   (type differs in case)
+//                            ds_asm_part  Part3D      IMAN_specification
+//   +- l_part (part/A)       ds_part      Part3D      IMAN_specification
+//   |                        ds_model     Model3D     IMAN_Rendering
+//   |                        ds_lower     part3d      IMAN_specification   (type differs in case)
 //   |                        form1        BBForm      IMAN_reference       (not a dataset)
-//   |                        ds_cgr       CGR         IMAN_specification
+//   |                        ds_cgr       Tess3D      IMAN_specification
 //   |                        ds_aux       AuxPart     IMAN_reference
 //   |                        ds_archive   Archive     IMAN_specification
-//   |                        ds_rep       JTRep       IMAN_reference
+//   |                        ds_rep       Rep3D       IMAN_reference
 //   +- l_bare (bare/A)       nothing attached
 //
 // The callers' search scope is 4 (site), so a test can see whether a reader put it back.
@@ -31,8 +31,8 @@ namespace lookup_test {
 inline const char* site_json() {
     return R"({
   "platform": { "search_scope": 4 },
-  "types": { "Part3D": "Dataset", "Model3D": "Dataset", "catpart": "Dataset", "CGR": "Dataset",
-             "JTRep": "Dataset", "AuxPart": "Dataset", "Archive": "Dataset", "Assembly3D": "Dataset",
+  "types": { "Part3D": "Dataset", "Model3D": "Dataset", "part3d": "Dataset", "Tess3D": "Dataset",
+             "Rep3D": "Dataset", "AuxPart": "Dataset", "Archive": "Dataset", "Assembly3D": "Dataset",
              "BBForm": "Form" },
   "objects": {
     "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
@@ -43,12 +43,12 @@ inline const char* site_json() {
     "ds_asm_part": { "type": "Part3D", "name": "ASM/A part" },
     "ds_part": { "type": "Part3D", "name": "PART/A" },
     "ds_model": { "type": "Model3D", "name": "PART/A model" },
-    "ds_lower": { "type": "catpart", "name": "PART/A lower" },
+    "ds_lower": { "type": "part3d", "name": "PART/A lower" },
     "form1": { "type": "BBForm", "name": "bb" },
-    "ds_cgr": { "type": "CGR", "name": "PART/A cgr" },
+    "ds_cgr": { "type": "Tess3D", "name": "PART/A cgr" },
     "ds_aux": { "type": "AuxPart", "name": "PART/A aux" },
     "ds_archive": { "type": "Archive", "name": "PART/A archive" },
-    "ds_rep": { "type": "JTRep", "name": "PART/A rep" }
+    "ds_rep": { "type": "Rep3D", "name": "PART/A rep" }
   },
   "relations": [
     ["asm/A", "IMAN_specification", "ds_prod"],
@@ -75,12 +75,12 @@ inline const char* site_json() {
 inline void set_all_preferences() {
     standin::set_preference(KEP_PREF_PART_DATASET_TYPE, {"Part3D"});
     standin::set_preference(KEP_PREF_MODEL_DATASET_TYPE, {"Model3D"});
-    standin::set_preference(KEP_PREF_CGR_DATASET_TYPE, {"CGR"});
-    standin::set_preference(KEP_PREF_REP_DATASET_TYPE, {"JTRep"});
+    standin::set_preference(KEP_PREF_CGR_DATASET_TYPE, {"Tess3D"});
+    standin::set_preference(KEP_PREF_REP_DATASET_TYPE, {"Rep3D"});
     standin::set_preference(KEP_PREF_AUX_PART_DATASET_TYPE, {"AuxPart"});
     standin::set_preference(KEP_PREF_AUX_MODEL_DATASET_TYPE, {"Model3D"});
-    standin::set_preference(KEP_PREF_AUX_CGR_DATASET_TYPE, {"CGR"});
-    standin::set_preference(KEP_PREF_AUX_REP_DATASET_TYPE, {"JTRep"});
+    standin::set_preference(KEP_PREF_AUX_CGR_DATASET_TYPE, {"Tess3D"});
+    standin::set_preference(KEP_PREF_AUX_REP_DATASET_TYPE, {"Rep3D"});
     standin::set_preference(KEP_PREF_ARCHIVE_DATASET_TYPE, {"Archive"});
     standin::set_preference(KEP_PREF_PRODUCT_DATASET_RELATION, {"IMAN_specification"});
     standin::set_preference(KEP_PREF_PRODUCT_DATASET_TYPE, {"Assembly3D"});

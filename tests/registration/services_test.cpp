@@ -65,8 +65,8 @@ std::string site_json(const std::vector<Placed>& children) {
     return R"({
   "types": {"AuxPart": "Dataset", "BBForm": "Form"},
   "preferences": {
-    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "CGR",
-    "KEPRepDatasetType": "JTRep", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
+    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
+    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
     "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
     "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D"
   },
