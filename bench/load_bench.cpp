@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "kep_temp_dir.h"
 #include "standin/control.h"
 
 namespace {
@@ -140,10 +141,7 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[i + 1]));
         }
     }
-    const std::string dir = "/tmp/load_bench_" + std::to_string(getpid());
-    if (std::system(("mkdir -p " + dir).c_str()) != 0) {
-        return 1;
-    }
+    const std::string& dir = kep_test::temp_dir();
     const struct {
         const char* what;
         std::function<std::string(int)> make;
@@ -200,5 +198,5 @@ int main(int argc, char** argv) {
         at[k] = medians(times);
     }
     row("`kep-host tags` on a generated site (10^4, 10^5 lines)", at);
-    return std::system(("rm -rf " + dir).c_str()) == 0 ? 0 : 1;
+    return 0;
 }

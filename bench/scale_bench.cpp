@@ -50,6 +50,7 @@
 
 #include "geometry/kep_geometry.h"
 #include "kep_deep_site.h"
+#include "kep_temp_dir.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_registration.h"
 #include "standin/control.h"
@@ -342,15 +343,17 @@ ordered_json run_size(const Options& options) {
     std::string text = run_generator(options, &generate_s, &generate_peak_kb);
     record["site_bytes"] = text.size();
     // The site on disk as well, for the whole kep-host run at the end.
-    char site_path[] = "/tmp/scale_bench_site_XXXXXX";
-    const int site_fd = mkstemp(site_path);
-    if (site_fd < 0 || write(site_fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
-        close(site_fd) != 0) {
-        throw std::runtime_error(std::string("cannot write the site to ") + site_path);
+    const std::string site_path = kep_test::temp_path("site.json");
+    {
+        std::ofstream site_file(site_path, std::ios::binary);
+        site_file << text;
+        if (!site_file.flush()) {
+            throw std::runtime_error("cannot write the site to " + site_path);
+        }
     }
     struct RemoveFile {
-        const char* path;
-        ~RemoveFile() { unlink(path); }
+        std::string path;
+        ~RemoveFile() { std::remove(path.c_str()); }
     } remove_site{site_path};
     record["generate_s"] = generate_s;
     record["generate_peak_kb"] = generate_peak_kb;

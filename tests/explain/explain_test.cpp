@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "geometry/kep_overlap_internal.h"
+#include "kep_console.h"
 #include "kep_explain.h"
 #include "kep_fixture.h"
 #include "registration/kep_registration.h"
@@ -141,16 +142,14 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
     }
 }
 
-const char kTableSite[] = R"({
+const std::string kTableSite = R"({
   "types": {"Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
             "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
             "Archive": "Dataset", "PLMXML": "Dataset", "ModOnPart": "Dataset", "ModOnProduct": "Dataset",
             "BBForm": "Form", "ModOnInfoForm": "Form"},
   "properties": {"Dataset": ["var2_is_v0"]},
-  "preferences": {"KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
-    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML",
+  "preferences": {)" + kep_test::dataset_type_preferences("IMAN_reference", "PLMXML") +
+                               R"(,
     "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "ModOnPart",
     "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
     "KEPAltRepList": ["MASTER", "LOD1"]},

@@ -17,6 +17,7 @@
 #include "geometry/kep_geometry.h"
 #include "kep_fixture.h"
 #include "kep_posix.h"
+#include "kep_temp_dir.h"
 
 namespace {
 
@@ -343,11 +344,11 @@ private:
 #if defined(_WIN32)
         return false;  // no localedef; Windows names its German locale German_Germany.1252
 #endif
-        char pattern[] = "/tmp/kep_locale_XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
+        folder_ = kep_test::temp_path("locale");
+        std::error_code made;
+        if (!std::filesystem::create_directory(folder_, made)) {
             return false;
         }
-        folder_ = pattern;
         const std::string source = folder_ + "/comma.src";
         FILE* f = std::fopen(source.c_str(), "w");
         if (f == nullptr) {

@@ -15,6 +15,7 @@
 #include "kep_check.h"
 #include "kep_fixture.h"
 #include "kep_posix.h"
+#include "kep_temp_dir.h"
 #include "registration/kep_registration.h"
 
 namespace host_test {
@@ -25,7 +26,7 @@ using json = nlohmann::ordered_json;
 json sample_site() { return json::parse(read_text(source_path("itk/host/kep_host/sample_site.json"))); }
 
 std::string write_site(const json& site, const std::string& name) {
-    const std::string path = "/tmp/kep_check_test_" + std::to_string(getpid()) + "_" + name + ".json";
+    const std::string path = kep_test::temp_path(name + ".json");
     std::ofstream(path, std::ios::binary) << site.dump(1);
     return path;
 }

@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "host_runner.h"
+#include "kep_temp_dir.h"
 
 namespace host_test {
 namespace {
@@ -25,10 +26,7 @@ using nlohmann::json;
 
 const char kGolden[] = "tests/host/golden/demo.txt";
 
-std::string temp_svg(const std::string& what) {
-    return "/tmp/kep_host_demo_test_" + what + "_" +
-           std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".svg";
-}
+std::string temp_svg(const std::string& what) { return kep_test::temp_path(what + ".svg"); }
 
 void replace_all(std::string* text, const std::string& from, const std::string& to) {
     for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size())) {

@@ -23,6 +23,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "kep_temp_dir.h"
+
 #if !defined(_WIN32)
 extern char** environ;  // Windows declares it in <stdlib.h>
 #endif
@@ -31,12 +33,9 @@ namespace host_test {
 
 namespace {
 
-#if defined(_WIN32)
-
+// An empty file of its own in the program's temporary directory.
 std::string temp_path(const char* what) {
-    static int serial = 0;
-    const std::string path = std::string("/tmp/kep_host_test_") + what + "_" + std::to_string(_getpid()) +
-                             "_" + std::to_string(++serial);
+    const std::string path = kep_test::temp_path(what);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) {
         throw std::runtime_error("cannot make " + path);
@@ -44,6 +43,8 @@ std::string temp_path(const char* what) {
     std::fclose(f);
     return path;
 }
+
+#if defined(_WIN32)
 
 // One argument of a Windows command line, quoted so that the program's C library reads it back.
 std::string quoted(const std::string& arg) {
@@ -63,20 +64,6 @@ std::string quoted(const std::string& arg) {
     }
     out.append(2 * backslashes, '\\');
     return out + "\"";
-}
-
-#else
-
-std::string temp_path(const char* what) {
-    std::string pattern = std::string("/tmp/kep_host_test_") + what + "_XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = mkstemp(buffer.data());
-    if (fd < 0) {
-        throw std::runtime_error("mkstemp failed");
-    }
-    close(fd);
-    return buffer.data();
 }
 
 #endif

@@ -9,6 +9,7 @@
 
 #include "host_runner.h"
 #include "kep_posix.h"
+#include "kep_temp_dir.h"
 
 namespace host_test {
 namespace {
@@ -32,13 +33,8 @@ public:
                 site[change.key()] = change.value();
             }
         }
-        char name[] = "/tmp/kep_host_values_XXXXXX";
-        const int fd = mkstemp(name);
-        if (fd >= 0) {
-            close(fd);
-            path_ = name;
-            std::ofstream(path_) << site.dump(2);
-        }
+        path_ = kep_test::temp_path("values.json");
+        std::ofstream(path_) << site.dump(2);
     }
     ~SiteVariant() {
         if (!path_.empty()) {

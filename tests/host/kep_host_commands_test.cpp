@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "host_runner.h"
+#include "kep_temp_dir.h"
 
 namespace host_test {
 namespace {
@@ -89,7 +90,7 @@ TEST(HostTags, SiteFromANamedPipeWrittenOnce) {
 #if defined(_WIN32)
     GTEST_SKIP() << "named pipes are a POSIX feature here";
 #else
-    const std::string fifo = "/tmp/kep_host_test_" + std::to_string(getpid()) + ".fifo";
+    const std::string fifo = kep_test::temp_path("site.fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const std::string basic = site_file("basic.json");
     const std::string text = read_text(basic);
@@ -231,8 +232,7 @@ TEST(HostStats, CountersFollowTheResult) {
 }
 
 TEST(HostSyslog, WrittenExactlyAsHandedOver) {
-    const std::string path =
-        "/tmp/kep_host_test_syslog_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+    const std::string path = kep_test::temp_path("syslog.txt");
     HostRun run = run_host(with_probe("basic.json", {"--syslog", path, "tags"}));
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_EQ(read_text(path), "probe: init 100%\n");

@@ -8,6 +8,7 @@
 
 #include "host_runner.h"
 #include "kep_posix.h"
+#include "kep_temp_dir.h"
 
 namespace host_test {
 namespace {
@@ -104,13 +105,13 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
     const std::string basic = site_file("basic.json");
     json site = json::parse(read_text(basic));
     site.erase("properties");
-    const std::string no_is_v0 = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_no_is_v0.json";
+    const std::string no_is_v0 = kep_test::temp_path("no_is_v0.json");
     std::ofstream(no_is_v0, std::ios::binary) << site.dump();
     site = json::parse(read_text(basic));
     site["preferences"]["TC_customization_libraries"] = {"kep "};
-    const std::string unnamed = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_unnamed.json";
+    const std::string unnamed = kep_test::temp_path("unnamed.json");
     std::ofstream(unnamed, std::ios::binary) << site.dump();
-    const std::string syslog = "/tmp/kep_host_test_" + std::to_string(getpid()) + "_syslog.txt";
+    const std::string syslog = kep_test::temp_path("syslog.txt");
     const std::vector<std::string> search = {"--delta", "1", "--box", "0", "0", "0", "1", "1", "1"};
     auto volume = [&](const std::string& window) {
         std::vector<std::string> args = {"--site", basic, "volume-search", "--window", window};
@@ -211,8 +212,7 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
 }
 
 TEST(HostRefusals, SystemLogNamingTheSiteFileLeavesTheSiteIntact) {
-    const std::string site = "/tmp/kep_host_test_site_" +
-                             std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + ".json";
+    const std::string site = kep_test::temp_path("site.json");
     const std::string text = read_text(site_file("basic.json"));
     {
         std::ofstream out(site, std::ios::binary);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hostile_site.h"
+#include "kep_console.h"
 
 namespace hostile_test {
 namespace {
@@ -37,10 +38,8 @@ std::string site_json(const L& top, bool platform_methods = true) {
   "types": {"AuxPart": "Dataset", "BBForm": "Form", "ModOnRep": "Dataset", "ModOnForm": "Form"},
   )") + (platform_methods ? "" : R"("line_methods": [],)") +
            R"("preferences": {
-    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
-    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D",
+    )" + kep_test::dataset_type_preferences() +
+           R"(,
     "KEPModOnProductDatasetRelation": "KEPModOnRel", "KEPModOnProductDatasetType": "ModOnRep",
     "KEPAltRepList": ["MASTER", "LOD1"]
   },

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "kep_console.h"
 #include "kep_fixture.h"
 #include "kep_test_support.h"
 #include "registration/kep_registration.h"
@@ -20,6 +21,7 @@ namespace {
 
 using kep_test::KepFixture;
 using Strings = std::vector<std::string>;
+using kep_test::json_list;
 
 const char* const kJt = "bl_jt_dataset_tag";
 const char* const kAbs = "bl_plmxml_abs_xform";
@@ -59,14 +61,6 @@ const PropertyTexts kTexts[] = {
      "using METHOD_add_action for bomline_ask_plmxml_occ_xform_string\n",
      "using METHOD_register_prop_method for bomline_ask_plmxml_occ_xform_string\n"},
 };
-
-std::string json_list(const Strings& values) {
-    std::string out = "[";
-    for (size_t i = 0; i < values.size(); ++i) {
-        out += (i == 0 ? "\"" : ", \"") + values[i] + "\"";
-    }
-    return out + "]";
-}
 
 // top / l1: every preference the value functions read, and no representation at all, so that each
 // value function leaves the value it is handed.

@@ -1,15 +1,16 @@
 // The entry point and the three custom exits: what is registered, announced and traced, and the
 // decision value.
-#include <cstdarg>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "kep_console.h"
 #include "kep_fixture.h"
 #include "registration/kep_registration.h"
 
 namespace {
 
+using kep_test::call_exit;
 using kep_test::KepFixture;
 
 class EntryTest : public KepFixture {};
@@ -24,15 +25,6 @@ const char kPropertiesStatement[] =
 const char kServicesStatement[] =
     "CUSTOM_register_exit(custom_library_name, \"USERSERVICE_register_methods\", "
     "kep_custom_userservice_register_methods )";
-
-// Calls an exit as the platform does: the decision pointer, then an argument list it does not read.
-int call_exit(CUSTOM_EXIT_ftn_t exit_function, int* decision, ...) {
-    va_list args;
-    va_start(args, decision);
-    const int status = exit_function(decision, args);
-    va_end(args);
-    return status;
-}
 
 TEST_F(EntryTest, RegistersTheThreeExitsInOrder) {
     set_switches("ON", nullptr, "ON");

@@ -3,7 +3,6 @@
 // fault sweeps over both services and over the user-service exit.
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
 #include <functional>
 #include <limits>
 #include <random>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "geometry/kep_geometry.h"
+#include "kep_console.h"
 #include "kep_fixture.h"
 #include "registration/kep_registration.h"
 
@@ -23,6 +23,7 @@ int services_last_positions(const tag_t* tags, int n, const tag_t* wanted, int c
 namespace {
 
 using Strings = std::vector<std::string>;
+using kep_test::call_exit;
 using standin::UserArg;
 
 const char kVolume[] = "kep_userservice_volume_search";
@@ -65,10 +66,8 @@ std::string site_json(const std::vector<Placed>& children) {
     return R"({
   "types": {"AuxPart": "Dataset", "BBForm": "Form"},
   "preferences": {
-    "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
-    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": "IMAN_specification", "KEPProductDatasetType": "Assembly3D"
+    )" + kep_test::dataset_type_preferences() +
+           R"(
   },
   "relation_types": ["IMAN_specification"],
   "objects": {
@@ -223,15 +222,6 @@ TEST_F(ServicesTest, AFailedRegistrationSkipsTheLaterOneButNotItsMessage) {
             << console;
         expect_clean();
     }
-}
-
-// Calls an exit as the platform does: the decision pointer, then arguments it does not read.
-int call_exit(CUSTOM_EXIT_ftn_t exit_function, int* decision, ...) {
-    va_list args;
-    va_start(args, decision);
-    const int status = exit_function(decision, args);
-    va_end(args);
-    return status;
 }
 
 TEST_F(ServicesTest, FaultSweepOverTheUserServiceExit) {

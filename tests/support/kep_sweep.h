@@ -88,6 +88,14 @@ struct FaultCase {
 // Runs the sweep and returns every run, the baseline first. Checks each run as described above.
 std::vector<FaultRun> run_fault_sweep(const FaultCase& c);
 
+// Calls that may follow a failure whatever the entry point: memory (never traced, and the leak
+// check covers what is allocated) and the diagnostics that write the failure block and clear the
+// error stack.
+bool allowed_after_any_failure(const std::string& op);
+
+// The log without the switch reads and the system-log writes, which depend on the switches only.
+std::vector<std::string> without_diagnostics(const std::vector<std::string>& calls);
+
 // True for the operations fail_nth_any counts.
 bool counts_as_failable(const std::string& op);
 

@@ -11,10 +11,13 @@
 #include <sstream>
 #include <utility>
 
+#include "kep_sweep.h"
 #include "sweep_trace.h"
 
 namespace sweep_test {
 namespace {
+
+using kep_test::without_diagnostics;
 
 // Calls whose status the caller does not examine: (caller, called function).
 const std::set<std::pair<std::string, std::string>> kUnexamined = {
@@ -149,16 +152,6 @@ std::string stack_text(const std::vector<Frame>& frames) {
         out += (out.empty() ? "" : " > ") + f.name;
     }
     return out.empty() ? "(no function)" : out;
-}
-
-std::vector<std::string> without_diagnostics(const std::vector<std::string>& calls) {
-    std::vector<std::string> out;
-    for (const std::string& op : calls) {
-        if (op != "TC_getenv" && op != "TC_write_syslog" && op != "EMH_ask_errors") {
-            out.push_back(op);
-        }
-    }
-    return out;
 }
 
 long failure_blocks(const Run& r) {
