@@ -2,7 +2,7 @@
 # configures the matching CMake preset and builds.
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev \
-            libgtest-dev libgmock-dev libbenchmark-dev libfcl-dev clang-format valgrind
+            libgtest-dev libgmock-dev libbenchmark-dev libfcl-dev clang-format clang-tidy valgrind
 # The cross builds: the header-only libraries and GoogleTest's sources (built for the target) come
 # from the build machine's packages; the compilers and the runners from these.
 CROSS_PACKAGES := cmake ninja-build nlohmann-json3-dev libcli11-dev googletest
@@ -19,7 +19,7 @@ JOBS ?= $(shell nproc)
 # The cross suites' tests to run (a ctest -R pattern over the test programs); all by default.
 CROSS_TESTS ?= .
 
-.PHONY: deps demo test dev release bench sweep fuzz tsan memcheck format check-format clean \
+.PHONY: deps demo test dev release bench sweep fuzz tsan memcheck format check-format tidy clean \
         test-windows-x64 test-sparc64
 
 # $(call install_missing,<packages>): installs those of the Debian packages that are missing.
@@ -51,8 +51,10 @@ dev: deps
 demo: dev
 	./scripts/demo.sh build/dev
 
+# The format check and clang-tidy first (they take seconds), then the suite.
 test: deps
 	cmake --preset asan >/dev/null
+	$(MAKE) --no-print-directory check-format tidy
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
@@ -144,10 +146,18 @@ memcheck: deps
 	echo "memcheck: no error, no definite leak"
 
 format:
-	find itk tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	find itk tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
 
 check-format:
-	find itk tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+	find itk tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format --dry-run --Werror
+	@echo "check-format: every source file is formatted"
+
+# clang-tidy over the two libraries' sources (the checks of .clang-tidy, every finding an error),
+# with the compile commands of the asan build folder.
+tidy:
+	@[ -f build/asan/compile_commands.json ] || cmake --preset asan >/dev/null
+	find itk/kep_itk -name '*.cpp' | sort | xargs -P $(JOBS) -n 4 clang-tidy --quiet -p build/asan
+	@echo "tidy: no finding in the two libraries"
 
 clean:
 	rm -rf build

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "geometry/kep_overlap_internal.h"
-#include "kep_console.h"
 #include "kep_explain.h"
 #include "kep_fixture.h"
+#include "kep_site_text.h"
 #include "registration/kep_registration.h"
 
 namespace explain_test {
@@ -154,21 +154,15 @@ const std::string kTableSite = R"({
     "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
     "KEPAltRepList": ["MASTER", "LOD1"]},
   "relation_types": ["IMAN_reference"],
-  "objects": {
-    "top/A": {"type": "ItemRevision", "item_id": "TOP"},
-    "asm/A": {"type": "ItemRevision", "item_id": "ASM"},
-    "ok/A": {"type": "ItemRevision", "item_id": "OK"},
-    "none/A": {"type": "ItemRevision", "item_id": "NONE"},
-    "noform/A": {"type": "ItemRevision", "item_id": "NOFORM"},
-    "unread/A": {"type": "ItemRevision", "item_id": "UNREAD"},
-    "aux/A": {"type": "ItemRevision", "item_id": "AUX"},
+  "objects": {)" + kep_test::revisions({"top", "asm", "ok", "none", "noform", "unread", "aux"}) +
+                               R"(,
     "ds_ok": {"type": "Part3D", "name": "OK/A", "refs": {"VAR2BBInfo": ["bb_ok"]}},
-    "bb_ok": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                               "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
+    )" + kep_test::box_form("bb_ok", 0, 0, 0, 1, 1, 1) +
+                               R"(,
     "ds_noform": {"type": "Part3D", "name": "NOFORM/A"},
     "ds_unread": {"type": "Part3D", "name": "UNREAD/A", "refs": {"VAR2BBInfo": ["bb_unread"]}},
-    "bb_unread": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                   "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
+    )" + kep_test::box_form("bb_unread", 0, 0, 0, 1, 1, 1) +
+                               R"(,
     "ds_aux": {"type": "AuxPart", "name": "AUX/A"},
     "mo_asm": {"type": "ModOnProduct", "name": "TOP.ASM.1", "refs": {"KEPModOnInfo": ["mi_asm"]}},
     "mi_asm": {"type": "ModOnInfoForm", "attributes": {"var2_way_to_root": ["ASM"],

@@ -11,15 +11,13 @@
 #include "geometry/kep_geometry.h"
 #include "kep_console.h"
 #include "kep_fixture.h"
+#include "kep_site_text.h"
 
 namespace {
 
 using Box = std::array<double, 6>;  // x1 y1 z1 x2 y2 z2
 using Strings = std::vector<std::string>;
-using kep_test::first_failure;
-using kep_test::FirstFailure;
 using kep_test::json_list;
-using kep_test::own_lines;
 using kep_test::quoted;
 
 const Box kNoBox = {0, 0, 0, 0, 0, 0};
@@ -141,7 +139,7 @@ BoxResult line_box(const std::string& line_id) {
 // Failures that the lookups below the box do not pass on: a failed parent lookup ends the mod-on
 // walk like a top line, and a failed list read reaches the representation filter as an empty
 // list (only the scope restore decides the list reader's status).
-bool passed_on(const FirstFailure& f) {
+bool passed_on(const kep_test::FirstFailure& f) {
     if (f.function == "kep_get_parent") {
         return false;
     }
@@ -222,7 +220,7 @@ TEST_F(BoxTest, DatasetBoxWithAMissingValueFailsWithoutBox) {
     EXPECT_NE(status, 0);
     EXPECT_EQ(status, standin::errors().empty() ? -1 : standin::errors().front().code);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(first_failure(console).statement,
+    EXPECT_EQ(kep_test::first_failure(console).statement,
               "AOM_ask_value_double(form_tag, \"var2_bb_y2\", &((*bbox)->y2))");
     EXPECT_FALSE(contains(console, "var2_bb_z2"));
     expect_clean();
@@ -432,7 +430,7 @@ TEST_F(BoxTest, CollectionWayTrace) {
         "    executing [    kep_get_bbox_for_dataset(aux_tag,&act_bb)    ]\n"
         "    >>> kep_get_bbox_for_dataset\n"
         "    <<< kep_get_bbox_for_dataset\n";
-    EXPECT_EQ(own_lines(console),
+    EXPECT_EQ(kep_test::own_lines(console),
               ">>> kep_get_bbox_for_bomline\n"
               "    executing [    kep_get_3dgeo_for_bomline(line,&datasets_part,&count_datasets_part)    ]\n"
               "    >>> kep_get_3dgeo_for_bomline\n"
@@ -462,7 +460,7 @@ TEST_F(BoxTest, RepresentationWayTrace) {
     const std::string console = capture_console([&] { r = line_box("l"); });
     EXPECT_EQ(r.box, kHuge);
     EXPECT_EQ(
-        own_lines(console),
+        kep_test::own_lines(console),
         ">>> kep_get_bbox_for_bomline\n"
         "    executing [    kep_get_3dgeo_for_bomline(line,&datasets_part,&count_datasets_part)    ]\n"
         "    >>> kep_get_3dgeo_for_bomline\n"
@@ -536,7 +534,7 @@ TEST_F(BoxTest, FaultSweepOfBothWays) {
             if (!r.traced_failure) {
                 return baseline.status;
             }
-            return passed_on(first_failure(consoles[static_cast<size_t>(r.k)]))
+            return passed_on(kep_test::first_failure(consoles[static_cast<size_t>(r.k)]))
                        ? static_cast<int>(standin::kErrInjected)
                        : 0;
         };
@@ -545,7 +543,7 @@ TEST_F(BoxTest, FaultSweepOfBothWays) {
         EXPECT_EQ(results[0].box, way.box);
         for (const kep_test::FaultRun& r : runs) {
             if (r.k == 0 || !r.traced_failure ||
-                !passed_on(first_failure(consoles[static_cast<size_t>(r.k)]))) {
+                !passed_on(kep_test::first_failure(consoles[static_cast<size_t>(r.k)]))) {
                 continue;
             }
             SCOPED_TRACE("failing call " + std::to_string(r.k) + " (" + r.failed_op + ")");

@@ -17,6 +17,7 @@
 #include "kep_console.h"
 #include "kep_fixture.h"
 #include "kep_mem.h"
+#include "kep_site_text.h"
 #include "kep_trace.h"
 
 namespace {
@@ -80,12 +81,12 @@ std::string site_json(const std::string& top_json) {
     "aux": {"type": "AuxPart", "name": "BOXED/A", "refs": {"VAR2BBInfo": ["bb1"]}},
     "part": {"type": "Part3D", "name": "GEO/A", "refs": {"VAR2BBInfo": ["bb2"]}},
     "modon": {"type": "ModOnRep", "name": "ASM.GEO.1", "refs": {"VAR2BBInfo": ["bb3"], "KEPModOnInfo": ["way"]}},
-    "bb1": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                             "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
-    "bb2": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                             "var2_bb_x2": 2, "var2_bb_y2": 2, "var2_bb_z2": 2}},
-    "bb3": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                             "var2_bb_x2": 3, "var2_bb_y2": 3, "var2_bb_z2": 3}},
+    )" + kep_test::box_form("bb1", 0, 0, 0, 1, 1, 1) +
+           R"(,
+    )" + kep_test::box_form("bb2", 0, 0, 0, 2, 2, 2) +
+           R"(,
+    )" + kep_test::box_form("bb3", 0, 0, 0, 3, 3, 3) +
+           R"(,
     "way": {"type": "ModOnForm", "attributes": {"var2_way_to_root": ["G1"]}}
   },
   "relations": [["boxed/A", "IMAN_reference", "aux"], ["geo/A", "IMAN_specification", "part"],

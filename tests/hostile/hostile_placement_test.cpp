@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hostile_site.h"
-#include "kep_console.h"
+#include "kep_site_text.h"
 
 namespace hostile_test {
 namespace {
@@ -52,10 +52,10 @@ std::string site_json(const L& top, bool platform_methods = true) {
     "box2/A": {"type": "ItemRevision", "item_id": "BOX2"},
     "aux": {"type": "AuxPart", "name": "UNIT/A", "refs": {"VAR2BBInfo": ["bb"]}},
     "aux2": {"type": "AuxPart", "name": "BOX2/A", "refs": {"VAR2BBInfo": ["bb2"]}},
-    "bb": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                            "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
-    "bb2": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                             "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}},
+    )" + kep_test::box_form("bb", 0, 0, 0, 1, 1, 1) +
+           R"(,
+    )" + kep_test::box_form("bb2", 0, 0, 0, 1, 1, 1) +
+           R"(,
     "rb_form": {"type": "ModOnForm", "attributes": {"var2_way_to_root": ["b"],
         "var2_child_instname": ["X"], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 50 50 50 1"]}},
     "rb": {"type": "ModOnRep", "name": "ASMA.ASMB.1", "refs": {"KEPModOnInfo": ["rb_form"]}}

@@ -24,20 +24,19 @@
 #include <vector>
 
 #include "kep_fixture.h"
+#include "kep_site_text.h"
 #include "lookup/kep_lookup.h"
 
 namespace lookup_test {
 
-inline const char* site_json() {
+inline std::string site_json() {
     return R"({
   "platform": { "search_scope": 4 },
   "types": { "Part3D": "Dataset", "Model3D": "Dataset", "part3d": "Dataset", "Tess3D": "Dataset",
              "Rep3D": "Dataset", "AuxPart": "Dataset", "Archive": "Dataset", "Assembly3D": "Dataset",
              "BBForm": "Form" },
-  "objects": {
-    "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
-    "part/A": { "type": "ItemRevision", "item_id": "PART" },
-    "bare/A": { "type": "ItemRevision", "item_id": "BARE" },
+  "objects": {)" +
+           kep_test::revisions({"asm", "part", "bare"}) + R"(,
     "ds_prod": { "type": "Assembly3D", "name": "ASM/A" },
     "ds_prod_ref": { "type": "Assembly3D", "name": "ASM/A ref" },
     "ds_asm_part": { "type": "Part3D", "name": "ASM/A part" },

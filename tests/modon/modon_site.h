@@ -5,6 +5,7 @@
 
 #include <kep_console.h>
 #include <kep_fixture.h>
+#include <kep_site_text.h>
 
 #include <string>
 #include <vector>

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kep_console.h"
 #include "kep_fixture.h"
+#include "kep_site_text.h"
 #include "kep_test_support.h"
 #include "registration/kep_registration.h"
 

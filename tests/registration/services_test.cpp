@@ -13,6 +13,7 @@
 #include "geometry/kep_geometry.h"
 #include "kep_console.h"
 #include "kep_fixture.h"
+#include "kep_site_text.h"
 #include "registration/kep_registration.h"
 
 namespace kep {

@@ -43,33 +43,6 @@ FirstFailure first_failure(const std::string& console) {
     return {};
 }
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-        }
-        out += c;
-    }
-    return out + "\"";
-}
-
-std::string json_list(const std::vector<std::string>& values) {
-    std::string out = "[";
-    for (size_t i = 0; i < values.size(); ++i) {
-        out += (i == 0 ? "" : ", ") + quoted(values[i]);
-    }
-    return out + "]";
-}
-
-std::string dataset_type_preferences(const std::string& product_relation, const std::string& product_type) {
-    return R"("KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
-    "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
-    "KEPProductDatasetRelation": )" +
-           quoted(product_relation) + R"(, "KEPProductDatasetType": )" + quoted(product_type);
-}
-
 int call_exit(CUSTOM_EXIT_ftn_t exit_function, int* decision, ...) {
     va_list args;
     va_start(args, decision);

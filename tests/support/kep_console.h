@@ -1,5 +1,5 @@
-// Readers of what the extension writes to the console, and the small pieces of site text and
-// platform calls that many tests build the same way.
+// Readers of what the extension writes to the console, and the exits called as the platform calls
+// them. The site text the tests build alike is in kep_site_text.h.
 #ifndef KEP_CONSOLE_H
 #define KEP_CONSOLE_H
 
@@ -25,16 +25,6 @@ struct FirstFailure {
     std::string function;
 };
 FirstFailure first_failure(const std::string& console);
-
-// A JSON string literal, and a JSON list of them.
-std::string quoted(const std::string& text);
-std::string json_list(const std::vector<std::string>& values);
-
-// The dataset types the tests' sites configure, as members of a site's "preferences": the 3D
-// types Part3D, Model3D, Tess3D and Rep3D, the auxiliary types AuxPart, AuxModel, AuxCgr, AuxRep
-// and Archive, and the product structure datasets of `product_type` under `product_relation`.
-std::string dataset_type_preferences(const std::string& product_relation = "IMAN_specification",
-                                     const std::string& product_type = "Assembly3D");
 
 // Calls an exit the way the platform does: the decision, then the exit's own arguments.
 int call_exit(CUSTOM_EXIT_ftn_t exit_function, int* decision, ...);

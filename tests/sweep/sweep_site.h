@@ -24,6 +24,8 @@
 
 #include <string>
 
+#include "kep_site_text.h"
+
 namespace sweep_test {
 
 // The site with the platform's own line methods as given ("line_methods" JSON list).
@@ -57,11 +59,8 @@ inline std::string sweep_site_json(const std::string& line_methods) {
     "KEPProductDatasetType": "Assembly3D"
   },
   "objects": {
-    "asm/A": { "type": "ItemRevision", "item_id": "ASM" },
-    "sub/A": { "type": "ItemRevision", "item_id": "SUB" },
-    "mid/A": { "type": "ItemRevision", "item_id": "MID" },
-    "part/A": { "type": "ItemRevision", "item_id": "PART" },
-    "bare/A": { "type": "ItemRevision", "item_id": "BARE" },
+    )" + kep_test::revisions({"asm", "sub", "mid", "part", "bare"}) +
+           R"(,
 
     "ds_asm": { "type": "Assembly3D", "name": "ASM/A", "refs": { "VAR2BBInfo": ["bb_asm"] } },
     "aux_asm": { "type": "AuxPart", "name": "ASM/A aux",
@@ -104,26 +103,26 @@ inline std::string sweep_site_json(const std::string& line_methods) {
     "ti_design": { "type": "TypeForm", "attributes": { "var2_type": "DESIGN" } },
     "ti_visu": { "type": "TypeForm", "attributes": { "var2_type": "VISUALIZATION" } },
 
-    "bb_asm": { "type": "BBForm", "attributes": { "var2_bb_x1": -1, "var2_bb_y1": -1, "var2_bb_z1": -1,
-                                                  "var2_bb_x2": 4, "var2_bb_y2": 4, "var2_bb_z2": 4 } },
-    "bb_aux_asm": { "type": "BBForm", "attributes": { "var2_bb_x1": -2, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                      "var2_bb_x2": 0, "var2_bb_y2": 1, "var2_bb_z2": 1 } },
-    "bb_huge": { "type": "BBForm", "attributes": { "var2_bb_x1": -100, "var2_bb_y1": -100, "var2_bb_z1": -100,
-                                                   "var2_bb_x2": 100, "var2_bb_y2": 100, "var2_bb_z2": 100 } },
-    "bb_sub": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                  "var2_bb_x2": 2, "var2_bb_y2": 2, "var2_bb_z2": 1 } },
-    "bb_part": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                   "var2_bb_x2": 0.1, "var2_bb_y2": 0.1, "var2_bb_z2": 0.1 } },
-    "bb_part_lod1": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                        "var2_bb_x2": 0.2, "var2_bb_y2": 0.2, "var2_bb_z2": 0.2 } },
-    "bb_mp": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                 "var2_bb_x2": 0.3, "var2_bb_y2": 0.3, "var2_bb_z2": 0.3 } },
-    "bb_mp_lod1": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                      "var2_bb_x2": 0.4, "var2_bb_y2": 0.4, "var2_bb_z2": 0.4 } },
-    "bb_bare": { "type": "BBForm", "attributes": { "var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
-                                                   "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1 } },
-    "bb_arch": { "type": "BBForm", "attributes": { "var2_bb_x1": 0.5, "var2_bb_y1": -1, "var2_bb_z1": 0,
-                                                   "var2_bb_x2": 2, "var2_bb_y2": 0.5, "var2_bb_z2": 3 } }
+    )" + kep_test::box_form("bb_asm", -1, -1, -1, 4, 4, 4) +
+           R"(,
+    )" + kep_test::box_form("bb_aux_asm", -2, 0, 0, 0, 1, 1) +
+           R"(,
+    )" + kep_test::box_form("bb_huge", -100, -100, -100, 100, 100, 100) +
+           R"(,
+    )" + kep_test::box_form("bb_sub", 0, 0, 0, 2, 2, 1) +
+           R"(,
+    )" + kep_test::box_form("bb_part", 0, 0, 0, 0.1, 0.1, 0.1) +
+           R"(,
+    )" + kep_test::box_form("bb_part_lod1", 0, 0, 0, 0.2, 0.2, 0.2) +
+           R"(,
+    )" + kep_test::box_form("bb_mp", 0, 0, 0, 0.3, 0.3, 0.3) +
+           R"(,
+    )" + kep_test::box_form("bb_mp_lod1", 0, 0, 0, 0.4, 0.4, 0.4) +
+           R"(,
+    )" + kep_test::box_form("bb_bare", 0, 0, 0, 1, 1, 1) +
+           R"(,
+    )" + kep_test::box_form("bb_arch", 0.5, -1, 0, 2, 0.5, 3) +
+           R"(
   },
   "relation_types": ["KEPModOnProductRel", "KEPModOnPartRel"],
   "relations": [
