@@ -81,11 +81,9 @@ std::string site_json(const std::string& top_json) {
     "aux": {"type": "AuxPart", "name": "BOXED/A", "refs": {"VAR2BBInfo": ["bb1"]}},
     "part": {"type": "Part3D", "name": "GEO/A", "refs": {"VAR2BBInfo": ["bb2"]}},
     "modon": {"type": "ModOnRep", "name": "ASM.GEO.1", "refs": {"VAR2BBInfo": ["bb3"], "KEPModOnInfo": ["way"]}},
-    )" + kep_test::box_form("bb1", 0, 0, 0, 1, 1, 1) +
-           R"(,
-    )" + kep_test::box_form("bb2", 0, 0, 0, 2, 2, 2) +
-           R"(,
-    )" + kep_test::box_form("bb3", 0, 0, 0, 3, 3, 3) +
+    )" +
+           kep_test::box_forms(
+               {{"bb1", {0, 0, 0, 1, 1, 1}}, {"bb2", {0, 0, 0, 2, 2, 2}}, {"bb3", {0, 0, 0, 3, 3, 3}}}) +
            R"(,
     "way": {"type": "ModOnForm", "attributes": {"var2_way_to_root": ["G1"]}}
   },

@@ -52,9 +52,7 @@ std::string site_json(const L& top, bool platform_methods = true) {
     "box2/A": {"type": "ItemRevision", "item_id": "BOX2"},
     "aux": {"type": "AuxPart", "name": "UNIT/A", "refs": {"VAR2BBInfo": ["bb"]}},
     "aux2": {"type": "AuxPart", "name": "BOX2/A", "refs": {"VAR2BBInfo": ["bb2"]}},
-    )" + kep_test::box_form("bb", 0, 0, 0, 1, 1, 1) +
-           R"(,
-    )" + kep_test::box_form("bb2", 0, 0, 0, 1, 1, 1) +
+    )" + kep_test::box_forms({{"bb", {0, 0, 0, 1, 1, 1}}, {"bb2", {0, 0, 0, 1, 1, 1}}}) +
            R"(,
     "rb_form": {"type": "ModOnForm", "attributes": {"var2_way_to_root": ["b"],
         "var2_child_instname": ["X"], "var2_child_matrix": ["1 0 0 0 0 1 0 0 0 0 1 0 50 50 50 1"]}},

@@ -4,9 +4,11 @@
 #define KEP_SITE_TEXT_H
 
 #include <algorithm>
+#include <array>
 #include <locale>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kep_test {
@@ -69,6 +71,16 @@ inline std::string box_form(const std::string& id, double x1, double y1, double 
         << R"(, "var2_bb_y1": )" << y1 << R"(, "var2_bb_z1": )" << z1 << R"(, "var2_bb_x2": )" << x2
         << R"(, "var2_bb_y2": )" << y2 << R"(, "var2_bb_z2": )" << z2 << "}}";
     return out.str();
+}
+
+// Several box forms, one for each (id, x1, y1, z1, x2, y2, z2), as members of a site's "objects".
+inline std::string box_forms(const std::vector<std::pair<std::string, std::array<double, 6>>>& forms) {
+    std::string out;
+    for (const auto& f : forms) {
+        const std::array<double, 6>& b = f.second;
+        out += (out.empty() ? "" : ", ") + box_form(f.first, b[0], b[1], b[2], b[3], b[4], b[5]);
+    }
+    return out;
 }
 
 }  // namespace kep_test

@@ -103,25 +103,17 @@ inline std::string sweep_site_json(const std::string& line_methods) {
     "ti_design": { "type": "TypeForm", "attributes": { "var2_type": "DESIGN" } },
     "ti_visu": { "type": "TypeForm", "attributes": { "var2_type": "VISUALIZATION" } },
 
-    )" + kep_test::box_form("bb_asm", -1, -1, -1, 4, 4, 4) +
-           R"(,
-    )" + kep_test::box_form("bb_aux_asm", -2, 0, 0, 0, 1, 1) +
-           R"(,
-    )" + kep_test::box_form("bb_huge", -100, -100, -100, 100, 100, 100) +
-           R"(,
-    )" + kep_test::box_form("bb_sub", 0, 0, 0, 2, 2, 1) +
-           R"(,
-    )" + kep_test::box_form("bb_part", 0, 0, 0, 0.1, 0.1, 0.1) +
-           R"(,
-    )" + kep_test::box_form("bb_part_lod1", 0, 0, 0, 0.2, 0.2, 0.2) +
-           R"(,
-    )" + kep_test::box_form("bb_mp", 0, 0, 0, 0.3, 0.3, 0.3) +
-           R"(,
-    )" + kep_test::box_form("bb_mp_lod1", 0, 0, 0, 0.4, 0.4, 0.4) +
-           R"(,
-    )" + kep_test::box_form("bb_bare", 0, 0, 0, 1, 1, 1) +
-           R"(,
-    )" + kep_test::box_form("bb_arch", 0.5, -1, 0, 2, 0.5, 3) +
+    )" +
+           kep_test::box_forms({{"bb_asm", {-1, -1, -1, 4, 4, 4}},
+                                {"bb_aux_asm", {-2, 0, 0, 0, 1, 1}},
+                                {"bb_huge", {-100, -100, -100, 100, 100, 100}},
+                                {"bb_sub", {0, 0, 0, 2, 2, 1}},
+                                {"bb_part", {0, 0, 0, 0.1, 0.1, 0.1}},
+                                {"bb_part_lod1", {0, 0, 0, 0.2, 0.2, 0.2}},
+                                {"bb_mp", {0, 0, 0, 0.3, 0.3, 0.3}},
+                                {"bb_mp_lod1", {0, 0, 0, 0.4, 0.4, 0.4}},
+                                {"bb_bare", {0, 0, 0, 1, 1, 1}},
+                                {"bb_arch", {0.5, -1, 0, 2, 0.5, 3}}}) +
            R"(
   },
   "relation_types": ["KEPModOnProductRel", "KEPModOnPartRel"],
