@@ -15,6 +15,24 @@ bool allowed_after_any_failure(const std::string& op) {
     return allowed.count(op) != 0;
 }
 
+std::set<std::string> box_lookup_calls() {
+    return {"PREF_ask_search_scope",
+            "PREF_set_search_scope",
+            "PREF_ask_value_count",
+            "PREF_ask_char_value",
+            "PREF_ask_char_values",
+            "AOM_ask_value_string",
+            "AOM_ask_value_double",
+            "AE_ask_all_dataset_named_refs",
+            "BOM_line_look_up_attribute",
+            "BOM_line_ask_attribute_tag",
+            "GRM_find_relation_type",
+            "GRM_list_secondary_objects_only",
+            "TCTYPE_ask_object_type",
+            "TCTYPE_ask_name",
+            "MEM_alloc"};
+}
+
 std::vector<std::string> without_diagnostics(const std::vector<std::string>& calls) {
     std::vector<std::string> out;
     for (const std::string& op : calls) {

@@ -93,6 +93,11 @@ std::vector<FaultRun> run_fault_sweep(const FaultCase& c);
 // error stack.
 bool allowed_after_any_failure(const std::string& op);
 
+// The platform calls of the lookups below a line's box (preferences, related datasets and their
+// forms, line attributes, types, memory), which go on after a failure the lookups keep to
+// themselves: a case whose entry point runs them lists these, and its own, in may_follow_failure.
+std::set<std::string> box_lookup_calls();
+
 // The log without the switch reads and the system-log writes, which depend on the switches only.
 std::vector<std::string> without_diagnostics(const std::vector<std::string>& calls);
 
