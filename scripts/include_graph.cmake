@@ -228,8 +228,7 @@ set(awaiting_split
     # split by the branch reworking kep_check (its options, its explanation and its checks)
     itk/kep_check/kep_check.cpp
     # rewritten by the branch drawing kep-host's 3D page, whose box rules go away with it
-    itk/host/kep_host/scene.cpp
-    itk/host/kep_host/svg.cpp)
+    itk/host/kep_host/scene.cpp)
 foreach(area itk:600 bench:600 fuzz:600 tests:800)
   string(REPLACE ":" ";" area "${area}")
   list(GET area 0 folder)
