@@ -225,9 +225,9 @@ endif()
 # The rest of the tree: the harness, tools, benchmarks and fuzz targets (600 lines) and the tests
 # (800 lines). The libraries' own files are checked above.
 set(awaiting_split
-    # split by the branch reworking kep_check (its options, its explanation and its checks)
+    # being split on branch i26 (kep_check: its options, its explanation and its checks)
     itk/kep_check/kep_check.cpp
-    # rewritten by the branch drawing kep-host's 3D page, whose box rules go away with it
+    # being rewritten on branch i29page (the 3D page), whose box rules go away with it
     itk/host/kep_host/scene.cpp)
 foreach(area itk:600 bench:600 fuzz:600 tests:800)
   string(REPLACE ":" ";" area "${area}")
