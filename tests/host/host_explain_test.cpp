@@ -44,6 +44,12 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
         {{"explain", "fan_l", "--box", "1", "0", "0", "0", "1", "1", "--delta", "5"},
          0,
          "explain: --box is inverted along x"},
+        // A gap beyond the range of a double is null in the JSON, with a text; the picture is drawn.
+        {{"explain", "fan_l", "--box", "1e306", "0", "0", "1.1e306", "1", "1", "--delta", "1", "--json",
+          "--svg", svg},
+         0,
+         "\"gap_mm\":null,\"text\":\"not found: face 0 of A (axis 1 of 15) separates them by a gap of more "
+         "than"},
         // A site with an occurrence name that reads like a tag, and a second window.
         {{"--site", site, "explain", "horn_r"}, 0, "HORN-1400 (fixing tag 1)"},
         {{"--site", site, "explain", "fan_l", "--near", "other", "--delta", "1"},
@@ -90,6 +96,10 @@ TEST(HostExplain, BatchUtilityExplainsALineOfAStructure) {
           "-near=CM-2000/FAN-3000", "-delta=10"},
          0,
          "not tested: that line has no box"},
+        {{base, "-explain", "-item=FEM-1000", "-rev=A", "-path=FEC-1100/HORN-1400#2",
+          "-box=1e306,0,0,1.1e306,1,1", "-delta=1", "-json"},
+         0,
+         "\"gap_mm\": null"},
         {{base, "-explain", "-item=FEM-1000", "-rev=Z"}, 1, "no revision Z of item FEM-1000"},
         {{base, "-explain", "-item=FEM-1000", "-rev=A", "-rule=Nightly"},
          1,

@@ -16,6 +16,17 @@ Str number(double value) {
     return text;
 }
 
+// A number for JSON: one beyond the range of a double, or no number at all, is null.
+Str json_number(double value) { return std::isfinite(value) ? number(value) : Str("null"); }
+
+// A length in millimetres for people, also when it is beyond the range of a double.
+Str length_text(double mm) {
+    if (std::isnan(mm)) {
+        return "a length that is not a number";
+    }
+    return std::isinf(mm) ? Str("more than 1.8e308 mm, beyond the range of a double") : number(mm) + " mm";
+}
+
 }  // namespace
 
 Str numbers(const double* values, int count, const char* separator) {
@@ -132,14 +143,16 @@ Str verdict_text(const Verdict& v) {
     if (!r.finite) {
         return "not found: a value of one of the boxes is not a finite number";
     }
-    char text[200];
+    char text[256];
     if (r.overlap) {
         snprintf(text, sizeof text,
-                 "found: the boxes overlap; the smallest overlap is %s mm along %s (axis %d of 15)",
-                 number(r.distance / kMillimetresToBoxUnits).c_str(), kep::overlap_axis_name(r.axis), r.axis);
+                 "found: the boxes overlap; the smallest overlap is %s along %s (axis %d of 15)",
+                 length_text(r.distance / kMillimetresToBoxUnits).c_str(), kep::overlap_axis_name(r.axis),
+                 r.axis);
     } else {
-        snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s mm",
-                 kep::overlap_axis_name(r.axis), r.axis, number(r.distance / kMillimetresToBoxUnits).c_str());
+        snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s",
+                 kep::overlap_axis_name(r.axis), r.axis,
+                 length_text(r.distance / kMillimetresToBoxUnits).c_str());
     }
     return text;
 }
@@ -149,7 +162,7 @@ Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
 Str json_numbers(const double* values, int count) {
     Str out = "[";
     for (int i = 0; i < count; ++i) {
-        out += (i == 0 ? "" : ", ") + (std::isfinite(values[i]) ? number(values[i]) : Str("null"));
+        out += (i == 0 ? "" : ", ") + json_number(values[i]);
     }
     return out + "]";
 }
@@ -300,7 +313,7 @@ Str render_json(const Explanation& e) {
             }
             out += "]";
         }
-        out += ", \"delta_mm\": " + number(q.delta_mm) + "}";
+        out += ", \"delta_mm\": " + json_number(q.delta_mm) + "}";
         out += ", \"found\": " + Str(e.found ? "true" : "false");
         out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
         out += ", \"tests\": [";
@@ -313,8 +326,8 @@ Str render_json(const Explanation& e) {
             out += ", \"axis\": " + to_text(v.tested ? v.report.axis : 0);
             out += ", \"axis_name\": " + quoted(kep::overlap_axis_name(v.tested ? v.report.axis : 0));
             const double mm = v.tested ? v.report.distance / kMillimetresToBoxUnits : 0.0;
-            out += Str(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") +
-                   "\": " + (v.tested && v.report.finite && v.report.axis != 0 ? number(mm) : Str("null"));
+            out += Str(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") + "\": " +
+                   (v.tested && v.report.finite && v.report.axis != 0 ? json_number(mm) : Str("null"));
             out += ", \"text\": " + quoted(named(e, verdict_text(v))) + "}";
         }
         out += "]";
