@@ -1,4 +1,5 @@
-# cmake -DOUTPUT=<header> -DSOURCE_DIR=<tree> [-DGIT=<git>] [-DREVISION=<text>] -P KepBuildStamp.cmake
+# cmake -DOUTPUT=<header> -DSOURCE_DIR=<tree> -DVERSION=<version> [-DGIT=<git>] [-DREVISION=<text>]
+#       -P KepBuildStamp.cmake
 # Writes the build stamp header of one library: the date and time of the build and the source
 # revision it was built from. The revision is REVISION when given, else `git describe --always
 # --dirty` of the source tree when the tree is a checkout of its own, else "unknown".
@@ -29,4 +30,6 @@ endif()
 
 file(WRITE ${OUTPUT} "/* Written by the build each time the library's objects change. */\n"
                      "#define KEP_BUILD_STAMP \"${stamp}\"\n"
-                     "#define KEP_BUILD_REVISION \"${revision}\"\n")
+                     "#define KEP_BUILD_REVISION \"${revision}\"\n"
+                     "/* The version with the revision, as the Windows version resource shows it. */\n"
+                     "#define KEP_PRODUCT_VERSION \"${VERSION} build ${revision}\"\n")

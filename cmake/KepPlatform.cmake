@@ -6,9 +6,10 @@
 # KEP_PLATFORM_INCLUDE_DIR and KEP_PLATFORM_LIB_DIR, else <KEP_PLATFORM_ROOT>/include and
 # <KEP_PLATFORM_ROOT>/lib, where KEP_PLATFORM_ROOT defaults to $TC_ROOT.
 #
-# The headers are system headers (-isystem): warnings in them never stop the build, while our own
-# sources keep warnings as errors. The platform's deprecation notices at our call sites stay
-# warnings (not errors): the sources keep the forms that every supported release accepts.
+# The headers are system headers (-isystem; MSVC: /external:I, cmake/KepWarnings.cmake): warnings
+# in them never stop the build, while our own sources keep warnings as errors. The platform's
+# deprecation notices at our call sites never stop it either (MSVC: C4996 is off): the sources
+# keep the forms that every supported release accepts.
 
 set(KEP_PLATFORM_ROOT "" CACHE PATH "Root of the platform installation (empty: $TC_ROOT)")
 set(KEP_PLATFORM_LIBRARIES tc tccore bom ae property base_utils ict pom
@@ -91,6 +92,9 @@ target_compile_definitions(kep_platform INTERFACE KEP_REAL_PLATFORM IPLIB=none)
 target_link_libraries(kep_platform INTERFACE ${kep_platform_libs})
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   target_compile_options(kep_platform INTERFACE -Wno-error=deprecated-declarations)
+elseif(MSVC)
+  # MSVC cannot keep one warning a warning under /WX: the deprecation notice (C4996) is off.
+  target_compile_options(kep_platform INTERFACE /wd4996)
 endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/KepPlatformChecks.cmake)

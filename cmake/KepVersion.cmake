@@ -32,6 +32,7 @@ function(kep_add_ident target objects source)
   add_custom_command(
     OUTPUT ${dir}/kep_build_stamp.h
     COMMAND ${CMAKE_COMMAND} -DOUTPUT=${dir}/kep_build_stamp.h -DSOURCE_DIR=${PROJECT_SOURCE_DIR}
+            -DVERSION=${PROJECT_VERSION}
             -DGIT=${GIT_EXECUTABLE} -DREVISION=${KEP_BUILD_REVISION} -P ${KEP_BUILD_STAMP_SCRIPT}
     DEPENDS $<TARGET_OBJECTS:${objects}> ${KEP_BUILD_STAMP_SCRIPT}
     COMMENT "Build stamp of ${objects}"
@@ -40,4 +41,20 @@ function(kep_add_ident target objects source)
   add_dependencies(${target} ${objects})
   target_include_directories(${target} PRIVATE ${dir})
   target_link_libraries(${target} PRIVATE kep_version)
+endfunction()
+
+# kep_version_resource(<library> <ident target> <description>)
+# Windows: gives the DLL its version resource (kep_version.rc.in), compiled with the build stamp of
+# <ident target> (kep_add_ident). Elsewhere nothing: the ident lines carry the same.
+function(kep_version_resource library ident description)
+  if(NOT WIN32)
+    return()
+  endif()
+  set(KEP_RC_MODULE ${library})
+  set(KEP_RC_DESCRIPTION "${description}")
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${ident})
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/kep_version.rc.in ${dir}/${library}_version.rc @ONLY)
+  target_sources(${library} PRIVATE ${dir}/${library}_version.rc)
+  set_source_files_properties(${dir}/${library}_version.rc PROPERTIES OBJECT_DEPENDS ${dir}/kep_build_stamp.h)
+  target_include_directories(${library} PRIVATE ${dir} ${KEP_GENERATED_DIR})
 endfunction()

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "kep_explain.h"
+
 namespace kep_check {
 
 // ok: configured and usable; note: usable, but worth a look (a default in force, a key stored as
@@ -54,6 +56,21 @@ int run_check(std::ostream& out);
 
 // "status N: <newest text on the error stack>", then the error stack is cleared.
 std::string platform_error(int status);
+
+// The preflight as a batch program of the platform, after the platform's main: starts the text
+// services, logs in, writes the report (run_check) on `out`, logs out, and returns the exit
+// status. The login loads the libraries that TC_customization_libraries names and runs their
+// exits, as a server process's login does, so the report is what a server would give. `kep_check`
+// and `kep-host check` both run this.
+//
+// own_login: the platform never saw the command line (the utility's own main), so -u= -p= -g= are
+// read here and the login is ITK_init_module with them; without -u=, or when not own_login, the
+// site's automatic login (ITK_auto_login). With -explain (and `explain` given) the line is
+// explained instead (kep_check_explain.h). A step that fails writes one line on `err`:
+// "kep_check: <step> failed with status <n>: <the platform's reason>", exit status 2.
+int run_batch(int argc, char* argv[], bool own_login,
+              int (*explain)(tag_t, const kep_explain_query_t*, int, char**), std::ostream& out,
+              std::ostream& err);
 
 }  // namespace kep_check
 

@@ -4,6 +4,7 @@
 #include <base_utils/Mem.h>
 #include <gtest/gtest.h>
 #include <standin/control.h>
+#include <standin/library.h>
 
 #include <cstdio>
 #include <fstream>
@@ -16,6 +17,7 @@
 #include "kep_fixture.h"
 #include "kep_posix.h"
 #include "kep_temp_dir.h"
+#include "kep_version.h"
 #include "registration/kep_registration.h"
 
 namespace host_test {
@@ -253,7 +255,8 @@ TEST_F(CheckAgainstBehaviour, UsableFeaturesKeepWhatTheyGave) {
         {"filter on, without the master", filter_on({"LOD1"}), "KEPActualAltRepList", "missing", ""},
         {"filter on, one unmatched of two", filter_on({"MASTER", "foo"}), "KEPActualAltRepList", "note", ""},
         {"filter on as documented", filter_on({"MASTER", "LOD1"}), "KEPActualAltRepList", "ok", ""},
-        {"filter switch with a blank", set("KEPUseAltRepFilter", "1 "), "KEPUseAltRepFilter", "ok", ""},
+        {"filter switch with a blank", set("KEPUseAltRepFilter", "1 "), "KEPUseAltRepFilter", "note", ""},
+        {"filter switch true", set("KEPUseAltRepFilter", "true"), "KEPUseAltRepFilter", "note", ""},
         {"3D type in the wrong case", set("KEPPartDatasetType", "part3d"), "KEPPartDatasetType", "missing",
          "Mod-on representations of parts"},
         {"3D type with a blank", set("KEPPartDatasetType", "Part3D "), "KEPPartDatasetType", "missing", ""},
@@ -311,30 +314,55 @@ TEST_F(CheckAgainstBehaviour, UsableFeaturesKeepWhatTheyGave) {
     }
 }
 
-// The batch utility logs in to the stand-in, which loads the extension as the server does.
-TEST(HostCheck, BatchUtilityRunsOnTheStandIn) {
+// The batch utility logs in to the stand-in, which loads the extension as the server does; on
+// every site it prints what `kep-host check` prints, with the same exit status (one preflight).
+TEST(HostCheck, BatchUtilityRunsOnTheStandInAsTheHostCheck) {
     json site = sample_site();
     const std::string usable = write_site(site, "usable");
     site.at("preferences").erase("KEPRepDatasetType");
     const std::string lacking = write_site(site, "lacking");
+    site = sample_site();
+    site["preferences"]["TC_customization_libraries"] = json::array({"other"});
+    const std::string unnamed = write_site(site, "unnamed");
     const struct {
         std::vector<std::string> args;
         std::vector<std::string> env;
         int exit_code;
         std::string mention;
+        std::string site;  // the site of the same run of kep-host check; "" for none
     } cases[] = {
-        {{"-site=" + usable}, {}, 0, "Everything is usable."},
-        {{}, {"STANDIN_SITE=" + lacking}, 1, "KEPRepDatasetType is not set"},
-        {{}, {}, 2, "-site=FILE"},
+        {{"-site=" + usable}, {}, 0, "Everything is usable.", usable},
+        {{}, {"STANDIN_SITE=" + lacking}, 1, "KEPRepDatasetType is not set", lacking},
+        {{"-site=" + unnamed}, {}, 1, "2 of 9 features are not usable", unnamed},
+        {{}, {}, 2, "-site=FILE", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mention);
         HostRun run = run_program("kep_check", c.args, c.env);
         EXPECT_EQ(run.exit_code, c.exit_code) << run.err;
         EXPECT_NE((run.out + run.err).find(c.mention), std::string::npos) << run.out << run.err;
+        if (!c.site.empty()) {
+            HostRun host = run_host({"--site", c.site, "check"});
+            EXPECT_EQ(host.exit_code, run.exit_code) << host.err;
+            EXPECT_EQ(host.out, run.out);
+        }
     }
-    std::remove(usable.c_str());
-    std::remove(lacking.c_str());
+    // -version: the utility's own version and the extension library it loaded, read from that
+    // library (its ident lines; on Windows its version resource).
+    HostRun run = run_program("kep_check", {"-site=" + usable, "-version"}, {});
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    const std::vector<std::string> lines = {"kep_check " KEP_VERSION "\n",
+                                            "extension library: ", "  version: " KEP_VERSION "\n",
+                                            "  build: ", "  date: "};
+    for (const std::string& text : lines) {
+        EXPECT_NE(run.out.find(text), std::string::npos) << text << " missing from:\n" << run.out;
+    }
+    const size_t build = run.out.find("  build: ") + 9;
+    EXPECT_TRUE(build < run.out.size() && run.out[build] != '\r' && run.out[build] != '\n') << run.out;
+    EXPECT_NE(run.out.find(standin::library_file_name("kep")), std::string::npos) << run.out;
+    for (const std::string& path : {usable, lacking, unnamed}) {
+        std::remove(path.c_str());
+    }
 }
 
 }  // namespace

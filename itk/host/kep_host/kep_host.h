@@ -53,6 +53,10 @@ struct Host {
 // UsageError. `run` serves the command and returns the exit status.
 struct Command {
     bool needs_platform = true;  // false: neither site nor extension is loaded (generate)
+    // true: the host loads the site but not the extension; the command logs in as a batch program
+    // does, which loads the libraries that TC_customization_libraries names from the folder of
+    // the extension library (check)
+    bool logs_in = false;
     std::function<void(Host&)> prepare;
     std::function<int(Host&)> run;
 };
