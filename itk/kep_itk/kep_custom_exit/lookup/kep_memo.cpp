@@ -24,32 +24,23 @@ using memo_detail::Answers;
 using memo_detail::Arena;
 using memo_detail::Key;
 using memo_detail::Names;
-using memo_detail::number_answer;
-using memo_detail::record_answer;
 using memo_detail::Vector;
 
 namespace {
 
-// What is asked: the platform questions below, then the topics of the rooms above (TopicId) from
-// kFirstTopic on. 0 marks an empty slot of the table.
-enum Kind : uint32_t {
-    kAttributeId = 1,
-    kLineTag,
-    kLineString,
-    kValueString,
-    kValueStrings,
-    kNamedRefs,
-    kObjectType,
-    kTypeName,
-    kRelationType,
-    kFirstTopic,
-    kKindLimit = 32,  // what is asked takes 5 bits of a question
-};
+using memo_detail::kAttributeId;
+using memo_detail::kFirstTopic;
+using memo_detail::kLineString;
+using memo_detail::kLineTag;
+using memo_detail::kNamedRefs;
+using memo_detail::kObjectType;
+using memo_detail::kRelationType;
+using memo_detail::kTypeName;
+using memo_detail::kValueString;
+using memo_detail::kValueStrings;
+using memo_detail::Question;
 
 std::atomic<bool> g_literal_forced(false);
-
-uint32_t topic_kind(TopicId topic) noexcept { return kFirstTopic + static_cast<uint32_t>(topic); }
-static_assert(kFirstTopic + static_cast<uint32_t>(TopicId::Modon) < kKindLimit, "a topic beyond the kinds");
 
 }  // namespace
 
@@ -78,75 +69,54 @@ public:
     // A question fits in 32 bits: what is asked (5 bits), then the numbers of up to two names
     // (13 and 14 bits) or of a line attribute. A question under a name or attribute beyond those
     // numbers is not kept.
+    static bool by_attribute(uint32_t kind) noexcept { return kind == kLineTag || kind == kLineString; }
     static const uint32_t kNameLimit1 = 1u << 13;
     static const uint32_t kNameLimit2 = 1u << 14;
 
-    // The key of a question about an object under up to two names; false when a name has never
-    // been asked under (nothing can be kept for it).
-    bool key(uint32_t kind, uint32_t object, const char* name1, const char* name2, Key* key) const noexcept {
-        uint64_t n1 = 0;
-        uint64_t n2 = 0;
-        if (!names.known(name1, &n1) || !names.known(name2, &n2) || n1 >= kNameLimit1 || n2 >= kNameLimit2) {
+    // The key of a question; false when a name or line attribute of it has never been asked under
+    // (nothing can be kept for it).
+    bool key(const Question& q, Key* key) const noexcept {
+        if (by_attribute(q.kind)) {
+            for (uint32_t k = 0; k < attribute_count_; ++k) {
+                if (attributes_[k] == q.attribute) {
+                    *key = Key{q.object, q.kind | (k + 1) << 5};
+                    return true;
+                }
+            }
             return false;
         }
-        *key = Key{object, kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
+        uint64_t n1 = 0;
+        uint64_t n2 = 0;
+        if (!names.known(q.name1, &n1) || !names.known(q.name2, &n2) || n1 >= kNameLimit1 || n2 >= kNameLimit2) {
+            return false;
+        }
+        *key = Key{q.object, q.kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
         return true;
     }
-    // The same, keeping new names; throws when no memory is left or a name is beyond its number.
-    Key new_key(uint32_t kind, uint32_t object, const char* name1, const char* name2 = nullptr) {
-        const uint64_t n1 = names.id(name1);
-        const uint64_t n2 = names.id(name2);
-        if (n1 >= kNameLimit1 || n2 >= kNameLimit2) {
-            throw std::length_error("name");
-        }
-        return Key{object, kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
-    }
-    // A line attribute's question; false when the attribute has not been asked about.
-    bool line_key(Kind kind, tag_t line, int attribute, Key* key) const noexcept {
-        for (uint32_t k = 0; k < attribute_count_; ++k) {
-            if (attributes_[k] == attribute) {
-                *key = Key{line, kind | (k + 1) << 5};
-                return true;
-            }
-        }
-        return false;
-    }
-    Key new_line_key(Kind kind, tag_t line, int attribute) {
+    // The same, keeping new names and attributes; throws when no memory is left or a name or
+    // attribute is beyond its number.
+    Key new_key(const Question& q) {
         Key k{0, 0};
-        if (!line_key(kind, line, attribute, &k)) {
+        if (key(q, &k)) {
+            return k;
+        }
+        if (by_attribute(q.kind)) {
             if (attribute_count_ == kAttributeLimit) {
                 throw std::length_error("attribute");
             }
-            attributes_[attribute_count_++] = attribute;
-            k = Key{line, kind | attribute_count_ << 5};
+            attributes_[attribute_count_++] = q.attribute;
+            return Key{q.object, q.kind | attribute_count_ << 5};
         }
-        return k;
+        const uint64_t n1 = names.id(q.name1);
+        const uint64_t n2 = names.id(q.name2);
+        if (n1 >= kNameLimit1 || n2 >= kNameLimit2) {
+            throw std::length_error("name");
+        }
+        return Key{q.object, q.kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
     }
-
-    bool find(uint32_t kind, uint32_t object, const char* name1, const char* name2,
-              Answer* value) const noexcept {
+    bool find(const Question& q, Answer* value) const noexcept {
         Key k{0, 0};
-        return key(kind, object, name1, name2, &k) && table(kind).find(k, value);
-    }
-    // Keeps the answer that make() returns (make may throw); false when it cannot be kept.
-    template <class Make>
-    bool keep(Kind kind, uint32_t object, const char* name1, const char* name2, Make&& make) noexcept {
-        try {
-            const Key k = new_key(kind, object, name1, name2);
-            table(kind).insert(k, make());
-            return true;
-        } catch (...) {
-            return false;
-        }
-    }
-    template <class Make>
-    bool keep_line(Kind kind, tag_t line, int attribute, Make&& make) noexcept {
-        try {
-            line_answers.insert(new_line_key(kind, line, attribute), make());
-            return true;
-        } catch (...) {
-            return false;
-        }
+        return key(q, &k) && table(q.kind).find(k, value);
     }
     // A kept list, numbered so that a question about the list itself can name it.
     KeptTags tags(const tag_t* list, int count) {
@@ -163,14 +133,6 @@ public:
         }
         return KeptTexts{copies, n};
     }
-    // A record kept in the arena.
-    template <class T>
-    const T* record(const T& value) {
-        T* kept = arena.allocate<T>(1);
-        *kept = value;
-        return kept;
-    }
-
 private:
     // The line attributes asked about, numbered from 1 by their place here.
     static const uint32_t kAttributeLimit = 64;
@@ -234,156 +196,141 @@ void refuse_keeping() noexcept {
 void force_literal_path(bool forced) noexcept { g_literal_forced.store(forced, std::memory_order_relaxed); }
 
 // ---- Platform questions --------------------------------------------------------------------
+// Each is one platform call through the memo's one sequence; a kept answer is handed out with
+// status 0, and nothing clears the error stack in its place (the call itself does not).
+
+namespace {
+
+// Hands out nothing more than the kept answer itself.
+struct NoAdopt {
+    template <class T>
+    void operator()(const T&) const noexcept {}
+};
+
+}  // namespace
 
 int ask_attribute_id(const char* name, int* attribute) {
-    CallMemo* memo = t_memo;
-    if (memo != nullptr && name != nullptr && known_attribute_id(*memo, name, attribute)) {
-        return 0;
+    if (name == nullptr) {
+        return BOM_line_look_up_attribute(name, attribute);
     }
-    const int status = BOM_line_look_up_attribute(name, attribute);
-    if (memo != nullptr && name != nullptr && status == 0) {
-        memo->keep(kAttributeId, 0, name, nullptr,
-                   [&] { return number_answer(static_cast<uint32_t>(*attribute)); });
-    }
-    return status;
+    return memo_detail::ask_question<int>(
+        Question{kAttributeId, 0, name, nullptr, 0}, [&] { return BOM_line_look_up_attribute(name, attribute); },
+        [&](int kept) {
+            *attribute = kept;
+            return 0;
+        },
+        [&](CallMemo&) { return Keep<int>::record(*attribute); }, NoAdopt());
 }
 
 int ask_line_tag(tag_t line, int attribute, tag_t* value) {
-    CallMemo* memo = t_memo;
-    if (memo != nullptr && known_line_tag(*memo, line, attribute, value)) {
-        return 0;
-    }
-    const int status = BOM_line_ask_attribute_tag(line, attribute, value);
-    if (memo != nullptr && status == 0) {
-        memo->keep_line(kLineTag, line, attribute, [&] { return number_answer(*value); });
-    }
-    return status;
+    return memo_detail::ask_question<tag_t>(
+        Question{kLineTag, line, nullptr, nullptr, attribute},
+        [&] { return BOM_line_ask_attribute_tag(line, attribute, value); },
+        [&](tag_t kept) {
+            *value = kept;
+            return 0;
+        },
+        [&](CallMemo&) { return Keep<tag_t>::record(*value); }, NoAdopt());
 }
 
 int ask_line_string(tag_t line, int attribute, Text& value) {
-    CallMemo* memo = t_memo;
-    const char* known = nullptr;
-    if (memo != nullptr && known_line_string(*memo, line, attribute, &known)) {
-        value.lend(known);
-        return 0;
-    }
-    const int status = BOM_line_ask_attribute_string(line, attribute, value.out());
-    if (memo != nullptr && status == 0) {
-        memo->keep_line(kLineString, line, attribute,
-                        [&] { return record_answer(memo->arena.text(value.get())); });
-    }
-    return status;
+    return memo_detail::ask_question<const char*>(
+        Question{kLineString, line, nullptr, nullptr, attribute},
+        [&] { return BOM_line_ask_attribute_string(line, attribute, value.out()); },
+        [&](const char* kept) {
+            value.lend(kept);
+            return 0;
+        },
+        [&](CallMemo& memo) { return Keep<const char*>::record(kept_text(memo, value.get())); }, NoAdopt());
 }
 
 int ask_value_string(tag_t object, const char* property, Text& value) {
-    CallMemo* memo = t_memo;
-    const char* known = nullptr;
-    if (memo != nullptr && known_value_string(*memo, object, property, &known)) {
-        value.lend(known);
-        return 0;
-    }
-    const int status = AOM_ask_value_string(object, property, value.out());
-    if (memo != nullptr && status == 0) {
-        memo->keep(kValueString, object, property, nullptr,
-                   [&] { return record_answer(memo->arena.text(value.get())); });
-    }
-    return status;
+    return memo_detail::ask_question<const char*>(
+        Question{kValueString, object, property, nullptr, 0},
+        [&] { return AOM_ask_value_string(object, property, value.out()); },
+        [&](const char* kept) {
+            value.lend(kept);
+            return 0;
+        },
+        [&](CallMemo& memo) { return Keep<const char*>::record(kept_text(memo, value.get())); }, NoAdopt());
 }
 
 int ask_value_strings(tag_t object, const char* property, Values& values) {
-    CallMemo* memo = t_memo;
-    Answer kept{};
-    if (memo != nullptr && memo->find(kValueStrings, object, property, nullptr, &kept)) {
-        const KeptTexts* list = static_cast<const KeptTexts*>(kept.record);
-        values.lend(list->texts, list->count);
-        return 0;
-    }
-    const int status = AOM_ask_value_strings(object, property, values.count_out(), values.values_out());
-    if (memo != nullptr && status == 0) {
-        const KeptTexts* list = nullptr;
-        memo->keep(kValueStrings, object, property, nullptr, [&] {
+    return memo_detail::ask_question<KeptTexts>(
+        Question{kValueStrings, object, property, nullptr, 0},
+        [&] { return AOM_ask_value_strings(object, property, values.count_out(), values.values_out()); },
+        [&](const KeptTexts& kept) {
+            values.lend(kept.texts, kept.count);
+            return 0;
+        },
+        [&](CallMemo& memo) {
             Vector<const char*> read(static_cast<size_t>(values.count() > 0 ? values.count() : 0));
             for (size_t i = 0; i < read.size(); ++i) {
                 read[i] = values[static_cast<int>(i)];
             }
-            list = memo->record(memo->texts(read.data(), values.count()));
-            return record_answer(list);
+            return Keep<KeptTexts>::record(kept_texts(memo, read.data(), values.count()));
+        },
+        [&](const KeptTexts& kept) {
+            if (kept.count > 0) {
+                values.lend(kept.texts, kept.count);
+            }
         });
-        if (list != nullptr && list->count > 0) {
-            values.lend(list->texts, list->count);
-        }
-    }
-    return status;
 }
 
 int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
-    CallMemo* memo = t_memo;
-    Answer kept{};
-    if (memo != nullptr && memo->find(kNamedRefs, dataset, reference, nullptr, &kept)) {
-        const KeptTags* list = static_cast<const KeptTags*>(kept.record);
-        refs.lend(list->tags, list->count, list->id);
-        return 0;
-    }
-    const int status = AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out());
-    if (memo != nullptr && status == 0 && (refs.count() == 0 || refs)) {
-        const KeptTags* list = nullptr;
-        memo->keep(kNamedRefs, dataset, reference, nullptr, [&] {
-            list = memo->record(memo->tags(refs.get(), refs.count()));
-            return record_answer(list);
+    return memo_detail::ask_question<KeptTags>(
+        Question{kNamedRefs, dataset, reference, nullptr, 0},
+        [&] { return AE_ask_all_dataset_named_refs(dataset, reference, refs.count_out(), refs.out()); },
+        [&](const KeptTags& kept) {
+            refs.lend(kept.tags, kept.count, kept.id);
+            return 0;
+        },
+        [&](CallMemo& memo) {
+            // A count without its list is no answer to keep.
+            return refs.count() == 0 || refs ? Keep<KeptTags>::record(kept_tags(memo, refs.get(), refs.count()))
+                                             : Keep<KeptTags>::nothing();
+        },
+        [&](const KeptTags& kept) {
+            if (kept.count > 0) {
+                refs.lend(kept.tags, kept.count, kept.id);
+            }
         });
-        if (list != nullptr && list->count > 0) {
-            refs.lend(list->tags, list->count, list->id);
-        }
-    }
-    return status;
 }
 
 int ask_object_type(tag_t object, tag_t* type) {
-    CallMemo* memo = t_memo;
-    Answer kept{};
-    if (memo != nullptr && memo->answers.find(Key{object, kObjectType}, &kept)) {
-        *type = static_cast<tag_t>(kept.number);
-        return 0;
-    }
-    const int status = TCTYPE_ask_object_type(object, type);
-    if (memo != nullptr && status == 0) {
-        memo->keep(kObjectType, object, nullptr, nullptr, [&] { return number_answer(*type); });
-    }
-    return status;
+    return memo_detail::ask_question<tag_t>(
+        Question{kObjectType, object, nullptr, nullptr, 0}, [&] { return TCTYPE_ask_object_type(object, type); },
+        [&](tag_t kept) {
+            *type = kept;
+            return 0;
+        },
+        [&](CallMemo&) { return Keep<tag_t>::record(*type); }, NoAdopt());
 }
 
 int ask_type_name(tag_t type, char* name) {
-    CallMemo* memo = t_memo;
-    Answer kept{};
-    if (memo != nullptr && memo->answers.find(Key{type, kTypeName}, &kept)) {
-        const char* text = static_cast<const char*>(kept.record);
-        std::memcpy(name, text, std::strlen(text) + 1);
-        return 0;
-    }
-    const int status = TCTYPE_ask_name(type, name);
-    if (memo != nullptr && status == 0) {
-        memo->keep(kTypeName, type, nullptr, nullptr, [&] {
+    return memo_detail::ask_question<const char*>(
+        Question{kTypeName, type, nullptr, nullptr, 0}, [&] { return TCTYPE_ask_name(type, name); },
+        [&](const char* kept) {
+            std::memcpy(name, kept, std::strlen(kept) + 1);
+            return 0;
+        },
+        [&](CallMemo& memo) {
             char copy[TCTYPE_name_size_c + 1];
             std::memcpy(copy, name, TCTYPE_name_size_c);
             copy[TCTYPE_name_size_c] = '\0';
-            return record_answer(memo->arena.text(copy));
-        });
-    }
-    return status;
+            return Keep<const char*>::record(kept_text(memo, copy));
+        },
+        NoAdopt());
 }
 
 int ask_relation_type(const char* name, tag_t* relation_type) {
-    CallMemo* memo = t_memo;
-    Answer kept{};
-    if (memo != nullptr && memo->find(kRelationType, 0, name, nullptr, &kept)) {
-        *relation_type = static_cast<tag_t>(kept.number);
-        return 0;
-    }
-    const int status = GRM_find_relation_type(name, relation_type);
-    if (memo != nullptr && status == 0) {
-        memo->keep(kRelationType, 0, name, nullptr, [&] { return number_answer(*relation_type); });
-    }
-    return status;
+    return memo_detail::ask_question<tag_t>(
+        Question{kRelationType, 0, name, nullptr, 0}, [&] { return GRM_find_relation_type(name, relation_type); },
+        [&](tag_t kept) {
+            *relation_type = kept;
+            return 0;
+        },
+        [&](CallMemo&) { return Keep<tag_t>::record(*relation_type); }, NoAdopt());
 }
 
 void clear_errors() noexcept { (void)EMH_clear_errors(); }
@@ -392,20 +339,17 @@ void clear_errors() noexcept { (void)EMH_clear_errors(); }
 
 namespace memo_detail {
 
-const void* find(const CallMemo& memo, TopicId topic, uint32_t object, const char* name1,
-                 const char* name2) noexcept {
-    Answer kept{};
-    return memo.find(topic_kind(topic), object, name1, name2, &kept) ? kept.record : nullptr;
+bool find(const CallMemo& memo, const Question& question, Answer* answer) noexcept {
+    return memo.find(question, answer);
 }
 
-uint64_t new_key(CallMemo& memo, TopicId topic, uint32_t object, const char* name1, const char* name2) {
-    const Key key = memo.new_key(topic_kind(topic), object, name1, name2);
+uint64_t new_key(CallMemo& memo, const Question& question) {
+    const Key key = memo.new_key(question);
     return static_cast<uint64_t>(key.object) << 32 | key.question;
 }
 
-void insert(CallMemo& memo, TopicId topic, uint64_t key, const void* record) {
-    memo.table(topic_kind(topic))
-        .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, record_answer(record));
+void insert(CallMemo& memo, const Question& question, uint64_t key, Answer answer) {
+    memo.table(question.kind).insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, answer);
 }
 
 void* kept_block(CallMemo& memo, size_t bytes, size_t alignment) {
@@ -426,39 +370,37 @@ KeptTexts kept_texts(CallMemo& memo, const char* const* texts, int count) { retu
 
 bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute) {
     Answer kept{};
-    if (!memo.find(kAttributeId, 0, name, nullptr, &kept)) {
+    if (!memo.find(Question{kAttributeId, 0, name, nullptr, 0}, &kept)) {
         return false;
     }
-    *attribute = static_cast<int>(static_cast<uint32_t>(kept.number));
+    *attribute = memo_detail::Stored<int>::load(kept);
     return true;
 }
 
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value) {
     Answer kept{};
-    Key key{0, 0};
-    if (!memo.line_key(kLineTag, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
+    if (!memo.find(Question{kLineTag, line, nullptr, nullptr, attribute}, &kept)) {
         return false;
     }
-    *value = static_cast<tag_t>(kept.number);
+    *value = memo_detail::Stored<tag_t>::load(kept);
     return true;
 }
 
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value) {
     Answer kept{};
-    Key key{0, 0};
-    if (!memo.line_key(kLineString, line, attribute, &key) || !memo.line_answers.find(key, &kept)) {
+    if (!memo.find(Question{kLineString, line, nullptr, nullptr, attribute}, &kept)) {
         return false;
     }
-    *value = static_cast<const char*>(kept.record);
+    *value = memo_detail::Stored<const char*>::load(kept);
     return true;
 }
 
 bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value) {
     Answer kept{};
-    if (!memo.find(kValueString, object, property, nullptr, &kept)) {
+    if (!memo.find(Question{kValueString, object, property, nullptr, 0}, &kept)) {
         return false;
     }
-    *value = static_cast<const char*>(kept.record);
+    *value = memo_detail::Stored<const char*>::load(kept);
     return true;
 }
 

@@ -25,6 +25,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "kep_mem.h"
 #include "kep_platform.h"
@@ -228,13 +229,61 @@ private:
 };
 
 namespace memo_detail {
-// The kept record of a topic about an object, or null.
-const void* find(const CallMemo& memo, TopicId topic, uint32_t object, const char* name1,
-                 const char* name2) noexcept;
-// The key of an answer, keeping new names; throws when it cannot be kept.
-uint64_t new_key(CallMemo& memo, TopicId topic, uint32_t object, const char* name1, const char* name2);
-// Keeps a record under a key from new_key; throws when no memory is left.
-void insert(CallMemo& memo, TopicId topic, uint64_t key, const void* record);
+
+// What is asked: the platform questions above, then the topics (TopicId) from kFirstTopic on. 0
+// marks an empty slot of the table.
+enum Kind : uint32_t {
+    kAttributeId = 1,
+    kLineTag,  // a line's attribute: asked under the attribute, not under names
+    kLineString,
+    kValueString,
+    kValueStrings,
+    kNamedRefs,
+    kObjectType,
+    kTypeName,
+    kRelationType,
+    kFirstTopic,
+    kKindLimit = 32,  // what is asked takes 5 bits of a question
+};
+static_assert(kFirstTopic + static_cast<uint32_t>(TopicId::Modon) < kKindLimit, "a topic beyond the kinds");
+
+// A question as the table knows it: what is asked, about which object (a tag, the number of a kept
+// list, or 0 for the site-wide questions), and under up to two names or, for kLineTag and
+// kLineString, one line attribute.
+struct Question {
+    uint32_t kind;
+    uint32_t object;
+    const char* name1;
+    const char* name2;
+    int attribute;
+};
+inline Question topic_question(TopicId topic, uint32_t object, const char* name1, const char* name2) noexcept {
+    return Question{kFirstTopic + static_cast<uint32_t>(topic), object, name1, name2, 0};
+}
+
+// An answer: a number (a tag, an id) or a kept record (a text, a list, a topic's record). Which
+// one a question's answer is, the question says; the other member is never read.
+union Answer {
+    uint64_t number;
+    const void* record;
+};
+inline Answer number_answer(uint64_t number) noexcept {
+    Answer a;
+    a.number = number;
+    return a;
+}
+inline Answer record_answer(const void* record) noexcept {
+    Answer a;
+    a.record = record;
+    return a;
+}
+
+// The kept answer to a question; false when there is none.
+bool find(const CallMemo& memo, const Question& question, Answer* answer) noexcept;
+// The key of a question, keeping new names; throws when it cannot be kept.
+uint64_t new_key(CallMemo& memo, const Question& question);
+// Keeps an answer under a key from new_key; throws when no memory is left.
+void insert(CallMemo& memo, const Question& question, uint64_t key, Answer answer);
 // Room for one record; throws when no memory is left.
 void* kept_block(CallMemo& memo, size_t bytes, size_t alignment);
 // Counts of the thread's failed traced calls and of the refusals of the memo so far.
@@ -243,13 +292,80 @@ struct Watch {
     unsigned long refusals;
 };
 Watch watch(const CallMemo& memo) noexcept;
+
+// How an answer of type T sits in the table. A record is copied into a kept block and the table
+// holds its address; a number (a tag, an id) is held in the table itself, and so is the address
+// of what the lookup has kept itself (a kept text).
+template <class T, class = void>
+struct Stored {
+    static Answer store(CallMemo& memo, const T& value) {
+        T* record = static_cast<T*>(kept_block(memo, sizeof(T), alignof(T)));
+        *record = value;
+        return record_answer(record);
+    }
+    static const T& load(const Answer& answer) noexcept { return *static_cast<const T*>(answer.record); }
+};
+template <class T>
+struct Stored<T, typename std::enable_if<std::is_integral<T>::value>::type> {
+    using Bits = typename std::make_unsigned<T>::type;
+    static Answer store(CallMemo&, T value) noexcept { return number_answer(static_cast<Bits>(value)); }
+    static T load(const Answer& answer) noexcept { return static_cast<T>(static_cast<Bits>(answer.number)); }
+};
+template <class T>
+struct Stored<const T*, void> {
+    static Answer store(CallMemo&, const T* value) noexcept { return record_answer(value); }
+    static const T* load(const Answer& answer) noexcept { return static_cast<const T*>(answer.record); }
+};
+
+// Keeps what make() returns (make may use the kept_* functions, and may throw when memory runs
+// out); false when nothing is kept, which only means that the question is asked again.
+template <class T, class Make>
+bool keep(CallMemo& memo, const Question& question, Make&& make, Answer* kept) noexcept {
+    try {
+        const uint64_t key = new_key(memo, question);
+        const Keep<T> answer = make();
+        if (!answer.kept()) {
+            return false;
+        }
+        *kept = Stored<T>::store(memo, answer.get());
+        insert(memo, question, key, *kept);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// The one sequence of every lookup through the memo (see ask_through below), for any question.
+template <class T, class Ask, class Lend, class Make, class Adopt>
+int ask_question(const Question& question, Ask&& ask, Lend&& lend, Make&& make, Adopt&& adopt) {
+    CallMemo* memo = active_memo();
+    if (memo == nullptr) {
+        return ask();
+    }
+    Answer kept{};
+    if (find(*memo, question, &kept)) {
+        return lend(Stored<T>::load(kept));
+    }
+    const Watch before = watch(*memo);
+    const int status = ask();
+    const Watch after = watch(*memo);
+    if (status == 0 && after.failures == before.failures && after.refusals == before.refusals &&
+        keep<T>(*memo, question, [&] { return make(*memo); }, &kept)) {
+        adopt(Stored<T>::load(kept));
+    }
+    return status;
+}
+
 }  // namespace memo_detail
 
 // What `topic` keeps about `object` under the names, or null.
 template <class T>
 const T* find_kept(const CallMemo& memo, const Topic<T>& topic, uint32_t object, const char* name1,
                    const char* name2) noexcept {
-    return static_cast<const T*>(memo_detail::find(memo, topic.id, object, name1, name2));
+    memo_detail::Answer kept{};
+    return memo_detail::find(memo, memo_detail::topic_question(topic.id, object, name1, name2), &kept)
+               ? &memo_detail::Stored<T>::load(kept)
+               : nullptr;
 }
 
 // Keeps the record that make() returns (make may use the kept_* functions, and may throw when
@@ -258,26 +374,17 @@ const T* find_kept(const CallMemo& memo, const Topic<T>& topic, uint32_t object,
 template <class T, class Make>
 const T* keep(CallMemo& memo, const Topic<T>& topic, uint32_t object, const char* name1, const char* name2,
               Make&& make) noexcept {
-    try {
-        const uint64_t key = memo_detail::new_key(memo, topic.id, object, name1, name2);
-        const Keep<T> answer = make();
-        if (!answer.kept()) {
-            return nullptr;
-        }
-        T* record = static_cast<T*>(memo_detail::kept_block(memo, sizeof(T), alignof(T)));
-        *record = answer.get();
-        memo_detail::insert(memo, topic.id, key, record);
-        return record;
-    } catch (...) {
-        return nullptr;
-    }
+    memo_detail::Answer kept{};
+    return memo_detail::keep<T>(memo, memo_detail::topic_question(topic.id, object, name1, name2), make, &kept)
+               ? &memo_detail::Stored<T>::load(kept)
+               : nullptr;
 }
 
 // A question failed on the way of the lookups under way in this call without their passing the
 // failure on (they answer as if it had not been asked): none of their answers is kept.
 void refuse_keeping() noexcept;
 
-// A lookup through the memo, the one way every room's lookup goes:
+// A lookup through the memo, the one way every lookup goes, the platform questions above included:
 //   - without a memo: ask(), exactly the lookup;
 //   - with a kept answer: lend(kept), which hands it out as the lookup would have (and clears the
 //     error stack where the lookup would have cleared it) and returns the lookup's status;
@@ -288,22 +395,8 @@ void refuse_keeping() noexcept;
 template <class T, class Ask, class Lend, class Make, class Adopt>
 int ask_through(const Topic<T>& topic, uint32_t object, const char* name1, const char* name2, Ask&& ask,
                 Lend&& lend, Make&& make, Adopt&& adopt) {
-    CallMemo* memo = active_memo();
-    if (memo == nullptr) {
-        return ask();
-    }
-    if (const T* kept = find_kept(*memo, topic, object, name1, name2)) {
-        return lend(*kept);
-    }
-    const memo_detail::Watch before = memo_detail::watch(*memo);
-    const int status = ask();
-    const memo_detail::Watch after = memo_detail::watch(*memo);
-    if (status == 0 && after.failures == before.failures && after.refusals == before.refusals) {
-        if (const T* kept = keep(*memo, topic, object, name1, name2, [&] { return make(*memo); })) {
-            adopt(*kept);
-        }
-    }
-    return status;
+    return memo_detail::ask_question<T>(memo_detail::topic_question(topic.id, object, name1, name2), ask, lend,
+                                        make, adopt);
 }
 // The same without adopting the kept copy.
 template <class T, class Ask, class Lend, class Make>

@@ -2,7 +2,7 @@
 // entries), the blocks that keep texts, lists and records, and the names questions are asked under.
 // Only lookup/kep_memo.cpp uses them.
 //
-// Every answer is one 64-bit value (a number, or the address of a kept record) in a flat table
+// Every answer is one 64-bit value (Answer, kep_memo.h: a number, or the address of a kept record) in a flat table
 // (open addressing), keyed by the object asked about and the question. Texts, lists and records live in
 // blocks that never move, so that whatever is lent out stays where it is while more answers are added, and a
 // search of a million lines makes a few thousand allocations for its answers, not one per answer. Names are
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/kep_local.h"
+#include "lookup/kep_memo.h"
 
 namespace kep {
 namespace memo_detail {
@@ -74,23 +75,6 @@ private:
     size_t size_ = 0;
     size_t used_ = 0;
 };
-
-// An answer: a number (a tag, an id, a mark) or a kept record (a text, a list, a topic's record).
-// Which one a question's answer is, the question says; the other member is never read.
-union Answer {
-    uint64_t number;
-    const void* record;
-};
-inline Answer number_answer(uint64_t number) noexcept {
-    Answer a;
-    a.number = number;
-    return a;
-}
-inline Answer record_answer(const void* record) noexcept {
-    Answer a;
-    a.record = record;
-    return a;
-}
 
 // A question about an object: the object (a tag; 0 for the site-wide questions: preferences,
 // attribute ids, relation types) and what is asked, in 32 bits (see CallMemo::key).
