@@ -40,8 +40,6 @@ using memo_detail::kValueString;
 using memo_detail::kValueStrings;
 using memo_detail::Question;
 
-std::atomic<bool> g_literal_forced(false);
-
 }  // namespace
 
 class CallMemo {
@@ -143,7 +141,27 @@ private:
 
 namespace {
 
-thread_local CallMemo* t_memo = nullptr;
+// Everything the memo holds beyond one lookup, and the only state of the memo outside a CallMemo:
+//   - open: the memo of the calling thread's open call scope, or null (thread-local). It holds the
+//     answers of one call and goes when the thread's outermost scope closes.
+//   - literal_forced: whether scopes open no memo (process-wide), so that tests and benchmarks can
+//     compare both paths in one process.
+// Both start constant-initialised: reading them costs no first-use check.
+class MemoState {
+public:
+    static CallMemo*& open() noexcept {
+        static thread_local CallMemo* memo = nullptr;
+        return memo;
+    }
+    static bool literal_forced() noexcept { return forced().load(std::memory_order_relaxed); }
+    static void force_literal(bool on) noexcept { forced().store(on, std::memory_order_relaxed); }
+
+private:
+    static std::atomic<bool>& forced() noexcept {
+        static std::atomic<bool> value(false);
+        return value;
+    }
+};
 
 bool nothing_can_be_written() noexcept {
     // kep_logging_on reads the two output switches in the order the writers first read them. With
@@ -161,7 +179,7 @@ bool nothing_can_be_written() noexcept {
 }  // namespace
 
 CallScope::CallScope() noexcept {
-    if (t_memo != nullptr || g_literal_forced.load(std::memory_order_relaxed) || !nothing_can_be_written()) {
+    if (MemoState::open() != nullptr || MemoState::literal_forced() || !nothing_can_be_written()) {
         return;
     }
     try {
@@ -169,31 +187,33 @@ CallScope::CallScope() noexcept {
     } catch (...) {
         opened_ = nullptr;
     }
-    t_memo = opened_;
+    MemoState::open() = opened_;
 }
 
 CallScope::~CallScope() {
     if (opened_ != nullptr) {
-        t_memo = nullptr;
+        MemoState::open() = nullptr;
         delete opened_;
     }
 }
 
-CallMemo* active_memo() noexcept { return t_memo; }
+CallMemo* active_memo() noexcept { return MemoState::open(); }
 
 void forget_line(tag_t line) noexcept {
-    if (t_memo != nullptr && line != NULLTAG) {
-        t_memo->line_answers.erase_object(line);
+    CallMemo* memo = MemoState::open();
+    if (memo != nullptr && line != NULLTAG) {
+        memo->line_answers.erase_object(line);
     }
 }
 
 void refuse_keeping() noexcept {
-    if (t_memo != nullptr) {
-        ++t_memo->refusals;
+    CallMemo* memo = MemoState::open();
+    if (memo != nullptr) {
+        ++memo->refusals;
     }
 }
 
-void force_literal_path(bool forced) noexcept { g_literal_forced.store(forced, std::memory_order_relaxed); }
+void force_literal_path(bool forced) noexcept { MemoState::force_literal(forced); }
 
 // ---- Platform questions --------------------------------------------------------------------
 // Each is one platform call through the memo's one sequence; a kept answer is handed out with
