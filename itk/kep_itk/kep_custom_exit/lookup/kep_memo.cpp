@@ -85,7 +85,8 @@ public:
         }
         uint64_t n1 = 0;
         uint64_t n2 = 0;
-        if (!names.known(q.name1, &n1) || !names.known(q.name2, &n2) || n1 >= kNameLimit1 || n2 >= kNameLimit2) {
+        if (!names.known(q.name1, &n1) || !names.known(q.name2, &n2) || n1 >= kNameLimit1 ||
+            n2 >= kNameLimit2) {
             return false;
         }
         *key = Key{q.object, q.kind | static_cast<uint32_t>(n1) << 5 | static_cast<uint32_t>(n2) << 18};
@@ -131,6 +132,7 @@ public:
         }
         return KeptTexts{copies, n};
     }
+
 private:
     // The line attributes asked about, numbered from 1 by their place here.
     static const uint32_t kAttributeLimit = 64;
@@ -234,7 +236,8 @@ int ask_attribute_id(const char* name, int* attribute) {
         return BOM_line_look_up_attribute(name, attribute);
     }
     return memo_detail::ask_question<int>(
-        Question{kAttributeId, 0, name, nullptr, 0}, [&] { return BOM_line_look_up_attribute(name, attribute); },
+        Question{kAttributeId, 0, name, nullptr, 0},
+        [&] { return BOM_line_look_up_attribute(name, attribute); },
         [&](int kept) {
             *attribute = kept;
             return 0;
@@ -307,8 +310,9 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
         },
         [&](CallMemo& memo) {
             // A count without its list is no answer to keep.
-            return refs.count() == 0 || refs ? Keep<KeptTags>::record(kept_tags(memo, refs.get(), refs.count()))
-                                             : Keep<KeptTags>::nothing();
+            return refs.count() == 0 || refs
+                       ? Keep<KeptTags>::record(kept_tags(memo, refs.get(), refs.count()))
+                       : Keep<KeptTags>::nothing();
         },
         [&](const KeptTags& kept) {
             if (kept.count > 0) {
@@ -319,7 +323,8 @@ int ask_named_refs(tag_t dataset, const char* reference, Tags& refs) {
 
 int ask_object_type(tag_t object, tag_t* type) {
     return memo_detail::ask_question<tag_t>(
-        Question{kObjectType, object, nullptr, nullptr, 0}, [&] { return TCTYPE_ask_object_type(object, type); },
+        Question{kObjectType, object, nullptr, nullptr, 0},
+        [&] { return TCTYPE_ask_object_type(object, type); },
         [&](tag_t kept) {
             *type = kept;
             return 0;
@@ -345,7 +350,8 @@ int ask_type_name(tag_t type, char* name) {
 
 int ask_relation_type(const char* name, tag_t* relation_type) {
     return memo_detail::ask_question<tag_t>(
-        Question{kRelationType, 0, name, nullptr, 0}, [&] { return GRM_find_relation_type(name, relation_type); },
+        Question{kRelationType, 0, name, nullptr, 0},
+        [&] { return GRM_find_relation_type(name, relation_type); },
         [&](tag_t kept) {
             *relation_type = kept;
             return 0;
@@ -369,7 +375,8 @@ uint64_t new_key(CallMemo& memo, const Question& question) {
 }
 
 void insert(CallMemo& memo, const Question& question, uint64_t key, Answer answer) {
-    memo.table(question.kind).insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, answer);
+    memo.table(question.kind)
+        .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, answer);
 }
 
 void* kept_block(CallMemo& memo, size_t bytes, size_t alignment) {

@@ -257,7 +257,8 @@ struct Question {
     const char* name2;
     int attribute;
 };
-inline Question topic_question(TopicId topic, uint32_t object, const char* name1, const char* name2) noexcept {
+inline Question topic_question(TopicId topic, uint32_t object, const char* name1,
+                               const char* name2) noexcept {
     return Question{kFirstTopic + static_cast<uint32_t>(topic), object, name1, name2, 0};
 }
 
@@ -350,7 +351,8 @@ int ask_question(const Question& question, Ask&& ask, Lend&& lend, Make&& make, 
     const int status = ask();
     const Watch after = watch(*memo);
     if (status == 0 && after.failures == before.failures && after.refusals == before.refusals &&
-        keep<T>(*memo, question, [&] { return make(*memo); }, &kept)) {
+        keep<T>(
+            *memo, question, [&] { return make(*memo); }, &kept)) {
         adopt(Stored<T>::load(kept));
     }
     return status;
@@ -375,7 +377,8 @@ template <class T, class Make>
 const T* keep(CallMemo& memo, const Topic<T>& topic, uint32_t object, const char* name1, const char* name2,
               Make&& make) noexcept {
     memo_detail::Answer kept{};
-    return memo_detail::keep<T>(memo, memo_detail::topic_question(topic.id, object, name1, name2), make, &kept)
+    return memo_detail::keep<T>(memo, memo_detail::topic_question(topic.id, object, name1, name2), make,
+                                &kept)
                ? &memo_detail::Stored<T>::load(kept)
                : nullptr;
 }
@@ -395,8 +398,8 @@ void refuse_keeping() noexcept;
 template <class T, class Ask, class Lend, class Make, class Adopt>
 int ask_through(const Topic<T>& topic, uint32_t object, const char* name1, const char* name2, Ask&& ask,
                 Lend&& lend, Make&& make, Adopt&& adopt) {
-    return memo_detail::ask_question<T>(memo_detail::topic_question(topic.id, object, name1, name2), ask, lend,
-                                        make, adopt);
+    return memo_detail::ask_question<T>(memo_detail::topic_question(topic.id, object, name1, name2), ask,
+                                        lend, make, adopt);
 }
 // The same without adopting the kept copy.
 template <class T, class Ask, class Lend, class Make>

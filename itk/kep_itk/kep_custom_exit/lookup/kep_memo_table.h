@@ -2,12 +2,12 @@
 // entries), the blocks that keep texts, lists and records, and the names questions are asked under.
 // Only lookup/kep_memo.cpp uses them.
 //
-// Every answer is one 64-bit value (Answer, kep_memo.h: a number, or the address of a kept record) in a flat table
-// (open addressing), keyed by the object asked about and the question. Texts, lists and records live in
-// blocks that never move, so that whatever is lent out stays where it is while more answers are added, and a
-// search of a million lines makes a few thousand allocations for its answers, not one per answer. Names are
-// kept once and known by a number. Whatever adds may throw when memory runs out; the memo guards every
-// addition.
+// Every answer is one 64-bit value (Answer of kep_memo.h: a number, or the address of a kept record)
+// in a flat table (open addressing), keyed by the object asked about and the question. Texts, lists and
+// records live in blocks that never move, so that whatever is lent out stays where it is while more answers
+// are added, and a search of a million lines makes a few thousand allocations for its answers, not one per
+// answer. Names are kept once and known by a number. Whatever adds may throw when memory runs out; the memo
+// guards every addition.
 #ifndef KEP_MEMO_TABLE_H
 #define KEP_MEMO_TABLE_H
 
