@@ -100,11 +100,11 @@ std::string stored(const std::string& id, const char* field) {
 
 class Tour {
 public:
-    explicit Tour(std::ostream& out) : out_(out) {}
+    Tour(std::ostream& out, const Host& host) : out_(out), host_(host) {}
 
     int run(const std::string& svg_path, const std::string& html_path) {
         window_ = standin::tag_of(kWindow);
-        const Scene scene = read_scene(window_);
+        const Scene scene = read_scene(host_, window_);
         out_
             << "kep-host demo: the front end module of the built-in sample site, with the extension loaded\n";
         structure(scene);
@@ -363,7 +363,7 @@ private:
                 "the\n"
                 "first, so LOD1 is used where there is one and the master elsewhere:\n\n";
         standin::set_preference("KEPUseAltRepFilter", {"1"});
-        const Scene after = read_scene(window_);
+        const Scene after = read_scene(host_, window_);
         for (const SceneLine& line : after.lines) {
             const int at = before.find(line.id);
             if (at >= 0 && before.lines[static_cast<size_t>(at)].box_from != line.box_from) {
@@ -470,6 +470,7 @@ private:
     }
 
     std::ostream& out_;
+    const Host& host_;
     tag_t window_ = NULLTAG;
     int failures_ = 0;
     int searches_ = 0;
@@ -493,9 +494,9 @@ Command add_demo_command(CLI::App& app) {
             require_writable_html("demo", *html);
         }
     };
-    command.run = [svg, html](Host&) {  // the options live as long as the command
+    command.run = [svg, html](Host& host) {  // the options live as long as the command
         std::ostringstream text;
-        int status = Tour(text).run(*svg, *html);
+        int status = Tour(text, host).run(*svg, *html);
         std::cout << text.str();
         std::cout.flush();
         return status;

@@ -46,19 +46,6 @@ struct ExplainOptions {
     std::vector<tag_t> near_tags;
 };
 
-using ExplainFn = int (*)(tag_t, const kep_explain_query_t*, int, char**);
-
-ExplainFn find_explain(const Host& host) {
-    void* symbol = host.extension_library != nullptr
-                       ? standin::library_function(host.extension_library, "kep_explain_line")
-                       : nullptr;
-    if (symbol == nullptr) {
-        throw UsageError(std::string(kCommand) + ": extension library '" + host.extension_path +
-                         "' has no kep_explain_line");
-    }
-    return reinterpret_cast<ExplainFn>(symbol);
-}
-
 std::string id_or_tag(tag_t tag) {
     const nlohmann::ordered_json j = tag_to_json(tag);
     return j.is_string() ? j.get<std::string>() : j.dump();
@@ -95,8 +82,6 @@ void tags_to_ids(nlohmann::ordered_json& j) {
     }
 }
 
-std::string text_with_ids(const std::string& text);
-
 // Fields whose texts are the site's own (ids, names, transform texts), never the extension's
 // words: a tag number in them is the user's text and stays as it is.
 bool site_text(const std::string& key) {
@@ -127,23 +112,6 @@ void texts_to_ids(nlohmann::ordered_json& j) {
     }
 }
 
-// The extension marks an object as "(tag N)" after its name; only these marks are named by id, so
-// that "tag 1" inside an occurrence name or any other text of the site stays as it is.
-std::string text_with_ids(const std::string& text) {
-    static const std::regex kTag("\\(tag ([0-9]+)\\)");
-    std::string out;
-    auto begin = std::sregex_iterator(text.begin(), text.end(), kTag);
-    size_t last = 0;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        out += text.substr(last, static_cast<size_t>(m.position(0)) - last);
-        const std::string id = id_or_tag(static_cast<tag_t>(std::stoul(m[1].str())));
-        out += id.empty() || id == "null" ? m[0].str() : "(id " + id + ")";
-        last = static_cast<size_t>(m.position(0) + m.length(0));
-    }
-    return out + text.substr(last);
-}
-
 // The text form: its first line ends in ", tag N", the line explained.
 std::string explanation_with_ids(const std::string& text, tag_t line) {
     const size_t end = text.find('\n');
@@ -156,8 +124,8 @@ std::string explanation_with_ids(const std::string& text, tag_t line) {
            text_with_ids(end == std::string::npos ? std::string() : text.substr(end));
 }
 
-// One call of the extension; the text is copied and released.
-int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string* out) {
+// The query of the options as the extension takes it; near_lines points into o.
+kep_explain_query_t explain_query(const ExplainOptions& o) {
     kep_explain_query_t query{};
     query.kind = KEP_EXPLAIN_QUERY_NONE;
     if (!o.box.empty()) {
@@ -171,6 +139,12 @@ int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string*
         query.near_count = static_cast<int>(o.near_tags.size());
     }
     query.delta_mm = o.delta;
+    return query;
+}
+
+// One call of the extension; the text is copied and released.
+int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string* out) {
+    const kep_explain_query_t query = explain_query(o);
     char* text = nullptr;
     const int status = fn(o.line_tag, &query, format, &text);
     if (text != nullptr) {
@@ -180,43 +154,15 @@ int call_explain(ExplainFn fn, const ExplainOptions& o, int format, std::string*
     return status;
 }
 
-// Runs f with standard error muted and the system log put back as it was, so that nothing it
-// traces shows.
-template <class F>
-int quietly(F f) {
-    const std::string syslog = standin::syslog();
-    std::cerr.flush();
-    std::fflush(stderr);
-    const int saved_stderr = ::dup(2);
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (saved_stderr >= 0 && null_fd >= 0) {
-        ::dup2(null_fd, 2);
-    }
-    const int status = f();
-    std::fflush(stderr);
-    if (saved_stderr >= 0 && null_fd >= 0) {
-        ::dup2(saved_stderr, 2);
-    }
-    if (null_fd >= 0) {
-        ::close(null_fd);
-    }
-    if (saved_stderr >= 0) {
-        ::close(saved_stderr);
-    }
-    standin::clear_syslog();
-    if (!syslog.empty()) {
-        TC_write_syslog("%s", syslog.c_str());
-    }
-    return status;
-}
-
-int draw(const ExplainOptions& o, const nlohmann::ordered_json& explanation, int exit_status) {
+int draw(const Host& host, const ExplainOptions& o, const nlohmann::ordered_json& explanation,
+         int exit_status) {
     if (o.svg.empty() && o.html.empty()) {
         return exit_status;
     }
     standin::clear_faults();
     const tag_t window = standin::window_of_line(o.line_tag);
-    const Scene scene = read_scene(window);
+    const kep_explain_query_t query = explain_query(o);
+    const Scene scene = read_scene(host, window, &query);
     const std::string window_id = id_or_tag(window);
     std::vector<std::string> found;
     if (explanation.value("found", false)) {
@@ -338,7 +284,7 @@ Command add_explain_command(CLI::App& app) {
     };
     command.run = [options](Host& host) {
         const ExplainOptions& o = *options;
-        const ExplainFn fn = find_explain(host);
+        const ExplainFn fn = explain_export(host, kCommand);
         std::string json_text;
         std::string text;
         int status = 0;
@@ -377,7 +323,7 @@ Command add_explain_command(CLI::App& app) {
             std::cout.flush();
             exit_status = text_status == 0 ? kExitOk : kExitStatus;
         }
-        return draw(o, explanation, exit_status);
+        return draw(host, o, explanation, exit_status);
     };
     return command;
 }

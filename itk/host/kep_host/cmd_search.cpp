@@ -11,6 +11,7 @@
 #include <tc/tc_startup.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iomanip>
 #include <iostream>
@@ -133,13 +134,24 @@ int run_service(const Host& host, const char* service, const std::vector<standin
 
 // Draws the search once its result is out; the exit status stays the search's unless the file
 // cannot be written.
-int draw(const SearchOptions& options, int exit_status,
+int draw(const Host& host, const SearchOptions& options, int exit_status,
          const std::function<SearchPanel(const Scene&)>& make_panel) {
     if (options.svg.empty() && options.html.empty()) {
         return exit_status;
     }
     standin::clear_faults();
-    const Scene scene = read_scene(options.window_tag);
+    // The search again, as the extension's account of the window, for what the page shows of each line.
+    kep_explain_query_t query{};
+    query.delta_mm = options.delta;
+    if (options.box.size() == 6) {
+        query.kind = KEP_EXPLAIN_QUERY_BOX;
+        std::copy(options.box.begin(), options.box.end(), query.box);
+    } else {
+        query.kind = KEP_EXPLAIN_QUERY_NEAR;
+        query.near_lines = options.line_tags.data();
+        query.near_count = static_cast<int>(options.line_tags.size());
+    }
+    const Scene scene = read_scene(host, options.window_tag, &query);
     const SearchPanel panel = make_panel(scene);
     std::string error;
     if (!options.svg.empty() && !write_svg_file(options.svg, {panel}, &error)) {
@@ -243,7 +255,7 @@ Command add_volume_search_command(CLI::App& app) {
         std::vector<std::string> found;
         int exit_status = run_service(
             host, kVolumeService, {tag_arg(options->window_tag), double_arg(options->delta), box}, &found);
-        return draw(*options, exit_status, [&](const Scene& scene) {
+        return draw(host, *options, exit_status, [&](const Scene& scene) {
             return volume_panel(scene, options->window, options->box, options->delta, found);
         });
     };
@@ -292,7 +304,7 @@ Command add_neighbourhood_search_command(CLI::App& app) {
                      "' has no box, so it selects nothing (a line without a box is no line's neighbour)");
             }
         }
-        return draw(*options, exit_status, [&](const Scene& scene) {
+        return draw(host, *options, exit_status, [&](const Scene& scene) {
             return neighbourhood_panel(scene, options->window, options->lines, options->delta, found);
         });
     };

@@ -49,6 +49,19 @@ nlohmann::ordered_json search_box(const Box& box, const Transform& placement) {
     return out;
 }
 
+// A line's box where the search sees it, as the extension's account gives it.
+nlohmann::ordered_json line_box(const SceneLine& line) {
+    nlohmann::ordered_json axes = nlohmann::ordered_json::array();
+    for (size_t k = 0; k < 3; ++k) {
+        axes.push_back(triple({line.axes[3 * k], line.axes[3 * k + 1], line.axes[3 * k + 2]}));
+    }
+    nlohmann::ordered_json out;
+    out["centre"] = triple(line.centre);
+    out["axes"] = std::move(axes);
+    out["half_extents"] = triple(line.half);
+    return out;
+}
+
 }  // namespace
 
 nlohmann::ordered_json page_scene(const SearchPanel& panel) {
@@ -81,11 +94,9 @@ nlohmann::ordered_json page_scene(const SearchPanel& panel) {
         l["id"] = line.id;
         l["name"] = line.name;
         l["path"] = paths.back();
-        l["found"] = found.count(line.id) != 0;
-        l["search_box"] = line.has_box ? search_box(line.box, line.placement) : nlohmann::ordered_json();
-        const std::string reason =
-            line.box_from.compare(0, 8, "no box: ") == 0 ? line.box_from.substr(8) : line.box_from;
-        l["reason"] = line.has_box ? nlohmann::ordered_json() : nlohmann::ordered_json(reason);
+        l["found"] = scene.has_query ? line.found : found.count(line.id) != 0;
+        l["search_box"] = line.has_box ? line_box(line) : nlohmann::ordered_json();
+        l["reason"] = line.has_box ? nlohmann::ordered_json() : nlohmann::ordered_json(line.reason);
         l["box_dataset"] = line.box_datasets.empty() ? nlohmann::ordered_json()
                                                      : nlohmann::ordered_json(line.box_datasets[0]);
         if (line.has_box) {
@@ -93,6 +104,10 @@ nlohmann::ordered_json page_scene(const SearchPanel& panel) {
         }
         if (!line.placed_by.empty()) {
             l["placed_by"] = line.placed_by;
+        }
+        if (scene.has_query) {
+            l["tests"] = line.why.empty() ? nlohmann::ordered_json(line.tests)
+                                          : nlohmann::ordered_json::array({line.why});
         }
         lines.push_back(std::move(l));
     }

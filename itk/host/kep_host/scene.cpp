@@ -1,25 +1,30 @@
 // Reading a window's lines with their placements and boxes (scene.h).
 #include "scene.h"
 
-#include <ae/dataset.h>
 #include <base_utils/Mem.h>
 #include <bom/bom.h>
+#include <fcntl.h>
 #include <standin/control.h>
-#include <tc/preferences.h>
-#include <tccore/aom_prop.h>
-#include <tccore/grm.h>
-#include <tccore/tctype.h>
+#include <standin/library.h>
+#include <tc/tc_startup.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
+#include <regex>
 
 namespace kep_host {
 
 namespace {
+
+// The extension's reason for a line with no dataset at all.
+const char* const kNoDatasets = "no dataset of the configured types";
 
 struct MemFree {
     void operator()(void* p) const { MEM_free(p); }
@@ -36,274 +41,16 @@ std::vector<tag_t> take_tags(int status, int count, tag_t* raw) {
     return std::vector<tag_t>(list.get(), list.get() + count);
 }
 
-// The platform reads the explanation needs. Every one answers "nothing" when the read fails.
-class Reader {
-public:
-    std::string text(tag_t object, const char* property) const {
-        char* raw = nullptr;
-        int status = standin::ask_string(object, property, &raw);
-        PlatformBlock<char> value(raw);
-        return status == ITK_ok && value ? std::string(value.get()) : std::string();
-    }
-
-    // Like text(), but tells a null value (or a failed read) from an empty one.
-    bool text_or_null(tag_t object, const char* property, std::string* out) const {
-        char* raw = nullptr;
-        int status = standin::ask_string(object, property, &raw);
-        PlatformBlock<char> value(raw);
-        if (status != ITK_ok || !value) {
-            out->clear();
-            return false;
-        }
-        *out = value.get();
-        return true;
-    }
-
-    tag_t tag(tag_t object, const char* property) const {
-        tag_t value = NULLTAG;
-        return standin::ask_tag(object, property, &value) == ITK_ok ? value : NULLTAG;
-    }
-
-    std::vector<std::string> texts(tag_t object, const char* property) const {
-        int count = 0;
-        char** raw = nullptr;
-        int status = AOM_ask_value_strings(object, property, &count, &raw);
-        std::vector<std::string> values;
-        for (int i = 0; raw != nullptr && i < count; ++i) {
-            PlatformBlock<char> value(raw[i]);
-            values.push_back(value ? value.get() : "");
-        }
-        MEM_free(raw);
-        if (status != ITK_ok) {
-            values.clear();
-        }
-        return values;
-    }
-
-    bool number(tag_t object, const char* property, double* value) const {
-        return AOM_ask_value_double(object, property, value) == ITK_ok;
-    }
-
-    std::string type_name(tag_t object) const {
-        tag_t type = NULLTAG;
-        char name[TCTYPE_name_size_c + 1] = {};
-        if (TCTYPE_ask_object_type(object, &type) != ITK_ok || TCTYPE_ask_name(type, name) != ITK_ok) {
-            return std::string();
-        }
-        return name;
-    }
-
-    // The objects related to `primary`: under the named relation, or under every relation when the
-    // name is empty. As on the platform, a relation name it does not know lists every relation.
-    std::vector<tag_t> related(tag_t primary, const std::string& relation) const {
-        tag_t relation_type = NULLTAG;
-        if (!relation.empty() && GRM_find_relation_type(relation.c_str(), &relation_type) != ITK_ok) {
-            return {};
-        }
-        int count = 0;
-        tag_t* raw = nullptr;
-        const int status = GRM_list_secondary_objects_only(primary, relation_type, &count, &raw);
-        return take_tags(status, count, raw);
-    }
-
-    std::vector<tag_t> references(tag_t dataset, const char* name) const {
-        int count = 0;
-        tag_t* raw = nullptr;
-        const int status = AE_ask_all_dataset_named_refs(dataset, name, &count, &raw);
-        return take_tags(status, count, raw);
-    }
-
-    // The one form behind a named reference, or the null tag unless there is exactly one.
-    tag_t single_reference(tag_t dataset, const char* name) const {
-        std::vector<tag_t> refs = references(dataset, name);
-        return refs.size() == 1 ? refs[0] : NULLTAG;
-    }
-
-    std::vector<std::string> preference(const char* key) const {
-        int count = 0;
-        char** raw = nullptr;
-        int status = PREF_ask_char_values(key, &count, &raw);
-        PlatformBlock<char*> block(raw);  // one block: the array and its texts
-        std::vector<std::string> values;
-        for (int i = 0; status == ITK_ok && raw != nullptr && i < count; ++i) {
-            values.push_back(raw[i] != nullptr ? raw[i] : "");
-        }
-        return values;
-    }
-
-    std::string first_preference(const char* key) const {
-        std::vector<std::string> values = preference(key);
-        return values.empty() ? std::string() : values[0];
-    }
-};
-
-// The names that pick one dataset among several representations of the same geometry.
-struct Representations {
-    bool listed = false;                    // KEPAltRepList has at least one entry
-    std::string master;                     // "" when none is listed
-    std::vector<std::string> alternatives;  // the suffixes that mark an alternative representation
-    bool filter_on = false;
-    std::vector<std::string> wanted;  // tried from the last to the first
-
-    explicit Representations(const Reader& read) {
-        std::vector<std::string> list = read.preference("KEPAltRepList");
-        listed = !list.empty();
-        if (listed) {
-            master = list[0];
-            alternatives.assign(list.begin() + 1, list.end());
-        }
-        filter_on = read.first_preference("KEPUseAltRepFilter") == "1";
-        if (filter_on) {
-            wanted = read.preference("KEPActualAltRepList");
-        } else if (!master.empty()) {
-            wanted.push_back(master);
-        }
-    }
-};
-
-// The representation suffix of a dataset name: after the last "." of what comes before the last
-// "/". "RAD-2100.LOD1/A" -> "LOD1"; "RAD-2100/A" -> none.
-bool suffix_of(const std::string& name, std::string* suffix) {
-    std::string stem = name.substr(0, name.rfind('/'));
-    size_t dot = stem.rfind('.');
-    if (dot == std::string::npos) {
-        return false;
-    }
-    *suffix = stem.substr(dot + 1);
-    return true;
+std::string text_of(tag_t object, const char* property) {
+    char* raw = nullptr;
+    const int status = standin::ask_string(object, property, &raw);
+    PlatformBlock<char> value(raw);
+    return status == ITK_ok && value ? std::string(value.get()) : std::string();
 }
 
-struct Choice {
-    tag_t dataset = NULLTAG;
-    std::string why;  // "master representation", "LOD1 representation", ... or why none
-};
-
-Choice choose_representation(const Reader& read, const std::vector<tag_t>& candidates) {
-    Representations reps(read);
-    Choice choice;
-    if (reps.filter_on && reps.wanted.empty()) {
-        choice.why = "the representation filter is on but KEPActualAltRepList is empty";
-        return choice;
-    }
-    for (auto wanted = reps.wanted.rbegin(); wanted != reps.wanted.rend(); ++wanted) {
-        if (wanted->empty()) {
-            continue;
-        }
-        for (tag_t candidate : candidates) {
-            std::string name = read.text(candidate, "object_name");
-            if (name.empty()) {
-                continue;
-            }
-            std::string suffix;
-            if (suffix_of(name, &suffix) && std::find(reps.alternatives.begin(), reps.alternatives.end(),
-                                                      suffix) != reps.alternatives.end()) {
-                if (suffix == *wanted) {
-                    choice.dataset = candidate;
-                    choice.why = suffix + " representation";
-                    return choice;
-                }
-                continue;
-            }
-            if (*wanted == reps.master) {
-                choice.dataset = candidate;
-                choice.why = "master representation";
-                return choice;
-            }
-        }
-    }
-    if (!reps.listed && candidates.size() == 1) {
-        choice.dataset = candidates[0];
-        choice.why = "the only dataset (no representations listed)";
-        return choice;
-    }
-    std::string wanted;
-    for (const std::string& name : reps.wanted) {
-        wanted += (wanted.empty() ? "" : ", ") + name;
-    }
-    choice.why = "no dataset is a wanted representation (" + (wanted.empty() ? "none wanted" : wanted) + ")";
-    return choice;
-}
-
-// The datasets of `candidates` whose type is one of `types`; none when a type is not set (the
-// extension then gives up on the whole set).
-std::vector<tag_t> of_types(const Reader& read, const std::vector<tag_t>& candidates,
-                            const std::vector<std::string>& types) {
-    std::vector<tag_t> kept;
-    if (std::any_of(types.begin(), types.end(), [](const std::string& t) { return t.empty(); })) {
-        return kept;
-    }
-    for (tag_t candidate : candidates) {
-        std::string type = read.type_name(candidate);
-        if (std::find(types.begin(), types.end(), type) != types.end()) {
-            kept.push_back(candidate);
-        }
-    }
-    return kept;
-}
-
-struct ModOn {
-    int host = -1;  // index of the host line, -1 for none
-    std::vector<tag_t> datasets;
-};
-
-// The mod-on host of lines[line] under `relation` and `type`: the ancestor nearest the top whose
-// revision holds datasets named "<host item>.<line item>." whose KEPModOnInfo form lists the
-// occurrence path from the line up to the host's child.
-ModOn find_mod_on(const Reader& read, const Scene& scene, int line, const std::string& relation,
-                  const std::string& type) {
-    ModOn found;
-    const std::string& item = scene.lines[line].item_id;
-    if (item.empty() || relation.empty() || type.empty()) {
-        return found;
-    }
-    std::vector<std::string> way;
-    int child = line;
-    for (int parent = scene.lines[line].parent; parent >= 0;
-         child = parent, parent = scene.lines[parent].parent) {
-        way.push_back(scene.lines[child].occurrence_name);
-        const std::string prefix = scene.lines[parent].item_id + "." + item + ".";
-        std::vector<tag_t> matches;
-        for (tag_t dataset : read.related(read.tag(scene.lines[parent].tag, "bl_revision"), relation)) {
-            if (read.type_name(dataset) != type) {
-                continue;
-            }
-            if (read.text(dataset, "object_name").compare(0, prefix.size(), prefix) != 0) {
-                continue;
-            }
-            tag_t form = read.single_reference(dataset, "KEPModOnInfo");
-            if (form != NULLTAG && read.texts(form, "var2_way_to_root") == way) {
-                matches.push_back(dataset);
-            }
-        }
-        if (!matches.empty()) {
-            found.host = parent;
-            found.datasets = std::move(matches);
-        }
-    }
-    return found;
-}
-
-bool dataset_box(const Reader& read, tag_t dataset, Box* box) {
-    tag_t form = read.single_reference(dataset, "VAR2BBInfo");
-    if (form == NULLTAG) {
-        return false;
-    }
-    static const char* const kNames[6] = {"var2_bb_x1", "var2_bb_y1", "var2_bb_z1",
-                                          "var2_bb_x2", "var2_bb_y2", "var2_bb_z2"};
-    double v[6];
-    for (int i = 0; i < 6; ++i) {
-        if (!read.number(form, kNames[i], &v[i])) {
-            return false;
-        }
-    }
-    box->lo = {v[0], v[1], v[2]};
-    box->hi = {v[3], v[4], v[5]};
-    return true;
-}
-
-bool is_visualisation(const Reader& read, tag_t dataset) {
-    tag_t form = read.single_reference(dataset, "VAR2TypeInfo");
-    return form != NULLTAG && read.text(form, "var2_type") == "VISUALIZATION";
+tag_t tag_of(tag_t object, const char* property) {
+    tag_t value = NULLTAG;
+    return standin::ask_tag(object, property, &value) == ITK_ok ? value : NULLTAG;
 }
 
 std::string id_text(tag_t tag) {
@@ -319,180 +66,35 @@ std::string join(const std::vector<std::string>& parts, const char* separator) {
     return joined;
 }
 
-std::vector<std::string> ids(const std::vector<tag_t>& tags) {
-    std::vector<std::string> out;
-    for (tag_t tag : tags) {
-        out.push_back(id_text(tag));
-    }
-    return out;
-}
-
-// The way-to-root path of a mod-on host: the occurrence names from the line up to the host's child.
-std::string path_to(const Scene& scene, int line, int host) {
-    std::vector<std::string> names;
-    for (int at = line; at >= 0 && at != host; at = scene.lines[at].parent) {
-        names.push_back(scene.lines[at].occurrence_name);
-    }
-    return join(names, "/");
-}
-
-void explain_box(const Reader& read, const Scene& scene, SceneLine& line, int index) {
-    tag_t revision = read.tag(line.tag, "bl_revision");
-    std::vector<tag_t> attached = read.related(revision, "");
-    std::vector<tag_t> geometry =
-        of_types(read, attached,
-                 {read.first_preference("KEPPartDatasetType"), read.first_preference("KEPModelDatasetType"),
-                  read.first_preference("KEPCgrDatasetType"), read.first_preference("KEPRepDatasetType")});
-    if (!geometry.empty()) {
-        const std::string relation = read.first_preference("KEPModOnPartDatasetRelation");
-        const std::string type = read.first_preference("KEPModOnPartDatasetType");
-        if (relation.empty() || type.empty()) {
-            line.box_from = "no box: KEPModOnPartDatasetRelation or KEPModOnPartDatasetType is not set";
-            return;
-        }
-        ModOn mod_on = find_mod_on(read, scene, index, relation, type);
-        Choice choice = choose_representation(read, mod_on.host >= 0 ? mod_on.datasets : geometry);
-        std::string where;
-        if (mod_on.host >= 0) {
-            where = "mod-on " + choice.why + " on " + scene.lines[mod_on.host].id + " for " +
-                    path_to(scene, index, mod_on.host);
-        }
-        if (choice.dataset == NULLTAG) {
-            line.box_from = mod_on.host >= 0
-                                ? "no box: mod-on host " + scene.lines[mod_on.host].id + ": " + choice.why
-                                : "no box: " + join(ids(geometry), ", ") + ": " + choice.why;
-            return;
-        }
-        const std::string dataset = id_text(choice.dataset);
-        if (!dataset_box(read, choice.dataset, &line.box)) {
-            line.box_from = "no box: " + dataset + " (" + choice.why + ") has no box form";
-            return;
-        }
-        line.has_box = true;
-        line.box_datasets = {dataset};
-        line.box_from = dataset + ", " + (where.empty() ? choice.why : where);
-        return;
-    }
-
-    // No 3D geometry: the auxiliary and structure datasets together.
-    std::vector<tag_t> collected = of_types(
-        read, attached,
-        {read.first_preference("KEPAuxPartDatasetType"), read.first_preference("KEPAuxModelDatasetType"),
-         read.first_preference("KEPAuxCgrDatasetType"), read.first_preference("KEPAuxRepDatasetType"),
-         read.first_preference("KEPArchiveDatasetType")});
-    const std::string relation = read.first_preference("KEPProductDatasetRelation");
-    if (!relation.empty()) {
-        std::vector<tag_t> structure = read.related(revision, relation);
-        if (!structure.empty()) {
-            std::vector<tag_t> kept =
-                of_types(read, structure, {read.first_preference("KEPProductDatasetType")});
-            collected.insert(collected.end(), kept.begin(), kept.end());
-        }
-    }
-    std::vector<std::string> ignored;
-    for (tag_t dataset : collected) {
-        Box box;
-        if (is_visualisation(read, dataset)) {
-            ignored.push_back(id_text(dataset));
-        } else if (dataset_box(read, dataset, &box)) {
-            if (!line.has_box) {
-                line.box = box;
-                line.has_box = true;
-            } else {
-                for (int k = 0; k < 3; ++k) {
-                    line.box.lo[k] = std::min(line.box.lo[k], box.lo[k]);
-                    line.box.hi[k] = std::max(line.box.hi[k], box.hi[k]);
-                }
-            }
-            line.box_datasets.push_back(id_text(dataset));
-        }
-    }
-    std::string skipped = ignored.empty() ? "" : "; " + join(ignored, ", ") + " ignored (visualisation)";
-    if (line.has_box) {
-        line.box_from =
-            (line.box_datasets.size() == 1 ? line.box_datasets[0] + ", auxiliary or structure dataset"
-                                           : join(line.box_datasets, " + ") + " merged") +
-            skipped;
-    } else {
-        line.box_from = "no box: no geometry dataset with a box" + skipped;
-    }
-}
-
-// The product mod-on representation that gives lines[index] its occurrence transform, if any.
-std::string placing_dataset(const Reader& read, const Scene& scene, int index) {
-    int parent = scene.lines[index].parent;
-    if (parent < 0) {
-        return std::string();
-    }
-    ModOn mod_on = find_mod_on(read, scene, parent, read.first_preference("KEPModOnProductDatasetRelation"),
-                               read.first_preference("KEPModOnProductDatasetType"));
-    if (mod_on.host < 0) {
-        return std::string();
-    }
-    Choice choice = choose_representation(read, mod_on.datasets);
-    if (choice.dataset == NULLTAG) {
-        return std::string();
-    }
-    // The representation places only the children its form lists; the others keep their stored
-    // transform.
-    const tag_t form = read.single_reference(choice.dataset, "KEPModOnInfo");
-    if (form == NULLTAG) {
-        return std::string();
-    }
-    const std::vector<std::string> names = read.texts(form, "var2_child_instname");
-    const std::vector<std::string> matrices = read.texts(form, "var2_child_matrix");
-    const bool listed =
-        names.size() == matrices.size() &&
-        std::find(names.begin(), names.end(), scene.lines[index].occurrence_name) != names.end();
-    return listed ? id_text(choice.dataset) : std::string();
-}
-
+// The window's structure as a client reads it, in the order the search walk meets the lines.
 class Walker {
 public:
     explicit Walker(Scene& scene) : scene_(scene) {}
 
-    void walk(tag_t line, int depth, int parent, const std::string& packed_into, const Transform& placement) {
-        const int index = add(line, depth, parent, packed_into, placement);
+    void walk(tag_t line, int depth, int parent, const std::string& packed_into) {
+        const int index = add(line, depth, parent, packed_into);
         for (tag_t child : lines(line, BOM_line_ask_child_lines)) {
-            walk(child, depth + 1, index, "", placement * occurrence(child));
+            walk(child, depth + 1, index, "");
             const std::string child_id = id_text(child);
             for (tag_t packed : lines(child, BOM_line_ask_packed_lines)) {
-                walk(packed, depth + 1, index, child_id, placement * occurrence(packed));
+                walk(packed, depth + 1, index, child_id);
             }
         }
     }
 
 private:
-    int add(tag_t tag, int depth, int parent, const std::string& packed_into, const Transform& placement) {
+    int add(tag_t tag, int depth, int parent, const std::string& packed_into) {
         SceneLine line;
         line.tag = tag;
         line.id = id_text(tag);
         line.depth = depth;
         line.parent = parent;
         line.packed_into = packed_into;
-        line.occurrence_name = read_.text(tag, "bl_occurrence_name");
-        line.item_id = read_.text(tag, "bl_item_item_id");
-        line.name = read_.text(read_.tag(tag, "bl_revision"), "object_name");
-        line.placement = placement;
-        if (parent >= 0) {
-            line.occ_text = occ_text_[tag];
-        }
+        line.occurrence_name = text_of(tag, "bl_occurrence_name");
+        line.item_id = text_of(tag, "bl_item_item_id");
+        line.name = text_of(tag_of(tag, "bl_revision"), "object_name");
         scene_.lines.push_back(std::move(line));
-        const int index = static_cast<int>(scene_.lines.size()) - 1;
-        scene_.lines[index].placed_by = placing_dataset(read_, scene_, index);
-        explain_box(read_, scene_, scene_.lines[index], index);
-        return index;
-    }
-
-    // The occurrence transform as a client reads it; a null or unreadable text places the line
-    // where its parent is, as in the search walk.
-    Transform occurrence(tag_t line) {
-        std::string text;
-        read_.text_or_null(line, "bl_plmxml_occ_xform", &text);
-        occ_text_[line] = text;
-        Transform transform;
-        Transform::from_text(text.c_str(), &transform);
-        return transform;
+        return static_cast<int>(scene_.lines.size()) - 1;
     }
 
     static std::vector<tag_t> lines(tag_t line, int (*ask)(tag_t, int*, tag_t**)) {
@@ -503,9 +105,102 @@ private:
     }
 
     Scene& scene_;
-    Reader read_;
-    std::map<tag_t, std::string> occ_text_;
 };
+
+using Json = nlohmann::json;
+
+std::string tag_id(const Json& tag) { return tag.is_number() ? id_text(tag.get<tag_t>()) : std::string(); }
+
+// The occurrence names from lines[line] up to the child of lines[host]: the way a mod-on
+// representation of the host names the line.
+std::string path_to(const Scene& scene, int line, int host) {
+    std::vector<std::string> names;
+    for (int at = line; at >= 0 && at != host; at = scene.lines[static_cast<size_t>(at)].parent) {
+        names.push_back(scene.lines[static_cast<size_t>(at)].occurrence_name);
+    }
+    return join(names, "/");
+}
+
+// Why the representation filter took the dataset, in the words of the demo.
+std::string choice_words(const Json& choice) {
+    const std::string c = choice.is_string() ? choice.get<std::string>() : std::string();
+    return c == "master" ? "master representation"
+           : c == "lone" ? "the only dataset (no representations listed)"
+                         : c + " representation";
+}
+
+// Which datasets gave the box, told from the account of the line.
+std::string box_source(const Scene& scene, const std::map<tag_t, int>& index, int at, const Json& a) {
+    const SceneLine& line = scene.lines[static_cast<size_t>(at)];
+    std::vector<std::string> ignored;
+    for (const Json& t : a["ignored"]) {
+        ignored.push_back(tag_id(t));
+    }
+    const std::string skipped =
+        ignored.empty() ? "" : "; " + join(ignored, ", ") + " ignored (visualisation)";
+    if (a.value("box_path", Json()) == "representation") {
+        if (!line.has_box) {
+            return "no box: " + line.reason;
+        }
+        const Json host = a.value("mod_on_host", Json());
+        auto h = host.is_number() ? index.find(host.get<tag_t>()) : index.end();
+        const std::string why = choice_words(a.value("choice", Json()));
+        return line.box_datasets[0] + ", " +
+               (h == index.end() ? why
+                                 : "mod-on " + why + " on " + scene.lines[static_cast<size_t>(h->second)].id +
+                                       " for " + path_to(scene, at, h->second));
+    }
+    if (line.has_box) {
+        return (line.box_datasets.size() == 1 ? line.box_datasets[0] + ", auxiliary or structure dataset"
+                                              : join(line.box_datasets, " + ") + " merged") +
+               skipped;
+    }
+    if (a.value("box_path", Json()) == "collection" && (!ignored.empty() || line.reason == kNoDatasets)) {
+        return "no box: no geometry dataset with a box" + skipped;
+    }
+    return "no box: " + line.reason;
+}
+
+Vec3 triple(const Json& v, size_t from = 0) {
+    return {v.at(from).get<double>(), v.at(from + 1).get<double>(), v.at(from + 2).get<double>()};
+}
+
+void take_account(Scene& scene, const std::map<tag_t, int>& index, int at, Json& a) {
+    SceneLine& line = scene.lines[static_cast<size_t>(at)];
+    Json& absolute = a["absolute"];
+    if (absolute.is_array() && absolute.size() == 16) {
+        for (size_t i = 0; i < 16; ++i) {
+            line.placement.m[i / 4][i % 4] = absolute[i].is_number() ? absolute[i].get<double>() : 0.0;
+        }
+    }
+    if (a.value("source", "") == "representation") {
+        line.placed_by = tag_id(a["representation"]);
+    }
+    Json& sb = a["search_box"];
+    line.has_box = sb.is_object() && a["box"].is_array();
+    if (line.has_box) {
+        line.box.lo = triple(a["box"]);
+        line.box.hi = triple(a["box"], 3);
+        line.centre = triple(sb["centre"]);
+        for (size_t k = 0; k < 3; ++k) {
+            for (size_t r = 0; r < 3; ++r) {
+                line.axes[3 * k + r] = sb["axes"][k][r].get<double>();
+            }
+        }
+        line.half = triple(sb["half_extents"]);
+        for (const Json& t : a["box_datasets"]) {
+            line.box_datasets.push_back(tag_id(t));
+        }
+    } else {
+        line.reason = a["reason"].is_string() ? a["reason"].get<std::string>() : kNoDatasets;
+    }
+    line.box_from = box_source(scene, index, at, a);
+    line.found = a.value("found", false);
+    line.why = a["why"].is_string() ? a["why"].get<std::string>() : std::string();
+    if (a["tests"].is_array()) {
+        line.tests = a["tests"].get<std::vector<std::string>>();
+    }
+}
 
 }  // namespace
 
@@ -607,13 +302,94 @@ int Scene::count_with_box() const {
         std::count_if(lines.begin(), lines.end(), [](const SceneLine& line) { return line.has_box; }));
 }
 
-Scene read_scene(tag_t window) {
+// The extension marks an object as "(tag N)" after its name; only these marks are named by id, so
+// that "tag 1" inside an occurrence name or any other text of the site stays as it is.
+std::string text_with_ids(const std::string& text) {
+    static const std::regex kTag("\\(tag ([0-9]+)\\)");
+    std::string out;
+    auto begin = std::sregex_iterator(text.begin(), text.end(), kTag);
+    size_t last = 0;
+    for (auto it = begin; it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        out += text.substr(last, static_cast<size_t>(m.position(0)) - last);
+        const tag_t tag = static_cast<tag_t>(std::stoul(m[1].str()));
+        out += tag == NULLTAG ? m[0].str() : "(id " + id_text(tag) + ")";
+        last = static_cast<size_t>(m.position(0) + m.length(0));
+    }
+    return out + text.substr(last);
+}
+
+ExplainFn explain_export(const Host& host, const std::string& command) {
+    void* symbol = host.extension_library != nullptr
+                       ? standin::library_function(host.extension_library, "kep_explain_line")
+                       : nullptr;
+    if (symbol == nullptr) {
+        throw UsageError(command + ": extension library '" + host.extension_path +
+                         "' has no kep_explain_line");
+    }
+    return reinterpret_cast<ExplainFn>(symbol);
+}
+
+int quietly(const std::function<int()>& f) {
+    const std::string syslog = standin::syslog();
+    std::cerr.flush();
+    std::fflush(stderr);
+    const int saved_stderr = ::dup(2);
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(null_fd, 2);
+    }
+    const int status = f();
+    std::fflush(stderr);
+    if (saved_stderr >= 0 && null_fd >= 0) {
+        ::dup2(saved_stderr, 2);
+    }
+    if (null_fd >= 0) {
+        ::close(null_fd);
+    }
+    if (saved_stderr >= 0) {
+        ::close(saved_stderr);
+    }
+    standin::clear_syslog();
+    if (!syslog.empty()) {
+        TC_write_syslog("%s", syslog.c_str());
+    }
+    return status;
+}
+
+Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query) {
     Scene scene;
     tag_t top = NULLTAG;
     if (BOM_ask_window_top_line(window, &top) != ITK_ok || top == NULLTAG) {
         return scene;
     }
-    Walker(scene).walk(top, 0, -1, "", Transform());
+    Walker(scene).walk(top, 0, -1, "");
+    scene.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
+
+    const ExplainFn explain = explain_export(host, "kep-host");
+    std::string text;
+    standin::clear_faults();
+    quietly([&] {
+        char* raw = nullptr;
+        const int status = explain(top, query, KEP_EXPLAIN_WINDOW, &raw);
+        PlatformBlock<char> block(raw);
+        text = block ? block.get() : "";
+        return status;
+    });
+    Json account = Json::parse(text, nullptr, false);
+    if (!account.is_object()) {
+        return scene;
+    }
+    std::map<tag_t, int> index;
+    for (size_t i = 0; i < scene.lines.size(); ++i) {
+        index[scene.lines[i].tag] = static_cast<int>(i);
+    }
+    for (Json& a : account["lines"]) {
+        auto at = index.find(a.value("line", tag_t{NULLTAG}));
+        if (at != index.end()) {
+            take_account(scene, index, at->second, a);
+        }
+    }
     return scene;
 }
 

@@ -1,25 +1,25 @@
-// The lines of a BOM window as the spatial searches see them, for the pictures and the demo.
+// The lines of a BOM window as the spatial searches see them, for the pictures, the page and the demo.
 //
-// read_scene() walks a window the way the extension's structure walk does (top line first, each
-// child's subtree, then the lines packed into that child) and reads, for every line:
-//   - its placement: the product of the occurrence transforms from the top line down, each read as
-//     a client reads bl_plmxml_occ_xform, so the extension's override (mod-on representations of
-//     the product) places the line exactly as in a search;
-//   - its box and where the box comes from: the same choice the extension makes (3D geometry
-//     datasets through mod-on part representations and the representation preferences, else the
-//     merged boxes of the auxiliary and structure datasets, visualisation datasets left out), made
-//     here again from the site's data so that it can be told which datasets gave the box.
-// Everything is read through the platform's operations while the extension is loaded. A read that
-// fails leaves the line without what it should have given; the walk goes on. Every platform block
-// is released before read_scene returns. Nothing here throws except std::bad_alloc.
+// read_scene() reads the window's structure as a client does (top line first, each child's
+// subtree, then the lines packed into that child: ids, names, parents), and takes everything
+// the searches decide about a line from the extension's own account of the window
+// (kep_explain_line with KEP_EXPLAIN_WINDOW): its placement and where it comes from, its box,
+// the datasets that gave it or why there is none, its box where the search sees it and, with a
+// query, whether the search finds it and the words of the overlap test. Nothing here decides
+// what a line's box is. Every platform block is released before read_scene returns. Nothing here
+// throws except std::bad_alloc.
 #ifndef KEP_HOST_SCENE_H
 #define KEP_HOST_SCENE_H
 
 #include <tc/tc.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "kep_explain.h"
+#include "kep_host.h"
 
 namespace kep_host {
 
@@ -58,22 +58,45 @@ struct SceneLine {
     std::string occurrence_name;
     std::string item_id;
     std::string name;       // object_name of the line's revision
-    std::string occ_text;   // bl_plmxml_occ_xform as a client reads it (null reads as "")
-    std::string placed_by;  // the mod-on dataset of the product that gives occ_text, or ""
+    std::string placed_by;  // the mod-on representation that gives the occurrence transform, or ""
     Transform placement;    // absolute, as the search walk computes it
     bool has_box = false;
     Box box;                                // in the part's own coordinates
     std::string box_from;                   // which datasets gave the box, or why there is none
     std::vector<std::string> box_datasets;  // ids of the datasets whose boxes make the box
+    std::string reason;                     // the extension's words for a line without a box
+    // The box where the search sees it, in the top line's coordinates: centre, the three axes
+    // (axes[3k..3k+2] is axis k) and the half extents along them. Only with has_box.
+    Vec3 centre{};
+    std::array<double, 9> axes{};
+    Vec3 half{};
+    bool found = false;              // with a query: the search finds the line
+    std::vector<std::string> tests;  // with a query: the overlap tests in the extension's words
+    std::string why;                 // with a query: why nothing was tested, or ""
 };
 
 struct Scene {
+    bool has_query = false;                 // read with a query: found and tests are the extension's
     std::vector<SceneLine> lines;           // in the order the walk meets them
     int find(const std::string& id) const;  // index of the line, -1 when absent
     int count_with_box() const;
 };
 
-Scene read_scene(tag_t window);
+// A text of the extension with its "(tag N)" marks named by the site's ids: "(id X)".
+std::string text_with_ids(const std::string& text);
+
+using ExplainFn = int (*)(tag_t, const kep_explain_query_t*, int, char**);
+
+// The extension's kep_explain_line; throws UsageError naming `command` when it has none.
+ExplainFn explain_export(const Host& host, const std::string& command);
+
+// Runs f with standard error muted and the system log put back as it was, so that nothing it
+// traces shows.
+int quietly(const std::function<int()>& f);
+
+// The window's lines; `query` (or null) is the search whose verdicts the lines carry. The
+// extension's account is taken quietly, with the faults lifted.
+Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query = nullptr);
 
 }  // namespace kep_host
 

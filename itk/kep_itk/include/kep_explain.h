@@ -24,6 +24,7 @@
 
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
+#define KEP_EXPLAIN_WINDOW 2 /* the whole window of the line, as JSON: see kep_explain_line */
 
 #ifdef __cplusplus
 extern "C" {

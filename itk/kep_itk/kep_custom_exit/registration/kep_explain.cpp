@@ -34,6 +34,9 @@ public:
     BoxAccount box;
     Map<tag_t, Placement> placements;
     bool recording_walk = true;
+    // Set for the account of a whole window: every line's box lookup is recorded into boxes.
+    bool every_line = false;
+    Map<tag_t, BoxAccount> boxes;
 
     void note(const kep::Note& n) noexcept override {
         try {
@@ -134,7 +137,11 @@ private:
                 }
                 return;
             case Decision::BoxBegin:
-                if (n.box_begin.line == target_ && !box.done) {
+                if (every_line) {
+                    box = BoxAccount();
+                    target_ = n.box_begin.line;
+                    box.open = true;
+                } else if (n.box_begin.line == target_ && !box.done) {
                     box.open = true;
                 }
                 return;
@@ -142,6 +149,10 @@ private:
                 if (box.open && n.box_end.line == target_) {
                     box.open = false;
                     box.done = true;
+                    if (every_line) {
+                        boxes[target_] = std::move(box);
+                        box = BoxAccount();
+                    }
                 }
                 return;
             case Decision::NoRevision:
@@ -231,6 +242,7 @@ private:
                 }
                 return;
             case Decision::ModOnHost:
+                box.mod_on_host = n.mod_on_host.host;
                 if (n.mod_on_host.host == NULLTAG) {
                     step(
                         "  mod-on host: none among the lines above; the filter chooses among the 3D geometry "
@@ -242,6 +254,10 @@ private:
                 return;
             case Decision::FilterChoice: {
                 const kep::decision::FilterChoice& d = n.filter_choice;
+                box.choice = d.reason == kep::FilterReason::SuffixWanted    ? str(d.wanted)
+                             : d.reason == kep::FilterReason::MasterWanted  ? "master"
+                             : d.reason == kep::FilterReason::LoneCandidate ? "lone"
+                                                                            : "";
                 if (d.dataset != NULLTAG) {
                     box.names_wanted.push_back(d.dataset);
                     step("  the filter chose @" + tag_text(d.dataset) + ": " + filter_words(d));
@@ -295,12 +311,14 @@ private:
                 step("  dataset @" + tag_text(n.visualisation.dataset) +
                      " is a visualisation dataset and is left out");
                 box.names_wanted.push_back(n.visualisation.dataset);
+                box.ignored.push_back(n.visualisation.dataset);
                 reason("only visualisation datasets: @" + tag_text(n.visualisation.dataset) + " is one");
                 return;
             case Decision::DatasetBox: {
                 const kep::decision::DatasetBox& d = n.dataset_box;
                 step("  dataset @" + tag_text(d.dataset) + " gives the box " + numbers(d.values, 6));
                 box.names_wanted.push_back(d.dataset);
+                box.datasets.push_back(d.dataset);
                 if (!box.has_box) {
                     box.dataset = d.dataset;
                     for (int i = 0; i < 6; ++i) {
@@ -329,12 +347,6 @@ private:
     bool failed_ = false;
 };
 
-// The node list of one walk, released with it.
-struct Nodes {
-    kep_node_t* head = nullptr;
-    ~Nodes() { kep_node_list_release(head); }
-};
-
 const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
     for (const kep_node_t* n = nodes.head; n != nullptr; n = n->next) {
         if (n->tag == line) {
@@ -344,8 +356,13 @@ const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
     return nullptr;
 }
 
-// The query, run as the service runs it on the lines the walk collected.
-void run_query(Explanation& e, const Nodes& nodes) {
+const kep_object3d_t* object_in_list(const void* nodes, tag_t line) {
+    return object_of(*static_cast<const Nodes*>(nodes), line);
+}
+
+}  // namespace
+
+void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
     const kep_explain_query_t& q = *e.query;
     const double delta = q.delta_mm * kMillimetresToBoxUnits;
     if (e.walk_status != 0) {
@@ -386,7 +403,7 @@ void run_query(Explanation& e, const Nodes& nodes) {
     for (int s = 0; s < q.near_count; ++s) {
         Verdict v;
         v.against = "@" + tag_text(q.near_lines[s]);
-        const kep_object3d_t* a = object_of(nodes, q.near_lines[s]);
+        const kep_object3d_t* a = object_of(objects, q.near_lines[s]);
         if (a == nullptr) {
             v.note = "not tested: that line has no box in this structure, so it finds nothing";
         } else if (q.near_lines[s] == e.line) {
@@ -399,7 +416,47 @@ void run_query(Explanation& e, const Nodes& nodes) {
     }
 }
 
+void settle_box(Explanation& e) {
+    if (!e.box.done && e.box.reason.empty()) {
+        e.box.reason = e.walk_status != 0 ? "the walk failed with status " + to_text(e.walk_status) +
+                                                " before it asked for this line's box"
+                                          : "the walk did not reach this line";
+    } else if (e.box.has_box && e.object == nullptr) {
+        e.box.has_box = false;
+        e.box.reason = "the box lookup failed (status " + to_text(e.walk_status) + ")";
+    } else if (!e.box.has_box && e.box.reason.empty()) {
+        e.box.reason = "no dataset of the configured types";
+    }
+}
+
+Str ask_name(tag_t object) {
+    Str name = ask_text(object, "object_name");
+    return name.empty() ? ask_text(object, bomAttr_itemId) : name;
+}
+
+int record_window(tag_t top, WindowRecord* out) {
+    Recorder recorder(top);
+    recorder.every_line = true;
+    {
+        kep::Observing observing(&recorder);
+        kep_matrix_t identity;
+        kep_matrix_identity(&identity);
+        out->walk_status = kep_get_child_lines(top, &identity, &out->nodes.head);
+    }
+    if (recorder.failed()) {
+        return kNoMemory;
+    }
+    out->boxes = std::move(recorder.boxes);
+    out->placements = std::move(recorder.placements);
+    return 0;
+}
+
+namespace {
+
 int explain(tag_t line, const kep_explain_query_t* query, int format, char** text) {
+    if (format == KEP_EXPLAIN_WINDOW) {
+        return explain_window(line, query, text);
+    }
     Explanation e;
     e.line = line;
     e.query = query;
@@ -445,16 +502,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;
     e.object = object_of(nodes, line);
-    if (!e.box.done && e.box.reason.empty()) {
-        e.box.reason = e.walk_status != 0 ? "the walk failed with status " + to_text(e.walk_status) +
-                                                " before it asked for this line's box"
-                                          : "the walk did not reach this line";
-    } else if (e.box.has_box && e.object == nullptr) {
-        e.box.has_box = false;
-        e.box.reason = "the box lookup failed (status " + to_text(e.walk_status) + ")";
-    } else if (!e.box.has_box && e.box.reason.empty()) {
-        e.box.reason = "no dataset of the configured types";
-    }
+    settle_box(e);
 
     // What a client reads as the line's absolute transform.
     {
@@ -468,7 +516,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     }
 
     if (e.has_query) {
-        run_query(e, nodes);
+        run_query(e, object_in_list, &nodes);
     }
 
     // Names for every object the account mentions.
@@ -487,11 +535,7 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     }
     for (const tag_t t : wanted) {
         if (t != NULLTAG && e.names.find(t) == e.names.end()) {
-            Str name = ask_text(t, "object_name");
-            if (name.empty()) {
-                name = ask_text(t, bomAttr_itemId);
-            }
-            e.names[t] = name;
+            e.names[t] = ask_name(t);
         }
     }
 

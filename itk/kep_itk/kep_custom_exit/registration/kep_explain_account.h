@@ -72,6 +72,10 @@ struct BoxAccount {
     bool has_box = false;
     double box[6] = {};
     Vec<tag_t> names_wanted;  // tags whose names the rendering shows
+    Vec<tag_t> datasets;      // the datasets whose boxes make the box, in the order taken
+    Vec<tag_t> ignored;       // visualisation datasets left out
+    tag_t mod_on_host = NULLTAG;
+    Str choice;  // why the filter chose: the wanted suffix, "master" or "lone"; "" when it did not
     bool open = false;
     bool done = false;
 };
@@ -113,6 +117,47 @@ struct Explanation {
 Str level_name(const Level& l);
 Str render_text(const Explanation& e);
 Str render_json(const Explanation& e);
+
+// JSON pieces: a quoted text, a tag (null for the null tag), an array of numbers (null where not finite).
+Str quoted(const Str& s);
+Str json_tag(tag_t tag);
+Str json_numbers(const double* values, int count);
+// Every "@<tag>" of text replaced by the object's name (from e.names) and tag.
+Str named(const Explanation& e, const Str& text);
+// The words of one overlap test.
+Str verdict_text(const Verdict& v);
+// The line's box where the search sees it, as the JSON object "search_box".
+Str search_box_json(const kep_object3d_t& object);
+// Name of an object as the explanation shows it: its object_name, else its item id.
+Str ask_name(tag_t object);
+
+// The node list of one walk, released with it.
+struct Nodes {
+    kep_node_t* head = nullptr;
+    Nodes() = default;
+    Nodes(const Nodes&) = delete;
+    Nodes& operator=(const Nodes&) = delete;
+    ~Nodes() { kep_node_list_release(head); }
+};
+
+// The reason of a line without a box, once the walk is over.
+void settle_box(Explanation& e);
+
+// The query run as the service runs it, on e.object; object_of finds the box of a selected line.
+using ObjectOf = const kep_object3d_t* (*)(const void* objects, tag_t line);
+void run_query(Explanation& e, ObjectOf object_of, const void* objects);
+
+// One walk from `top` as the searches make it, with every line's box lookup and placement recorded.
+struct WindowRecord {
+    Map<tag_t, BoxAccount> boxes;
+    Map<tag_t, Placement> placements;
+    Nodes nodes;
+    int walk_status = 0;
+};
+int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
+
+// The account of the whole window of `line` (KEP_EXPLAIN_WINDOW).
+int explain_window(tag_t line, const kep_explain_query_t* query, char** text);
 
 KEP_EXPLAIN_NAMESPACE_END
 

@@ -43,8 +43,6 @@ Str level_name(const Level& l) {
     return l.item_id + (l.occurrence_name.empty() ? "" : " (" + l.occurrence_name + ")");
 }
 
-namespace {
-
 Str quoted(const Str& s) {
     Str out = "\"";
     for (const char c : s) {
@@ -63,7 +61,6 @@ Str quoted(const Str& s) {
     return out + "\"";
 }
 
-// Replaces every "@<tag>" in text by the object's name and tag.
 Str named(const Explanation& e, const Str& text) {
     Str out;
     size_t i = 0;
@@ -85,6 +82,8 @@ Str named(const Explanation& e, const Str& text) {
     }
     return out;
 }
+
+namespace {
 
 Str source_text(const Explanation& e, const Placement& p) {
     Str text;
@@ -135,6 +134,8 @@ SearchBox search_box(const kep_object3d_t& o) {
     return s;
 }
 
+}  // namespace
+
 Str verdict_text(const Verdict& v) {
     if (!v.tested) {
         return v.note;
@@ -167,7 +168,13 @@ Str json_numbers(const double* values, int count) {
     return out + "]";
 }
 
-}  // namespace
+Str search_box_json(const kep_object3d_t& object) {
+    const SearchBox s = search_box(object);
+    return "{\"centre\": " + json_numbers(s.centre, 3) + ", \"axes\": [" + json_numbers(s.axes[0], 3) + ", " +
+           json_numbers(s.axes[1], 3) + ", " + json_numbers(s.axes[2], 3) +
+           "], \"half_extents\": " + json_numbers(s.half, 3) + ", \"hull\": " + json_numbers(s.hull, 6) +
+           ", \"matrix\": " + json_numbers(object.matrix, 12) + "}";
+}
 
 Str render_text(const Explanation& e) {
     Str out;
@@ -294,12 +301,7 @@ Str render_json(const Explanation& e) {
     if (e.object == nullptr) {
         out += ", \"search_box\": null";
     } else {
-        const SearchBox s = search_box(*e.object);
-        out += ", \"search_box\": {\"centre\": " + json_numbers(s.centre, 3) + ", \"axes\": [" +
-               json_numbers(s.axes[0], 3) + ", " + json_numbers(s.axes[1], 3) + ", " +
-               json_numbers(s.axes[2], 3) + "], \"half_extents\": " + json_numbers(s.half, 3) +
-               ", \"hull\": " + json_numbers(s.hull, 6) +
-               ", \"matrix\": " + json_numbers(e.object->matrix, 12) + "}";
+        out += ", \"search_box\": " + search_box_json(*e.object);
     }
     if (e.has_query) {
         const kep_explain_query_t& q = *e.query;

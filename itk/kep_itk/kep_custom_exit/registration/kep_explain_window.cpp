@@ -1,0 +1,166 @@
+// The account of a whole window (KEP_EXPLAIN_WINDOW): one walk from the top line with every line's
+// box lookup and placement recorded, each line's box settled and, with a query, tested as the
+// explanation of that line alone settles and tests it. The pictures of kep-host are drawn from it.
+#include <string.h>
+
+#include <new>
+
+#include "base/kep_status.h"
+#include "kep_mem.h"
+#include "lookup/kep_lookup.h"
+#include "registration/kep_explain_account.h"
+
+KEP_EXPLAIN_NAMESPACE_BEGIN
+namespace {
+
+// The boxes the walk collected, by line.
+struct Objects {
+    Map<tag_t, const kep_object3d_t*> by_line;
+};
+
+const kep_object3d_t* object_in_map(const void* objects, tag_t line) {
+    const Map<tag_t, const kep_object3d_t*>& m = static_cast<const Objects*>(objects)->by_line;
+    auto it = m.find(line);
+    return it != m.end() ? it->second : nullptr;
+}
+
+Str tags_json(const Vec<tag_t>& tags) {
+    Str out = "[";
+    for (size_t i = 0; i < tags.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + json_tag(tags[i]);
+    }
+    return out + "]";
+}
+
+Str placement_json(const Placement* p) {
+    if (p == nullptr || !p->met) {
+        return "\"source\": \"top line\", \"representation\": null, \"absolute\": null";
+    }
+    return "\"source\": " + quoted(p->unreadable ? "identity" : p->source) +
+           ", \"representation\": " + json_tag(p->dataset) +
+           ", \"absolute\": " + json_numbers(p->absolute, 16);
+}
+
+// The names the accounts of one line mention, read once for the whole window.
+class Names {
+public:
+    void add(Explanation& e, const Vec<tag_t>& tags) {
+        for (const tag_t t : tags) {
+            if (t == NULLTAG) {
+                continue;
+            }
+            auto it = cache_.find(t);
+            if (it == cache_.end()) {
+                it = cache_.emplace(t, ask_name(t)).first;
+            }
+            e.names[t] = it->second;
+        }
+    }
+
+private:
+    Map<tag_t, Str> cache_;
+};
+
+Str line_json(const WindowRecord& record, const Objects& objects, tag_t line,
+              const kep_explain_query_t* query, Names& names) {
+    Explanation e;
+    e.line = line;
+    e.query = query;
+    e.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
+    e.walk_status = record.walk_status;
+    auto box = record.boxes.find(line);
+    if (box != record.boxes.end()) {
+        e.box = box->second;
+    }
+    e.object = object_in_map(&objects, line);
+    settle_box(e);
+    if (e.has_query) {
+        run_query(e, object_in_map, &objects);
+    }
+    Vec<tag_t> wanted = e.box.names_wanted;
+    if (e.has_query && query->kind == KEP_EXPLAIN_QUERY_NEAR) {
+        wanted.insert(wanted.end(), query->near_lines, query->near_lines + query->near_count);
+    }
+    names.add(e, wanted);
+
+    auto placement = record.placements.find(line);
+    Str out = "{\"line\": " + json_tag(line) + ", " +
+              placement_json(placement != record.placements.end() ? &placement->second : nullptr);
+    out += ", \"box_path\": " + (e.box.path.empty() ? Str("null") : quoted(e.box.path));
+    out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
+    out += ", \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : Str("null"));
+    out += ", \"box_datasets\": " + tags_json(e.box.datasets);
+    out += ", \"ignored\": " + tags_json(e.box.ignored);
+    out += ", \"mod_on_host\": " + json_tag(e.box.mod_on_host);
+    out += ", \"choice\": " + (e.box.choice.empty() ? Str("null") : quoted(e.box.choice));
+    out += ", \"search_box\": " + (e.object != nullptr ? search_box_json(*e.object) : Str("null"));
+    out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
+    if (e.has_query) {
+        out += ", \"found\": " + Str(e.found ? "true" : "false");
+        out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
+        out += ", \"tests\": [";
+        for (size_t i = 0; i < e.verdicts.size(); ++i) {
+            const Verdict& v = e.verdicts[i];
+            out += (i == 0 ? "" : ", ") +
+                   quoted(named(e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v)));
+        }
+        out += "]";
+    }
+    return out + "}";
+}
+
+}  // namespace
+
+int explain_window(tag_t line, const kep_explain_query_t* query, char** text) {
+    tag_t top = line;
+    for (int steps = 0; steps < 100000; ++steps) {
+        tag_t parent = NULLTAG;
+        const int status = kep_get_parent(top, &parent);
+        if (status != 0) {
+            return status;
+        }
+        if (parent == NULLTAG) {
+            break;
+        }
+        top = parent;
+    }
+    WindowRecord record;
+    const int recorded = record_window(top, &record);
+    if (recorded != 0) {
+        return recorded;
+    }
+    Objects objects;
+    for (const kep_node_t* n = record.nodes.head; n != nullptr; n = n->next) {
+        objects.by_line[n->tag] = n->object;
+    }
+    // Every line the walk met: the top line, those it placed and those whose box it asked for.
+    Vec<tag_t> lines;
+    lines.push_back(top);
+    for (const auto& p : record.placements) {
+        lines.push_back(p.first);
+    }
+    for (const auto& b : record.boxes) {
+        if (b.first != top && record.placements.find(b.first) == record.placements.end()) {
+            lines.push_back(b.first);
+        }
+    }
+
+    Names names;
+    Str out =
+        "{\"top\": " + json_tag(top) + ", \"walk_status\": " + to_text(record.walk_status) + ", \"lines\": [";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        out += (i == 0 ? "" : ",\n") + line_json(record, objects, lines[i], query, names);
+    }
+    out += "]}";
+
+    char* result = kep::mem_alloc_array<char>(static_cast<int>(out.size() + 1));
+    if (result == nullptr) {
+        return kNoMemory;
+    }
+    memcpy(result, out.c_str(), out.size() + 1);
+    *text = result;
+    EMH_clear_errors();
+    return 0;
+}
+
+KEP_EXPLAIN_NAMESPACE_END
