@@ -3,8 +3,12 @@
 // of the search between its two halves; site texts cannot end the scene's script element.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
+#include <random>
+#include <set>
 
 #include "host_runner.h"
 
@@ -122,6 +126,72 @@ TEST(HostPage, SiteTextsCannotEndTheSceneAndUnwritablePagesAreRefused) {
         EXPECT_EQ(refused.exit_code, 2);
         EXPECT_EQ(refused.out, "");
         EXPECT_NE(refused.err.find(missing), std::string::npos) << refused.err;
+    }
+}
+
+// What the page shows of each line is the extension's account: on generated sites and random
+// queries, a line is found exactly when the search hands it back, and its box where the search
+// sees it and its reason for having none are those `explain` gives.
+TEST(HostPage, TheSceneIsTheExtensionsAccountOnGeneratedSites) {
+    std::mt19937 random(29);
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(random);
+    };
+    auto text = [](double v) { return std::to_string(v); };
+    for (const char* seed : {"1", "2", "3", "4"}) {
+        SCOPED_TRACE(seed);
+        const std::string site = "/tmp/kep_host_page_test_site_" + std::string(seed) + ".json";
+        {
+            const HostRun generated = run_host({"generate", "--lines", "120", "--seed", seed, "--modon-share",
+                                                "0.3", "--packed-share", "0.2"});
+            ASSERT_EQ(generated.exit_code, 0) << generated.err;
+            std::FILE* f = std::fopen(site.c_str(), "w");
+            ASSERT_NE(f, nullptr);
+            std::fputs(generated.out.c_str(), f);
+            std::fclose(f);
+        }
+        const std::string page = temp_file("generated");
+        const std::string delta = text(uniform(0, 50));
+        std::vector<std::string> query;
+        if (seed[0] % 2 == 1) {
+            const double x = uniform(-2, 2), y = uniform(-2, 2), z = uniform(-2, 2), r = uniform(0.1, 1.5);
+            query = {"volume-search", "--window",  "w1",        "--delta",   delta,       "--box",
+                     text(x - r),     text(y - r), text(z - r), text(x + r), text(y + r), text(z + r)};
+        } else {
+            query = {"neighbourhood-search", "--window", "w1", "--delta", delta, "--lines", "l5", "l17"};
+        }
+        std::vector<std::string> args = {"--site", site};
+        args.insert(args.end(), query.begin(), query.end());
+        args.insert(args.end(), {"--html", page});
+        const HostRun run = run_host(args);
+        ASSERT_EQ(run.exit_code, 0) << run.err;
+        const nlohmann::json scene = scene_of(read_text(page));
+        ASSERT_TRUE(scene.is_object());
+        const std::vector<std::string> returned = run.json()["lines"].get<std::vector<std::string>>();
+        const std::set<std::string> handed_back(returned.begin(), returned.end());
+        std::vector<nlohmann::json> lines;
+        for (const nlohmann::json& line : scene["lines"]) {
+            EXPECT_EQ(line["found"] == true, handed_back.count(line["id"]) == 1) << line["id"];
+            lines.push_back(line);
+        }
+        std::shuffle(lines.begin(), lines.end(), random);
+        lines.resize(std::min<size_t>(lines.size(), 6));
+        for (const nlohmann::json& line : lines) {
+            const HostRun explained = run_host({"--site", site, "explain", line["id"], "--json"});
+            ASSERT_EQ(explained.exit_code, 0) << explained.err;
+            const nlohmann::json e = explained.json();
+            EXPECT_EQ(line["reason"], e["reason"]) << line["id"];
+            ASSERT_EQ(line["search_box"].is_null(), e["search_box"].is_null()) << line["id"];
+            for (const char* key : {"centre", "half_extents"}) {
+                for (size_t k = 0; line["search_box"].is_object() && k < 3; ++k) {
+                    EXPECT_NEAR(line["search_box"][key][k].get<double>(),
+                                e["search_box"][key][k].get<double>(),
+                                1e-5 * (1 + std::fabs(e["search_box"][key][k].get<double>())));
+                }
+            }
+        }
+        std::remove(page.c_str());
+        std::remove(site.c_str());
     }
 }
 

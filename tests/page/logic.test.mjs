@@ -55,7 +55,8 @@ test('the list finds lines by path or name, and the panel tells why a line is or
     query: { kind: 'box', delta_mm: 5 },
     lines: [
       { id: 'top', name: 'Module', path: 'top', found: false, search_box: null, reason: 'no geometry dataset with a box' },
-      { id: 'fan', name: 'Fan', path: 'top/fan', found: true, search_box: box, source: 'ds_fan, master representation' },
+      { id: 'fan', name: 'Fan', path: 'top/fan', found: true, search_box: box, source: 'ds_fan, master representation',
+        tests: ['against query box (A, enlarged by delta): found: the boxes overlap'] },
       { id: 'hose', name: 'Hose', path: 'top/hose', found: false, search_box: box, placed_by: 'mp_top' },
     ],
   };
@@ -68,5 +69,6 @@ test('the list finds lines by path or name, and the panel tells why a line is or
   assert.equal(rows(0).query, 'NOT FOUND');
   assert.equal(rows(1).box, 'from ds_fan, master representation');
   assert.equal(rows(1).query, 'FOUND');
+  assert.equal(rows(1)['overlap test'], 'against query box (A, enlarged by delta): found: the boxes overlap');
   assert.equal(rows(2).placement, 'representation mp_top');
 });

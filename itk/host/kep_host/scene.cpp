@@ -192,13 +192,15 @@ void take_account(Scene& scene, const std::map<tag_t, int>& index, int at, Json&
             line.box_datasets.push_back(tag_id(t));
         }
     } else {
-        line.reason = a["reason"].is_string() ? a["reason"].get<std::string>() : kNoDatasets;
+        line.reason = a["reason"].is_string() ? text_with_ids(a["reason"].get<std::string>()) : kNoDatasets;
     }
     line.box_from = box_source(scene, index, at, a);
     line.found = a.value("found", false);
-    line.why = a["why"].is_string() ? a["why"].get<std::string>() : std::string();
+    line.why = a["why"].is_string() ? text_with_ids(a["why"].get<std::string>()) : std::string();
     if (a["tests"].is_array()) {
-        line.tests = a["tests"].get<std::vector<std::string>>();
+        for (const Json& t : a["tests"]) {
+            line.tests.push_back(text_with_ids(t.get<std::string>()));
+        }
     }
 }
 

@@ -40,6 +40,15 @@ typedef struct kep_explain_query_s {
     double delta_mm;
 } kep_explain_query_t;
 
+/* KEP_EXPLAIN_WINDOW explains, in one walk, every line of the window `line` is in, as one JSON object:
+ * {"top", "walk_status", "lines": [{"line", "source" (of its placement: "top line", "stored",
+ * "representation", "kept" or "identity"), "representation", "absolute" (16 values, row by row; null
+ * for the top line), "box_path", "box" (in the part's coordinates), "box_dataset", "box_datasets",
+ * "ignored" (visualisation datasets left out), "mod_on_host", "choice" (why the representation filter
+ * chose: the wanted suffix, "master" or "lone"), "search_box", "reason", and with a query "found",
+ * "why" and "tests" (the words of each overlap test)}, ...]}. search_box, reason, found and tests are
+ * what the explanation of that line alone gives. */
+
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a
  * platform call the explanation could not do without (reading the line's parent chain), or 1 without memory;

@@ -155,8 +155,12 @@ export function explainRows(scene, index) {
   const query = scene.query || {};
   if (query.kind === 'box' || query.kind === 'near') {
     rows.push(['query', line.found ? 'FOUND' : 'NOT FOUND']);
-    if (line.test) rows.push(['overlap test', line.test]);
-    else if (!line.search_box) rows.push(['overlap test', 'the line has no box, so no search can find it']);
+    // The extension's own words: one per test it made, or why it made none.
+    const tests = line.tests || [];
+    for (const t of tests) rows.push(['overlap test', t]);
+    if (tests.length === 0 && !line.search_box) {
+      rows.push(['overlap test', 'the line has no box, so no search can find it']);
+    }
   }
   return rows;
 }
