@@ -1,9 +1,12 @@
 // kep_check -explain under failing platform calls: whichever call fails, the utility answers 0 or
 // 1, closes every window it opened, releases every block and leaves the error stack empty.
+#include <base_utils/Mem.h>
 #include <gtest/gtest.h>
 #include <standin/control.h>
 
+#include <algorithm>
 #include <sstream>
+#include <string>
 
 #include "kep_check_explain.h"
 #include "kep_explain.h"
@@ -72,6 +75,39 @@ TEST_F(ExplainSweep, EveryFailedCallIsToldAndTheWindowClosed) {
         const bool opened = run.count("BOM_create_window") == 1 && run.failed_op != "BOM_create_window";
         EXPECT_EQ(run.count("BOM_close_window"), opened ? 1 : 0) << "k " << run.k << " " << run.failed_op;
     }
+}
+
+// The account of the whole window under failing platform calls: a failed read of the parent chain
+// is the answer's status, any other failure is told in the account; no block is left behind.
+TEST_F(ExplainSweep, TheWindowsAccountTellsEveryFailedCall) {
+    kep_test::FaultCase c;
+    c.name = "kep_explain_line (window)";
+    c.setup = [] {
+        standin::reset();
+        load_site(kSite);
+        standin::set_env("ZODORE_SYSLOG", "ON");
+        kep_register_callbacks();
+        standin::run_all_exits();
+    };
+    c.run = [] {
+        kep_explain_query_t query{};
+        query.kind = KEP_EXPLAIN_QUERY_BOX;
+        const double box[6] = {-1, -1, -1, 1, 1, 1};
+        std::copy(box, box + 6, query.box);
+        query.delta_mm = 5;
+        char* text = nullptr;
+        const int status = kep_explain_line(standin::tag_of("leafp"), &query, KEP_EXPLAIN_WINDOW, &text);
+        const bool whole = text != nullptr && std::string(text).find("\"lines\": [") != std::string::npos;
+        MEM_free(text);
+        return status == 0 && !whole ? -1 : status;
+    };
+    c.guard_rule = false;
+    c.expected_status = [](const kep_test::FaultRun& run, const kep_test::FaultRun&) {
+        return run.status != -1 ? run.status : 0;  // -1: status 0 without the whole account
+    };
+    const auto runs = kep_test::run_fault_sweep(c);
+    ASSERT_GT(runs.size(), 10u);
+    EXPECT_EQ(runs[0].status, 0);
 }
 
 }  // namespace
