@@ -451,12 +451,7 @@ int record_window(tag_t top, WindowRecord* out) {
     return 0;
 }
 
-namespace {
-
-int explain(tag_t line, const kep_explain_query_t* query, int format, char** text) {
-    if (format == KEP_EXPLAIN_WINDOW) {
-        return explain_window(line, query, text);
-    }
+int explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
     Explanation e;
     e.line = line;
     e.query = query;
@@ -550,20 +545,4 @@ int explain(tag_t line, const kep_explain_query_t* query, int format, char** tex
     return 0;
 }
 
-}  // namespace
 KEP_EXPLAIN_NAMESPACE_END
-
-extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
-    if (text == nullptr) {
-        return 0;
-    }
-    *text = nullptr;
-    if (line == NULLTAG) {
-        return 0;  // nothing to explain
-    }
-    try {
-        return kep::explain::explain(line, query, format, text);
-    } catch (...) {
-        return kep::kNoMemory;
-    }
-}

@@ -1,0 +1,20 @@
+// The explanation's export (kep_explain.h): one line alone, or the whole window of the line.
+#include "base/kep_status.h"
+#include "kep_explain.h"
+#include "registration/kep_explain_account.h"
+
+extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
+    if (text == nullptr) {
+        return 0;
+    }
+    *text = nullptr;
+    if (line == NULLTAG) {
+        return 0;  // nothing to explain
+    }
+    try {
+        return format == KEP_EXPLAIN_WINDOW ? kep::explain::explain_window(line, query, text)
+                                            : kep::explain::explain_line(line, query, format, text);
+    } catch (...) {
+        return kep::kNoMemory;
+    }
+}
