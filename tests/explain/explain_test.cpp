@@ -144,7 +144,7 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
 
 const std::string kTableSite = R"({
   "types": {"Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
-            "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
+            "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxTess": "Dataset", "AuxRep": "Dataset",
             "Archive": "Dataset", "PLMXML": "Dataset", "ModOnPart": "Dataset", "ModOnProduct": "Dataset",
             "BBForm": "Form", "ModOnInfoForm": "Form"},
   "properties": {"Dataset": ["var2_is_v0"]},

@@ -51,7 +51,7 @@ Ds modon(const std::string& id, std::vector<Box> boxes) {
 
 //   top (asm/A, item ASM)
 //   +- l (part/A, item PART, occurrence L1)
-// Types: 3D geometry Part3D/Model3D/Tess3D/Rep3D, auxiliary AuxPart/AuxModel/AuxCgr/AuxRep/Archive,
+// Types: 3D geometry Part3D/Model3D/Tess3D/Rep3D, auxiliary AuxPart/AuxModel/AuxTess/AuxRep/Archive,
 // product structure Assembly3D under IMAN_specification, mod-on ModOnRep under KEPModOnRel.
 // KEPAltRepList is empty, so the representation filter picks a single candidate and none of two.
 std::string site(const std::vector<Ds>& datasets) {
@@ -95,7 +95,7 @@ std::string site(const std::vector<Ds>& datasets) {
     }
     return R"({
   "types": {"Part3D": "Dataset", "Model3D": "Dataset", "Tess3D": "Dataset", "Rep3D": "Dataset",
-            "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxCgr": "Dataset", "AuxRep": "Dataset",
+            "AuxPart": "Dataset", "AuxModel": "Dataset", "AuxTess": "Dataset", "AuxRep": "Dataset",
             "Archive": "Dataset", "Assembly3D": "Dataset", "ModOnRep": "Dataset",
             "BBForm": "Form", "TypeForm": "Form", "ModOnForm": "Form"},
   "relation_types": ["KEPModOnRel", "IMAN_specification", "IMAN_reference"],

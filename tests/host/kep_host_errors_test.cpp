@@ -153,7 +153,10 @@ TEST(HostRefusals, EachMistakeNamesItsIdOrFile) {
          {"--syslog", "/nonexistent/dir/syslog.txt", "tags"},
          2,
          {"/nonexistent/dir", "No such file or directory"}},
-        {"a system log that is a folder", {"--syslog", "/tmp", "tags"}, 2, {"'/tmp'", "Is a directory"}},
+        {"a system log that is a folder",
+         {"--syslog", kep_test::temp_dir(), "tags"},
+         2,
+         {"'" + kep_test::temp_dir() + "'", "Is a directory"}},
         // A hint, not a failure.
         {"a system log while ZODORE_SYSLOG is off",
          {"--syslog", syslog, "tags"},

@@ -9,7 +9,7 @@ namespace {
 using DatasetsTest = LookupTest;
 
 const std::vector<std::string> kAllOfPart = {"ds_part", "ds_model", "ds_lower",   "form1",
-                                             "ds_cgr",  "ds_aux",   "ds_archive", "ds_rep"};
+                                             "ds_tess",  "ds_aux",   "ds_archive", "ds_rep"};
 
 TEST_F(DatasetsTest, RelatedObjectsByRelation) {
     struct Case {
@@ -20,7 +20,7 @@ TEST_F(DatasetsTest, RelatedObjectsByRelation) {
     } cases[] = {
         {"null relation: every relation", nullptr, kAllOfPart, 0},
         {"empty relation: every relation", "", kAllOfPart, 0},
-        {"one relation", "IMAN_specification", {"ds_part", "ds_lower", "ds_cgr", "ds_archive"}, 1},
+        {"one relation", "IMAN_specification", {"ds_part", "ds_lower", "ds_tess", "ds_archive"}, 1},
         {"relation with one object", "IMAN_Rendering", {"ds_model"}, 1},
     };
     for (const auto& c : cases) {
@@ -69,12 +69,12 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         {"name differing in case is not kept", {"ds_lower", "ds_part"}, {"part3d"}, {"ds_lower"}},
         {"prefix of a name is not kept", {"ds_part"}, {"Part3"}, {}},
         {"any kind of object, by type name", kAllOfPart, {"BBForm"}, {"form1"}},
-        {"several names", kAllOfPart, {"Tess3D", "Part3D", "Archive"}, {"ds_part", "ds_cgr", "ds_archive"}},
+        {"several names", kAllOfPart, {"Tess3D", "Part3D", "Archive"}, {"ds_part", "ds_tess", "ds_archive"}},
         {"two equal names keep a dataset once", kAllOfPart, {"Model3D", "Model3D"}, {"ds_model"}},
         {"same dataset twice in the input stays twice",
-         {"ds_cgr", "ds_cgr"},
+         {"ds_tess", "ds_tess"},
          {"Tess3D"},
-         {"ds_cgr", "ds_cgr"}},
+         {"ds_tess", "ds_tess"}},
         {"nothing matches", kAllOfPart, {"DirectModel"}, {}},
         {"empty input", {}, {"Part3D"}, {}},
         {"only the first type_count names count", kAllOfPart, {"Part3D", "Tess3D"}, {"ds_part"}, 1},
@@ -109,9 +109,9 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
 
 // A failed type query ends the filtering; what was kept before it is handed out.
 TEST_F(DatasetsTest, FailedTypeQueryKeepsWhatWasFound) {
-    const std::vector<tag_t> input = tags({"ds_part", "ds_model", "ds_cgr", "ds_asm_part"});
+    const std::vector<tag_t> input = tags({"ds_part", "ds_model", "ds_tess", "ds_asm_part"});
     const char* types[] = {"Part3D", "Tess3D"};
-    standin::fail_object("TCTYPE_ask_object_type", tag("ds_cgr"), 31);
+    standin::fail_object("TCTYPE_ask_object_type", tag("ds_tess"), 31);
     standin::reset_counters();
     tag_t* kept = nullptr;
     int count = -1;

@@ -92,7 +92,7 @@ TEST_F(LookupFaultSweep, EveryLookup) {
     add(
         "kep_filter_datasets",
         [] {
-            const std::vector<tag_t> in = tags({"ds_part", "ds_model", "ds_cgr"});
+            const std::vector<tag_t> in = tags({"ds_part", "ds_model", "ds_tess"});
             return with_tag_list(
                 [&](tag_t** l, int* n) { return kep_filter_datasets(in.data(), 3, "Tess3D", l, n); });
         },
@@ -100,7 +100,7 @@ TEST_F(LookupFaultSweep, EveryLookup) {
     add(
         "kep_filter_datasets2",
         [&types] {
-            const std::vector<tag_t> in = tags({"ds_part", "ds_model", "ds_cgr"});
+            const std::vector<tag_t> in = tags({"ds_part", "ds_model", "ds_tess"});
             return with_tag_list([&](tag_t** l, int* n) {
                 return kep_filter_datasets2(in.data(), 3, const_cast<const char**>(types.data()), 2, l, n);
             });

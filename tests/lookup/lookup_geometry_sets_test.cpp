@@ -41,11 +41,11 @@ TEST_F(GeometrySetsTest, SetsOfALine) {
         {"3D set: four types under any relation",
          kep_get_3dgeo_for_bomline,
          "l_part",
-         {"ds_part", "ds_model", "ds_cgr", "ds_rep"}},
+         {"ds_part", "ds_model", "ds_tess", "ds_rep"}},
         {"auxiliary set: five types under any relation",
          kep_get_auxgeo_for_bomline,
          "l_part",
-         {"ds_model", "ds_cgr", "ds_aux", "ds_archive", "ds_rep"}},
+         {"ds_model", "ds_tess", "ds_aux", "ds_archive", "ds_rep"}},
         {"structure set: one type under one relation only",
          kep_get_structure_for_bomline,
          "top",
@@ -77,7 +77,7 @@ TEST_F(GeometrySetsTest, EqualTypeNamesListADatasetOnce) {
     tag_t* result = nullptr;
     int count = 0;
     EXPECT_EQ(kep_get_3dgeo_for_bomline(tag("l_part"), &result, &count), 0);
-    EXPECT_EQ(ids(result, count), std::vector<std::string>{"ds_cgr"});
+    EXPECT_EQ(ids(result, count), std::vector<std::string>{"ds_tess"});
     MEM_free(result);
     expect_clean();
 }

@@ -7,7 +7,7 @@
 //   |                        ds_model     Model3D     IMAN_Rendering
 //   |                        ds_lower     part3d      IMAN_specification   (type differs in case)
 //   |                        form1        BBForm      IMAN_reference       (not a dataset)
-//   |                        ds_cgr       Tess3D      IMAN_specification
+//   |                        ds_tess       Tess3D      IMAN_specification
 //   |                        ds_aux       AuxPart     IMAN_reference
 //   |                        ds_archive   Archive     IMAN_specification
 //   |                        ds_rep       Rep3D       IMAN_reference
@@ -44,7 +44,7 @@ inline std::string site_json() {
     "ds_model": { "type": "Model3D", "name": "PART/A model" },
     "ds_lower": { "type": "part3d", "name": "PART/A lower" },
     "form1": { "type": "BBForm", "name": "bb" },
-    "ds_cgr": { "type": "Tess3D", "name": "PART/A cgr" },
+    "ds_tess": { "type": "Tess3D", "name": "PART/A tess" },
     "ds_aux": { "type": "AuxPart", "name": "PART/A aux" },
     "ds_archive": { "type": "Archive", "name": "PART/A archive" },
     "ds_rep": { "type": "Rep3D", "name": "PART/A rep" }
@@ -57,7 +57,7 @@ inline std::string site_json() {
     ["part/A", "IMAN_Rendering", "ds_model"],
     ["part/A", "IMAN_specification", "ds_lower"],
     ["part/A", "IMAN_reference", "form1"],
-    ["part/A", "IMAN_specification", "ds_cgr"],
+    ["part/A", "IMAN_specification", "ds_tess"],
     ["part/A", "IMAN_reference", "ds_aux"],
     ["part/A", "IMAN_specification", "ds_archive"],
     ["part/A", "IMAN_reference", "ds_rep"]

@@ -35,13 +35,13 @@ inline std::string json_list(const std::vector<std::string>& values) {
 }
 
 // The dataset types the tests' sites configure, as members of a site's "preferences": the 3D
-// types Part3D, Model3D, Tess3D and Rep3D, the auxiliary types AuxPart, AuxModel, AuxCgr, AuxRep
+// types Part3D, Model3D, Tess3D and Rep3D, the auxiliary types AuxPart, AuxModel, AuxTess, AuxRep
 // and Archive, and the product structure datasets of `product_type` under `product_relation`.
 inline std::string dataset_type_preferences(const std::string& product_relation = "IMAN_specification",
                                             const std::string& product_type = "Assembly3D") {
     return R"("KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D", "KEPCgrDatasetType": "Tess3D",
     "KEPRepDatasetType": "Rep3D", "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-    "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
+    "KEPAuxCgrDatasetType": "AuxTess", "KEPAuxRepDatasetType": "AuxRep", "KEPArchiveDatasetType": "Archive",
     "KEPProductDatasetRelation": )" +
            kep_test::quoted(product_relation) + R"(, "KEPProductDatasetType": )" +
            kep_test::quoted(product_type);

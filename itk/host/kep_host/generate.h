@@ -281,7 +281,7 @@ constexpr const char* kSiteHead = R"({
   "KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Model3D",
   "KEPCgrDatasetType": "Tess3D", "KEPRepDatasetType": "Rep3D",
   "KEPAuxPartDatasetType": "AuxPart", "KEPAuxModelDatasetType": "AuxModel",
-  "KEPAuxCgrDatasetType": "AuxCgr", "KEPAuxRepDatasetType": "AuxRep",
+  "KEPAuxCgrDatasetType": "AuxTess", "KEPAuxRepDatasetType": "AuxRep",
   "KEPArchiveDatasetType": "Archive",
   "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML",
   "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "ModOnPart",
