@@ -11,13 +11,14 @@
 #include <set>
 
 #include "host_runner.h"
+#include "kep_temp_dir.h"
 
 namespace host_test {
 namespace {
 
 const char kSceneOpen[] = "<script type=\"application/json\" id=\"kep-scene\">";
 
-std::string temp_file(const std::string& what) { return "/tmp/kep_host_page_test_" + what + ".html"; }
+std::string temp_file(const std::string& what) { return kep_test::temp_path(what + ".html"); }
 
 // The scene of a page, parsed; null when the page holds none.
 nlohmann::json scene_of(const std::string& page) {
@@ -140,7 +141,7 @@ TEST(HostPage, TheSceneIsTheExtensionsAccountOnGeneratedSites) {
     auto text = [](double v) { return std::to_string(v); };
     for (const char* seed : {"1", "2", "3", "4"}) {
         SCOPED_TRACE(seed);
-        const std::string site = "/tmp/kep_host_page_test_site_" + std::string(seed) + ".json";
+        const std::string site = kep_test::temp_path("site_" + std::string(seed) + ".json");
         {
             const HostRun generated = run_host({"generate", "--lines", "120", "--seed", seed, "--modon-share",
                                                 "0.3", "--packed-share", "0.2"});
