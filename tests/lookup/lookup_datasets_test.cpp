@@ -9,7 +9,7 @@ namespace {
 using DatasetsTest = LookupTest;
 
 const std::vector<std::string> kAllOfPart = {"ds_part", "ds_model", "ds_lower",   "form1",
-                                             "ds_tess",  "ds_aux",   "ds_archive", "ds_rep"};
+                                             "ds_tess", "ds_aux",   "ds_archive", "ds_rep"};
 
 TEST_F(DatasetsTest, RelatedObjectsByRelation) {
     struct Case {
