@@ -6,10 +6,8 @@
 // printed, so that neither the counts of --stats nor the calls counted by --fail see those reads; the armed
 // faults are lifted first, so the picture shows the whole window. With the trace switched on, the reads are
 // traced like any other (the extension answers the transform properties).
-#include <fcntl.h>
 #include <standin/control.h>
 #include <tc/tc_startup.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -171,14 +169,6 @@ int draw(const Host& host, const SearchOptions& options, int exit_status,
 // run shows. False when that search does not answer with status 0.
 bool lines_with_box(tag_t window, std::set<tag_t>* lines) {
     standin::clear_faults();
-    const std::string syslog = standin::syslog();
-    std::cerr.flush();
-    std::fflush(stderr);
-    const int saved_stderr = ::dup(2);
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (saved_stderr >= 0 && null_fd >= 0) {
-        ::dup2(null_fd, 2);
-    }
     standin::UserArg window_arg;
     window_arg.kind = standin::UserArg::Tag;
     window_arg.tag = window;
@@ -189,22 +179,10 @@ bool lines_with_box(tag_t window, std::set<tag_t>* lines) {
     box_arg.doubles = {-kAllSpace, -kAllSpace, -kAllSpace, kAllSpace, kAllSpace, kAllSpace};
     std::vector<tag_t> returned;
     bool handed_back = false;
-    const int status =
-        standin::call_service(kVolumeService, {window_arg, delta_arg, box_arg}, &returned, &handed_back);
-    std::fflush(stderr);
-    if (saved_stderr >= 0 && null_fd >= 0) {
-        ::dup2(saved_stderr, 2);
-    }
-    if (null_fd >= 0) {
-        ::close(null_fd);
-    }
-    if (saved_stderr >= 0) {
-        ::close(saved_stderr);
-    }
-    standin::clear_syslog();
-    if (!syslog.empty()) {
-        TC_write_syslog("%s", syslog.c_str());
-    }
+    const int status = quietly([&] {
+        return standin::call_service(kVolumeService, {window_arg, delta_arg, box_arg}, &returned,
+                                     &handed_back);
+    });
     lines->insert(returned.begin(), returned.end());
     return status == ITK_ok;
 }
