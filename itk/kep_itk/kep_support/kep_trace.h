@@ -37,12 +37,17 @@ inline bool trace_may_write() noexcept {
 #endif
 }
 
-// Failed traced calls of the calling thread so far. An answer that a lookup passes on although a
-// call on its way failed (some report a failure as an empty answer) is told apart by it.
-inline unsigned long& traced_failures() noexcept {
+namespace trace_detail {
+// The count behind traced_failures(); only traced() adds to it.
+inline unsigned long& failure_count() noexcept {
     static thread_local unsigned long count = 0;
     return count;
 }
+}  // namespace trace_detail
+
+// Failed traced calls of the calling thread so far. An answer that a lookup passes on although a
+// call on its way failed (some report a failure as an empty answer) is told apart by it.
+inline unsigned long traced_failures() noexcept { return trace_detail::failure_count(); }
 
 // Makes one traced call and returns its status. Statement texts are fixed strings; they are
 // handed to the log as arguments, never as formats.
@@ -55,7 +60,7 @@ int traced(const char* statement, F&& call) noexcept {
     }
     const int status = call();
     if (status != 0) {
-        ++traced_failures();
+        ++trace_detail::failure_count();
         kep_log_to("ERROR while processing following statement\n");
         kep_log_to("%s\n", statement);
         kep_indent();
