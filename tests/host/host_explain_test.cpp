@@ -50,13 +50,23 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
          0,
          "\"gap_mm\":null,\"text\":\"not found: face 0 of A (axis 1 of 15) separates them by a gap of more "
          "than"},
+        // A call of the search fails: no verdict and no configuration reason, the status it failed with.
+        {{"--fail", "PREF_ask_char_value", "explain", "fan_l", "--box", "0", "0", "0", "1", "1", "1",
+          "--delta", "5", "--json"},
+         1,
+         "\"found\":null,\"why\":\"no verdict: the search's call PREF_ask_char_value failed with status "
+         "900001\""},
+        // A failed exit: the JSON's status is the exit status's cause.
+        {{"--fail", "METHOD_find_prop_method", "explain", "fan_l", "--json"}, 1, "{\"status\":900001,"},
         // A site with an occurrence name that reads like a tag, and a second window.
         {{"--site", site, "explain", "horn_r"}, 0, "HORN-1400 (fixing tag 1)"},
         {{"--site", site, "explain", "fan_l", "--near", "other", "--delta", "1"},
          2,
          "--near 'other' is a line of another window than 'fan_l'"},
         // Under a fault that strikes once, the text and the picture tell the same explanation.
-        {{"--fail", "AE_ask_all_dataset_named_refs@1", "explain", "fan_l", "--svg", svg}, 0, "no box"},
+        {{"--fail", "AE_ask_all_dataset_named_refs@1", "explain", "fan_l", "--svg", svg},
+         1,
+         "no box: the search's call AE_ask_all_dataset_named_refs failed with status 900001"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mention);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "kep_check_explain.h"
 #include "kep_explain.h"
@@ -58,9 +59,13 @@ TEST_F(ExplainSweep, EveryFailedCallIsToldAndTheWindowClosed) {
         kep_register_callbacks();
         standin::run_all_exits();
     };
-    c.run = [&request] {
+    request.json = true;
+    std::vector<std::string> answers;  // the JSON of each run, in the order of the runs
+    c.run = [&request, &answers] {
         std::ostringstream out, err;
-        return kep_check::run_explain(request, &kep_explain_line, out, err);
+        const int result = kep_check::run_explain(request, &kep_explain_line, out, err);
+        answers.push_back(out.str());
+        return result;
     };
     // The explanation tells a failed call of the search in its answer and reads on; the utility
     // closes its window after any failure.
@@ -71,6 +76,23 @@ TEST_F(ExplainSweep, EveryFailedCallIsToldAndTheWindowClosed) {
     const auto runs = kep_test::run_fault_sweep(c);
     ASSERT_GT(runs.size(), 20u);
     EXPECT_EQ(runs[0].status, 0);
+    ASSERT_GE(answers.size(), runs.size());
+    int told = 0;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        // A failed call of the search is never explained as a verdict: "found" is null, the failed
+        // call is named, and the utility's exit status agrees with the JSON's.
+        const kep_test::FaultRun& run = runs[i];
+        const std::string& json = answers[i];
+        if (json.find("\"walk_status\": 0,") != std::string::npos) {
+            EXPECT_NE(json.find("\"status\": 0, \"failed\": null}"), std::string::npos) << json;
+        } else if (!json.empty()) {
+            EXPECT_NE(json.find("\"found\": null"), std::string::npos) << json;
+            EXPECT_NE(json.find("\"failed\": \"" + run.failed_op + "\""), std::string::npos) << json;
+            EXPECT_EQ(run.status, 1) << json;
+            ++told;
+        }
+    }
+    EXPECT_GT(told, 10);
     for (const kep_test::FaultRun& run : runs) {
         const bool opened = run.count("BOM_create_window") == 1 && run.failed_op != "BOM_create_window";
         EXPECT_EQ(run.count("BOM_close_window"), opened ? 1 : 0) << "k " << run.k << " " << run.failed_op;

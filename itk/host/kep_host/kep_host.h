@@ -46,6 +46,7 @@ struct Host {
     bool stats = false;                 // --stats: add the stand-in's counters to the result
     std::string extension_path;         // the extension library, once it is loaded
     void* extension_library = nullptr;  // its handle, once it is loaded
+    int start_status = 0;               // the first failed status of its registration and exits
 };
 
 // One subcommand. `prepare` runs after the site is loaded and before the extension is, so a bad

@@ -257,7 +257,8 @@ int run(int argc, char** argv) {
     // The platform goes on after a failed registration or exit; so does the host, and the command
     // shows what the extension then does. The failure is noted on standard error and makes the
     // exit status 1 even where the command itself went through.
-    const bool started = start_extension(extension);
+    host.start_status = start_extension(extension);
+    const bool started = host.start_status == 0;
     const int exit_status = command.run(host);
     // After the result, so that neither the counts of --stats nor the faults of --fail see the read.
     standin::clear_faults();

@@ -274,23 +274,21 @@ Extension load_extension(const std::string& path) {
     return ext;
 }
 
-bool start_extension(const Extension& extension) {
-    bool started = true;
-    int status = extension.register_callbacks();
-    if (status != 0) {
-        report_failure(extension.name + "_register_callbacks", status);
-        started = false;
+int start_extension(const Extension& extension) {
+    int first = extension.register_callbacks();
+    if (first != 0) {
+        report_failure(extension.name + "_register_callbacks", first);
     }
     for (const char* exit_name :
          {"USER_init_module", "USER_register_properties", "USERSERVICE_register_methods"}) {
         int decision = NO_CUSTOMIZATION;
-        status = standin::run_exit(exit_name, &decision);
+        const int status = standin::run_exit(exit_name, &decision);
         if (status != 0) {
             report_failure("the exit " + std::string(exit_name) + " of " + extension.name, status);
-            started = false;
+            first = first != 0 ? first : status;
         }
     }
-    return started;
+    return first;
 }
 
 }  // namespace kep_host

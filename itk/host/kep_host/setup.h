@@ -56,8 +56,8 @@ Extension load_extension(const std::string& path);
 // Calls the extension's `<name>_register_callbacks` and runs the three custom exits in the
 // platform's order. The platform goes on after a failure, and so does the host: each failure is
 // one line on standard error naming the entry or exit, its status, the platform's error text and
-// the likely cause where one is known. Returns false when anything failed.
-bool start_extension(const Extension& extension);
+// the likely cause where one is known. Returns the first failed status, 0 when nothing failed.
+int start_extension(const Extension& extension);
 
 }  // namespace kep_host
 

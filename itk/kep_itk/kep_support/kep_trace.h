@@ -22,6 +22,8 @@
 #ifndef KEP_TRACE_H
 #define KEP_TRACE_H
 
+#include <atomic>
+
 #include "kep_support.h"
 
 namespace kep {
@@ -49,6 +51,16 @@ inline unsigned long& failure_count() noexcept {
 // call on its way failed (some report a failure as an empty answer) is told apart by it.
 inline unsigned long traced_failures() noexcept { return trace_detail::failure_count(); }
 
+// Who is told of each failed traced call, or null: an observer of the calling thread, installed by
+// an explanation, learns from it which call made a search fail. A plain process-wide pointer, set
+// to one and the same function whenever it is set; it is no thread-local storage. Only a failed
+// call loads it.
+using FailedCallListener = void (*)(const char* statement, int status);
+inline std::atomic<FailedCallListener>& failed_call_listener() noexcept {
+    static std::atomic<FailedCallListener> listener{nullptr};
+    return listener;
+}
+
 // Makes one traced call and returns its status. Statement texts are fixed strings; they are
 // handed to the log as arguments, never as formats.
 template <class F>
@@ -61,6 +73,9 @@ int traced(const char* statement, F&& call) noexcept {
     const int status = call();
     if (status != 0) {
         ++trace_detail::failure_count();
+        if (const FailedCallListener listener = failed_call_listener().load(std::memory_order_relaxed)) {
+            listener(statement, status);
+        }
         kep_log_to("ERROR while processing following statement\n");
         kep_log_to("%s\n", statement);
         kep_indent();

@@ -7,3 +7,7 @@ kep::Observer*& kep::observer_slot() noexcept {
 }
 
 std::atomic<int> kep::g_observing(0);
+
+void kep::tell_failed_call(const char* statement, int status) noexcept {
+    observe_call_failed(statement, status);
+}

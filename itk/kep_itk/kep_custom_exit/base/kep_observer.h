@@ -20,6 +20,7 @@
 #include <atomic>
 
 #include "kep_platform.h"
+#include "kep_trace.h"
 
 namespace kep {
 
@@ -73,6 +74,7 @@ enum class Decision {
     Placed,                // the walk placed a line
     Occurrence,            // where a line's occurrence transform came from
     UnreadableTransform,   // a transform text that is not 16 numbers
+    CallFailed,            // a traced call failed (told through kep::failed_call_listener)
 };
 
 namespace decision {
@@ -162,6 +164,10 @@ struct Occurrence {
 struct UnreadableTransform {
     const char* text;  // or null
 };
+struct CallFailed {
+    const char* statement;  // the traced statement text
+    int status;
+};
 
 }  // namespace decision
 
@@ -190,6 +196,7 @@ struct Note {
         decision::Placed placed;
         decision::Occurrence occurrence;
         decision::UnreadableTransform unreadable_transform;
+        decision::CallFailed call_failed;
     };
 };
 
@@ -203,6 +210,10 @@ public:
 Observer*& observer_slot() noexcept;
 extern std::atomic<int> g_observing;
 
+// Tells the calling thread's observer of a failed traced call (the kep::failed_call_listener that
+// Observing installs).
+void tell_failed_call(const char* statement, int status) noexcept;
+
 inline Observer* observer() noexcept {
     return g_observing.load(std::memory_order_relaxed) == 0 ? nullptr : observer_slot();
 }
@@ -213,6 +224,7 @@ public:
     explicit Observing(Observer* o) noexcept : before_(observer_slot()) {
         g_observing.fetch_add(1, std::memory_order_relaxed);
         observer_slot() = o;
+        failed_call_listener().store(&tell_failed_call, std::memory_order_relaxed);
     }
     ~Observing() {
         observer_slot() = before_;
@@ -279,6 +291,8 @@ KEP_OBSERVER_HOOK(observe_occurrence, Occurrence, occurrence, Occurrence,
                   (tag_t line, OccurrenceSource source, tag_t dataset), line, source, dataset)
 KEP_OBSERVER_HOOK(observe_unreadable_transform, UnreadableTransform, unreadable_transform,
                   UnreadableTransform, (const char* text), text)
+KEP_OBSERVER_HOOK(observe_call_failed, CallFailed, call_failed, CallFailed,
+                  (const char* statement, int status), statement, status)
 
 #undef KEP_OBSERVER_HOOK
 

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <new>
+#include <utility>
 
 #include "base/kep_observer.h"
 #include "base/kep_status.h"
@@ -37,6 +38,8 @@ public:
     // Set for the account of a whole window: every line's box lookup is recorded into boxes.
     bool every_line = false;
     Map<tag_t, BoxAccount> boxes;
+    // The traced calls that failed during the walk, in order: statement text and status.
+    Vec<std::pair<const char*, int>> failed_calls;
 
     void note(const kep::Note& n) noexcept override {
         try {
@@ -135,6 +138,9 @@ private:
                 if (recording_walk) {
                     pending_unreadable_ = true;
                 }
+                return;
+            case Decision::CallFailed:
+                failed_calls.emplace_back(n.call_failed.statement, n.call_failed.status);
                 return;
             case Decision::BoxBegin:
                 if (every_line) {
@@ -336,6 +342,7 @@ private:
             case Decision::Placed:
             case Decision::Occurrence:
             case Decision::UnreadableTransform:
+            case Decision::CallFailed:
             case Decision::BoxBegin:
             case Decision::BoxEnd:
                 return;  // taken by take()
@@ -346,6 +353,23 @@ private:
     bool pending_unreadable_ = false;
     bool failed_ = false;
 };
+
+// The operation of the call that made a walk fail with `status`. After a failed call the guard rule
+// makes no further traced call, so the calls that fail with that status last, one after another,
+// are that call and the traced calls of extension functions around it: the first of them is the
+// call. Failures before it were answered as if the question had not been asked.
+Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status) {
+    size_t first = failed_calls.size();
+    while (first > 0 && failed_calls[first - 1].second == status) {
+        --first;
+    }
+    if (first == failed_calls.size()) {
+        return "kep_get_child_lines";  // no traced call failed: the walk's own status
+    }
+    Str text = failed_calls[first].first != nullptr ? failed_calls[first].first : "";
+    const size_t end = text.find_first_of(" (");
+    return end == Str::npos ? text : text.substr(0, end);
+}
 
 const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
     for (const kep_node_t* n = nodes.head; n != nullptr; n = n->next) {
@@ -365,9 +389,9 @@ const kep_object3d_t* object_in_list(const void* nodes, tag_t line) {
 void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
     const kep_explain_query_t& q = *e.query;
     const double delta = q.delta_mm * kMillimetresToBoxUnits;
-    if (e.walk_status != 0) {
+    if (e.status != 0) {
         e.not_found_why =
-            "the walk failed with status " + to_text(e.walk_status) + ", so nothing is handed back";
+            "no verdict: the search's call " + e.failed + " failed with status " + to_text(e.status);
         return;
     }
     if (!std::isfinite(delta)) {
@@ -417,7 +441,9 @@ void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
 }
 
 void settle_box(Explanation& e) {
-    if (!e.box.done && e.box.reason.empty()) {
+    if (e.status != 0) {
+        e.box.has_box = e.box.has_box && e.object != nullptr;  // a failure, not a reason
+    } else if (!e.box.done && e.box.reason.empty()) {
         e.box.reason = e.walk_status != 0 ? "the walk failed with status " + to_text(e.walk_status) +
                                                 " before it asked for this line's box"
                                           : "the walk did not reach this line";
@@ -494,6 +520,12 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     }
     e.box = recorder.box;
     e.placements = recorder.placements;
+    if (e.walk_status != 0) {
+        // The search fails as the walk did: a failure, never a verdict or a configuration reason.
+        e.status = e.walk_status;
+        e.failed = failed_operation(recorder.failed_calls, e.walk_status);
+        e.box.reason = "the search's call " + e.failed + " failed with status " + to_text(e.status);
+    }
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;
     e.object = object_of(nodes, line);
@@ -542,7 +574,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     memcpy(out, rendered.c_str(), rendered.size() + 1);
     *text = out;
     EMH_clear_errors();
-    return 0;
+    return e.status;
 }
 
 KEP_EXPLAIN_NAMESPACE_END

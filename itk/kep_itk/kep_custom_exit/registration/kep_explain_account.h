@@ -112,6 +112,8 @@ struct Explanation {
     Vec<Verdict> verdicts;
     bool found = false;
     Str not_found_why;
+    int status = 0;  // non-zero when a call the search also makes failed: no verdict then
+    Str failed;      // that call's operation
 };
 
 Str level_name(const Level& l);

@@ -219,8 +219,9 @@ Str render_text(const Explanation& e) {
     }
     out += "  bl_plmxml_abs_xform: " + (e.abs_xform_null ? Str("(null)") : "[" + e.abs_xform + "]") +
            (e.abs_status != 0 ? " (read failed with status " + to_text(e.abs_status) + ")" : "") + "\n";
-    if (e.walk_status != 0) {
-        out += "  the walk failed with status " + to_text(e.walk_status) + "; a search hands nothing back\n";
+    if (e.status != 0) {
+        out += "  the search's call " + e.failed + " failed with status " + to_text(e.status) +
+               "; a search hands nothing back\n";
     }
 
     out += "\nThe box where the search sees it (top line's coordinates)\n";
@@ -245,7 +246,10 @@ Str render_text(const Explanation& e) {
         } else {
             out += "neighbourhood search, delta " + number(q.delta_mm) + " mm\n";
         }
-        out += Str("  ") + (e.found ? "FOUND" : "NOT FOUND") +
+        out += Str("  ") +
+               (e.status != 0 ? "NO VERDICT"
+                : e.found     ? "FOUND"
+                              : "NOT FOUND") +
                (e.not_found_why.empty() ? "" : ": " + named(e, e.not_found_why)) + "\n";
         for (const Verdict& v : e.verdicts) {
             out += "  against " + named(e, v.against) +
@@ -316,7 +320,7 @@ Str render_json(const Explanation& e) {
             out += "]";
         }
         out += ", \"delta_mm\": " + json_number(q.delta_mm) + "}";
-        out += ", \"found\": " + Str(e.found ? "true" : "false");
+        out += ", \"found\": " + Str(e.status != 0 ? "null" : e.found ? "true" : "false");
         out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
         out += ", \"tests\": [";
         for (size_t i = 0; i < e.verdicts.size(); ++i) {
@@ -334,6 +338,8 @@ Str render_json(const Explanation& e) {
         }
         out += "]";
     }
+    out += ", \"status\": " + to_text(e.status);
+    out += ", \"failed\": " + (e.failed.empty() ? Str("null") : quoted(e.failed));
     out += "}";
     return out;
 }
