@@ -4,6 +4,7 @@
 #include <kep_support_internal.h>
 #include <standin/control.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -70,7 +71,8 @@ std::vector<double> row_major(const std::string& text) {
 }
 
 // For every line and random queries of both kinds: found or not as the service answers, the
-// absolute transform as the line property answers, and the walk's placement equal to it.
+// distance needed as the service answers at it and just below it, the absolute transform as the
+// line property answers, and the walk's placement equal to it.
 TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
     for (const char* options : {"--lines 30 --seed 3 --depth 4 --packed-share 0.2 --modon-share 0.6",
                                 "--lines 25 --seed 12 --depth 5 --modon-share 0.5"}) {
@@ -112,6 +114,15 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
             bool handed_back = false;
             ASSERT_EQ(standin::call_service(service, args, &returned, &handed_back), 0);
             const std::set<tag_t> found(returned.begin(), returned.end());
+            // Whether the same search at another distance hands the line back.
+            auto finds_at = [&](double delta_mm, tag_t line) {
+                std::vector<UserArg> at = args;
+                at[1].value = delta_mm;
+                std::vector<tag_t> lines_back;
+                EXPECT_EQ(standin::call_service(service, at, &lines_back, &handed_back), 0);
+                return std::count(lines_back.begin(), lines_back.end(), line) == 1;
+            };
+            int needed_checked = 0;
             int found_count = 0;
             for (const tag_t line : lines) {
                 const std::string id = standin::id_of(line);
@@ -120,6 +131,12 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
                 EXPECT_EQ(e["found"].get<bool>(), found.count(line) == 1)
                     << id << " query " << q << ": " << e.dump();
                 found_count += e["found"].get<bool>() ? 1 : 0;
+                // The distance needed: the search at it finds the line, a hair less does not.
+                if (e["needed_delta_mm"].is_number() && needed_checked++ < 4) {
+                    const double needed = e["needed_delta_mm"].get<double>();
+                    EXPECT_TRUE(finds_at(needed, line)) << id << " at " << needed << ": " << e.dump();
+                    EXPECT_FALSE(finds_at(std::nextafter(needed, 0.0), line)) << id << " below " << needed;
+                }
                 char* abs = nullptr;
                 ASSERT_EQ(standin::ask_string(line, "bl_plmxml_abs_xform", &abs), 0);
                 if (abs == nullptr) {

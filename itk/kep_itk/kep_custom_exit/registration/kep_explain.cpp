@@ -417,6 +417,9 @@ void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
         v.against = "query box";
         v.tested = true;
         e.found = kep::overlap_report(query_object, delta, *e.object, &v.report);
+        if (!e.found) {
+            kep::overlap_needed_delta(query_object, *e.object, q.delta_mm, kMillimetresToBoxUnits, &v.needed);
+        }
         e.verdicts.push_back(v);
         return;
     }
@@ -434,7 +437,11 @@ void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
             v.note = "not tested: a selected line is never its own neighbour";
         } else {
             v.tested = true;
-            e.found = kep::overlap_report(*a, delta, *e.object, &v.report) || e.found;
+            if (kep::overlap_report(*a, delta, *e.object, &v.report)) {
+                e.found = true;
+            } else {
+                kep::overlap_needed_delta(*a, *e.object, q.delta_mm, kMillimetresToBoxUnits, &v.needed);
+            }
         }
         e.verdicts.push_back(v);
     }

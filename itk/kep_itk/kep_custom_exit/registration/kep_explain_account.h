@@ -91,6 +91,7 @@ struct Verdict {
     bool tested = false;
     Str note;  // why it was not tested
     kep::OverlapReport report;
+    kep::NeededDelta needed;  // when not found: the smallest distance (mm) at which it is
 };
 
 struct Explanation {

@@ -27,6 +27,38 @@ Str length_text(double mm) {
     return std::isinf(mm) ? Str("more than 1.8e308 mm, beyond the range of a double") : number(mm) + " mm";
 }
 
+// A distance in millimetres for people, rounded up to nine digits: a search at the number shown
+// finds what a search at the exact one finds.
+Str length_up_text(double mm) {
+    char text[40];
+    snprintf(text, sizeof text, "%.9g", mm);
+    const double shown = std::strtod(text, nullptr);
+    if (shown < mm) {
+        const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);
+        snprintf(text, sizeof text, "%.9g", shown + step);
+    }
+    return Str(text) + " mm";
+}
+
+// The exact value of a double for JSON, so that a search at it does what the explanation says.
+Str json_exact(double value) {
+    char text[40];
+    snprintf(text, sizeof text, "%.17g", value);
+    return std::isfinite(value) ? Str(text) : Str("null");
+}
+
+// The smallest distance of the tests that do not find the line, or none (not finite).
+const Verdict* least_needed(const Explanation& e) {
+    const Verdict* least = nullptr;
+    for (const Verdict& v : e.verdicts) {
+        if (v.tested && !v.report.overlap && v.needed.reachable &&
+            (least == nullptr || v.needed.value < least->needed.value)) {
+            least = &v;
+        }
+    }
+    return least;
+}
+
 }  // namespace
 
 Str numbers(const double* values, int count, const char* separator) {
@@ -154,6 +186,16 @@ Str verdict_text(const Verdict& v) {
         snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s",
                  kep::overlap_axis_name(r.axis), r.axis,
                  length_text(r.distance / kMillimetresToBoxUnits).c_str());
+        if (!v.needed.reachable) {
+            return Str(text) + "; no distance within the range of a double finds it";
+        }
+        char needed[256];
+        snprintf(needed, sizeof needed,
+                 "; the search finds it from a distance of %s on, where the gap along %s (axis %d of 15) "
+                 "closes last",
+                 length_up_text(v.needed.value).c_str(), kep::overlap_axis_name(v.needed.axis),
+                 v.needed.axis);
+        return Str(text) + needed;
     }
     return text;
 }
@@ -255,6 +297,10 @@ Str render_text(const Explanation& e) {
             out += "  against " + named(e, v.against) +
                    " (A, enlarged by delta): " + named(e, verdict_text(v)) + "\n";
         }
+        const Verdict* least = e.status == 0 && !e.found ? least_needed(e) : nullptr;
+        if (least != nullptr) {
+            out += "  needed: a distance of " + length_up_text(least->needed.value) + " finds it\n";
+        }
     }
     return out;
 }
@@ -334,9 +380,16 @@ Str render_json(const Explanation& e) {
             const double mm = v.tested ? v.report.distance / kMillimetresToBoxUnits : 0.0;
             out += Str(", \"") + (v.tested && v.report.overlap ? "depth_mm" : "gap_mm") + "\": " +
                    (v.tested && v.report.finite && v.report.axis != 0 ? json_number(mm) : Str("null"));
-            out += ", \"text\": " + quoted(named(e, verdict_text(v))) + "}";
+            const bool needs = v.tested && !v.report.overlap && v.needed.reachable;
+            out += ", \"text\": " + quoted(named(e, verdict_text(v)));
+            out += ", \"needed_delta_mm\": " + (needs ? json_exact(v.needed.value) : Str("null"));
+            out += ", \"needed_axis\": " + to_text(needs ? v.needed.axis : 0);
+            out +=
+                ", \"needed_axis_name\": " + quoted(kep::overlap_axis_name(needs ? v.needed.axis : 0)) + "}";
         }
         out += "]";
+        const Verdict* least = e.status == 0 && !e.found ? least_needed(e) : nullptr;
+        out += ", \"needed_delta_mm\": " + (least != nullptr ? json_exact(least->needed.value) : Str("null"));
     }
     out += ", \"status\": " + to_text(e.status);
     out += ", \"failed\": " + (e.failed.empty() ? Str("null") : quoted(e.failed));
