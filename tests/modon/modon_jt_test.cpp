@@ -414,6 +414,9 @@ TEST_F(JtTest, FailuresAndTheirOutcome) {
     } const cases[] = {
         // A failure before a dataset is picked leads to the structure rule: p has one.
         {"host lookup fails", "BOM_line_look_up_attribute", 1, 4242, ""},
+        // The relation is read but putting the search scope back fails: no type is asked, nothing
+        // is picked, and the structure rule decides.
+        {"relation read fails after its value", "PREF_set_search_scope", 2, 4242, ""},
         // After a dataset was picked the value stays null.
         {"name of the picked dataset unreadable", "AOM_ask_value_string", 2, 4242, ""},
         // The fourth list of related objects: after the host walk's two and the geometry set's.

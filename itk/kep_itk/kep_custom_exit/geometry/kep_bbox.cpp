@@ -23,8 +23,6 @@ namespace {
 
 using kep::kNoMemory;
 
-bool has_text(const char* value) { return value != nullptr && value[0] != '\0'; }
-
 // ---- Through the call memo ---------------------------------------------------------------------
 // A dataset's box and visualisation mark, asked once per call: each stands for the function named,
 // with the same statuses and the same error-stack state.
@@ -136,61 +134,13 @@ void collect_boxes(const tag_t* datasets, int count, const CollectionSet& set,
     }
 }
 
-// The representation way: the dataset that the mod-on host lookup and the alternative
-// representation filter pick among the line's representations; NULLTAG when none (or when a
-// preference is missing).
-tag_t pick_representation(tag_t line, const tag_t* datasets_part, int count_datasets_part, kep::Step& step) {
-    kep::Text relation_modon_3dgeo;
-    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_RELATION "\", &relation_modon_3dgeo)", [&] {
-        return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
-    });
-    kep::observe_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo.get());
-    if (!has_text(relation_modon_3dgeo.get())) {
-        kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_RELATION " from preferences\n");
-        return NULLTAG;
-    }
-    kep::Text type_modon_3dgeo;
-    step.call("kep_get_preference(\"" KEP_PREF_MODON_PART_DATASET_TYPE "\", &type_modon_3dgeo)",
-              [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
-    kep::observe_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo.get());
-    if (!has_text(type_modon_3dgeo.get())) {
-        kep_log("could not retrieve " KEP_PREF_MODON_PART_DATASET_TYPE " from preferences\n");
-        return NULLTAG;
-    }
-
-    tag_t mod_on_host_tag = NULLTAG;
-    kep::Tags datasets_mod_on;
-    step.call(
-        "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
-        "&datasets_mod_on, &count_datasets_mod_on)",
-        [&] {
-            // Asked once per line and search: the answers on its way are kept, not its own.
-            return kep_get_modon_for_bomline(line, relation_modon_3dgeo.get(), type_modon_3dgeo.get(),
-                                             &mod_on_host_tag, datasets_mod_on.out(),
-                                             datasets_mod_on.count_out());
-        });
-
-    kep::observe_mod_on_host(mod_on_host_tag, datasets_mod_on.get(), datasets_mod_on.count());
-    // With a mod-on host only its datasets count: when the filter rejects them all, the line has
-    // no box, and its own 3D geometry datasets are not tried instead.
-    tag_t part_tag = NULLTAG;
-    if (mod_on_host_tag != NULLTAG) {
-        tag_t dataset_mod_on_tag = NULLTAG;
-        step.call(
-            "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
-            [&] {
-                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
-                                                      &dataset_mod_on_tag);
-            });
-        part_tag = dataset_mod_on_tag;
-    } else {
-        step.call("kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag)", [&] {
-            return kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag);
-        });
-    }
-    kep::observe_representation(line, step.ok() ? part_tag : NULLTAG);
-    return step.ok() ? part_tag : NULLTAG;
-}
+// The representation way, as a line's box takes it: a missing preference or a failed call leaves
+// nothing picked (and no box), and the search goes on.
+const kep::RepresentationPolicy kBoxRepresentation = {
+    "kep_get_modon_for_bomline(line, relation_modon_3dgeo, type_modon_3dgeo, &mod_on_host_tag, "
+    "&datasets_mod_on, &count_datasets_mod_on)",
+    nullptr, "kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag)",
+    kep::RepresentationFailures::NothingPicked, true};
 
 }  // namespace
 
@@ -280,7 +230,9 @@ extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
         line, step.ok() && count_datasets_part > 0 ? kep::BoxPath::Representation : kep::BoxPath::Collection);
     kep::MemPtr<kep_bbox_t> result;
     if (step.ok() && count_datasets_part > 0) {
-        const tag_t part_tag = pick_representation(line, datasets_part.get(), count_datasets_part, step);
+        const tag_t part_tag =
+            kep::pick_representation(line, datasets_part.get(), count_datasets_part, kBoxRepresentation, step)
+                .dataset;
         if (part_tag != NULLTAG) {
             step.call("kep_get_bbox_for_dataset(part_tag,bbox)",
                       [&] { return ask_bbox_for_dataset(part_tag, result); });

@@ -13,6 +13,16 @@ namespace {
 
 bool is_text(const char* s) { return s != nullptr && s[0] != '\0'; }
 
+// The representation way, as the JT dataset tag takes it: a missing preference leaves the value as
+// it was, and a dataset the filter hands back counts even with a failing status.
+const kep::RepresentationPolicy kJtRepresentation = {
+    "kep_get_modon_for_bomline(bomline_object_tag,relation_modon_3dgeo,type_modon_3dgeo, "
+    "&mod_on_host_tag, "
+    "&datasets_mod_on, &count_datasets_mod_on)",
+    "kep_get_3dgeo_for_bomline(bomline_object_tag, &datasets_3dgeo,&count_datasets_3dgeo)",
+    "kep_filter_alt_rep_for_dataset(datasets_3dgeo, count_datasets_3dgeo, &dataset_3dgeo_tag)",
+    kep::RepresentationFailures::StopAtMissingPreference, false};
+
 int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
     kep::FunctionTrace trace("kep_bl_ask_jt_ds_tag");
     if (object_tag == NULLTAG || value == nullptr) {
@@ -22,68 +32,16 @@ int ask_jt_ds_tag(tag_t object_tag, tag_t* value) {
     const tag_t bomline_object_tag = object_tag;
     kep::Step step;
 
-    kep::Text relation_modon_3dgeo;
-    kep::Text type_modon_3dgeo;
-    step.call("kep_get_preference(\"KEPModOnPartDatasetRelation\", &relation_modon_3dgeo)", [&] {
-        return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_RELATION, relation_modon_3dgeo);
-    });
-    if (!is_text(relation_modon_3dgeo.get())) {
-        kep_log("could not retrieve KEPModOnPartDatasetRelation from preferences\n");
+    // The representation: a mod-on dataset of the host when the line has one (no fallback to the
+    // line's own geometry when the filter then picks nothing), else one of the line's 3D geometry
+    // datasets. The carrier is the line whose revision holds the rendering datasets.
+    const kep::Representation picked =
+        kep::pick_representation(bomline_object_tag, nullptr, 0, kJtRepresentation, step);
+    if (picked.stop) {
         return step.status();
     }
-    if (step.ok()) {
-        step.call("kep_get_preference(\"KEPModOnPartDatasetType\", &type_modon_3dgeo)",
-                  [&] { return kep::ask_preference(KEP_PREF_MODON_PART_DATASET_TYPE, type_modon_3dgeo); });
-        if (!is_text(type_modon_3dgeo.get())) {
-            kep_log("could not retrieve KEPModOnPartDatasetType from preferences\n");
-            return step.status();
-        }
-    }
-
-    // The representation: a mod-on dataset of the host when the line has one (no fallback to the
-    // line's own geometry when the filter then picks nothing), else one of the line's 3D
-    // geometry datasets. The carrier is the line whose revision holds the rendering datasets.
-    tag_t mod_on_host_tag = NULLTAG;
-    kep::Tags datasets_mod_on;
-    step.call(
-        "kep_get_modon_for_bomline(bomline_object_tag,relation_modon_3dgeo,type_modon_3dgeo, "
-        "&mod_on_host_tag, "
-        "&datasets_mod_on, &count_datasets_mod_on)",
-        [&] {
-            // Asked once per read: the answers on its way are kept, not its own.
-            return kep_get_modon_for_bomline(bomline_object_tag, relation_modon_3dgeo.get(),
-                                             type_modon_3dgeo.get(), &mod_on_host_tag, datasets_mod_on.out(),
-                                             datasets_mod_on.count_out());
-        });
-    tag_t dataset_tag = NULLTAG;
-    tag_t bomline_for_dataset_tag = NULLTAG;
-    kep::MemPtr<tag_t> datasets_3dgeo;
-    int count_datasets_3dgeo = 0;
-    if (mod_on_host_tag != NULLTAG) {
-        tag_t dataset_mod_on_tag = NULLTAG;
-        step.call(
-            "kep_filter_alt_rep_for_dataset(datasets_mod_on, count_datasets_mod_on, &dataset_mod_on_tag)",
-            [&] {
-                return kep_filter_alt_rep_for_dataset(datasets_mod_on.get(), datasets_mod_on.count(),
-                                                      &dataset_mod_on_tag);
-            });
-        dataset_tag = dataset_mod_on_tag;
-        bomline_for_dataset_tag = mod_on_host_tag;
-    } else {
-        tag_t dataset_3dgeo_tag = NULLTAG;
-        step.call("kep_get_3dgeo_for_bomline(bomline_object_tag, &datasets_3dgeo,&count_datasets_3dgeo)",
-                  [&] {
-                      return kep_get_3dgeo_for_bomline(bomline_object_tag, datasets_3dgeo.out(),
-                                                       &count_datasets_3dgeo);
-                  });
-        step.call("kep_filter_alt_rep_for_dataset(datasets_3dgeo, count_datasets_3dgeo, &dataset_3dgeo_tag)",
-                  [&] {
-                      return kep_filter_alt_rep_for_dataset(datasets_3dgeo.get(), count_datasets_3dgeo,
-                                                            &dataset_3dgeo_tag);
-                  });
-        dataset_tag = dataset_3dgeo_tag;
-        bomline_for_dataset_tag = bomline_object_tag;
-    }
+    const tag_t dataset_tag = picked.dataset;
+    const tag_t bomline_for_dataset_tag = picked.carrier;
 
     if (dataset_tag != NULLTAG) {
         // A representation was picked: the value is its rendering reference or nothing.

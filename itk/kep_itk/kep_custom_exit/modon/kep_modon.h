@@ -193,6 +193,55 @@ int kep_get_direct_model(tag_t bom_line_tag, const char* dataset_name, tag_t* di
 
 #ifdef __cplusplus
 }
+
+namespace kep {
+
+class Step;
+
+/* ---- The representation of a line --------------------------------------------------------- */
+/*
+ * A line's box and its JT dataset tag rest on one choice: with a mod-on host (preferences
+ * KEPModOnPartDatasetRelation and KEPModOnPartDatasetType) the representation filter picks among
+ * the host's datasets for the line, and the line's own 3D geometry datasets are not tried; without
+ * one it picks among those. The two callers differ in the statement texts their traces show and
+ * in how they take a missing preference or a failed call; they hand these in.
+ */
+
+// How a caller takes a missing preference and a failed call.
+enum class RepresentationFailures {
+    // Both preferences are asked (after a failure the second stays unread, so it is missing); a
+    // missing preference, and any failure, leave nothing picked, and the caller goes on.
+    NothingPicked,
+    // A missing preference ends the caller at once (Representation::stop); the second preference
+    // is asked only while nothing has failed; a dataset the filter hands back stays picked
+    // whatever the status.
+    StopAtMissingPreference,
+};
+
+// The statement texts of a caller's trace, and its way with failures.
+struct RepresentationPolicy {
+    const char* modon_statement;  // the kep_get_modon_for_bomline call
+    // The kep_get_3dgeo_for_bomline call made when there is no host; null when the caller hands in
+    // the line's 3D geometry datasets.
+    const char* own_datasets_statement;
+    const char* own_filter_statement;  // the filter over the line's own datasets
+    RepresentationFailures failures;
+    bool observed;  // the preferences, the host and the choice are told to the observer
+};
+
+struct Representation {
+    tag_t dataset;  // the dataset picked; the null tag when none
+    tag_t carrier;  // the line whose revision holds it: the mod-on host, else the line
+    bool stop;      // a preference is missing and the policy ends the caller
+};
+
+// Picks the representation dataset of line. datasets and count_datasets are the line's 3D geometry
+// datasets when the policy asks for none itself (only read). The calls are traced on step: none
+// after a failure, whose status step keeps.
+Representation pick_representation(tag_t line, const tag_t* datasets, int count_datasets,
+                                   const RepresentationPolicy& policy, Step& step);
+
+}  // namespace kep
 #endif
 
 #endif
