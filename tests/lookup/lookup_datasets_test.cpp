@@ -1,6 +1,9 @@
 // Related objects of a revision, the two type filters and the parent of a line.
 #include <base_utils/Mem.h>
 
+#include <climits>
+
+#include "base/kep_status.h"
 #include "lookup_site.h"
 
 namespace lookup_test {
@@ -64,6 +67,8 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         std::vector<const char*> types;  // one name: kep_filter_datasets as well
         std::vector<std::string> expected;
         int type_count = -1;  // names that count; -1: all of them
+        int count = -1;       // the count passed; -1: the input's size
+        int status = 0;
     } cases[] = {
         {"exact name, input order kept", kAllOfPart, {"Part3D"}, {"ds_part"}},
         {"name differing in case is not kept", {"ds_lower", "ds_part"}, {"part3d"}, {"ds_lower"}},
@@ -78,16 +83,39 @@ TEST_F(DatasetsTest, FilterByTypeNames) {
         {"nothing matches", kAllOfPart, {"DirectModel"}, {}},
         {"empty input", {}, {"Part3D"}, {}},
         {"only the first type_count names count", kAllOfPart, {"Part3D", "Tess3D"}, {"ds_part"}, 1},
+        // The result's byte size does not fit the allocator's int: no memory, and nothing is asked.
+        {"count whose block size overflows",
+         {"ds_part"},
+         {"Part3D"},
+         {},
+         -1,
+         INT_MAX / static_cast<int>(sizeof(tag_t)) + 1,
+         KEP_STATUS_NO_MEMORY},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         const std::vector<tag_t> input = tags(c.input);
+        const int count_in = c.count < 0 ? static_cast<int>(input.size()) : c.count;
         tag_t* kept = reinterpret_cast<tag_t*>(1);
         int count = -1;
         const int type_count = c.type_count < 0 ? static_cast<int>(c.types.size()) : c.type_count;
-        EXPECT_EQ(kep_filter_datasets2(input.data(), static_cast<int>(input.size()),
-                                       const_cast<const char**>(c.types.data()), type_count, &kept, &count),
-                  0);
+        standin::reset_counters();
+        EXPECT_EQ(kep_filter_datasets2(input.data(), count_in, const_cast<const char**>(c.types.data()),
+                                       type_count, &kept, &count),
+                  c.status);
+        if (c.status != 0) {
+            // No result, no block asked for, no type asked.
+            EXPECT_EQ(kept, nullptr);
+            EXPECT_EQ(count, 0);
+            kept = reinterpret_cast<tag_t*>(1);
+            EXPECT_EQ(kep_filter_datasets(input.data(), count_in, c.types[0], &kept, &count), c.status);
+            EXPECT_EQ(kept, nullptr);
+            EXPECT_EQ(standin::call_count("MEM_alloc"), 0);
+            EXPECT_EQ(standin::call_count("TCTYPE_ask_object_type"), 0);
+            EXPECT_TRUE(standin::errors().empty());
+            expect_clean();
+            continue;
+        }
         EXPECT_EQ(ids(kept, count), c.expected);
         // The result is always an allocated block, also when nothing is kept.
         EXPECT_NE(kept, nullptr);
