@@ -44,9 +44,10 @@ deps:
 	$(call install_missing,$(PACKAGES))
 	$(call install_commands,$(PAGE_COMMANDS) $(BROWSER_COMMANDS))
 
-dev: deps
-	cmake --preset dev >/dev/null
-	cmake --build --preset dev -j $(JOBS)
+# The development build and the optimised one with the benchmarks: the preset of the target's name.
+dev release: deps
+	cmake --preset $@ >/dev/null
+	cmake --build --preset $@ -j $(JOBS)
 
 demo: dev
 	./scripts/demo.sh build/dev
@@ -91,10 +92,6 @@ test-default-visibility: deps
 	cmake --build build/default-visibility -j $(JOBS) --target registration_test kep_support_test
 	build/default-visibility/bin/registration_test --gtest_brief=1 --gtest_filter='KepExports.*'
 	build/default-visibility/bin/kep_support_test --gtest_brief=1 --gtest_filter='KepSupportExports.*'
-
-release: deps
-	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS)
 
 bench: release
 	./scripts/bench.sh build/release

@@ -7,6 +7,18 @@
 
 namespace kep_check {
 namespace detail {
+namespace {
+
+// A relation key and the type key that goes with it, with what is lost while either is unset and
+// while either names nothing known. True when both are set.
+bool relation_and_type(SiteReader& reader, Feature* f, const char* relation, const char* type,
+                       const std::string& unset, const std::string& unknown) {
+    const Key relation_state = relation_key(reader, f, relation, unset, unknown);
+    const Key type_state = type_key(reader, f, type, unset, unknown);
+    return relation_state != Key::Unset && type_state != Key::Unset;
+}
+
+}  // namespace
 
 Feature check_loading(SiteReader& reader) {
     Feature f{"Loading the extension", {}};
@@ -29,28 +41,23 @@ Feature check_loading(SiteReader& reader) {
 
 Feature check_modon_parts(SiteReader& reader, bool* keys_set) {
     Feature f{"Mod-on representations of parts", {}};
-    const std::string unset =
+    *keys_set = relation_and_type(
+        reader, &f, "KEPModOnPartDatasetRelation", "KEPModOnPartDatasetType",
         "a line that has 3D geometry datasets gets no box at all, and bl_jt_dataset_tag keeps the "
-        "platform's value on every line";
-    const std::string unknown =
+        "platform's value on every line",
         "no mod-on dataset of a part is found: every line takes its box and bl_jt_dataset_tag from its own "
-        "3D geometry";
-    const Key relation = relation_key(reader, &f, "KEPModOnPartDatasetRelation", unset, unknown);
-    const Key type = type_key(reader, &f, "KEPModOnPartDatasetType", unset, unknown);
-    *keys_set = relation != Key::Unset && type != Key::Unset;
+        "3D geometry");
     return f;
 }
 
 Feature check_modon_products(SiteReader& reader) {
     Feature f{"Mod-on representations of products", {}};
-    const std::string unset =
+    relation_and_type(
+        reader, &f, "KEPModOnProductDatasetRelation", "KEPModOnProductDatasetType",
         "bl_plmxml_occ_xform and bl_plmxml_abs_xform keep the platform's stored transforms, and the "
-        "searches place no line by a mod-on representation";
-    const std::string unknown =
+        "searches place no line by a mod-on representation",
         "no mod-on dataset of a product is found: bl_plmxml_occ_xform and bl_plmxml_abs_xform keep the "
-        "platform's stored transforms, and the searches place no line by a mod-on representation";
-    relation_key(reader, &f, "KEPModOnProductDatasetRelation", unset, unknown);
-    type_key(reader, &f, "KEPModOnProductDatasetType", unset, unknown);
+        "platform's stored transforms, and the searches place no line by a mod-on representation");
     return f;
 }
 
@@ -92,14 +99,12 @@ Feature check_aux_boxes(SiteReader& reader) {
             break;
         }
     }
-    const std::string structure_unset =
+    relation_and_type(
+        reader, &f, "KEPProductDatasetRelation", "KEPProductDatasetType",
         "no line gets a box from its product structure datasets, and an assembly keeps the platform's "
-        "bl_jt_dataset_tag where no dataset is picked for it";
-    const std::string structure_unknown =
+        "bl_jt_dataset_tag where no dataset is picked for it",
         "no product structure dataset is found: no line gets a box from one, and an assembly keeps the "
-        "platform's bl_jt_dataset_tag where no dataset is picked for it";
-    relation_key(reader, &f, "KEPProductDatasetRelation", structure_unset, structure_unknown);
-    type_key(reader, &f, "KEPProductDatasetType", structure_unset, structure_unknown);
+        "platform's bl_jt_dataset_tag where no dataset is picked for it");
     return f;
 }
 

@@ -472,19 +472,10 @@ TEST(HostSearchSvg, ViewsProjectTurnedBoxesAndEscapeIds) {
 
 TEST(HostSearchSvg, UnwritablePictureIsRefusedBeforeAnythingRuns) {
     const std::string missing = "/nonexistent/dir/picture.svg";
-    const std::vector<std::vector<std::string>> cases = {
-        {"demo", "--svg", missing},
-        {"volume-search", "--window", "w1", "--delta", "1", "--box", "0", "0", "0", "1", "1", "1", "--svg",
-         missing},
-        {"neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "fan_l", "--svg", missing},
-    };
-    for (const std::vector<std::string>& args : cases) {
+    for (const std::vector<std::string>& args : drawing_commands("--svg", missing)) {
         SCOPED_TRACE(args[0]);
-        HostRun run = run_host(args);
-        EXPECT_EQ(run.exit_code, 2);
-        EXPECT_EQ(run.out, "");
+        const HostRun run = expect_drawing_refused(args, missing);
         EXPECT_EQ(run.err_lines(), 1) << run.err;
-        EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
         EXPECT_NE(run.err.find(args[0]), std::string::npos) << run.err;
     }
     // The tour is written for the built-in sample site.

@@ -114,19 +114,11 @@ TEST(HostPage, SiteTextsCannotEndTheSceneAndUnwritablePagesAreRefused) {
     std::remove(page.c_str());
 
     const std::string missing = "/nonexistent/dir/page.html";
-    const std::vector<std::vector<std::string>> cases = {
-        {"demo", "--html", missing},
-        {"volume-search", "--window", "w1", "--delta", "1", "--box", "0", "0", "0", "1", "1", "1", "--html",
-         missing},
-        {"neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "fan_l", "--html", missing},
-        {"explain", "fan_l", "--html", missing},
-    };
+    std::vector<std::vector<std::string>> cases = drawing_commands("--html", missing);
+    cases.push_back({"explain", "fan_l", "--html", missing});
     for (const std::vector<std::string>& args : cases) {
         SCOPED_TRACE(args[0]);
-        const HostRun refused = run_host(args);
-        EXPECT_EQ(refused.exit_code, 2);
-        EXPECT_EQ(refused.out, "");
-        EXPECT_NE(refused.err.find(missing), std::string::npos) << refused.err;
+        expect_drawing_refused(args, missing);
     }
 }
 

@@ -2,6 +2,7 @@
 #include "host_runner.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <standin/library.h>
 #include <sys/stat.h>
 
@@ -210,6 +211,23 @@ std::vector<std::string> with_probe(const std::string& site, std::vector<std::st
     std::vector<std::string> all = {"--site", site_file(site), "--extension", host_library("host_probe")};
     all.insert(all.end(), args.begin(), args.end());
     return all;
+}
+
+std::vector<std::vector<std::string>> drawing_commands(const std::string& option, const std::string& file) {
+    return {
+        {"demo", option, file},
+        {"volume-search", "--window", "w1", "--delta", "1", "--box", "0", "0", "0", "1", "1", "1", option,
+         file},
+        {"neighbourhood-search", "--window", "w1", "--delta", "1", "--lines", "fan_l", option, file},
+    };
+}
+
+HostRun expect_drawing_refused(const std::vector<std::string>& args, const std::string& file) {
+    HostRun run = run_host(args);
+    EXPECT_EQ(run.exit_code, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(file), std::string::npos) << run.err;
+    return run;
 }
 
 }  // namespace host_test

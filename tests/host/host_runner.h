@@ -33,6 +33,14 @@ bool file_exists(const std::string& path);
 // The probe extension built for these tests, and the options that load it with a site.
 std::vector<std::string> with_probe(const std::string& site, std::vector<std::string> args);
 
+// The three commands that draw the built-in sample site (the tour and both searches) into `file`
+// with `option` ("--svg", "--html").
+std::vector<std::vector<std::string>> drawing_commands(const std::string& option, const std::string& file);
+// Runs kep-host with args whose drawing goes to `file`, which cannot be written, and expects it
+// refused before anything runs: exit status 2, nothing on standard output, the file named on
+// standard error.
+HostRun expect_drawing_refused(const std::vector<std::string>& args, const std::string& file);
+
 }  // namespace host_test
 
 #endif

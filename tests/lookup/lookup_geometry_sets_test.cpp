@@ -13,6 +13,14 @@ namespace {
 using GeometrySetsTest = LookupTest;
 using SetFunction = int (*)(tag_t, tag_t**, int*);
 
+// One set of one line, and what it is expected to hold.
+struct SetCase {
+    const char* label;
+    SetFunction fn;
+    const char* line;
+    std::vector<std::string> expected;
+};
+
 // The statement texts of a console trace, in order, without the indentation.
 std::vector<std::string> statements(const std::string& console) {
     std::vector<std::string> out;
@@ -31,13 +39,20 @@ std::vector<std::string> statements(const std::string& console) {
     return out;
 }
 
+// The structure set of a line under whose relation nothing is listed: status 0, no result, and of
+// the two keys only the relation is read.
+void expect_no_structure_set(tag_t line) {
+    standin::reset_counters();
+    tag_t* result = nullptr;
+    int count = 0;
+    EXPECT_EQ(kep_get_structure_for_bomline(line, &result, &count), 0);
+    EXPECT_EQ(result, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(standin::call_count("PREF_ask_value_count"), 1);  // the type is not read
+}
+
 TEST_F(GeometrySetsTest, SetsOfALine) {
-    struct Case {
-        const char* label;
-        SetFunction fn;
-        const char* line;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const SetCase cases[] = {
         {"3D set: four types under any relation",
          kep_get_3dgeo_for_bomline,
          "l_part",
@@ -99,12 +114,7 @@ TEST_F(GeometrySetsTest, RevisionWithoutAttachedObjectsReadsNoTypePreferences) {
     }
     // The structure set reads its relation first, but no type when nothing is under it.
     standin::set_preference(KEP_PREF_PRODUCT_DATASET_RELATION, {"IMAN_specification"});
-    standin::reset_counters();
-    tag_t* result = nullptr;
-    int count = 0;
-    EXPECT_EQ(kep_get_structure_for_bomline(tag("l_bare"), &result, &count), 0);
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(standin::call_count("PREF_ask_value_count"), 1);
+    expect_no_structure_set(tag("l_bare"));
     expect_clean();
 }
 
@@ -192,14 +202,8 @@ TEST_F(GeometrySetsTest, MissingPreferences) {
 TEST_F(GeometrySetsTest, MisspeltStructureRelationListsNothing) {
     set_all_preferences();
     standin::set_preference(KEP_PREF_PRODUCT_DATASET_RELATION, {"IMAN_Specification"});
-    standin::reset_counters();
-    tag_t* result = nullptr;
-    int count = 0;
-    EXPECT_EQ(kep_get_structure_for_bomline(tag("top"), &result, &count), 0);
-    EXPECT_EQ(result, nullptr);
-    EXPECT_EQ(count, 0);
+    expect_no_structure_set(tag("top"));
     EXPECT_EQ(standin::call_count("GRM_list_secondary_objects_only"), 0);
-    EXPECT_EQ(standin::call_count("PREF_ask_value_count"), 1);  // the type is not read
     expect_clean();
 }
 
@@ -285,12 +289,7 @@ TEST_F(GeometrySetsTest, StatementTexts) {
         "count_datasets_structure)");
     append(structure, type_queries(2));
 
-    struct Case {
-        const char* label;
-        SetFunction fn;
-        const char* line;
-        std::vector<std::string> expected;
-    } cases[] = {
+    const SetCase cases[] = {
         {"3D set", kep_get_3dgeo_for_bomline, "l_part",
          geometry_statements(
              {"KEPPartDatasetType", "KEPModelDatasetType", "KEPCgrDatasetType", "KEPRepDatasetType"},

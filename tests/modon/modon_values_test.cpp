@@ -155,7 +155,29 @@ void expect_matrix(const std::string& text, const std::array<double, 16>& expect
     }
 }
 
-class ValuesTest : public kep_test::KepFixture {};
+class ValuesTest : public kep_test::KepFixture {
+protected:
+    // Asks fn for the line of the site with the representations reps, once with a standing value
+    // and once with a null one; expects status 0 and, the value aside, no block left. check(answer,
+    // value the line came with) holds the answer against the case.
+    template <class Check>
+    void ask_with_and_without_value(const char* title, const std::vector<Rep>& reps, ValueFunction fn,
+                                    const char* line, Check&& check) {
+        for (const bool with_value : {true, false}) {
+            SCOPED_TRACE(std::string(title) + (with_value ? ", standing value" : ", null value"));
+            standin::reset();
+            ASSERT_NO_FATAL_FAILURE(load_site(transform_site(reps)));
+            const std::optional<std::string> initial =
+                with_value ? std::optional<std::string>("standard") : std::nullopt;
+            const Answer a = ask(fn, standin::tag_of(line), initial);
+            EXPECT_EQ(a.status, 0);
+            check(a, initial);
+            // A replaced standing value was released; nothing else is left.
+            EXPECT_EQ(a.live_besides_value, 0);
+            expect_clean();
+        }
+    }
+};
 
 enum class Outcome { kUnchanged, kText };
 
@@ -229,27 +251,18 @@ TEST_F(ValuesTest, OccurrenceTransformFollowsTheRepresentationOfTheParent) {
          nullptr},
     };
     for (const OccCase& c : cases) {
-        for (const bool with_value : {true, false}) {
-            SCOPED_TRACE(std::string(c.title) + (with_value ? ", standing value" : ", null value"));
-            standin::reset();
-            ASSERT_NO_FATAL_FAILURE(load_site(transform_site(c.reps)));
-            const std::optional<std::string> initial =
-                with_value ? std::optional<std::string>("standard") : std::nullopt;
-            const Answer a = ask(kep_bl_ask_plmxml_occ_xform, standin::tag_of(c.line), initial);
-            EXPECT_EQ(a.status, 0);
-            switch (c.outcome) {
-                case Outcome::kUnchanged:
-                    EXPECT_FALSE(a.replaced);
-                    EXPECT_EQ(a.value, initial);
-                    break;
-                case Outcome::kText:
-                    EXPECT_EQ(a.value, std::optional<std::string>(c.text));
-                    break;
-            }
-            // A replaced standing value was released; nothing else is left.
-            EXPECT_EQ(a.live_besides_value, 0);
-            expect_clean();
-        }
+        ask_with_and_without_value(c.title, c.reps, kep_bl_ask_plmxml_occ_xform, c.line,
+                                   [&](const Answer& a, const std::optional<std::string>& initial) {
+                                       switch (c.outcome) {
+                                           case Outcome::kUnchanged:
+                                               EXPECT_FALSE(a.replaced);
+                                               EXPECT_EQ(a.value, initial);
+                                               break;
+                                           case Outcome::kText:
+                                               EXPECT_EQ(a.value, std::optional<std::string>(c.text));
+                                               break;
+                                       }
+                                   });
     }
 }
 
@@ -315,24 +328,16 @@ TEST_F(ValuesTest, AbsoluteTransformIsTheProductFromTheTopLinesChildDown) {
         {"child of the top line", {rep_b({"C"}, {kTCRep})}, "a", true, {}},
     };
     for (const AbsCase& c : cases) {
-        for (const bool with_value : {true, false}) {
-            SCOPED_TRACE(std::string(c.title) + (with_value ? ", standing value" : ", null value"));
-            standin::reset();
-            ASSERT_NO_FATAL_FAILURE(load_site(transform_site(c.reps)));
-            const std::optional<std::string> initial =
-                with_value ? std::optional<std::string>("standard") : std::nullopt;
-            const Answer a = ask(kep_bl_ask_plmxml_abs_xform, standin::tag_of(c.line), initial);
-            EXPECT_EQ(a.status, 0);
-            if (c.unchanged) {
-                EXPECT_FALSE(a.replaced);
-                EXPECT_EQ(a.value, initial);
-            } else {
-                ASSERT_TRUE(a.value.has_value());
-                expect_matrix(*a.value, c.expected);
-            }
-            EXPECT_EQ(a.live_besides_value, 0);
-            expect_clean();
-        }
+        ask_with_and_without_value(c.title, c.reps, kep_bl_ask_plmxml_abs_xform, c.line,
+                                   [&](const Answer& a, const std::optional<std::string>& initial) {
+                                       if (c.unchanged) {
+                                           EXPECT_FALSE(a.replaced);
+                                           EXPECT_EQ(a.value, initial);
+                                       } else {
+                                           ASSERT_TRUE(a.value.has_value());
+                                           expect_matrix(*a.value, c.expected);
+                                       }
+                                   });
     }
 }
 

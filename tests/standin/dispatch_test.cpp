@@ -292,22 +292,18 @@ TEST_F(RegistryTest, RegistrationNeedsAPropertyTheTypeDefines) {
               standin::kErrNoSuchProperty);
     EXPECT_EQ(last_error(),
               "900004 METHOD_register_prop_method: type \"Dataset\" has no property \"var2_is_v1\"");
+    const auto registers = [&](const char* type, const char* property, const char* msg,
+                               METHOD_function_t method) {
+        return METHOD_register_prop_method(type, property, msg, method, nullptr, &id);
+    };
     // Site-declared on Dataset: serves Part3D too; a Form has no such property.
-    EXPECT_EQ(METHOD_register_prop_method("Part3D", "var2_is_v0", PROP_ask_value_logical_msg, post_action,
-                                          nullptr, &id),
-              ITK_ok);
-    EXPECT_EQ(METHOD_register_prop_method("Form", "var2_is_v0", PROP_ask_value_logical_msg, post_action,
-                                          nullptr, &id),
+    EXPECT_EQ(registers("Part3D", "var2_is_v0", PROP_ask_value_logical_msg, post_action), ITK_ok);
+    EXPECT_EQ(registers("Form", "var2_is_v0", PROP_ask_value_logical_msg, post_action),
               standin::kErrNoSuchProperty);
     // Attributes the site's objects of the type carry are defined on it.
-    EXPECT_EQ(METHOD_register_prop_method("BBForm", "label", PROP_ask_value_string_msg, string_method,
-                                          nullptr, &id),
-              ITK_ok);
-    EXPECT_EQ(METHOD_register_prop_method("BBForm", "label", PROP_ask_value_string_msg, string_method,
-                                          nullptr, &id),
-              standin::kErrDuplicate);
-    EXPECT_EQ(METHOD_register_prop_method("BOMLine", "bl_revision", "PROP_set_value_tag", string_method,
-                                          nullptr, &id),
+    EXPECT_EQ(registers("BBForm", "label", PROP_ask_value_string_msg, string_method), ITK_ok);
+    EXPECT_EQ(registers("BBForm", "label", PROP_ask_value_string_msg, string_method), standin::kErrDuplicate);
+    EXPECT_EQ(registers("BOMLine", "bl_revision", "PROP_set_value_tag", string_method),
               standin::kErrBadArgument);
     // A run-time property created once exists; creating it again fails.
     tag_t desc = NULLTAG;

@@ -61,18 +61,22 @@ int occ_xform_pm(METHOD_message_t*, va_list args) {
     return ITK_ok;
 }
 
-int volume_search(void* return_data) {
-    tag_t window = NULLTAG;
+// The arguments of a search: the window, the distance (not used here) and the array that follows.
+template <class T>
+int search_arguments(tag_t* window, int (*ask_array)(int*, T**), int* count, T** values) {
     double delta = 0.0;
-    int count = 0;
-    double* box = nullptr;
-    int status = USERARG_get_tag_argument(&window);
+    int status = USERARG_get_tag_argument(window);
     if (status == ITK_ok) {
         status = USERARG_get_double_argument(&delta);
     }
-    if (status == ITK_ok) {
-        status = USERARG_get_double_array_argument(&count, &box);
-    }
+    return status == ITK_ok ? ask_array(count, values) : status;
+}
+
+int volume_search(void* return_data) {
+    tag_t window = NULLTAG;
+    int count = 0;
+    double* box = nullptr;
+    int status = search_arguments(&window, USERARG_get_double_array_argument, &count, &box);
     tag_t top = NULLTAG;
     if (status == ITK_ok && count == 6) {
         status = BOM_ask_window_top_line(window, &top);
@@ -85,16 +89,9 @@ int volume_search(void* return_data) {
 
 int neighbourhood_search(void* return_data) {
     tag_t window = NULLTAG;
-    double delta = 0.0;
     int count = 0;
     tag_t* lines = nullptr;
-    int status = USERARG_get_tag_argument(&window);
-    if (status == ITK_ok) {
-        status = USERARG_get_double_argument(&delta);
-    }
-    if (status == ITK_ok) {
-        status = USERARG_get_tag_array_argument(&count, &lines);
-    }
+    int status = search_arguments(&window, USERARG_get_tag_array_argument, &count, &lines);
     if (status != ITK_ok || count < 1) {
         return status;
     }

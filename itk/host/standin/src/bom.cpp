@@ -25,6 +25,20 @@ int expect_kind(Op op, tag_t tag, Kind kind, const char* what) {
     return ITK_ok;
 }
 
+// The object of a tag that must be a dataset.
+int expect_dataset(Op op, tag_t dataset, const Object** object) {
+    if (int status = expect_kind(op, dataset, Kind::Object, "dataset")) {
+        return status;
+    }
+    const Site& st = site();
+    const Object& o = st.objects[st.rec(dataset).index];
+    if (st.types[o.type].cls != kDataset) {
+        return fail(op, kErrWrongKind, describe(dataset) + " is no dataset");
+    }
+    *object = &o;
+    return ITK_ok;
+}
+
 // Hands out a copy of a tag list as one block; null for an empty list.
 tag_t* tag_block(const tag_t* tags, size_t n) {
     if (n == 0) {
@@ -65,6 +79,20 @@ int line_attribute_read(Op op, tag_t line, int attribute, Msg msg, Slot* slot) {
                     "attribute id " + std::to_string(attribute) + " names no attribute");
     }
     return read_property(op, line, kLineAttributeNames[index], msg, slot);
+}
+
+// One line attribute read as the value of `field` of its slot; `none` after a failure.
+template <class T>
+int line_attribute_value(Op op, tag_t bom_line, int attribute, Msg msg, T Slot::*field, T none, T* value) {
+    return run_op(op, bom_line, NULLTAG, [&] {
+        if (value == nullptr) {
+            return fail(op, kErrNullArgument, "the value pointer is null");
+        }
+        Slot slot;
+        const int status = line_attribute_read(op, bom_line, attribute, msg, &slot);
+        *value = status == ITK_ok ? slot.*field : none;
+        return status;
+    });
 }
 
 }  // namespace
@@ -110,29 +138,13 @@ int BOM_line_look_up_attribute(const char* attribute_name, int* attribute) {
 }
 
 int BOM_line_ask_attribute_tag(tag_t bom_line, int attribute, tag_t* value) {
-    const Op op = Op::BOM_line_ask_attribute_tag;
-    return run_op(op, bom_line, NULLTAG, [&] {
-        if (value == nullptr) {
-            return fail(op, kErrNullArgument, "the value pointer is null");
-        }
-        Slot slot;
-        const int status = line_attribute_read(op, bom_line, attribute, Msg::Tag, &slot);
-        *value = status == ITK_ok ? slot.tag : NULLTAG;
-        return status;
-    });
+    return line_attribute_value(Op::BOM_line_ask_attribute_tag, bom_line, attribute, Msg::Tag, &Slot::tag,
+                                tag_t{NULLTAG}, value);
 }
 
 int BOM_line_ask_attribute_string(tag_t bom_line, int attribute, char** value) {
-    const Op op = Op::BOM_line_ask_attribute_string;
-    return run_op(op, bom_line, NULLTAG, [&] {
-        if (value == nullptr) {
-            return fail(op, kErrNullArgument, "the value pointer is null");
-        }
-        Slot slot;
-        const int status = line_attribute_read(op, bom_line, attribute, Msg::String, &slot);
-        *value = status == ITK_ok ? slot.text : nullptr;
-        return status;
-    });
+    return line_attribute_value<char*>(Op::BOM_line_ask_attribute_string, bom_line, attribute, Msg::String,
+                                       &Slot::text, nullptr, value);
 }
 
 int AE_ask_all_dataset_named_refs(tag_t dataset, const char reference_name[AE_reference_size_c + 1],
@@ -142,14 +154,12 @@ int AE_ask_all_dataset_named_refs(tag_t dataset, const char reference_name[AE_re
         if (reference_name == nullptr || nFound == nullptr || referenced_object == nullptr) {
             return fail(op, kErrNullArgument, "a required argument is null");
         }
-        if (int status = expect_kind(op, dataset, Kind::Object, "dataset")) {
+        const Object* dataset_object = nullptr;
+        if (int status = expect_dataset(op, dataset, &dataset_object)) {
             return status;
         }
         const Site& st = site();
-        const Object& o = st.objects[st.rec(dataset).index];
-        if (st.types[o.type].cls != kDataset) {
-            return fail(op, kErrWrongKind, describe(dataset) + " is no dataset");
-        }
+        const Object& o = *dataset_object;
         *nFound = 0;
         *referenced_object = nullptr;
         const uint32_t name =
@@ -171,15 +181,11 @@ int AE_ask_dataset(tag_t dataset, tag_t* last_dataset) {
         if (last_dataset == nullptr) {
             return fail(op, kErrNullArgument, "the dataset pointer is null");
         }
-        if (int status = expect_kind(op, dataset, Kind::Object, "dataset")) {
+        const Object* dataset_object = nullptr;
+        if (int status = expect_dataset(op, dataset, &dataset_object)) {
             return status;
         }
-        const Site& st = site();
-        const Object& o = st.objects[st.rec(dataset).index];
-        if (st.types[o.type].cls != kDataset) {
-            return fail(op, kErrWrongKind, describe(dataset) + " is no dataset");
-        }
-        *last_dataset = o.version0;
+        *last_dataset = dataset_object->version0;
         return ITK_ok;
     });
 }

@@ -299,6 +299,19 @@ Matrix multiply(const Matrix& a, const Matrix& b) {
     return r;
 }
 
+// The type index of a tag that can have properties (an object, a line or a window); a failure for
+// any other tag.
+int holder_type(Op op, tag_t object, int* type) {
+    if (site().rec(object).kind == Kind::None) {
+        return fail(op, kErrUnknownTag, describe(object) + " names nothing");
+    }
+    *type = type_index_of(object);
+    if (*type < 0) {
+        return fail(op, kErrWrongKind, describe(object) + " is no object, line or window");
+    }
+    return ITK_ok;
+}
+
 }  // namespace
 
 // The product of the stored transforms from the top line down to this line. A line without a
@@ -376,13 +389,9 @@ int read_property(Op op, tag_t object, const char* prop_name, Msg msg, Slot* slo
         return fail(op, kErrNullArgument, "the property name is null");
     }
     const Site& st = site();
-    const TagRec& r = st.rec(object);
-    if (r.kind == Kind::None) {
-        return fail(op, kErrUnknownTag, describe(object) + " names nothing");
-    }
-    const int type = type_index_of(object);
-    if (type < 0) {
-        return fail(op, kErrWrongKind, describe(object) + " is no object, line or window");
+    int type = -1;
+    if (const int status = holder_type(op, object, &type)) {
+        return status;
     }
     const uint32_t prop = st.strings.find(prop_name);
     if (prop == kNone) {
@@ -399,14 +408,11 @@ int read_property(Op op, tag_t object, const char* prop_name, Msg msg, Slot* slo
 
 int natural_msg(Op op, tag_t object, uint32_t prop, Msg* msg) {
     const Site& st = site();
+    int type = -1;
+    if (const int status = holder_type(op, object, &type)) {
+        return status;
+    }
     const TagRec& r = st.rec(object);
-    if (r.kind == Kind::None) {
-        return fail(op, kErrUnknownTag, describe(object) + " names nothing");
-    }
-    const int type = type_index_of(object);
-    if (type < 0) {
-        return fail(op, kErrWrongKind, describe(object) + " is no object, line or window");
-    }
     if (prop == kNone) {
         return fail(op, kErrNoSuchProperty, describe(object) + " has no such property");
     }
