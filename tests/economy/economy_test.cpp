@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/kep_observer.h"
+#include "kep_explain.h"
 #include "kep_fixture.h"
 #include "kep_posix.h"
 #include "kep_sweep.h"
@@ -440,6 +441,54 @@ TEST(Economy, AnObserverChangesNothing) {
         expect_same(plain.answers, observed.answers, mode);
         EXPECT_EQ(plain.calls, observed.calls);
         EXPECT_EQ(plain.trace, observed.trace);
+    }
+}
+
+// The explanation walks with the call memo and hears every decision all the same: its texts, JSON
+// and window accounts are those of the literal path, byte for byte, on the sites above, on a deep
+// chain, under a wide parent, and with mod-on relations the platform does not know (whose decisions
+// the economical host lookup would otherwise skip).
+TEST(Economy, TheExplanationIsTheSameOnBothPaths) {
+    std::vector<Site> sites = kSites;
+    sites.push_back({"--lines 200 --seed 4 --depth 5 --modon-share 0.6",
+                     {{"KEPModOnPartDatasetRelation", {"NO_SUCH_RELATION"}},
+                      {"KEPModOnProductDatasetRelation", {"NO_SUCH_RELATION"}}}});
+    sites.push_back({"--lines 120 --seed 8 --depth 60 --fanout 1 --modon-share 0.5", {}});
+    sites.push_back({"--lines 150 --seed 9 --depth 2 --fanout 150", {}});
+    const auto explain = [](tag_t line, const kep_explain_query_t* query, int format) {
+        char* text = nullptr;
+        const int status = kep_explain_line(line, query, format, &text);
+        const std::string out = std::to_string(status) + " " + (text != nullptr ? text : "(null)") + stack();
+        MEM_free(text);
+        return out;
+    };
+    for (const Site& site : sites) {
+        SCOPED_TRACE(site.options);
+        standin::reset();
+        ASSERT_NO_FATAL_FAILURE(load(site));
+        const std::vector<tag_t> lines = lines_of_site();
+        const auto explanations = [&] {
+            std::vector<std::string> out;
+            kep_explain_query_t box{};
+            box.kind = KEP_EXPLAIN_QUERY_BOX;
+            std::copy(kCorner.begin(), kCorner.end(), box.box);
+            box.delta_mm = 5;
+            kep_explain_query_t near{};
+            near.kind = KEP_EXPLAIN_QUERY_NEAR;
+            near.near_lines = lines.data();
+            near.near_count = static_cast<int>(std::min<size_t>(3, lines.size()));
+            near.delta_mm = 20;
+            for (size_t i = 0; i < lines.size(); i += lines.size() / 6 + 1) {
+                out.push_back(explain(lines[i], &box, KEP_EXPLAIN_JSON));
+                out.push_back(explain(lines[i], &near, KEP_EXPLAIN_TEXT));
+            }
+            out.push_back(explain(lines.back(), nullptr, KEP_EXPLAIN_TEXT));
+            out.push_back(explain(lines.back(), &box, KEP_EXPLAIN_WINDOW));
+            return out;
+        };
+        const auto literal = on_path(true, explanations);
+        const auto economical = on_path(false, explanations);
+        expect_same(literal, economical, site.options);
     }
 }
 

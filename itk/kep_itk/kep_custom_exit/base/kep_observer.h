@@ -209,6 +209,8 @@ public:
 // The calling thread's observer, or null; and the number of Observing scopes open in the process.
 Observer*& observer_slot() noexcept;
 extern std::atomic<int> g_observing;
+// An observer that takes every note and keeps none.
+Observer& deaf_observer() noexcept;
 
 // Tells the calling thread's observer of a failed traced call (the kep::failed_call_listener that
 // Observing installs).
@@ -232,6 +234,27 @@ public:
     }
     Observing(const Observing&) = delete;
     Observing& operator=(const Observing&) = delete;
+
+private:
+    Observer* before_;
+};
+
+// Within its lifetime the calling thread's observer, if any, hears nothing: for the questions a
+// lookup asks only on its economical way, whose decisions the literal way never makes.
+class Unheard {
+public:
+    Unheard() noexcept : before_(observer()) {
+        if (before_ != nullptr) {
+            observer_slot() = &deaf_observer();
+        }
+    }
+    ~Unheard() {
+        if (before_ != nullptr) {
+            observer_slot() = before_;
+        }
+    }
+    Unheard(const Unheard&) = delete;
+    Unheard& operator=(const Unheard&) = delete;
 
 private:
     Observer* before_;

@@ -213,4 +213,29 @@ int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered) {
         [&](const KeptTags& kept) { lend_list(filtered, kept); });
 }
 
+bool datasets_retell_decisions() noexcept {
+    const CallMemo* memo = active_memo();
+    return memo != nullptr && observer() != nullptr && kept_with_decisions(*memo, TopicId::Datasets);
+}
+
+bool retell_datasets(const tag_t* objects, size_t count, const char* relation) noexcept {
+    const CallMemo* memo = active_memo();
+    if (memo == nullptr) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        memo_detail::Answer kept{};
+        if (!memo_detail::find(*memo,
+                               memo_detail::topic_question(TopicId::Datasets, objects[i], relation, nullptr),
+                               &kept)) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < count; ++i) {
+        memo_detail::retell(*memo,
+                            memo_detail::topic_question(TopicId::Datasets, objects[i], relation, nullptr));
+    }
+    return true;
+}
+
 }  // namespace kep

@@ -6,6 +6,8 @@
 #ifndef KEP_LOOKUP_MEMO_H
 #define KEP_LOOKUP_MEMO_H
 
+#include <cstddef>
+
 #include "lookup/kep_memo.h"
 
 namespace kep {
@@ -18,6 +20,13 @@ int ask_preference_list(const char* key, TextList& values);
 int ask_datasets(tag_t object, const char* relation, Tags& datasets);
 // kep_filter_datasets (the result is kept when the input list is a kept one).
 int ask_filtered(const Tags& datasets, const char* type_name, Tags& filtered);
+
+// For a lookup that skips, on the economical path, questions the literal path asks: whether an
+// observer is set and some kept answer of ask_datasets in this call has decisions to tell again;
+// and those decisions of the answers about each of `objects` under `relation`, told again in turn
+// (asking nothing). The latter is false, telling nothing, when one of the answers is not kept.
+bool datasets_retell_decisions() noexcept;
+bool retell_datasets(const tag_t* objects, size_t count, const char* relation) noexcept;
 
 }  // namespace kep
 

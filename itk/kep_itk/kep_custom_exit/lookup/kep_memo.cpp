@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <vector>
 
@@ -22,8 +23,10 @@ namespace kep {
 using memo_detail::Answer;
 using memo_detail::Answers;
 using memo_detail::Arena;
+using memo_detail::kept_note;
 using memo_detail::Key;
 using memo_detail::Names;
+using memo_detail::Tape;
 using memo_detail::Vector;
 
 namespace {
@@ -53,6 +56,13 @@ public:
     // lines): a walk drops those of a line once it is done with the line's subtree, so that during
     // a search this table holds about the lines being walked and stays small.
     Answers line_answers;
+    // The decisions an observer was told while a kept answer was asked (memo_detail::Tape), under
+    // the answer's key, in a table of their own so that the answers' tables stay as they are; those
+    // about lines go with the line.
+    Answers tapes;
+    Answers line_tapes;
+    // The number of answers kept with decisions, by what is asked.
+    unsigned long taped[memo_detail::kKindLimit] = {};
 
     // Failed questions on the way of lookups that do not pass them on (refuse_keeping).
     unsigned long refusals = 0;
@@ -63,6 +73,8 @@ public:
     }
     Answers& table(uint32_t kind) noexcept { return about_line(kind) ? line_answers : answers; }
     const Answers& table(uint32_t kind) const noexcept { return about_line(kind) ? line_answers : answers; }
+    Answers& tape_table(uint32_t kind) noexcept { return about_line(kind) ? line_tapes : tapes; }
+    const Answers& tape_table(uint32_t kind) const noexcept { return about_line(kind) ? line_tapes : tapes; }
 
     // A question fits in 32 bits: what is asked (5 bits), then the numbers of up to two names
     // (13 and 14 bits) or of a line attribute. A question under a name or attribute beyond those
@@ -205,6 +217,7 @@ void forget_line(tag_t line) noexcept {
     CallMemo* memo = MemoState::open();
     if (memo != nullptr && line != NULLTAG) {
         memo->line_answers.erase_object(line);
+        memo->line_tapes.erase_object(line);
     }
 }
 
@@ -385,6 +398,75 @@ void* kept_block(CallMemo& memo, size_t bytes, size_t alignment) {
 
 Watch watch(const CallMemo& memo) noexcept { return Watch{traced_failures(), memo.refusals}; }
 
+// ---- The decisions of a lookup ----------------------------------------------------------------
+
+// Takes every decision told while a question is asked, keeps a copy in the memo's blocks and
+// passes it on to the observer that was set before.
+class TapeRecorder : public Observer {
+public:
+    TapeRecorder(Arena& arena, Observer* outer) noexcept : arena_(arena), outer_(outer) {}
+    void note(const Note& n) noexcept override {
+        try {
+            notes_.push_back(kept_note(arena_, n));
+        } catch (...) {
+            failed_ = true;
+        }
+        outer_->note(n);
+    }
+    Observer* outer() const noexcept { return outer_; }
+    bool failed() const noexcept { return failed_; }
+    const Vector<Note>& notes() const noexcept { return notes_; }
+
+private:
+    Arena& arena_;
+    Observer* outer_;
+    Vector<Note> notes_;
+    bool failed_ = false;
+};
+
+void Recording::start(CallMemo& memo) noexcept {
+    recorder_ = new (std::nothrow) TapeRecorder(memo.arena, observer_slot());
+    if (recorder_ != nullptr) {
+        observer_slot() = recorder_;
+    }
+}
+
+void Recording::stop() noexcept {
+    if (recorder_ != nullptr) {
+        observer_slot() = recorder_->outer();
+        delete recorder_;
+    }
+}
+
+void Recording::keep_tape(CallMemo& memo, const Question& question, uint64_t key) {
+    if (recorder_ == nullptr || recorder_->failed()) {
+        throw std::bad_alloc();  // what was told is not known whole: the answer is not kept
+    }
+    const Vector<Note>& notes = recorder_->notes();
+    if (notes.empty()) {
+        return;
+    }
+    Tape* tape = memo.arena.allocate<Tape>(1);
+    tape->notes = memo.arena.copy(notes.data(), static_cast<int>(notes.size()));
+    tape->count = notes.size();
+    memo.tape_table(question.kind)
+        .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, record_answer(tape));
+    ++memo.taped[question.kind];
+}
+
+void retell_kept(const CallMemo& memo, const Question& question) noexcept {
+    Key key{0, 0};
+    Answer kept{};
+    if (!memo.key(question, &key) || !memo.tape_table(question.kind).find(key, &kept)) {
+        return;
+    }
+    Observer* o = observer();
+    const Tape* tape = static_cast<const Tape*>(kept.record);
+    for (size_t i = 0; o != nullptr && i < tape->count; ++i) {
+        o->note(tape->notes[i]);
+    }
+}
+
 }  // namespace memo_detail
 
 const char* kept_text(CallMemo& memo, const char* text) { return memo.arena.text(text); }
@@ -429,6 +511,10 @@ bool known_value_string(const CallMemo& memo, tag_t object, const char* property
     }
     *value = memo_detail::Stored<const char*>::load(kept);
     return true;
+}
+
+bool kept_with_decisions(const CallMemo& memo, TopicId topic) noexcept {
+    return memo.taped[kFirstTopic + static_cast<uint32_t>(topic)] != 0;
 }
 
 }  // namespace kep

@@ -27,6 +27,7 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "base/kep_observer.h"
 #include "kep_mem.h"
 #include "kep_platform.h"
 
@@ -294,6 +295,49 @@ struct Watch {
 };
 Watch watch(const CallMemo& memo) noexcept;
 
+// The decisions of a lookup. While an observer is set (an explanation), a kept answer is kept with
+// the decisions the observer was told while the question was asked, and tells them again whenever
+// it is lent, so that the observer hears on the economical path every decision of the literal one,
+// in the same order. An observer is set for a whole call or not at all: an answer kept while nobody
+// observed has nothing to tell. While nobody observes, each of these is one load.
+class TapeRecorder;
+class Recording {
+public:
+    explicit Recording(CallMemo& memo) noexcept : observing_(observer() != nullptr) {
+        if (observing_) {
+            start(memo);
+        }
+    }
+    ~Recording() {
+        if (observing_) {
+            stop();
+        }
+    }
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+    // Keeps what the observer was told with the answer under `key` (from new_key); throws when it
+    // cannot be kept whole, and then the answer is not kept either.
+    void keep(CallMemo& memo, const Question& question, uint64_t key) {
+        if (observing_) {
+            keep_tape(memo, question, key);
+        }
+    }
+
+private:
+    void start(CallMemo& memo) noexcept;
+    void stop() noexcept;
+    void keep_tape(CallMemo& memo, const Question& question, uint64_t key);
+    bool observing_;
+    TapeRecorder* recorder_ = nullptr;
+};
+// Tells the observer again what it was told while the kept answer to `question` was asked.
+void retell_kept(const CallMemo& memo, const Question& question) noexcept;
+inline void retell(const CallMemo& memo, const Question& question) noexcept {
+    if (observer() != nullptr) {
+        retell_kept(memo, question);
+    }
+}
+
 // How an answer of type T sits in the table. A record is copied into a kept block and the table
 // holds its address; a number (a tag, an id) is held in the table itself, and so is the address
 // of what the lookup has kept itself (a kept text).
@@ -321,12 +365,16 @@ struct Stored<const T*, void> {
 // Keeps what make() returns (make may use the kept_* functions, and may throw when memory runs
 // out); false when nothing is kept, which only means that the question is asked again.
 template <class T, class Make>
-bool keep(CallMemo& memo, const Question& question, Make&& make, Answer* kept) noexcept {
+bool keep(CallMemo& memo, const Question& question, Make&& make, Answer* kept,
+          Recording* recording = nullptr) noexcept {
     try {
         const uint64_t key = new_key(memo, question);
         const Keep<T> answer = make();
         if (!answer.kept()) {
             return false;
+        }
+        if (recording != nullptr) {
+            recording->keep(memo, question, key);
         }
         *kept = Stored<T>::store(memo, answer.get());
         insert(memo, question, key, *kept);
@@ -345,14 +393,16 @@ int ask_question(const Question& question, Ask&& ask, Lend&& lend, Make&& make, 
     }
     Answer kept{};
     if (find(*memo, question, &kept)) {
+        retell(*memo, question);
         return lend(Stored<T>::load(kept));
     }
     const Watch before = watch(*memo);
+    Recording recording(*memo);
     const int status = ask();
     const Watch after = watch(*memo);
     if (status == 0 && after.failures == before.failures && after.refusals == before.refusals &&
         keep<T>(
-            *memo, question, [&] { return make(*memo); }, &kept)) {
+            *memo, question, [&] { return make(*memo); }, &kept, &recording)) {
         adopt(Stored<T>::load(kept));
     }
     return status;
@@ -437,6 +487,8 @@ bool known_attribute_id(const CallMemo& memo, const char* name, int* attribute);
 bool known_line_tag(const CallMemo& memo, tag_t line, int attribute, tag_t* value);
 bool known_line_string(const CallMemo& memo, tag_t line, int attribute, const char** value);
 bool known_value_string(const CallMemo& memo, tag_t object, const char* property, const char** value);
+// Whether an answer of `topic` was kept in this call with decisions to tell again (see Recording).
+bool kept_with_decisions(const CallMemo& memo, TopicId topic) noexcept;
 
 }  // namespace kep
 

@@ -76,6 +76,15 @@ private:
     size_t used_ = 0;
 };
 
+// The decisions an observer was told while a question was asked, kept with its answer.
+struct Tape {
+    const Note* notes;
+    size_t count;
+};
+// A copy of a decision whose texts, lists and values are copies in the arena; throws when no
+// memory is left (kep_memo_tape.cpp).
+Note kept_note(Arena& arena, const Note& note);
+
 // A question about an object: the object (a tag; 0 for the site-wide questions: preferences,
 // attribute ids, relation types) and what is asked, in 32 bits (see CallMemo::key).
 struct Key {

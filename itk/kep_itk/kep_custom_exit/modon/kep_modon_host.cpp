@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/kep_local.h"
+#include "base/kep_observer.h"
 #include "base/kep_status.h"
 #include "kep_mem.h"
 #include "kep_trace.h"
@@ -268,6 +269,39 @@ bool no_host_on_walk(tag_t line, tag_t parent, const char* source_part_number, c
     return true;
 }
 
+// After no_host_on_walk ruled out every ancestor: what the walk's own questions would have told an
+// observer, from the answers the chain kept (each ancestor's related objects under the relation,
+// from the line's parent up), asking nothing. False when one of them is not kept; the walk then
+// runs and tells them itself.
+bool tell_walk_decisions(tag_t parent, const char* relation_modOn) {
+    if (!kep::datasets_retell_decisions()) {
+        return true;  // nobody listens, or nothing to tell
+    }
+    const kep::CallMemo& memo = *kep::active_memo();
+    int revision_tag_attr = 0;
+    int parent_tag_attr = 0;
+    if (!kep::known_attribute_id(memo, bomAttr_lineItemRevTag, &revision_tag_attr) ||
+        !kep::known_attribute_id(memo, bomAttr_lineParentTag, &parent_tag_attr)) {
+        return false;
+    }
+    try {
+        std::vector<tag_t, kep::LocalAllocator<tag_t>> revisions;
+        for (tag_t line = parent; line != NULLTAG;) {
+            tag_t revision = NULLTAG;
+            tag_t above = NULLTAG;
+            if (!kep::known_line_tag(memo, line, revision_tag_attr, &revision) ||
+                !kep::known_line_tag(memo, line, parent_tag_attr, &above)) {
+                return false;
+            }
+            revisions.push_back(revision);
+            line = above;
+        }
+        return kep::retell_datasets(revisions.data(), revisions.size(), relation_modOn);
+    } catch (...) {
+        return false;
+    }
+}
+
 int check_for_mod_on(tag_t parent_bomline_tag, tag_t child_bomline_tag, const char* source_part_number,
                      const char* relation_modOn, const char* type_modOn, char** way_to_root,
                      int* count_way_to_root, tag_t** act_datasets_mod_on, int* act_count_datasets_mod_on,
@@ -396,8 +430,14 @@ int get_modon_for_bomline(tag_t bomline_object_tag, const char* relation_modOn, 
     (void)kep_get_parent(bomline_object_tag, &parent_bomline_tag);
 
     // Every ancestor ruled out without building the way-to-root list: the walk would find nothing.
-    if (no_host_on_walk(bomline_object_tag, parent_bomline_tag, source_part_number.get(), relation_modOn,
-                        type_modOn)) {
+    // An observer hears the decisions of the walk's questions, not those of the chain's.
+    bool no_host = false;
+    {
+        const kep::Unheard unheard;
+        no_host = no_host_on_walk(bomline_object_tag, parent_bomline_tag, source_part_number.get(),
+                                  relation_modOn, type_modOn);
+    }
+    if (no_host && tell_walk_decisions(parent_bomline_tag, relation_modOn)) {
         return step.status();
     }
 

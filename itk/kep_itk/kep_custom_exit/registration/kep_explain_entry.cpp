@@ -1,6 +1,7 @@
 // The explanation's export (kep_explain.h): one line alone, or the whole window of the line.
 #include "base/kep_status.h"
 #include "kep_explain.h"
+#include "lookup/kep_memo.h"
 #include "registration/kep_explain_account.h"
 
 extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
@@ -11,6 +12,9 @@ extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, in
     if (line == NULLTAG) {
         return 0;  // nothing to explain
     }
+    // One call for the memo of platform answers, as a search is: the walk asks each question once,
+    // and the observer still hears every decision (lookup/kep_memo.h, Recording).
+    kep::CallScope scope;
     try {
         return format == KEP_EXPLAIN_WINDOW ? kep::explain::explain_window(line, query, text)
                                             : kep::explain::explain_line(line, query, format, text);
