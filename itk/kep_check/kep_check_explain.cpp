@@ -363,6 +363,7 @@ int run_explain(const ExplainRequest& request, ExplainFunction explain, std::ost
                     query.near_lines = near.empty() ? nullptr : near.data();
                     query.near_count = static_cast<int>(near.size());
                     query.delta_mm = request.delta_mm;
+                    query.window = window.tag_;
                     Block<char> text;
                     status =
                         explain(line, &query, request.json ? KEP_EXPLAIN_JSON : KEP_EXPLAIN_TEXT, &text.p);

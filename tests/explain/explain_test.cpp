@@ -70,6 +70,34 @@ std::vector<double> row_major(const std::string& text) {
     return m;
 }
 
+// The site with lines the searches do not walk: a line packed into the top line (placed away from
+// it, with a child line of its own) and a line packed into a packed line.
+std::string with_unwalked_lines(const std::string& site) {
+    nlohmann::json j = nlohmann::json::parse(site);
+    nlohmann::json& top = j["windows"]["w1"];
+    const std::string revision = top["children"][0]["revision"];
+    top["packed"] = {{{"id", "top_packed"},
+                      {"revision", revision},
+                      {"occurrence_name", "TP"},
+                      {"transform", "1 0 0 0 0 1 0 0 0 0 1 0 5 5 5 1"},
+                      {"children", {{{"id", "top_packed_child"}, {"revision", revision}}}}}};
+    std::vector<nlohmann::json*> pending = {&top};
+    bool placed = false;
+    while (!pending.empty() && !placed) {
+        nlohmann::json& line = *pending.back();
+        pending.pop_back();
+        if (&line != &top && line.contains("packed")) {
+            line["packed"][0]["packed"] = {{{"id", "packed_packed"}, {"revision", revision}}};
+            placed = true;
+        } else if (line.contains("children")) {
+            for (nlohmann::json& child : line["children"]) {
+                pending.push_back(&child);
+            }
+        }
+    }
+    return j.dump();
+}
+
 // For every line and random queries of both kinds: found or not as the service answers, the
 // distance needed as the service answers at it and just below it, the absolute transform as the
 // line property answers, and the walk's placement equal to it.
@@ -77,8 +105,11 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
     for (const char* options : {"--lines 30 --seed 3 --depth 4 --packed-share 0.2 --modon-share 0.6",
                                 "--lines 25 --seed 12 --depth 5 --modon-share 0.5"}) {
         SCOPED_TRACE(options);
-        ASSERT_NO_FATAL_FAILURE(start(generated_site(options)));
+        const bool unwalked = std::string(options).find("packed") != std::string::npos;
+        ASSERT_NO_FATAL_FAILURE(
+            start(unwalked ? with_unwalked_lines(generated_site(options)) : generated_site(options)));
         const tag_t window = standin::tag_of("w1");
+        ASSERT_TRUE(!unwalked || standin::tag_of("packed_packed") != NULLTAG);
         const std::vector<tag_t> lines = lines_of(window);
         ASSERT_FALSE(lines.empty());
         std::mt19937 random(7);
@@ -88,6 +119,7 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
         for (int q = 0; q < 3; ++q) {
             kep_explain_query_t query{};
             query.delta_mm = uniform(0, 80);
+            query.window = window;
             std::vector<tag_t> selected;
             std::vector<UserArg> args = {UserArg{UserArg::Tag, window},
                                          UserArg{UserArg::Double, 0, query.delta_mm}};
@@ -150,6 +182,12 @@ TEST(Explain, AgreesWithTheSearchesAndTheLinePropertiesOnGeneratedSites) {
                     }
                 }
                 MEM_free(abs);
+                // The lines the searches do not walk: packed lines so marked, and told as not walked.
+                if (id == "top_packed" || id == "packed_packed" || id == "top_packed_child") {
+                    EXPECT_EQ(e["packed"], id != "top_packed_child") << id;
+                    EXPECT_EQ(e["reason"].get<std::string>().rfind("not walked: ", 0), 0u)
+                        << id << e["reason"];
+                }
                 EXPECT_EQ(e["box_dataset"].is_null(), e["search_box"].is_null()) << id;
                 EXPECT_EQ(e["reason"].is_null(), !e["box_dataset"].is_null()) << id;
             }

@@ -139,6 +139,7 @@ kep_explain_query_t explain_query(const ExplainOptions& o) {
         query.near_count = static_cast<int>(o.near_tags.size());
     }
     query.delta_mm = o.delta;
+    query.window = standin::window_of_line(o.line_tag);  // as the searches are asked
     return query;
 }
 

@@ -31,13 +31,17 @@ extern "C" {
 #endif
 
 /* A query as the services take it: box is x1 y1 z1 x2 y2 z2 in the units of the boxes, the
- * distance in millimetres. near_lines is read only. */
+ * distance in millimetres. near_lines is read only. window is the BOM window the services are
+ * called with: the explanation then starts from its top line as they do, and tells a line they
+ * do not walk (a line packed into the top line or into a packed line) as such; with NULLTAG it
+ * starts from the line that ends the line's parent chain. */
 typedef struct kep_explain_query_s {
     int kind;
     double box[6];
     const tag_t* near_lines;
     int near_count;
     double delta_mm;
+    tag_t window;
 } kep_explain_query_t;
 
 /* KEP_EXPLAIN_WINDOW explains, in one walk, every line of the window `line` is in, as one JSON object:

@@ -12,6 +12,7 @@
 #include "base/kep_observer.h"
 #include "base/kep_status.h"
 #include "kep_mem.h"
+#include "kep_trace.h"
 #include "lookup/kep_lookup.h"
 #include "registration/kep_explain_account.h"
 
@@ -386,66 +387,67 @@ const kep_object3d_t* object_in_list(const void* nodes, tag_t line) {
 
 }  // namespace
 
-void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
-    const kep_explain_query_t& q = *e.query;
-    const double delta = q.delta_mm * kMillimetresToBoxUnits;
-    if (e.status != 0) {
-        e.not_found_why =
-            "no verdict: the search's call " + e.failed + " failed with status " + to_text(e.status);
-        return;
+namespace {
+
+// Whether `line` is one of the lines packed into `into` (the platform's answer; a failure is no).
+bool packed_into(tag_t into, tag_t line) {
+    int count = 0;
+    kep::MemPtr<tag_t> packed;
+    if (BOM_line_ask_packed_lines(into, &count, packed.out()) != 0) {
+        EMH_clear_errors();
+        return false;
     }
-    if (!std::isfinite(delta)) {
-        e.not_found_why = "the distance is not a finite number: the service makes no search";
-        return;
-    }
-    if (e.object == nullptr) {
-        e.not_found_why = "the line has no box, so no search can find it";
-        return;
-    }
-    if (q.kind == KEP_EXPLAIN_QUERY_BOX) {
-        bool finite = true;
-        for (int i = 0; i < 6; ++i) {
-            finite = finite && std::isfinite(q.box[i]);
+    for (int i = 0; i < count && packed; ++i) {
+        if (packed.get()[i] == line) {
+            return true;
         }
-        if (!finite) {
-            e.not_found_why = "a value of the query box is not a finite number: the service makes no search";
+    }
+    return false;
+}
+
+// A line the walk from `top` went through without meeting it: the first level of its path that the
+// search does not walk, and why. The walk takes every child line and the lines packed into child
+// lines; a line packed into the top line or into a packed line it does not take, nor what is below.
+void tell_not_walked(Explanation& e, tag_t top) {
+    if (e.walk_status != 0 || top == NULLTAG || e.line == top) {
+        return;
+    }
+    size_t first = 1;
+    if (e.path.front().line != top) {
+        // The parent chain ends at a line that is not the top line: bl_parent of a line packed
+        // into the top line is null. The top line is shown above it.
+        const tag_t end = e.path.front().line;
+        Level above;
+        above.line = top;
+        above.item_id = ask_text(top, bomAttr_itemId);
+        above.occurrence_name = ask_text(top, bomAttr_occName);
+        e.path.insert(e.path.begin(), above);
+        e.not_walked =
+            packed_into(top, end)
+                ? "@" + tag_text(end) +
+                      " is packed into the top line, and the search walks no line "
+                      "packed into the top line, nor the lines below one"
+                : "@" + tag_text(end) + " is no line below the top line @" + tag_text(top) + " of the window";
+    } else {
+        while (first < e.path.size()) {
+            auto it = e.placements.find(e.path[first].line);
+            if (it == e.placements.end() || !it->second.met) {
+                break;
+            }
+            ++first;
+        }
+        if (first == e.path.size()) {
             return;
         }
-        kep_object3d_t query_object;
-        kep_query_object(q.box, &query_object);
-        Verdict v;
-        v.against = "query box";
-        v.tested = true;
-        e.found = kep::overlap_report(query_object, delta, *e.object, &v.report);
-        if (!e.found) {
-            kep::overlap_needed_delta(query_object, *e.object, q.delta_mm, kMillimetresToBoxUnits, &v.needed);
-        }
-        e.verdicts.push_back(v);
-        return;
+        e.not_walked = "@" + tag_text(e.path[first].line) +
+                       " is packed into a packed line, and the search walks the lines packed into child "
+                       "lines only, not those packed into a packed line, nor the lines below one";
     }
-    if (q.near_count < 1 || q.near_lines == nullptr) {
-        e.not_found_why = "no line is selected: the service makes no search";
-        return;
-    }
-    for (int s = 0; s < q.near_count; ++s) {
-        Verdict v;
-        v.against = "@" + tag_text(q.near_lines[s]);
-        const kep_object3d_t* a = object_of(objects, q.near_lines[s]);
-        if (a == nullptr) {
-            v.note = "not tested: that line has no box in this structure, so it finds nothing";
-        } else if (q.near_lines[s] == e.line) {
-            v.note = "not tested: a selected line is never its own neighbour";
-        } else {
-            v.tested = true;
-            if (kep::overlap_report(*a, delta, *e.object, &v.report)) {
-                e.found = true;
-            } else {
-                kep::overlap_needed_delta(*a, *e.object, q.delta_mm, kMillimetresToBoxUnits, &v.needed);
-            }
-        }
-        e.verdicts.push_back(v);
-    }
+    e.packed = e.packed || e.path[first].line == e.line;
+    e.box.reason = "not walked: " + e.not_walked;
 }
+
+}  // namespace
 
 void settle_box(Explanation& e) {
     if (e.status != 0) {
@@ -513,14 +515,24 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     }
     e.revision_id = ask_text(e.revision, "item_revision_id");
 
-    // The walk the searches make, from the top line, with the decisions recorded.
+    // The walk the searches make, from the top line, with the decisions recorded: the window's top
+    // line, asked as the searches ask it, or the line that ends the parent chain.
     Recorder recorder(line);
     Nodes nodes;
+    tag_t top = e.path.front().line;
     {
         kep::Observing observing(&recorder);
-        kep_matrix_t identity;
-        kep_matrix_identity(&identity);
-        e.walk_status = kep_get_child_lines(e.path.front().line, &identity, &nodes.head);
+        if (query != nullptr && query->window != NULLTAG) {
+            kep::Step step;
+            step.call("BOM_ask_window_top_line(bom_window_tag,&top_line)",
+                      [&] { return BOM_ask_window_top_line(query->window, &top); });
+            e.walk_status = step.status();
+        }
+        if (e.walk_status == 0 && top != NULLTAG) {
+            kep_matrix_t identity;
+            kep_matrix_identity(&identity);
+            e.walk_status = kep_get_child_lines(top, &identity, &nodes.head);
+        }
     }
     if (recorder.failed()) {
         return kNoMemory;
@@ -536,6 +548,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;
     e.object = object_of(nodes, line);
+    tell_not_walked(e, top);
     settle_box(e);
 
     // What a client reads as the line's absolute transform.

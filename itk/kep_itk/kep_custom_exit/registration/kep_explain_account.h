@@ -113,6 +113,7 @@ struct Explanation {
     Vec<Verdict> verdicts;
     bool found = false;
     Str not_found_why;
+    Str not_walked;  // why the search does not walk the line (a level of its path), or empty
     int status = 0;  // non-zero when a call the search also makes failed: no verdict then
     Str failed;      // that call's operation
 };

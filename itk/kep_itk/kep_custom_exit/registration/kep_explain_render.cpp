@@ -238,6 +238,8 @@ Str render_text(const Explanation& e) {
     if (e.box.has_box) {
         out +=
             "  box: " + numbers(e.box.box, 6) + named(e, ", from dataset @" + tag_text(e.box.dataset)) + "\n";
+    } else if (!e.not_walked.empty()) {
+        out += "  not looked for: the search does not walk this line: " + named(e, e.not_walked) + "\n";
     } else {
         out += "  no box: " + named(e, e.box.reason) + "\n";
     }
@@ -251,7 +253,10 @@ Str render_text(const Explanation& e) {
         }
         auto it = e.placements.find(l.line);
         if (it == e.placements.end() || !it->second.met) {
-            out += "  " + level_name(l) + ": not reached by the walk\n";
+            out += "  " + level_name(l) + ": " +
+                   (e.not_walked.empty() ? Str("not reached by the walk")
+                                         : "not walked: " + named(e, e.not_walked)) +
+                   "\n";
             continue;
         }
         const Placement& p = it->second;
@@ -335,7 +340,9 @@ Str render_json(const Explanation& e) {
         }
         auto it = e.placements.find(l.line);
         if (it == e.placements.end() || !it->second.met) {
-            out += ", \"source\": \"not reached by the walk\", \"transform\": null, \"absolute\": null}";
+            out += Str(", \"source\": ") +
+                   (e.not_walked.empty() ? "\"not reached by the walk\"" : "\"not walked\"") +
+                   ", \"transform\": null, \"absolute\": null}";
             continue;
         }
         const Placement& p = it->second;

@@ -124,6 +124,15 @@ int explain_window(tag_t line, const kep_explain_query_t* query, char** text) {
         }
         top = parent;
     }
+    if (query != nullptr && query->window != NULLTAG) {
+        // The searches' top line: the window's.
+        tag_t window_top = NULLTAG;
+        const int status = BOM_ask_window_top_line(query->window, &window_top);
+        if (status != 0) {
+            return status;
+        }
+        top = window_top != NULLTAG ? window_top : top;
+    }
     WindowRecord record;
     const int recorded = record_window(top, &record);
     if (recorded != 0) {
