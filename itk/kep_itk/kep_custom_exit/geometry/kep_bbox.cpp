@@ -90,6 +90,17 @@ tag_t single_form(tag_t dataset_tag, const char* statement, const char* referenc
     return refs[0];
 }
 
+// The frame of the two readers of a dataset's form: the function's trace, and read(form_tag, step)
+// on the one form behind the named reference; without one, the status so far.
+template <class Read>
+int read_single_form(const char* function, tag_t dataset_tag, const char* statement,
+                     const char* reference_name, Read&& read) {
+    kep::FunctionTrace trace(function);
+    kep::Step step;
+    const tag_t form_tag = single_form(dataset_tag, statement, reference_name, step);
+    return form_tag == NULLTAG ? step.status() : read(form_tag, step);
+}
+
 void merge_into(kep_bbox_t* result, const kep_bbox_t& box) {
     result->x1 = box.x1 < result->x1 ? box.x1 : result->x1;
     result->y1 = box.y1 < result->y1 ? box.y1 : result->y1;
@@ -142,39 +153,9 @@ const kep::RepresentationPolicy kBoxRepresentation = {
     nullptr, "kep_filter_alt_rep_for_dataset(datasets_part, count_datasets_part, &part_tag)",
     kep::RepresentationFailures::NothingPicked, true};
 
-}  // namespace
-
-extern "C" int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu) {
-    kep::FunctionTrace trace("kep_is_visu_dataset");
-    kep::Step step;
-    *is_visu = 0;
-
-    const tag_t form_tag = single_form(
-        dataset_tag, "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2TypeInfo\", &count_refs, &refs)",
-        "VAR2TypeInfo", step);
-    if (form_tag == NULLTAG) {
-        return step.status();
-    }
-    kep::MemPtr<char> type;
-    step.call("AOM_ask_value_string(form_tag, \"var2_type\", &type)",
-              [&] { return AOM_ask_value_string(form_tag, "var2_type", type.out()); });
-    if (step.ok() && type && strcmp(type.get(), "VISUALIZATION") == 0) {
-        *is_visu = 1;
-    }
-    return step.status();
-}
-
-extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
-    kep::FunctionTrace trace("kep_get_bbox_for_dataset");
-    kep::Step step;
-    *bbox = nullptr;
-
-    const tag_t form_tag = single_form(
-        dataset_tag, "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2BBInfo\", &count_refs, &refs)",
-        "VAR2BBInfo", step);
-    if (form_tag == NULLTAG) {
-        return step.status();
-    }
+// The six values of a "VAR2BBInfo" form into a new box (*bbox), unless one cannot be read or is
+// not a finite number.
+int read_box(tag_t dataset_tag, tag_t form_tag, kep_bbox_t** bbox, kep::Step& step) {
     kep::MemPtr<kep_bbox_t> box(kep::mem_alloc_array<kep_bbox_t>(1));
     if (!box) {
         return kNoMemory;
@@ -213,6 +194,32 @@ extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
     kep::observe_dataset_box(dataset_tag, values);
     *bbox = box.release();
     return step.status();
+}
+
+}  // namespace
+
+extern "C" int kep_is_visu_dataset(tag_t dataset_tag, int* is_visu) {
+    *is_visu = 0;
+    return read_single_form(
+        "kep_is_visu_dataset", dataset_tag,
+        "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2TypeInfo\", &count_refs, &refs)", "VAR2TypeInfo",
+        [&](tag_t form_tag, kep::Step& step) {
+            kep::MemPtr<char> type;
+            step.call("AOM_ask_value_string(form_tag, \"var2_type\", &type)",
+                      [&] { return AOM_ask_value_string(form_tag, "var2_type", type.out()); });
+            if (step.ok() && type && strcmp(type.get(), "VISUALIZATION") == 0) {
+                *is_visu = 1;
+            }
+            return step.status();
+        });
+}
+
+extern "C" int kep_get_bbox_for_dataset(tag_t dataset_tag, kep_bbox_t** bbox) {
+    *bbox = nullptr;
+    return read_single_form(
+        "kep_get_bbox_for_dataset", dataset_tag,
+        "AE_ask_all_dataset_named_refs(dataset_tag, \"VAR2BBInfo\", &count_refs, &refs)", "VAR2BBInfo",
+        [&](tag_t form_tag, kep::Step& step) { return read_box(dataset_tag, form_tag, bbox, step); });
 }
 
 extern "C" int kep_get_bbox_for_bomline(tag_t line, kep_bbox_t** bbox) {
