@@ -56,6 +56,10 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
          1,
          "\"found\":null,\"why\":\"no verdict: the search's call PREF_ask_char_value failed with status "
          "900001\""},
+        // The window's top line, asked as the searches ask it.
+        {{"--fail", "BOM_ask_window_top_line", "explain", "fan_l", "--json"},
+         1,
+         "\"failed\":\"BOM_ask_window_top_line\""},
         // A failed exit: the JSON's status is the exit status's cause.
         {{"--fail", "METHOD_find_prop_method", "explain", "fan_l", "--json"}, 1, "{\"status\":900001,"},
         // A site with an occurrence name that reads like a tag, and a second window.

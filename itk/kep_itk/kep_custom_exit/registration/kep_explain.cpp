@@ -355,23 +355,6 @@ private:
     bool failed_ = false;
 };
 
-// The operation of the call that made a walk fail with `status`. After a failed call the guard rule
-// makes no further traced call, so the calls that fail with that status last, one after another,
-// are that call and the traced calls of extension functions around it: the first of them is the
-// call. Failures before it were answered as if the question had not been asked.
-Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status) {
-    size_t first = failed_calls.size();
-    while (first > 0 && failed_calls[first - 1].second == status) {
-        --first;
-    }
-    if (first == failed_calls.size()) {
-        return "kep_get_child_lines";  // no traced call failed: the walk's own status
-    }
-    Str text = failed_calls[first].first != nullptr ? failed_calls[first].first : "";
-    const size_t end = text.find_first_of(" (");
-    return end == Str::npos ? text : text.substr(0, end);
-}
-
 const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
     for (const kep_node_t* n = nodes.head; n != nullptr; n = n->next) {
         if (n->tag == line) {
@@ -548,6 +531,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;
     e.object = object_of(nodes, line);
+    e.top_transform = ask_text(top, bomAttr_StandardOccTransform);  // the search leaves it out
     tell_not_walked(e, top);
     settle_box(e);
 

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/kep_local.h"
@@ -113,9 +114,10 @@ struct Explanation {
     Vec<Verdict> verdicts;
     bool found = false;
     Str not_found_why;
-    Str not_walked;  // why the search does not walk the line (a level of its path), or empty
-    int status = 0;  // non-zero when a call the search also makes failed: no verdict then
-    Str failed;      // that call's operation
+    Str top_transform;  // the top line's own bl_plmxml_occ_xform, which the search leaves out
+    Str not_walked;     // why the search does not walk the line (a level of its path), or empty
+    int status = 0;     // non-zero when a call the search also makes failed: no verdict then
+    Str failed;         // that call's operation
 };
 
 Str level_name(const Level& l);
@@ -150,6 +152,9 @@ void settle_box(Explanation& e);
 // The query run as the service runs it, on e.object; object_of finds the box of a selected line.
 using ObjectOf = const kep_object3d_t* (*)(const void* objects, tag_t line);
 void run_query(Explanation& e, ObjectOf object_of, const void* objects);
+// The operation of the traced call that made the walk fail with `status`, from the failed calls
+// told during the walk (statement text and status, in order).
+Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status);
 
 // One walk from `top` as the searches make it, with every line's box lookup and placement recorded.
 struct WindowRecord {

@@ -1,5 +1,6 @@
 // The query of an explanation: the line's box run through the search's own overlap test against
-// the query box or each selected line, with the distance at which the search would find it.
+// the query box or each selected line, with the distance at which the search would find it; and
+// the call that made the walk fail.
 #include <cmath>
 
 #include "registration/kep_explain_account.h"
@@ -69,6 +70,23 @@ void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
         }
         e.verdicts.push_back(v);
     }
+}
+
+// The operation of the call that made a walk fail with `status`. After a failed call the guard rule
+// makes no further traced call, so the calls that fail with that status last, one after another,
+// are that call and the traced calls of extension functions around it: the first of them is the
+// call. Failures before it were answered as if the question had not been asked.
+Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status) {
+    size_t first = failed_calls.size();
+    while (first > 0 && failed_calls[first - 1].second == status) {
+        --first;
+    }
+    if (first == failed_calls.size()) {
+        return "kep_get_child_lines";  // no traced call failed: the walk's own status
+    }
+    Str text = failed_calls[first].first != nullptr ? failed_calls[first].first : "";
+    const size_t end = text.find_first_of(" (");
+    return end == Str::npos ? text : text.substr(0, end);
 }
 
 KEP_EXPLAIN_NAMESPACE_END

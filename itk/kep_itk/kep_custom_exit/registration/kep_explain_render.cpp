@@ -133,6 +133,21 @@ Str source_text(const Explanation& e, const Placement& p) {
     return text;
 }
 
+// Where a box comes from: one dataset, or the union of the boxes of several, each named.
+Str box_source(const BoxAccount& b) {
+    if (b.datasets.size() < 2) {
+        return "from dataset @" + tag_text(b.dataset);
+    }
+    Str text = "the union of the boxes of datasets ";
+    for (size_t i = 0; i < b.datasets.size(); ++i) {
+        text += (i == 0                       ? ""
+                 : i + 1 == b.datasets.size() ? " and "
+                                              : ", ") +
+                Str("@") + tag_text(b.datasets[i]);
+    }
+    return text;
+}
+
 // Centre, axes and half extents of the line's box in the top line's coordinates, and its hull.
 struct SearchBox {
     double centre[3];
@@ -236,8 +251,7 @@ Str render_text(const Explanation& e) {
         out += "  " + named(e, s) + "\n";
     }
     if (e.box.has_box) {
-        out +=
-            "  box: " + numbers(e.box.box, 6) + named(e, ", from dataset @" + tag_text(e.box.dataset)) + "\n";
+        out += "  box: " + numbers(e.box.box, 6) + named(e, ", " + box_source(e.box)) + "\n";
     } else if (!e.not_walked.empty()) {
         out += "  not looked for: the search does not walk this line: " + named(e, e.not_walked) + "\n";
     } else {
@@ -248,7 +262,11 @@ Str render_text(const Explanation& e) {
     for (size_t i = 0; i < e.path.size(); ++i) {
         const Level& l = e.path[i];
         if (i == 0) {
-            out += "  " + level_name(l) + ": the top line, placed at the identity\n";
+            out += "  " + level_name(l) + ": the top line, placed at the identity" +
+                   (e.top_transform.empty() ? Str("")
+                                            : "; the search leaves out its own transform [" +
+                                                  e.top_transform + "], which bl_plmxml_abs_xform includes") +
+                   "\n";
             continue;
         }
         auto it = e.placements.find(l.line);
@@ -326,6 +344,11 @@ Str render_json(const Explanation& e) {
         out += (i == 0 ? "" : ", ") + quoted(named(e, e.box.steps[i]));
     }
     out += "], \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : Str("null"));
+    out += ", \"box_datasets\": [";
+    for (size_t i = 0; e.box.has_box && i < e.box.datasets.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + json_tag(e.box.datasets[i]);
+    }
+    out += "]";
     out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
     out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
     out += ", \"chain\": [";
@@ -335,7 +358,15 @@ Str render_json(const Explanation& e) {
         out += "{\"line\": " + json_tag(l.line);
         if (i == 0) {
             out += ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
-                   json_numbers(Vec<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16) + "}";
+                   json_numbers(Vec<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16);
+            out +=
+                ", \"own_transform\": " + (e.top_transform.empty() ? Str("null") : quoted(e.top_transform));
+            out += ", \"note\": " +
+                   (e.top_transform.empty() ? Str("null")
+                                            : Str("\"the search places the top line at the identity, "
+                                                  "leaving out its own transform; "
+                                                  "bl_plmxml_abs_xform includes it\"")) +
+                   "}";
             continue;
         }
         auto it = e.placements.find(l.line);
