@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "kep_deep_site.h"
-#include "registration/kep_explain.h"
+#include "kep_explain.h"
 #include "registration/kep_registration.h"
 #include "standin/control.h"
 

@@ -481,7 +481,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         level.line = l;
         level.item_id = ask_text(l, bomAttr_itemId);
         level.occurrence_name = ask_text(l, bomAttr_occName);
-        e.path.insert(e.path.begin(), level);
+        e.path.push_back(level);
         tag_t parent = NULLTAG;
         const int status = kep_get_parent(l, &parent);
         if (status != 0) {
@@ -492,6 +492,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
             break;  // a cycle would never end
         }
     }
+    e.path = Vec<Level>(e.path.rbegin(), e.path.rend());  // top line first
     if (AOM_ask_value_tag(line, bomAttr_lineItemRevTag, &e.revision) != 0) {
         EMH_clear_errors();
         e.revision = NULLTAG;
