@@ -9,6 +9,7 @@ import {
   encodeHash,
   explainRows,
   findLines,
+  readableScene,
 } from '../../itk/host/kep_host/page/src/logic.js';
 
 const I = [[1, 0, 0], [0, 1, 0], [0, 0, 1]];
@@ -51,24 +52,32 @@ test('the hash keeps the camera and the selection, and ignores what is malformed
 
 test('the list finds lines by path or name, and the panel tells why a line is or is not found', () => {
   const box = { centre: [0, 0, 0], axes: I, half_extents: [1, 1, 1] };
-  const scene = {
+  // As kep-host writes it: parents by index, the extension's texts as patterns and numbers.
+  const scene = readableScene({
     query: { kind: 'box', delta_mm: 5 },
+    words: [['', ', master representation'], ['against query box (A, enlarged by delta): found: overlap ', ' mm, ', ''],
+      ['<img src=x onerror=alert(1)> 1.5 ', '']],
     lines: [
-      { id: 'top', name: 'Module', path: 'top', found: false, search_box: null, reason: 'no geometry dataset with a box' },
-      { id: 'fan', name: 'Fan', path: 'top/fan', found: true, search_box: box, source: 'ds_fan, master representation',
-        tests: ['against query box (A, enlarged by delta): found: the boxes overlap'] },
-      { id: 'hose', name: 'Hose', path: 'top/hose', found: false, search_box: box, placed_by: 'mp_top' },
+      { id: 'top', name: 'Module', parent: -1, found: false, search_box: null, reason: 'no geometry dataset with a box' },
+      { id: 'fan', name: 'Fan', parent: 0, found: true, search_box: box, source: [0, 'ds_fan'],
+        tests: [[1, '60.6', '-1e-05'], [2, '2.50']] },
+      { id: 'hose', name: 'Hose', parent: 0, found: false, search_box: box, placed_by: 'mp_top' },
+      { id: 'clip', name: 'Clip', parent: 2, found: false, search_box: null, reason: 'none' },
     ],
-  };
+  });
+  assert.deepEqual(scene.lines.map((l) => l.path), ['top', 'top/fan', 'top/hose', 'top/hose/clip']);
+  assert.deepEqual(scene.lines[1].tests, ['against query box (A, enlarged by delta): found: overlap 60.6 mm, -1e-05',
+    '<img src=x onerror=alert(1)> 1.5 2.50']);
   assert.deepEqual(findLines(scene, 'FAN'), [1]);
   assert.deepEqual(findLines(scene, 'module'), [0]);
-  assert.deepEqual(findLines(scene, ''), [0, 1, 2]);
+  assert.deepEqual(findLines(scene, ''), [0, 1, 2, 3]);
+  assert.deepEqual(findLines(scene, 'hose/cl'), [3]);
   assert.deepEqual(findLines(scene, '', 2), [0, 1]);
   const rows = (i) => Object.fromEntries(explainRows(scene, i));
   assert.equal(rows(0).box, 'no box: no geometry dataset with a box');
   assert.equal(rows(0).query, 'NOT FOUND');
   assert.equal(rows(1).box, 'from ds_fan, master representation');
   assert.equal(rows(1).query, 'FOUND');
-  assert.equal(rows(1)['overlap test'], 'against query box (A, enlarged by delta): found: the boxes overlap');
+  assert.equal(rows(1)['path from the top line'], 'top/fan');
   assert.equal(rows(2).placement, 'representation mp_top');
 });

@@ -6,11 +6,14 @@
 // built and compiled in (kPageBefore, kPageAfter); kep-host only puts the scene between the two,
 // as <script type="application/json" id="kep-scene">. The scene is
 //   {"title", "focus" (a line picked first, when there is one), "query": {"kind": "box"|"near"|"none", "box",
-//   "near", "delta_mm", "search_box"},
-//    "lines": [{"id", "name", "path", "found", "search_box": {"centre", "axes", "half_extents"}
-//               or null, "reason", "box_dataset", "source", "placed_by"}, ...]}
-// with the site's ids; "source" (where the box comes from) is left out for a line without a box,
-// "placed_by" for a line placed by its stored transform. Site texts in it are data: the page shows
+//   "near", "delta_mm", "search_box"}, "words": [[piece, ...], ...],
+//    "lines": [{"id", "name", "parent", "found", "search_box": {"centre", "axes", "half_extents"}
+//               or null, "reason", "box_dataset", "source", "placed_by", "tests"}, ...]}
+// with the site's ids; "parent" is the index of the line above (-1 for the top line), from which
+// the page builds the paths; "source" (where the box comes from) is left out for a line without a
+// box, "placed_by" for a line placed by its stored transform; "source" and each of "tests" is
+// [pattern, part, ...], the pieces of the text around the parts that vary from line to line being
+// words[pattern] (docs/kep-host.md). Site texts in it are data: the page shows
 // them as text, and the JSON is escaped so that nothing in it ends the script element.
 #ifndef KEP_HOST_PAGE_H
 #define KEP_HOST_PAGE_H

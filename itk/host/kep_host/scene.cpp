@@ -17,7 +17,6 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
-#include <regex>
 
 namespace kep_host {
 
@@ -307,18 +306,29 @@ int Scene::count_with_box() const {
 // The extension marks an object as "(tag N)" after its name; only these marks are named by id, so
 // that "tag 1" inside an occurrence name or any other text of the site stays as it is.
 std::string text_with_ids(const std::string& text) {
-    static const std::regex kTag("\\(tag ([0-9]+)\\)");
+    static const char kMark[] = "(tag ";
+    const size_t mark = sizeof kMark - 1;
     std::string out;
-    auto begin = std::sregex_iterator(text.begin(), text.end(), kTag);
     size_t last = 0;
-    for (auto it = begin; it != std::sregex_iterator(); ++it) {
-        const std::smatch& m = *it;
-        out += text.substr(last, static_cast<size_t>(m.position(0)) - last);
-        const tag_t tag = static_cast<tag_t>(std::stoul(m[1].str()));
-        out += tag == NULLTAG ? m[0].str() : "(id " + id_text(tag) + ")";
-        last = static_cast<size_t>(m.position(0) + m.length(0));
+    for (size_t at = text.find(kMark); at != std::string::npos; at = text.find(kMark, at + 1)) {
+        size_t end = at + mark;
+        unsigned long long number = 0;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && number <= 0xffffffffULL) {
+            number = number * 10 + static_cast<unsigned>(text[end] - '0');
+            ++end;
+        }
+        if (end == at + mark || end >= text.size() || text[end] != ')' || number > 0xffffffffULL) {
+            continue;
+        }
+        const tag_t tag = static_cast<tag_t>(number);
+        out.append(text, last, at - last);
+        out += tag == NULLTAG ? text.substr(at, end + 1 - at) : "(id " + id_text(tag) + ")";
+        last = end + 1;
     }
-    return out + text.substr(last);
+    if (last == 0) {
+        return text;
+    }
+    return out.append(text, last, std::string::npos);
 }
 
 ExplainFn explain_export(const Host& host, const std::string& command) {

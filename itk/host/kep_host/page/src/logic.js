@@ -11,6 +11,30 @@ export const COLOURS = {
   near: 0x1864ab,
 };
 
+// The scene as kep-host writes it, made whole for reading: every line's path (its ids from the
+// top line down) from the index of its parent, which comes before it, and the extension's texts
+// ("source", "tests"), which the scene keeps as [pattern, part, ...] with each pattern (the
+// pieces around the parts that vary from line to line) once in "words", put back together.
+export function readableScene(scene) {
+  const words = Array.isArray(scene.words) ? scene.words : [];
+  const text = (w) => {
+    if (!Array.isArray(w)) return w;
+    const pieces = words[w[0]] || [];
+    let out = String(pieces[0] ?? '');
+    for (let i = 1; i < pieces.length; i++) out += String(w[i] ?? '') + pieces[i];
+    return out;
+  };
+  const lines = scene.lines;
+  for (let i = 0; i < lines.length; i++) {
+    const line = lines[i];
+    const p = line.parent;
+    line.path = Number.isInteger(p) && p >= 0 && p < i ? `${lines[p].path}/${line.id}` : String(line.id);
+    if (line.source !== undefined) line.source = text(line.source);
+    if (Array.isArray(line.tests)) line.tests = line.tests.map(text);
+  }
+  return scene;
+}
+
 // The column-major 4x4 matrix (as three.js keeps it) that maps the unit cube centred at the origin
 // (-0.5..0.5 along each axis) onto an oriented box given by its centre, its three axes (unit
 // directions, in the top line's coordinates) and its half extents along them. `grow` is added to

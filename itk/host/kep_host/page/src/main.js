@@ -28,6 +28,7 @@ import {
   explainRows,
   findLines,
   lineRole,
+  readableScene,
   sceneBounds,
   searchedShapes,
 } from './logic.js';
@@ -39,7 +40,7 @@ function readScene() {
   const holder = $('kep-scene');
   const scene = holder ? JSON.parse(holder.textContent) : null;
   if (!scene || !Array.isArray(scene.lines)) throw new Error('the page holds no scene');
-  return scene;
+  return readableScene(scene);
 }
 
 const data = readScene();
