@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -18,6 +19,7 @@
 #include "kep_explain.h"
 #include "kep_fixture.h"
 #include "kep_site_text.h"
+#include "registration/kep_explain_reasons.h"
 #include "registration/kep_registration.h"
 
 namespace explain_test {
@@ -314,6 +316,171 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
             EXPECT_NE(text.find(row.words), std::string::npos) << text;
         }
     }
+}
+
+// The "no box" shapes: the line's site, the datasets that make the shape and what the row changes.
+std::string no_box_site() {
+    nlohmann::json j = nlohmann::json::parse(kTableSite);
+    j["types"]["TypeForm"] = "Form";
+    auto dataset = [&](const std::string& id, const std::string& type, const std::string& name,
+                       const std::string& revision, const std::string& relation) {
+        j["objects"][id] = {{"type", type}, {"name", name}};
+        j["relations"].push_back({revision, relation, id});
+    };
+    for (const char* revision : {"snf", "vis", "visnf", "wrel"}) {
+        std::string item = revision;
+        for (char& c : item) {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        j["objects"][std::string(revision) + "/A"] = {{"type", "ItemRevision"}, {"item_id", item}};
+        j["windows"]["w1"]["children"].push_back(
+            {{"id", std::string("p_") + revision}, {"revision", std::string(revision) + "/A"}});
+    }
+    dataset("ds_snf", "PLMXML", "SNF/A", "snf/A", "IMAN_reference");  // a structure dataset, no form
+    j["objects"]["ti_visu"] = {{"type", "TypeForm"}, {"attributes", {{"var2_type", "VISUALIZATION"}}}};
+    for (const char* revision : {"vis", "visnf"}) {
+        const std::string id = std::string("ds_visu_") + revision;
+        dataset(id, "AuxPart", "VISU/A", std::string(revision) + "/A", "IMAN_reference");
+        j["objects"][id]["refs"] = {{"VAR2TypeInfo", {"ti_visu"}}, {"VAR2BBInfo", {"bb_ok"}}};
+    }
+    dataset("ds_visnf", "AuxPart", "VISNF/A", "visnf/A", "IMAN_reference");  // no visualisation, no form
+    dataset("ds_wrel", "PLMXML", "WREL/A", "wrel/A", "IMAN_specification");  // under the wrong relation
+    j["objects"]["ds_wrel"]["refs"] = {{"VAR2BBInfo", {"bb_ok"}}};
+    return j.dump();
+}
+
+// For each shape of "no box": every reason, in the order the lookup meets them; then, on a copy of
+// the site with exactly those reasons fixed, the line has a box. The text names the related objects
+// and the preferences read, quoted.
+TEST(Explain, ListsEveryReasonOfNoBoxAndFixingThemGivesTheBox) {
+    struct Row {
+        const char* line;
+        const char* revision;
+        std::map<std::string, std::string> preferences;  // set for the row ("" clears one)
+        std::vector<std::string> reasons;                // words of each reason, in order
+        const char* text;                                // in the text
+    };
+    const Row rows[] = {
+        {"p_aux",
+         "aux/A",
+         {{"KEPCgrDatasetType", ""}},
+         {"missing preference KEPCgrDatasetType", "no form: dataset 'AUX/A'"},
+         R"("AUX/A" of type "AuxPart")"},
+        {"p_snf",
+         "snf/A",
+         {{"KEPProductDatasetRelation", "NO_SUCH_RELATION"}},
+         {"unknown relation NO_SUCH_RELATION", "no form: dataset 'SNF/A'"},
+         R"(KEPProductDatasetRelation "NO_SUCH_RELATION")"},
+        {"p_vis", "vis/A", {}, {"only visualisation datasets"}, R"("VISU/A" of type "AuxPart")"},
+        {"p_visnf", "visnf/A", {}, {"no form: dataset 'VISNF/A'"}, R"("VISNF/A" of type "AuxPart")"},
+        {"p_wrel",
+         "wrel/A",
+         {},
+         {R"(not under the relation: dataset 'WREL/A' (tag )"},
+         R"("WREL/A" of type "PLMXML")"},
+        {"p_aux",
+         "aux/A",
+         {{"KEPAuxPartDatasetType", "AuxPart "}},
+         {"no dataset of the configured types"},
+         R"(KEPAuxPartDatasetType "AuxPart ")"},
+        {"p_none",
+         "none/A",
+         {},
+         {"no dataset of the configured types"},
+         "objects related to the revision: none"},
+        {"p_noform", "noform/A", {}, {"no form: dataset 'NOFORM/A'"}, R"("NOFORM/A" of type "Part3D")"},
+        {"p_stored",
+         "ok/A",
+         {{"KEPModOnPartDatasetType", ""}},
+         {"missing preference KEPModOnPartDatasetType"},
+         "KEPModOnPartDatasetType (not set)"},
+    };
+    const nlohmann::json original = nlohmann::json::parse(no_box_site());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.line + std::string(" ") + row.reasons.front());
+        nlohmann::json site = original;
+        for (const auto& p : row.preferences) {
+            if (p.second.empty()) {
+                site["preferences"].erase(p.first);
+            } else {
+                site["preferences"][p.first] = p.second;
+            }
+        }
+        ASSERT_NO_FATAL_FAILURE(start(site.dump()));
+        const tag_t line = standin::tag_of(row.line);
+        const nlohmann::json e = explain(line, nullptr);
+        ASSERT_TRUE(e["reasons"].is_array()) << e.dump();
+        ASSERT_EQ(e["reasons"].size(), row.reasons.size()) << e["reasons"];
+        EXPECT_EQ(e["reason"], e["reasons"][0]);
+        char* text = nullptr;
+        ASSERT_EQ(kep_explain_line(line, nullptr, KEP_EXPLAIN_TEXT, &text), 0);
+        EXPECT_NE(std::string(text).find(row.text), std::string::npos) << text;
+        MEM_free(text);
+        // Each reason fixed as the guide says.
+        int fixes = 0;
+        for (size_t i = 0; i < row.reasons.size(); ++i) {
+            const std::string reason = e["reasons"][i];
+            EXPECT_EQ(reason.rfind(row.reasons[i], 0), 0u) << reason;
+            const size_t at = reason.find("(tag ");
+            const std::string dataset =
+                at == std::string::npos
+                    ? ""
+                    : standin::id_of(static_cast<tag_t>(std::stoul(reason.substr(at + 5))));
+            const bool no_dataset = reason.rfind("no dataset of", 0) == 0;
+            if (reason.rfind("missing preference ", 0) == 0 || reason.rfind("unknown relation ", 0) == 0 ||
+                no_dataset) {
+                for (const auto& p : row.preferences) {
+                    site["preferences"][p.first] = original["preferences"][p.first];
+                }
+            }
+            if (reason.rfind("no form: ", 0) == 0) {
+                site["objects"][dataset]["refs"]["VAR2BBInfo"] = {"bb_ok"};
+            } else if (reason.rfind("not under the relation: ", 0) == 0) {
+                for (nlohmann::json& r : site["relations"]) {
+                    if (r[2] == dataset) {
+                        r[1] = original["preferences"]["KEPProductDatasetRelation"];
+                    }
+                }
+            } else if (reason.rfind("only visualisation", 0) == 0 || no_dataset) {
+                site["objects"]["ds_fix"] = {{"type", "AuxPart"}, {"refs", {{"VAR2BBInfo", {"bb_ok"}}}}};
+                site["relations"].push_back({row.revision, "IMAN_reference", "ds_fix"});
+            } else if (reason.rfind("missing preference ", 0) != 0 &&
+                       reason.rfind("unknown relation ", 0) != 0) {
+                continue;
+            }
+            ++fixes;
+        }
+        EXPECT_EQ(fixes, static_cast<int>(row.reasons.size()));
+        ASSERT_NO_FATAL_FAILURE(start(site.dump()));
+        const nlohmann::json fixed = explain(standin::tag_of(row.line), nullptr);
+        EXPECT_TRUE(fixed["reason"].is_null()) << fixed["reason"];
+        EXPECT_EQ(fixed["reasons"], nlohmann::json::array());
+    }
+}
+
+// The guide's table of reasons is the code's.
+TEST(Explain, TheGuidesReasonsAreTheCodes) {
+    std::ifstream in(std::string(KEP_SOURCE_DIR) + "/docs/deploying.md");
+    ASSERT_TRUE(in.good());
+    std::vector<std::string> shown;
+    bool in_table = false;
+    for (std::string text; std::getline(in, text);) {
+        if (text.rfind("**The reasons for \"no box\"", 0) == 0) {
+            in_table = true;
+        } else if (in_table && text.rfind("## ", 0) == 0) {
+            in_table = false;
+        } else if (in_table && text.rfind("| `", 0) == 0) {
+            shown.push_back(text.substr(3, text.find('`', 3) - 3));
+        }
+    }
+    int count = 0;
+    const kep::ReasonRow* rows = kep::reason_rows(&count);
+    std::vector<std::string> code;
+    for (int i = 0; i < count; ++i) {
+        code.push_back(rows[i].shown);
+        EXPECT_EQ(std::string(rows[i].shown).rfind(rows[i].lead, 0), 0u) << rows[i].shown;
+    }
+    EXPECT_EQ(shown, code);
 }
 
 kep_object3d_t cube(const double rows[3][4], double half) {

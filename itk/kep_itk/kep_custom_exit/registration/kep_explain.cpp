@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <utility>
@@ -59,7 +60,11 @@ private:
         if (box.reason.empty()) {
             box.reason = text;
         }
+        if (std::find(box.reasons.begin(), box.reasons.end(), text) == box.reasons.end()) {
+            box.reasons.push_back(text);
+        }
     }
+    static Str lead(kep::Reason r) { return kep::reason_lead(r); }
     static Str str(const char* s) { return s != nullptr ? s : ""; }
     Str tag_list(const tag_t* tags, int count) {
         Str text;
@@ -190,20 +195,28 @@ private:
         switch (n.what) {
             case Decision::NoRevision:
                 step(set_name(n.no_revision.set) + " datasets: the line has no item revision");
-                reason("the line has no item revision, so it has no datasets");
+                reason(lead(kep::Reason::NoRevision) + ", so it has no datasets");
                 return;
             case Decision::Related: {
                 const kep::decision::Related& d = n.related;
                 step(set_name(d.set) + " datasets: " + to_text(d.count) + " object(s) related to revision @" +
                      tag_text(d.revision) +
                      (d.set == kep::GeometrySet::Structure ? " under that relation" : ""));
+                if (d.set == kep::GeometrySet::Structure) {
+                    box.structure_listed.assign(d.objects, d.objects + (d.objects != nullptr ? d.count : 0));
+                } else if (!box.related_seen) {
+                    box.related_seen = true;
+                    box.related.assign(d.objects, d.objects + (d.objects != nullptr ? d.count : 0));
+                    box.names_wanted.insert(box.names_wanted.end(), box.related.begin(), box.related.end());
+                }
                 return;
             }
             case Decision::Preference: {
                 const Str value = str(n.preference.value);
                 step("  preference " + str(n.preference.key) + " = " + (value.empty() ? "(not set)" : value));
+                box.preferences.emplace_back(str(n.preference.key), value);
                 if (value.empty()) {
-                    reason("missing preference " + str(n.preference.key));
+                    reason(lead(kep::Reason::MissingPreference) + str(n.preference.key));
                 }
                 return;
             }
@@ -227,7 +240,8 @@ private:
             case Decision::UnknownRelation:
                 step("  the platform knows no relation named " + str(n.unknown_relation.relation) +
                      ": nothing is listed under it");
-                reason("unknown relation " + str(n.unknown_relation.relation));
+                box.unknown_relation = true;
+                reason(lead(kep::Reason::UnknownRelation) + str(n.unknown_relation.relation));
                 return;
             case Decision::GeometrySetFound:
                 step("  " + set_name(n.geometry_set.set) +
@@ -271,7 +285,7 @@ private:
                 } else {
                     step("  the filter chose nothing: " + filter_words(d));
                     if (box.path == "representation") {
-                        reason("the representation filter chose no dataset: " + filter_words(d));
+                        reason(lead(kep::Reason::FilterChoseNothing) + filter_words(d));
                     }
                 }
                 return;
@@ -286,13 +300,16 @@ private:
                 if (str(d.reference) != "VAR2BBInfo") {
                     return;
                 }
+                if (box.path == "collection") {
+                    box.box_forms_asked.push_back(d.dataset);
+                }
                 if (d.count != 1 || d.forms == nullptr || d.forms[0] == NULLTAG) {
                     const Str why = d.count == 0  ? "has no VAR2BBInfo form"
                                     : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
                                                   : "has a null VAR2BBInfo reference";
                     step("  dataset @" + tag_text(d.dataset) + " " + why);
                     box.names_wanted.push_back(d.dataset);
-                    reason("no form: dataset @" + tag_text(d.dataset) + " " + why);
+                    reason(no_form_reason(d.dataset, d.count));
                 }
                 return;
             }
@@ -310,8 +327,8 @@ private:
                 step("  the VAR2BBInfo values of dataset @" + tag_text(d.dataset) +
                      " are not all finite: " + numbers(d.values, 6));
                 box.names_wanted.push_back(d.dataset);
-                reason("values not finite: the box of dataset @" + tag_text(d.dataset) + " holds " +
-                       numbers(d.values, 6));
+                reason(lead(kep::Reason::NotFinite) + "the box of dataset @" + tag_text(d.dataset) +
+                       " holds " + numbers(d.values, 6));
                 return;
             }
             case Decision::Visualisation:
@@ -319,7 +336,8 @@ private:
                      " is a visualisation dataset and is left out");
                 box.names_wanted.push_back(n.visualisation.dataset);
                 box.ignored.push_back(n.visualisation.dataset);
-                reason("only visualisation datasets: @" + tag_text(n.visualisation.dataset) + " is one");
+                reason(lead(kep::Reason::OnlyVisualisation) +
+                       (": @" + tag_text(n.visualisation.dataset) + " is one"));
                 return;
             case Decision::DatasetBox: {
                 const kep::decision::DatasetBox& d = n.dataset_box;
@@ -427,25 +445,10 @@ void tell_not_walked(Explanation& e, tag_t top) {
                        "lines only, not those packed into a packed line, nor the lines below one";
     }
     e.packed = e.packed || e.path[first].line == e.line;
-    e.box.reason = "not walked: " + e.not_walked;
+    e.box.reason = kep::reason_lead(kep::Reason::NotWalked) + e.not_walked;
 }
 
 }  // namespace
-
-void settle_box(Explanation& e) {
-    if (e.status != 0) {
-        e.box.has_box = e.box.has_box && e.object != nullptr;  // a failure, not a reason
-    } else if (!e.box.done && e.box.reason.empty()) {
-        e.box.reason = e.walk_status != 0 ? "the walk failed with status " + to_text(e.walk_status) +
-                                                " before it asked for this line's box"
-                                          : "the walk did not reach this line";
-    } else if (e.box.has_box && e.object == nullptr) {
-        e.box.has_box = false;
-        e.box.reason = "the box lookup failed (status " + to_text(e.walk_status) + ")";
-    } else if (!e.box.has_box && e.box.reason.empty()) {
-        e.box.reason = "no dataset of the configured types";
-    }
-}
 
 Str ask_name(tag_t object) {
     Str name = ask_text(object, "object_name");
@@ -527,7 +530,8 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         // The search fails as the walk did: a failure, never a verdict or a configuration reason.
         e.status = e.walk_status;
         e.failed = failed_operation(recorder.failed_calls, e.walk_status);
-        e.box.reason = "the search's call " + e.failed + " failed with status " + to_text(e.status);
+        e.box.reason = kep::reason_lead(kep::Reason::SearchCallFailed) + e.failed + " failed with status " +
+                       to_text(e.status);
     }
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;

@@ -15,6 +15,7 @@
 #include "geometry/kep_geometry.h"
 #include "geometry/kep_overlap_internal.h"
 #include "kep_explain.h"
+#include "registration/kep_explain_reasons.h"
 
 // The types and functions below are shared between the two files, so they cannot live in an
 // anonymous namespace; their namespace, kep::explain, is hidden instead. The Windows build exports
@@ -67,8 +68,9 @@ struct Placement {
 // The account of the box lookup of one line.
 struct BoxAccount {
     Vec<Str> steps;
-    Str reason;  // the first reason that counts when there is no box
-    Str path;    // representation or collection
+    Str reason;        // the first reason that counts when there is no box
+    Vec<Str> reasons;  // every reason, in the order the lookup met them; reason is the first
+    Str path;          // representation or collection
     tag_t dataset = NULLTAG;
     bool has_box = false;
     double box[6] = {};
@@ -79,6 +81,16 @@ struct BoxAccount {
     Str choice;  // why the filter chose: the wanted suffix, "master" or "lone"; "" when it did not
     bool open = false;
     bool done = false;
+    // What the reasons past the first are gathered from: the objects related to the revision under
+    // any relation, the preferences read (key and value, in order), the structure set as listed
+    // under its relation (and whether that relation is known), and the datasets whose box form the
+    // collection asked for (none of them a visualisation dataset).
+    Vec<tag_t> related;
+    bool related_seen = false;
+    Vec<std::pair<Str, Str>> preferences;
+    Vec<tag_t> structure_listed;
+    bool unknown_relation = false;
+    Vec<tag_t> box_forms_asked;
 };
 
 struct Level {
@@ -114,10 +126,11 @@ struct Explanation {
     Vec<Verdict> verdicts;
     bool found = false;
     Str not_found_why;
-    Str top_transform;  // the top line's own bl_plmxml_occ_xform, which the search leaves out
-    Str not_walked;     // why the search does not walk the line (a level of its path), or empty
-    int status = 0;     // non-zero when a call the search also makes failed: no verdict then
-    Str failed;         // that call's operation
+    Str top_transform;       // the top line's own bl_plmxml_occ_xform, which the search leaves out
+    Str not_walked;          // why the search does not walk the line (a level of its path), or empty
+    int status = 0;          // non-zero when a call the search also makes failed: no verdict then
+    Str failed;              // that call's operation
+    Vec<Str> related_types;  // the type of each of box.related, read for the text of "no box"
 };
 
 Str level_name(const Level& l);
@@ -130,6 +143,8 @@ Str json_tag(tag_t tag);
 Str json_numbers(const double* values, int count);
 // Every "@<tag>" of text replaced by the object's name (from e.names) and tag.
 Str named(const Explanation& e, const Str& text);
+// The reasons of a line without a box, as a JSON array (empty with a box).
+Str reasons_json(const Explanation& e);
 // The words of one overlap test.
 Str verdict_text(const Verdict& v);
 // The line's box where the search sees it, as the JSON object "search_box".
@@ -148,6 +163,12 @@ struct Nodes {
 
 // The reason of a line without a box, once the walk is over.
 void settle_box(Explanation& e);
+// Every reason of a line without a box that the walk has told (kep_explain_reasons.cpp): the
+// reasons past the first that the lookup did not look at are read here, none through the search's
+// own calls; with none, "no dataset of the configured types".
+void gather_reasons(Explanation& e);
+// The reason of a dataset whose VAR2BBInfo reference holds `count` forms, or one null form.
+Str no_form_reason(tag_t dataset, int count);
 
 // The query run as the service runs it, on e.object; object_of finds the box of a selected line.
 using ObjectOf = const kep_object3d_t* (*)(const void* objects, tag_t line);

@@ -115,7 +115,36 @@ Str named(const Explanation& e, const Str& text) {
     return out;
 }
 
+Str reasons_json(const Explanation& e) {
+    Str out = "[";
+    for (size_t i = 0; !e.box.has_box && i < e.box.reasons.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + quoted(named(e, e.box.reasons[i]));
+    }
+    return out + "]";
+}
+
 namespace {
+
+// Beside the reasons of a line without a box: the objects related to its revision with their
+// types, and the preferences the lookup read, each quoted so that a blank at either end shows.
+Str no_box_context(const Explanation& e) {
+    if (!e.box.related_seen || e.related_types.size() != e.box.related.size()) {
+        return "";
+    }
+    Str related;
+    for (size_t i = 0; i < e.box.related.size(); ++i) {
+        auto it = e.names.find(e.box.related[i]);
+        related += (i == 0 ? "" : ", ") + Str("\"") + (it != e.names.end() ? it->second : Str()) +
+                   "\" of type \"" + e.related_types[i] + "\"";
+    }
+    Str configured;
+    for (const auto& p : e.box.preferences) {
+        configured += (configured.empty() ? "" : ", ") + p.first + " " +
+                      (p.second.empty() ? Str("(not set)") : "\"" + p.second + "\"");
+    }
+    return "  objects related to the revision: " + (related.empty() ? Str("none") : related) + "\n" +
+           "  preferences read: " + (configured.empty() ? Str("none") : configured) + "\n";
+}
 
 Str source_text(const Explanation& e, const Placement& p) {
     Str text;
@@ -256,6 +285,10 @@ Str render_text(const Explanation& e) {
         out += "  not looked for: the search does not walk this line: " + named(e, e.not_walked) + "\n";
     } else {
         out += "  no box: " + named(e, e.box.reason) + "\n";
+        for (size_t i = 1; i < e.box.reasons.size(); ++i) {
+            out += "  and: " + named(e, e.box.reasons[i]) + "\n";
+        }
+        out += no_box_context(e);
     }
 
     out += "\nIts placement, from the top line down\n";
@@ -351,6 +384,7 @@ Str render_json(const Explanation& e) {
     out += "]";
     out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
     out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
+    out += ", \"reasons\": " + reasons_json(e);
     out += ", \"chain\": [";
     for (size_t i = 0; i < e.path.size(); ++i) {
         const Level& l = e.path[i];

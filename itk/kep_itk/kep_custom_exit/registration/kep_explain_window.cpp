@@ -95,6 +95,7 @@ Str line_json(const WindowRecord& record, const Objects& objects, tag_t line,
     out += ", \"choice\": " + (e.box.choice.empty() ? Str("null") : quoted(e.box.choice));
     out += ", \"search_box\": " + (e.object != nullptr ? search_box_json(*e.object) : Str("null"));
     out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
+    out += ", \"reasons\": " + reasons_json(e);
     if (e.has_query) {
         out += ", \"found\": " + Str(e.found ? "true" : "false");
         out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
