@@ -16,25 +16,31 @@
 
 namespace {
 
-// A top line and two parts, one of them packed: every kind of call the explanation makes, few times.
+// A top line and two parts, one of them packed, and a line whose product structure dataset is under
+// another relation than the configured one: every kind of call the explanation makes, few times.
 const char kSite[] = R"({
-  "types": {"Part3D": "Dataset", "BBForm": "Form", "ModOnProduct": "Dataset"},
+  "types": {"Part3D": "Dataset", "BBForm": "Form", "ModOnProduct": "Dataset", "PLMXML": "Dataset"},
   "properties": {"Dataset": ["var2_is_v0"]},
   "preferences": {"KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Part3D", "KEPCgrDatasetType": "Part3D",
     "KEPRepDatasetType": "Part3D", "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "Part3D",
     "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
-    "KEPAltRepList": ["MASTER"], "STANDIN_revision_rules": ["Nightly"]},
+    "KEPAltRepList": ["MASTER"], "STANDIN_revision_rules": ["Nightly"],
+    "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML"},
+  "relation_types": ["IMAN_reference"],
   "objects": {
     "asm/A": {"type": "ItemRevision", "item_id": "ASM"},
     "part/A": {"type": "ItemRevision", "item_id": "PART"},
+    "wrel/A": {"type": "ItemRevision", "item_id": "WREL"},
+    "dsw": {"type": "PLMXML", "name": "WREL/A"},
     "ds": {"type": "Part3D", "name": "PART/A", "refs": {"VAR2BBInfo": ["bb"]}},
     "bb": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
                                             "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}}},
-  "relations": [["part/A", "IMAN_specification", "ds"]],
+  "relations": [["part/A", "IMAN_specification", "ds"], ["wrel/A", "IMAN_specification", "dsw"]],
   "windows": {"w1": {"id": "top", "revision": "asm/A", "children": [
     {"id": "leaf", "revision": "part/A", "occurrence_name": "L",
      "packed": [{"id": "leafp", "revision": "part/A", "occurrence_name": "L",
-                 "transform": "1 0 0 0 0 1 0 0 0 0 1 0 0 2 0 1"}]}]}}
+                 "transform": "1 0 0 0 0 1 0 0 0 0 1 0 0 2 0 1"}]},
+    {"id": "wrel", "revision": "wrel/A", "occurrence_name": "W"}]}}
 })";
 
 class ExplainSweep : public kep_test::KepFixture {};
