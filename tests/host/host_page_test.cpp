@@ -174,6 +174,7 @@ TEST(HostPage, TheSceneIsTheExtensionsAccountOnGeneratedSites) {
             ASSERT_EQ(explained.exit_code, 0) << explained.err;
             const nlohmann::json e = explained.json();
             EXPECT_EQ(line["reason"], e["reason"]) << line["id"];
+            EXPECT_EQ(line.value("reasons", nlohmann::json::array()), e["reasons"]) << line["id"];
             ASSERT_EQ(line["search_box"].is_null(), e["search_box"].is_null()) << line["id"];
             for (const char* key : {"centre", "half_extents"}) {
                 for (size_t k = 0; line["search_box"].is_object() && k < 3; ++k) {

@@ -62,7 +62,7 @@ test('the list finds lines by path or name, and the panel tells why a line is or
       { id: 'fan', name: 'Fan', parent: 0, found: true, search_box: box, source: [0, 'ds_fan'],
         tests: [[1, '60.6', '-1e-05'], [2, '2.50']] },
       { id: 'hose', name: 'Hose', parent: 0, found: false, search_box: box, placed_by: 'mp_top' },
-      { id: 'clip', name: 'Clip', parent: 2, found: false, search_box: null, reason: 'none' },
+      { id: 'clip', name: 'Clip', parent: 2, found: false, search_box: null, reason: 'r1', reasons: ['r1', 'r2'] },
     ],
   });
   assert.deepEqual(scene.lines.map((l) => l.path), ['top', 'top/fan', 'top/hose', 'top/hose/clip']);
@@ -80,4 +80,5 @@ test('the list finds lines by path or name, and the panel tells why a line is or
   assert.equal(rows(1).query, 'FOUND');
   assert.equal(rows(1)['path from the top line'], 'top/fan');
   assert.equal(rows(2).placement, 'representation mp_top');
+  assert.deepEqual(explainRows(scene, 3).filter(([k]) => k === 'box').map(([, t]) => t), ['no box: r1', 'and: r2']);
 });

@@ -158,6 +158,9 @@ nlohmann::ordered_json page_scene(const SearchPanel& panel) {
         l["found"] = scene.has_query ? line.found : found.count(line.id) != 0;
         l["search_box"] = line.has_box ? line_box(line) : nlohmann::ordered_json();
         l["reason"] = line.has_box ? nlohmann::ordered_json() : nlohmann::ordered_json(line.reason);
+        if (!line.has_box) {
+            l["reasons"] = line.reasons;
+        }
         l["box_dataset"] = line.box_datasets.empty() ? nlohmann::ordered_json()
                                                      : nlohmann::ordered_json(line.box_datasets[0]);
         if (line.has_box) {

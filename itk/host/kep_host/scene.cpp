@@ -192,6 +192,14 @@ void take_account(Scene& scene, const std::map<tag_t, int>& index, int at, Json&
         }
     } else {
         line.reason = a["reason"].is_string() ? text_with_ids(a["reason"].get<std::string>()) : kNoDatasets;
+        for (const Json& r : a["reasons"]) {
+            if (r.is_string()) {
+                line.reasons.push_back(text_with_ids(r.get<std::string>()));
+            }
+        }
+        if (line.reasons.empty()) {
+            line.reasons.push_back(line.reason);
+        }
     }
     line.box_from = box_source(scene, index, at, a);
     line.found = a.value("found", false);

@@ -65,6 +65,7 @@ struct SceneLine {
     std::string box_from;                   // which datasets gave the box, or why there is none
     std::vector<std::string> box_datasets;  // ids of the datasets whose boxes make the box
     std::string reason;                     // the extension's words for a line without a box
+    std::vector<std::string> reasons;       // every reason it has none, in order; reason is the first
     // The box where the search sees it, in the top line's coordinates: centre, the three axes
     // (axes[3k..3k+2] is axis k) and the half extents along them. Only with has_box.
     Vec3 centre{};

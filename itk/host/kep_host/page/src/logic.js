@@ -173,7 +173,9 @@ export function explainRows(scene, index) {
     rows.push(['where the search sees it', `centre ${point(b.centre)}, half extents ${point(b.half_extents)}`]);
     rows.push(['axes', b.axes.map(point).join(', ')]);
   } else {
-    rows.push(['box', `no box: ${line.reason || 'none'}`]);
+    // Every reason, in the order the lookup met them, as kep-host explain lists them.
+    const reasons = Array.isArray(line.reasons) && line.reasons.length ? line.reasons : [line.reason || 'none'];
+    reasons.forEach((r, i) => rows.push(['box', i === 0 ? `no box: ${r}` : `and: ${r}`]));
   }
   rows.push(['placement', line.placed_by ? `representation ${line.placed_by}` : 'the stored value']);
   const query = scene.query || {};
