@@ -50,35 +50,65 @@ test('the hash keeps the camera and the selection, and ignores what is malformed
   for (const [hash, want] of cases) assert.deepEqual(decodeHash(hash), want, hash);
 });
 
-test('the list finds lines by path or name, and the panel tells why a line is or is not found', () => {
-  const box = { centre: [0, 0, 0], axes: I, half_extents: [1, 1, 1] };
-  // As kep-host writes it: parents by index, the extension's texts as patterns and numbers.
+test('the scene read from its columns: paths, boxes, texts, the list and the panel', () => {
+  // As kep-host writes it: by columns, parents by index, texts and reasons by index into their
+  // tables, the extension's texts as patterns and parts, the boxes only for the lines that have one.
   const scene = readableScene({
     query: { kind: 'box', delta_mm: 5 },
-    words: [['', ', master representation'], ['against query box (A, enlarged by delta): found: overlap ', ' mm, ', ''],
-      ['<img src=x onerror=alert(1)> 1.5 ', '']],
-    lines: [
-      { id: 'top', name: 'Module', parent: -1, found: false, search_box: null, reason: 'no geometry dataset with a box' },
-      { id: 'fan', name: 'Fan', parent: 0, found: true, search_box: box, source: [0, 'ds_fan'],
-        tests: [[1, '60.6', '-1e-05'], [2, '2.50']] },
-      { id: 'hose', name: 'Hose', parent: 0, found: false, search_box: box, placed_by: 'mp_top' },
-      { id: 'clip', name: 'Clip', parent: 2, found: false, search_box: null, reason: 'r1', reasons: ['r1', 'r2'] },
-    ],
+    count: 4,
+    id: ['top', 'fan', 'hose', 'clip'],
+    name: [1, 2, 3, 0],
+    parent: [-1, 0, 0, 2],
+    found: [0, 1, 0, 0],
+    reasons: [1, 0, 0, 2],
+    placed_by: [0, 0, 4, 0],
+    tests: [[0], [[1, '60.6', '-1e-05'], [2, '2.50']], [], [0]],
+    centre: [1, 2, 3, -0.63445, -0.7575, -0.1883],
+    half_extents: [0.5, 1, 2, 0.11255, 0.0803, 0.0635],
+    axes: [0, 1],
+    box_dataset: [5, 6],
+    source: [[3, 'ds_fan'], 4],
+    axes_table: [[1, 0, 0, 0, 1, 0, 0, 0, 1], [0, 1, 0, -1, 0, 0, 0, 0, 1]],
+    reason_lists: [[], [7], [8, 9]],
+    words: [['the line has no box, so no search can find it'],
+      ['against query box (A, enlarged by delta): found: overlap ', ' mm, ', ''],
+      ['<img src=x onerror=alert(1)> 1.5 ', ''], ['', ', master representation'], ['merged']],
+    texts: ['', 'Module', 'Fan', 'Hose', 'mp_top', 'ds_fan', 'ds_hose', 'no geometry dataset with a box', 'r1', 'r2'],
   });
-  assert.deepEqual(scene.lines.map((l) => l.path), ['top', 'top/fan', 'top/hose', 'top/hose/clip']);
-  assert.deepEqual(scene.lines[1].tests, ['against query box (A, enlarged by delta): found: overlap 60.6 mm, -1e-05',
+  assert.deepEqual([0, 1, 2, 3].map(scene.path), ['top', 'top/fan', 'top/hose', 'top/hose/clip']);
+  assert.deepEqual(scene.boxLines, [1, 2]);
+  assert.deepEqual(scene.line(1).tests, ['against query box (A, enlarged by delta): found: overlap 60.6 mm, -1e-05',
     '<img src=x onerror=alert(1)> 1.5 2.50']);
+  assert.deepEqual(scene.line(2).search_box, { centre: [-0.63445, -0.7575, -0.1883], axes: Z90,
+    half_extents: [0.11255, 0.0803, 0.0635] });
+  // The instance matrices straight from the columns are those of the boxes.
+  const m = scene.matrices();
+  for (const b of [0, 1]) {
+    const want = boxMatrix(scene.box(b));
+    assert.deepEqual([...m.subarray(16 * b, 16 * b + 16)], want.map(Math.fround));
+  }
   assert.deepEqual(findLines(scene, 'FAN'), [1]);
   assert.deepEqual(findLines(scene, 'module'), [0]);
   assert.deepEqual(findLines(scene, ''), [0, 1, 2, 3]);
   assert.deepEqual(findLines(scene, 'hose/cl'), [3]);
   assert.deepEqual(findLines(scene, '', 2), [0, 1]);
   const rows = (i) => Object.fromEntries(explainRows(scene, i));
-  assert.equal(rows(0).box, 'no box: no geometry dataset with a box');
-  assert.equal(rows(0).query, 'NOT FOUND');
-  assert.equal(rows(1).box, 'from ds_fan, master representation');
-  assert.equal(rows(1).query, 'FOUND');
-  assert.equal(rows(1)['path from the top line'], 'top/fan');
-  assert.equal(rows(2).placement, 'representation mp_top');
-  assert.deepEqual(explainRows(scene, 3).filter(([k]) => k === 'box').map(([, t]) => t), ['no box: r1', 'and: r2']);
+  const all = (i, label) => explainRows(scene, i).filter(([k]) => k === label).map(([, t]) => t);
+  const cases = [
+    // line, label, every text of that label
+    [0, 'box', ['no box: no geometry dataset with a box']],
+    [0, 'query', ['NOT FOUND']],
+    [0, 'overlap test', ['the line has no box, so no search can find it']],
+    [1, 'box', ['from ds_fan, master representation']],
+    [1, 'query', ['FOUND']],
+    [1, 'path from the top line', ['top/fan']],
+    [2, 'box', ['from merged']],
+    [2, 'placement', ['representation mp_top']],
+    // The extension's numbers, as it writes them.
+    [2, 'where the search sees it', ['centre (-0.63445, -0.7575, -0.1883), half extents (0.11255, 0.0803, 0.0635)']],
+    [2, 'axes', ['(0, 1, 0), (-1, 0, 0), (0, 0, 1)']],
+    [3, 'box', ['no box: r1', 'and: r2']],
+  ];
+  for (const [i, label, want] of cases) assert.deepEqual(all(i, label), want, `${i} ${label}`);
+  assert.equal(rows(1).line, 'fan (Fan)');
 });

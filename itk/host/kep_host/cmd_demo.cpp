@@ -387,9 +387,11 @@ private:
         return call("kep_userservice_volume_search", {tag_arg(window_), double_arg(0), box}, status);
     }
 
-    // The boxes above are worked out by kep-host from the site's data; the extension works them out
-    // on its own. Two probes per line hold the two to each other: a point-sized query box at the
-    // centre of the line's box must find the line, one 1 mm beyond the box's +x face must not.
+    // The boxes above are the extension's account of the window (the explanation's walk); the
+    // searches work them out on their own. This holds the two to each other: a search over all of
+    // space must find exactly the lines that have a box in the account, and of two probes per line
+    // (point-sized query boxes, placed by the account's placement) the one at the centre of the
+    // line's box must find the line, the one 1 mm beyond the box's +x face must not.
     void check(const Scene& scene) {
         heading("Check: the boxes shown are the boxes the searches see");
         int status = 0;

@@ -4,21 +4,14 @@
 //
 // The page's script (three.js and the page's own code, page/src/) is bundled when kep-host is
 // built and compiled in (kPageBefore, kPageAfter); kep-host only puts the scene between the two,
-// as <script type="application/json" id="kep-scene">. The scene is
-//   {"title", "focus" (a line picked first, when there is one), "query": {"kind": "box"|"near"|"none", "box",
-//   "near", "delta_mm", "search_box"}, "words": [[piece, ...], ...],
-//    "lines": [{"id", "name", "parent", "found", "search_box": {"centre", "axes", "half_extents"}
-//               or null, "reason", "box_dataset", "source", "placed_by", "tests"}, ...]}
-// with the site's ids; "parent" is the index of the line above (-1 for the top line), from which
-// the page builds the paths; "source" (where the box comes from) is left out for a line without a
-// box, "placed_by" for a line placed by its stored transform; "source" and each of "tests" is
-// [pattern, part, ...], the pieces of the text around the parts that vary from line to line being
-// words[pattern] (docs/kep-host.md). Site texts in it are data: the page shows
-// them as text, and the JSON is escaped so that nothing in it ends the script element.
+// as <script type="application/json" id="kep-scene">. The scene is written by columns, one array
+// per field over the lines (and over the lines with a box), with texts that repeat kept once in
+// tables and referred to by index (docs/kep-host.md, "The 3D page"). Site texts in it are data:
+// the page shows them as text, and the JSON is escaped so that nothing in it ends the script
+// element.
 #ifndef KEP_HOST_PAGE_H
 #define KEP_HOST_PAGE_H
 
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "svg.h"
@@ -29,15 +22,12 @@ namespace kep_host {
 extern const char* const kPageBefore[];
 extern const char* const kPageAfter[];
 
-// The scene of one search panel.
-nlohmann::ordered_json page_scene(const SearchPanel& panel);
+// Appends the scene of one search panel to `out`, as JSON text that may stand inside a script
+// element: "<", ">" and "&" written as \u escapes, a byte that is not UTF-8 as U+FFFD.
+void write_scene(std::string& out, const SearchPanel& panel);
 
-// The JSON text of `scene` as it may stand inside a script element: "<", ">" and "&" written as
-// \u escapes (a bad UTF-8 byte becomes U+FFFD).
-std::string json_for_script(const nlohmann::ordered_json& scene);
-
-// The whole page holding `scene`.
-std::string page_text(const nlohmann::ordered_json& scene);
+// The whole page holding the scene of `panel`.
+std::string page_text(const SearchPanel& panel);
 
 // Checks, before anything runs, that the page can be written to `path`, without changing a file
 // that is there; throws UsageError naming the command otherwise.

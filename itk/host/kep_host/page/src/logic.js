@@ -1,6 +1,6 @@
-// The page's logic that needs neither a browser nor WebGL: where a box goes, what the URL hash
-// keeps, which lines a search of the list finds and what the side panel says of a line. The
-// scene it works on is the JSON that kep-host embeds (see scene.js in the docs of kep-host).
+// The page's logic that needs neither a browser nor WebGL: reading the scene, where a box goes,
+// what the URL hash keeps, which lines a search of the list finds and what the side panel says of
+// a line. The scene is the JSON that kep-host embeds, by columns (docs/kep-host.md, "The 3D page").
 
 // Colours as in the SVG pictures: lines found orange, selected or near lines blue, others grey.
 export const COLOURS = {
@@ -11,28 +11,108 @@ export const COLOURS = {
   near: 0x1864ab,
 };
 
-// The scene as kep-host writes it, made whole for reading: every line's path (its ids from the
-// top line down) from the index of its parent, which comes before it, and the extension's texts
-// ("source", "tests"), which the scene keeps as [pattern, part, ...] with each pattern (the
-// pieces around the parts that vary from line to line) once in "words", put back together.
+const list = (v) => (Array.isArray(v) ? v : []);
+
+// The scene as kep-host writes it, ready for reading. The columns stay as they are (the numbers of
+// the boxes are read straight from them); line(i) gives one line whole, as the panel and the
+// searched shapes want it: {id, name, path, found, search_box (or null), reasons, box_dataset,
+// source, placed_by, tests}.
 export function readableScene(scene) {
-  const words = Array.isArray(scene.words) ? scene.words : [];
-  const text = (w) => {
-    if (!Array.isArray(w)) return w;
-    const pieces = words[w[0]] || [];
+  const count = Number.isInteger(scene.count) && scene.count >= 0 ? scene.count : list(scene.id).length;
+  const ids = list(scene.id);
+  const texts = list(scene.texts);
+  const words = list(scene.words);
+  const reasonLists = list(scene.reason_lists);
+  const axesTable = list(scene.axes_table);
+  const textOf = (k) => String(texts[k] ?? '');
+  // A text of the extension: a pattern alone, or [pattern, part, ...], the parts between its pieces.
+  const wordsOf = (w) => {
+    const entry = Array.isArray(w) ? w : [w];
+    const pieces = list(words[entry[0]]);
     let out = String(pieces[0] ?? '');
-    for (let i = 1; i < pieces.length; i++) out += String(w[i] ?? '') + pieces[i];
+    for (let i = 1; i < pieces.length; i++) out += String(entry[i] ?? '') + pieces[i];
     return out;
   };
-  const lines = scene.lines;
-  for (let i = 0; i < lines.length; i++) {
-    const line = lines[i];
-    const p = line.parent;
-    line.path = Number.isInteger(p) && p >= 0 && p < i ? `${lines[p].path}/${line.id}` : String(line.id);
-    if (line.source !== undefined) line.source = text(line.source);
-    if (Array.isArray(line.tests)) line.tests = line.tests.map(text);
+  const parent = new Int32Array(count);
+  const found = new Uint8Array(count);
+  const boxOf = new Int32Array(count).fill(-1); // the line's index among the boxes, or -1
+  const boxLines = [];
+  for (let i = 0; i < count; i++) {
+    const p = list(scene.parent)[i];
+    parent[i] = Number.isInteger(p) && p >= 0 && p < i ? p : -1;
+    found[i] = list(scene.found)[i] ? 1 : 0;
+    if (list(reasonLists[list(scene.reasons)[i]]).length === 0) {
+      boxOf[i] = boxLines.length;
+      boxLines.push(i);
+    }
   }
-  return scene;
+  const centre = list(scene.centre);
+  const half = list(scene.half_extents);
+  const axes = list(scene.axes);
+  const paths = new Array(count);
+  const model = {
+    title: scene.title,
+    focus: scene.focus,
+    query: scene.query || {},
+    count,
+    parent,
+    found,
+    boxOf,
+    boxLines,
+    id: (i) => String(ids[i] ?? ''),
+    name: (i) => textOf(list(scene.name)[i]),
+    // The ids from the top line down; the parent always comes before the line.
+    path: (i) => {
+      if (paths[i] === undefined) paths[i] = parent[i] >= 0 ? `${model.path(parent[i])}/${model.id(i)}` : model.id(i);
+      return paths[i];
+    },
+    // The box where the search sees it: centre, three axes (unit directions) and half extents.
+    box: (b) => {
+      const nine = list(axesTable[axes[b]]);
+      return {
+        centre: [0, 1, 2].map((k) => Number(centre[3 * b + k])),
+        axes: [0, 1, 2].map((k) => [0, 1, 2].map((r) => Number(nine[3 * k + r]))),
+        half_extents: [0, 1, 2].map((k) => Number(half[3 * b + k])),
+      };
+    },
+    line: (i) => {
+      const b = boxOf[i];
+      return {
+        id: model.id(i),
+        name: model.name(i),
+        path: model.path(i),
+        found: found[i] === 1,
+        search_box: b >= 0 ? model.box(b) : null,
+        reasons: list(reasonLists[list(scene.reasons)[i]]).map(textOf),
+        box_dataset: b >= 0 ? textOf(list(scene.box_dataset)[b]) || null : null,
+        source: b >= 0 ? wordsOf(list(scene.source)[b]) : undefined,
+        placed_by: textOf(list(scene.placed_by)[i]),
+        tests: Array.isArray(scene.tests) ? list(scene.tests[i]).map(wordsOf) : undefined,
+      };
+    },
+    // The column-major 4x4 matrices of every box, one after another (boxMatrix, straight from the
+    // columns, for the instanced draw).
+    matrices: () => {
+      const m = new Float32Array(16 * boxLines.length);
+      for (let b = 0; b < boxLines.length; b++) {
+        const nine = list(axesTable[axes[b]]);
+        const at = 16 * b;
+        for (let k = 0; k < 3; k++) {
+          const size = 2 * half[3 * b + k];
+          m[at + 4 * k] = nine[3 * k] * size;
+          m[at + 4 * k + 1] = nine[3 * k + 1] * size;
+          m[at + 4 * k + 2] = nine[3 * k + 2] * size;
+          m[at + 12 + k] = centre[3 * b + k];
+        }
+        m[at + 15] = 1;
+      }
+      return m;
+    },
+  };
+  model.byId = new Map();
+  for (let i = count - 1; i >= 0; i--) model.byId.set(model.id(i), i);
+  model.near = new Set(model.query.kind === 'near' ? list(model.query.near).map(String) : []);
+  return model;
 }
 
 // The column-major 4x4 matrix (as three.js keeps it) that maps the unit cube centred at the origin
@@ -68,56 +148,63 @@ export function boxHull(box, grow = 0) {
 }
 
 // The hull of every box of the scene and of the searched shapes; null when there is none.
-export function sceneBounds(scene) {
-  let lo = null;
-  let hi = null;
-  const take = (box, grow) => {
-    const [a, b] = boxHull(box, grow);
+export function sceneBounds(model) {
+  const lo = [Infinity, Infinity, Infinity];
+  const hi = [-Infinity, -Infinity, -Infinity];
+  const take = (a, b) => {
     if (![...a, ...b].every(Number.isFinite)) return;
-    lo = lo ? lo.map((v, i) => Math.min(v, a[i])) : a;
-    hi = hi ? hi.map((v, i) => Math.max(v, b[i])) : b;
+    for (let r = 0; r < 3; r++) {
+      lo[r] = Math.min(lo[r], a[r]);
+      hi[r] = Math.max(hi[r], b[r]);
+    }
   };
-  for (const line of scene.lines) {
-    if (line.search_box) take(line.search_box, 0);
+  // The hulls of the boxes, from the matrices: a column's reach along r is |m[4k + r]| / 2.
+  const m = model.matrices();
+  for (let at = 0; at < m.length; at += 16) {
+    const a = [0, 0, 0];
+    const b = [0, 0, 0];
+    for (let r = 0; r < 3; r++) {
+      const reach = (Math.abs(m[at + r]) + Math.abs(m[at + 4 + r]) + Math.abs(m[at + 8 + r])) / 2;
+      a[r] = m[at + 12 + r] - reach;
+      b[r] = m[at + 12 + r] + reach;
+    }
+    take(a, b);
   }
-  for (const shape of searchedShapes(scene)) take(shape.box, shape.grow);
-  return lo ? { lo, hi } : null;
+  for (const shape of searchedShapes(model)) take(...boxHull(shape.box, shape.grow));
+  return lo[0] <= hi[0] ? { lo, hi } : null;
 }
 
 // The shapes searched around: the query box, or the boxes of the selected lines, each enlarged
 // by the distance (millimetres; the boxes are in metres).
-export function searchedShapes(scene) {
-  const query = scene.query || {};
+export function searchedShapes(model) {
+  const query = model.query;
   const grow = (Number(query.delta_mm) || 0) * 0.001;
   if (query.kind === 'box' && query.search_box) {
     return [{ box: query.search_box, grow, kind: 'query', label: 'query box' }];
   }
-  if (query.kind === 'near') {
-    const near = new Set(query.near || []);
-    return scene.lines
-      .filter((l) => near.has(l.id) && l.search_box)
-      .map((l) => ({ box: l.search_box, grow, kind: 'near', label: l.id }));
+  const shapes = [];
+  for (const id of model.near) {
+    const i = model.byId.get(id);
+    if (i !== undefined && model.boxOf[i] >= 0) {
+      shapes.push({ box: model.box(model.boxOf[i]), grow, kind: 'near', label: id });
+    }
   }
-  return [];
+  return shapes;
 }
 
 // How a line is drawn: 'selected' (clicked, or a selected line of a neighbourhood search),
 // 'found' or 'other'.
-export function lineRole(scene, index, selected) {
-  const line = scene.lines[index];
-  const near = scene.query && scene.query.kind === 'near' ? scene.query.near || [] : [];
-  if (index === selected || near.includes(line.id)) return 'selected';
-  return line.found ? 'found' : 'other';
+export function lineRole(model, index, selected) {
+  if (index === selected || (model.near.size > 0 && model.near.has(model.id(index)))) return 'selected';
+  return model.found[index] ? 'found' : 'other';
 }
 
 // The lines whose path or name holds `text` (without regard to case), at most `limit` of them.
-export function findLines(scene, text, limit = 200) {
+export function findLines(model, text, limit = 200) {
   const wanted = text.trim().toLowerCase();
   const out = [];
-  for (let i = 0; i < scene.lines.length && out.length < limit; i++) {
-    const line = scene.lines[i];
-    const hay = `${line.path} ${line.name || ''}`.toLowerCase();
-    if (wanted === '' || hay.includes(wanted)) out.push(i);
+  for (let i = 0; i < model.count && out.length < limit; i++) {
+    if (wanted === '' || `${model.path(i)} ${model.name(i)}`.toLowerCase().includes(wanted)) out.push(i);
   }
   return out;
 }
@@ -158,11 +245,12 @@ export function decodeHash(hash) {
   return state;
 }
 
-const point = (v) => `(${v.map((x) => String(round(x))).join(', ')})`;
+// The numbers as the extension writes them (the scene holds its texts of them).
+const point = (v) => `(${v.map(String).join(', ')})`;
 
 // What the side panel says of a line: [label, text] rows, in the words kep-host explain uses.
-export function explainRows(scene, index) {
-  const line = scene.lines[index];
+export function explainRows(model, index) {
+  const line = model.line(index);
   const rows = [
     ['line', line.name ? `${line.id} (${line.name})` : line.id],
     ['path from the top line', line.path],
@@ -174,11 +262,11 @@ export function explainRows(scene, index) {
     rows.push(['axes', b.axes.map(point).join(', ')]);
   } else {
     // Every reason, in the order the lookup met them, as kep-host explain lists them.
-    const reasons = Array.isArray(line.reasons) && line.reasons.length ? line.reasons : [line.reason || 'none'];
+    const reasons = line.reasons.length ? line.reasons : ['none'];
     reasons.forEach((r, i) => rows.push(['box', i === 0 ? `no box: ${r}` : `and: ${r}`]));
   }
   rows.push(['placement', line.placed_by ? `representation ${line.placed_by}` : 'the stored value']);
-  const query = scene.query || {};
+  const query = model.query;
   if (query.kind === 'box' || query.kind === 'near') {
     rows.push(['query', line.found ? 'FOUND' : 'NOT FOUND']);
     // The extension's own words: one per test it made, or why it made none.

@@ -9,7 +9,6 @@ import {
   InstancedMesh,
   LineBasicMaterial,
   LineSegments,
-  Matrix4,
   PerspectiveCamera,
   Raycaster,
   Scene,
@@ -39,20 +38,19 @@ const status = $('kep-status');
 function readScene() {
   const holder = $('kep-scene');
   const scene = holder ? JSON.parse(holder.textContent) : null;
-  if (!scene || !Array.isArray(scene.lines)) throw new Error('the page holds no scene');
+  if (!scene || !Array.isArray(scene.id)) throw new Error('the page holds no scene');
   return readableScene(scene);
 }
 
 const data = readScene();
-const byId = new Map(data.lines.map((l, i) => [l.id, i]));
+const byId = data.byId;
 let selected = -1;
 let view = null; // the 3D view, when WebGL is there
 
 document.title = data.title || 'kep-host search';
 $('title').textContent = data.title || 'kep-host search';
-const foundCount = data.lines.filter((l) => l.found).length;
-const boxCount = data.lines.filter((l) => l.search_box).length;
-$('summary').textContent = `${data.lines.length} lines, ${boxCount} with a box, ${foundCount} found`;
+const foundCount = data.found.reduce((n, f) => n + f, 0);
+$('summary').textContent = `${data.count} lines, ${data.boxLines.length} with a box, ${foundCount} found`;
 
 // ---- The list and the panel (they work without WebGL too).
 
@@ -72,13 +70,12 @@ function fillList() {
   const list = $('lines');
   list.replaceChildren();
   for (const i of findLines(data, $('find').value)) {
-    const line = data.lines[i];
     const li = document.createElement('li');
-    li.textContent = line.path;
-    li.title = line.name || line.id;
+    li.textContent = data.path(i);
+    li.title = data.name(i) || data.id(i);
     li.dataset.index = String(i);
-    if (line.found) li.classList.add('found');
-    if (!line.search_box) li.classList.add('none');
+    if (data.found[i]) li.classList.add('found');
+    if (data.boxOf[i] < 0) li.classList.add('none');
     if (i === selected) li.classList.add('selected');
     list.append(li);
   }
@@ -145,7 +142,8 @@ class View {
     this.controls.addEventListener('end', () => this.keepInHash());
     this.bounds = sceneBounds(data) || { lo: [-1, -1, -1], hi: [1, 1, 1] };
 
-    this.withBox = data.lines.map((_, i) => i).filter((i) => data.lines[i].search_box);
+    this.withBox = data.boxLines;
+    this.boxMatrices = data.matrices();
     this.sortOrder();
     const n = this.withBox.length;
     const geometry = new BoxGeometry(1, 1, 1);
@@ -169,8 +167,12 @@ class View {
     const edges = new EdgesGeometry(new BoxGeometry(1, 1, 1));
     for (const shape of searchedShapes(data)) {
       const colour = shape.kind === 'query' ? COLOURS.query : COLOURS.near;
-      // Drawn over everything: the searched shape is what the eye looks for first.
-      const wire = new LineSegments(edges, new LineBasicMaterial({ color: colour, depthTest: false }));
+      // Drawn over everything, after the x-rayed boxes (which are drawn with the transparent
+      // things, after whatever is opaque): the searched shape is what the eye looks for first.
+      const wire = new LineSegments(
+        edges,
+        new LineBasicMaterial({ color: colour, depthTest: false, transparent: true }),
+      );
       wire.renderOrder = 1;
       wire.matrixAutoUpdate = false;
       wire.matrix.fromArray(boxMatrix(shape.box, shape.grow));
@@ -193,20 +195,21 @@ class View {
   // The draw order: other lines first, then the lines found, the selected ones last, so that
   // what matters is blended over the rest; hidden other lines are left out of the draw.
   sortOrder() {
-    const rank = { other: 0, found: 1, selected: 2 };
-    const hide = $('hide-others').checked;
-    this.order = this.withBox
-      .filter((i) => !hide || lineRole(data, i, selected) !== 'other')
-      .sort((a, b) => rank[lineRole(data, a, selected)] - rank[lineRole(data, b, selected)] || a - b);
+    const groups = { other: [], found: [], selected: [] };
+    for (const i of this.withBox) groups[lineRole(data, i, selected)].push(i);
+    this.order = [...($('hide-others').checked ? [] : groups.other), ...groups.found, ...groups.selected];
   }
 
   placeInstances() {
-    const m = new Matrix4();
+    const matrices = this.mesh.instanceMatrix.array;
+    const colours = this.colours.array;
+    const alphas = this.alphas.array;
     this.order.forEach((line, k) => {
-      this.mesh.setMatrixAt(k, m.fromArray(boxMatrix(data.lines[line].search_box)));
+      const b = data.boxOf[line];
+      matrices.set(this.boxMatrices.subarray(16 * b, 16 * b + 16), 16 * k);
       const role = lineRole(data, line, selected);
-      this.colours.setXYZ(k, ...COLOURS[role]);
-      this.alphas.setX(k, ALPHA[role]);
+      colours.set(COLOURS[role], 3 * k);
+      alphas[k] = ALPHA[role];
     });
     this.mesh.instanceMatrix.needsUpdate = true;
     this.colours.needsUpdate = true;
@@ -247,8 +250,8 @@ class View {
   }
 
   flyTo(index) {
-    const b = data.lines[index].search_box;
-    if (!b) return;
+    if (data.boxOf[index] < 0) return;
+    const b = data.box(data.boxOf[index]);
     const reach = Math.max(...b.half_extents.map(Math.abs), 1e-4) * 8;
     const box = { lo: b.centre.map((v) => v - reach), hi: b.centre.map((v) => v + reach) };
     const direction = this.camera.position.clone().sub(this.controls.target);
@@ -268,13 +271,24 @@ class View {
   keepInHash() {
     const state = {
       camera: { position: this.camera.position.toArray(), target: this.controls.target.toArray() },
-      selected: selected >= 0 ? data.lines[selected].id : null,
+      selected: selected >= 0 ? data.id(selected) : null,
     };
     history.replaceState(null, '', encodeHash(state) || location.pathname);
   }
 
+  // Draws at the next frame, once however many changes asked for it since the last one: a
+  // drawing of every box is what a frame costs.
   render() {
-    this.renderer.render(this.scene, this.camera);
+    if (this.pending) return;
+    this.pending = true;
+    requestAnimationFrame(() => {
+      this.pending = false;
+      this.renderer.render(this.scene, this.camera);
+      if (!this.drawn) {
+        this.drawn = true;
+        status.value = `drawn ${this.mesh.count}`;
+      }
+    });
   }
 }
 
@@ -303,9 +317,4 @@ try {
 }
 const first = wanted.selected && byId.has(wanted.selected) ? wanted.selected : data.focus;
 select(byId.has(first) ? byId.get(first) : -1, !wanted.camera);
-if (view) {
-  requestAnimationFrame(() => {
-    view.render();
-    status.value = `drawn ${view.mesh.count}`;
-  });
-}
+if (view) view.render();
