@@ -257,7 +257,8 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
         const char* failing_form;  // its reads fail, or (with "nan") it holds a value that is no number
         const char* field;  // "reason", "box_datasets", the top's "note" or the last chain entry's "source"
         const char* words;
-        int status = 0;  // the search's own status: a failed call is told as a failure
+        int status = 0;              // the search's own status: a failed call is told as a failure
+        bool no_occ_method = false;  // the platform has no bl_plmxml_occ_xform method
     };
     const Row rows[] = {
         {"p_stored", nullptr, nullptr, nullptr, "reason", ""},
@@ -281,10 +282,21 @@ TEST(Explain, TellsEachReasonAndEachPlacementSource) {
         // The top line's own transform is left out by the search; a box of two datasets names both.
         {"p_stored", nullptr, nullptr, nullptr, "note", "leaving out its own transform; bl_plmxml_abs_xform"},
         {"p_two", nullptr, nullptr, nullptr, "box_datasets", "[\"ds_two_a\",\"ds_two_b\"]"},
+        // The extension's own method gives no value where no representation lists the line.
+        {"p_stored", nullptr, nullptr, nullptr, "source",
+         "identity: the platform has no bl_plmxml_occ_xform method, and the extension's own method gives a "
+         "value only for a child that its parent's representation lists; a transform stored on the line is "
+         "not used",
+         0, true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.line) + " " + row.words);
-        ASSERT_NO_FATAL_FAILURE(start(kTableSite));
+        std::string site = kTableSite;
+        if (row.no_occ_method) {
+            site.insert(site.find('{') + 1,
+                        R"("line_methods": ["bl_plmxml_abs_xform", "bl_jt_dataset_tag"],)");
+        }
+        ASSERT_NO_FATAL_FAILURE(start(site));
         if (row.preference != nullptr) {
             standin::set_preference(row.preference, {});
         }

@@ -62,6 +62,12 @@ TEST(HostExplain, ExplainsALineOrSaysWhatIsWrong) {
          "\"failed\":\"BOM_ask_window_top_line\""},
         // A failed exit: the JSON's status is the exit status's cause.
         {{"--fail", "METHOD_find_prop_method", "explain", "fan_l", "--json"}, 1, "{\"status\":900001,"},
+        // Without the extension's bl_plmxml_occ_xform method (nor the searches) the walk places by
+        // the platform's value, while bl_plmxml_abs_xform still applies the representation.
+        {{"--fail", "METHOD_find_prop_method@3", "explain", "fan_l"},
+         1,
+         "FAN-3200 (FAN_L): the platform's own value: the extension's bl_plmxml_occ_xform method is not "
+         "registered"},
         // A site with an occurrence name that reads like a tag, and a second window.
         {{"--site", site, "explain", "horn_r"}, 0, "HORN-1400 (fixing tag 1)"},
         {{"--site", site, "explain", "fan_l", "--near", "other", "--delta", "1"},

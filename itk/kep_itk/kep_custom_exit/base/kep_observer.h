@@ -73,6 +73,7 @@ enum class Decision {
     Visualisation,         // a visualisation dataset left out
     Placed,                // the walk placed a line
     Occurrence,            // where a line's occurrence transform came from
+    OccurrenceMethod,      // the extension's method of bl_plmxml_occ_xform answers for a line
     UnreadableTransform,   // a transform text that is not 16 numbers
     CallFailed,            // a traced call failed (told through kep::failed_call_listener)
 };
@@ -161,6 +162,10 @@ struct Occurrence {
     OccurrenceSource source;
     tag_t dataset;  // the mod-on representation asked, or null
 };
+struct OccurrenceMethod {
+    tag_t line;
+    bool own;  // its own method, the platform having none; else a post-action behind the platform's
+};
 struct UnreadableTransform {
     const char* text;  // or null
 };
@@ -195,6 +200,7 @@ struct Note {
         decision::Visualisation visualisation;
         decision::Placed placed;
         decision::Occurrence occurrence;
+        decision::OccurrenceMethod occurrence_method;
         decision::UnreadableTransform unreadable_transform;
         decision::CallFailed call_failed;
     };
@@ -312,6 +318,8 @@ KEP_OBSERVER_HOOK(observe_placed, Placed, placed, Placed,
                   absolute)
 KEP_OBSERVER_HOOK(observe_occurrence, Occurrence, occurrence, Occurrence,
                   (tag_t line, OccurrenceSource source, tag_t dataset), line, source, dataset)
+KEP_OBSERVER_HOOK(observe_occurrence_method, OccurrenceMethod, occurrence_method, OccurrenceMethod,
+                  (tag_t line, bool own), line, own)
 KEP_OBSERVER_HOOK(observe_unreadable_transform, UnreadableTransform, unreadable_transform,
                   UnreadableTransform, (const char* text), text)
 KEP_OBSERVER_HOOK(observe_call_failed, CallFailed, call_failed, CallFailed,

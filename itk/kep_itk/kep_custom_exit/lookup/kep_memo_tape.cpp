@@ -34,6 +34,7 @@ Note kept_note(Arena& arena, const Note& note) {
         case Decision::RepresentationChosen:
         case Decision::Visualisation:
         case Decision::Occurrence:
+        case Decision::OccurrenceMethod:
             break;
         case Decision::BoxEnd:
             n.box_end.box = values(arena, n.box_end.box, 6);

@@ -140,6 +140,13 @@ private:
                     p.dataset = n.occurrence.dataset;
                 }
                 return;
+            case Decision::OccurrenceMethod:
+                if (recording_walk) {
+                    Placement& p = placements[n.occurrence_method.line];
+                    p.method_told = true;
+                    p.own_method = n.occurrence_method.own;
+                }
+                return;
             case Decision::UnreadableTransform:
                 if (recording_walk) {
                     pending_unreadable_ = true;
@@ -360,6 +367,7 @@ private:
             }
             case Decision::Placed:
             case Decision::Occurrence:
+            case Decision::OccurrenceMethod:
             case Decision::UnreadableTransform:
             case Decision::CallFailed:
             case Decision::BoxBegin:

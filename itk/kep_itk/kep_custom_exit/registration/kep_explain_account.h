@@ -62,6 +62,11 @@ struct Placement {
     Str source = "stored";    // stored, representation, kept
     tag_t dataset = NULLTAG;  // the representation that decided
     bool unreadable = false;
+    // Whether the extension's bl_plmxml_occ_xform method answered for the line (not when its
+    // registration failed: the platform's value stands), and whether it is the extension's own
+    // method, the platform having none (its value is then a representation's entry or none).
+    bool method_told = false;
+    bool own_method = false;
     double absolute[16] = {};
 };
 

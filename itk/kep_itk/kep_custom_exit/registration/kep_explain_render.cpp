@@ -146,7 +146,28 @@ Str no_box_context(const Explanation& e) {
            "  preferences read: " + (configured.empty() ? Str("none") : configured) + "\n";
 }
 
+// Where a level's occurrence transform comes from, as the walk read bl_plmxml_occ_xform.
 Str source_text(const Explanation& e, const Placement& p) {
+    // A value that is absent is no unreadable text: the level is placed at the identity all the same.
+    const Str identity = !p.unreadable ? Str()
+                         : p.has_text  ? "; identity, because the text is unreadable: [" + p.text + "]"
+                                       : Str("; there is none, so the identity");
+    if (!p.method_told) {
+        // The search services are registered after the line methods: without this method there are
+        // none, and the placement is the one a search would make.
+        return "the platform's own value: the extension's bl_plmxml_occ_xform method is not registered (its "
+               "registration failed, so the searches are not registered either), so no representation's "
+               "entry replaces it; bl_plmxml_abs_xform may still apply one" +
+               identity;
+    }
+    if (p.own_method && !p.has_text && p.source != "representation") {
+        // The extension's own method starts from no value: a stored transform is never read.
+        return "identity: the platform has no bl_plmxml_occ_xform method, and the extension's own method "
+               "gives a value only for a child that its parent's representation lists" +
+               (p.source == "kept" ? named(e, ", which representation @" + tag_text(p.dataset) + " does not")
+                                   : Str()) +
+               "; a transform stored on the line is not used";
+    }
     Str text;
     if (p.source == "representation") {
         text = named(e, "representation @" + tag_text(p.dataset) + "'s entry for this child");
@@ -156,10 +177,7 @@ Str source_text(const Explanation& e, const Placement& p) {
     } else {
         text = "the stored value";
     }
-    if (p.unreadable) {
-        text += "; identity, because the text is unreadable: [" + (p.has_text ? p.text : Str("(null)")) + "]";
-    }
-    return text;
+    return text + identity;
 }
 
 // Where a box comes from: one dataset, or the union of the boxes of several, each named.

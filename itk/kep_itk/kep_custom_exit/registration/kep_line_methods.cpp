@@ -11,6 +11,7 @@
  */
 #include <stdarg.h>
 
+#include "base/kep_observer.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
 #include "modon/kep_modon.h"
@@ -112,6 +113,7 @@ int occ_xform(const char* name, bool own_method, METHOD_message_t* message, va_l
         *value = nullptr;
     }
     const tag_t object_tag = asked_line(message);
+    kep::observe_occurrence_method(object_tag, own_method);
     return kep::traced("kep_bl_ask_plmxml_occ_xform(object_tag, value)",
                        [&] { return kep_bl_ask_plmxml_occ_xform(object_tag, value); });
 }
