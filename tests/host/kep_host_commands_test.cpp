@@ -176,12 +176,42 @@ TEST(HostFail, CountsCallsFromTheStartOfTheRun) {
     }
 }
 
+// After a failed registration or exit every command still runs, and a JSON result's status and the
+// exit status agree: the failure's status and 1. `tags` has no status, only the exit status.
 TEST(HostFail, FailedRegistrationIsNotedAndTheRunGoesOn) {
-    HostRun run = run_host(
-        with_probe("basic.json", {"--fail", "CUSTOM_register_exit@2=77", "ask", "ds_v1", "object_name"}));
-    EXPECT_EQ(run.exit_code, 1);  // the command went through, the registration did not
-    EXPECT_EQ(run.json(), json({{"status", 0}, {"value", "PART/A"}}));
-    EXPECT_NE(run.err.find("host_probe_register_callbacks returned status 77"), std::string::npos) << run.err;
+    struct FailCase {
+        std::vector<std::string> args;
+        json status;        // the result's "status"; null: the result has none
+        std::string value;  // a member the command still answered
+    };
+    const FailCase cases[] = {
+        {with_probe("basic.json", {"--fail", "CUSTOM_register_exit@2=77", "ask", "ds_v1", "object_name"}), 77,
+         "value"},
+        {{"--fail", "TCTYPE_register_properties", "ask", "fan_l", "bl_plmxml_abs_xform"}, 900001, "value"},
+        {{"--fail", "TCTYPE_register_properties", "volume-search", "--window", "w1", "--delta", "5", "--box",
+          "0", "0", "0", "1", "1", "1"},
+         900001,
+         "lines"},
+        {{"--fail", "TCTYPE_register_properties", "neighbourhood-search", "--window", "w1", "--delta", "1",
+          "--lines", "fan_l"},
+         900001,
+         "lines"},
+        {{"--fail", "TCTYPE_register_properties", "explain", "fan_l", "--json"}, 900001, "chain"},
+        {{"--fail", "TCTYPE_register_properties", "tags"}, nullptr, "fan_l"},
+    };
+    for (const FailCase& c : cases) {
+        std::string command;
+        for (const std::string& arg : c.args) {
+            command += arg + " ";
+        }
+        SCOPED_TRACE(command);
+        HostRun run = run_host(c.args);
+        EXPECT_EQ(run.exit_code, 1) << run.err;  // the command went through, the registration did not
+        ASSERT_TRUE(run.json().is_object()) << run.out;
+        EXPECT_EQ(run.json().value("status", json()), c.status);
+        EXPECT_FALSE(run.json().value(c.value, json()).empty()) << run.out;
+        EXPECT_NE(run.err.find("returned status"), std::string::npos) << run.err;
+    }
 }
 
 TEST(HostSearch, ServicesGetTheirArgumentsAndHandBackLineIds) {

@@ -315,11 +315,6 @@ Command add_explain_command(CLI::App& app) {
             for (auto it = explanation.begin(); it != explanation.end(); ++it) {
                 result[it.key()] = it.value();
             }
-            // A failed registration or exit makes the exit status 1 (see main): the JSON says so too.
-            if (status == 0 && host.start_status != 0) {
-                status = host.start_status;
-                result["status"] = status;
-            }
             exit_status = finish(host, std::move(result), status);
         } else {
             std::cout << explanation_with_ids(text, o.line_tag);

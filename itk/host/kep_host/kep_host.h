@@ -78,6 +78,8 @@ extern const char kSampleSiteName[];
 
 // Prints `result` as one line of JSON on standard output, with the stand-in's counters under
 // "stats" when asked for, and returns the exit status that goes with the extension's `status`.
+// After a failed registration or exit a `status` of 0 becomes that failure's status, in the result's
+// "status" too, as the exit status is then 1.
 // Call it after the command has released everything it holds.
 int finish(const Host& host, nlohmann::ordered_json result, int status);
 

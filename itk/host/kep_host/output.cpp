@@ -13,6 +13,15 @@
 namespace kep_host {
 
 int finish(const Host& host, nlohmann::ordered_json result, int status) {
+    // A failed registration or exit makes the exit status 1 (see main): a result with a status
+    // says so too, so that the two always agree.
+    if (status == 0 && host.start_status != 0) {
+        status = host.start_status;
+        auto it = result.find("status");
+        if (it != result.end()) {
+            *it = status;
+        }
+    }
     if (host.stats) {
         nlohmann::ordered_json calls = nlohmann::ordered_json::object();
         for (const auto& count : standin::call_counts()) {
