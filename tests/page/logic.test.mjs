@@ -9,6 +9,7 @@ import {
   encodeHash,
   explainRows,
   findLines,
+  numberText,
   readableScene,
 } from '../../itk/host/kep_host/page/src/logic.js';
 
@@ -35,6 +36,12 @@ test('the unit cube goes onto the oriented box', () => {
     assert.deepEqual(apply(m, c.corner).map((v) => Math.round(v * 1e9) / 1e9), c.at);
     assert.deepEqual(boxHull(c.box, c.grow), c.hull);
   }
+});
+
+test('numbers are shown as the extension writes them', () => {
+  const cases = [[0, '0'], [-0.5, '-0.5'], [0.00012, '0.00012'], [1e-7, '1e-07'], [-0.000012345, '-1.2345e-05'],
+    [123456789, '123456789'], [1234567891, '1.23456789e+09'], [0.333333333, '0.333333333'], [9.9999999999, '10']];
+  for (const [v, want] of cases) assert.equal(numberText(v), want, String(v));
 });
 
 test('the hash keeps the camera and the selection, and ignores what is malformed', () => {

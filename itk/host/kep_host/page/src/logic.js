@@ -245,8 +245,19 @@ export function decodeHash(hash) {
   return state;
 }
 
-// The numbers as the extension writes them (the scene holds its texts of them).
-const point = (v) => `(${v.map(String).join(', ')})`;
+// A number as the extension writes it (C's "%.9g"): the scene holds the extension's numbers, and
+// this gives back their text, "1e-07" and "1.5e+09" included.
+export function numberText(v) {
+  if (!Number.isFinite(v)) return String(v);
+  if (v === 0) return '0';
+  const [mantissa, exponent] = v.toExponential(8).split('e');
+  const e = Number(exponent);
+  const trim = (t) => (t.includes('.') ? t.replace(/0+$/, '').replace(/\.$/, '') : t);
+  if (e < -4 || e >= 9) return `${trim(mantissa)}e${e < 0 ? '-' : '+'}${String(Math.abs(e)).padStart(2, '0')}`;
+  return trim(v.toFixed(8 - e));
+}
+
+const point = (v) => `(${v.map(numberText).join(', ')})`;
 
 // What the side panel says of a line: [label, text] rows, in the words kep-host explain uses.
 export function explainRows(model, index) {
