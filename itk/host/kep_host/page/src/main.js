@@ -215,6 +215,8 @@ class View {
     this.colours.needsUpdate = true;
     this.alphas.needsUpdate = true;
     this.mesh.count = this.order.length;
+    // Picking tests the instances' bounding sphere first: made again from the boxes now drawn.
+    this.mesh.boundingSphere = null;
   }
 
   recolour() {
