@@ -50,6 +50,9 @@ let view = null; // the 3D view, when WebGL is there
 document.title = data.title || 'kep-host search';
 $('title').textContent = data.title || 'kep-host search';
 const foundCount = data.found.reduce((n, f) => n + f, 0);
+// The legend names only the shapes this search draws.
+$('legend-query').hidden = data.query.kind !== 'box';
+$('legend-near').hidden = data.query.kind !== 'near';
 $('summary').textContent = `${data.count} lines, ${data.boxLines.length} with a box, ${foundCount} found`;
 
 // ---- The list and the panel (they work without WebGL too).
