@@ -14,9 +14,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <nlohmann/json.hpp>
+#include <unordered_map>
+
+#include "scene_account.h"
 
 namespace kep_host {
 
@@ -106,9 +107,7 @@ private:
     Scene& scene_;
 };
 
-using Json = nlohmann::json;
-
-std::string tag_id(const Json& tag) { return tag.is_number() ? id_text(tag.get<tag_t>()) : std::string(); }
+std::string tag_id(const AccountTag& tag) { return tag.set ? id_text(tag.value) : std::string(); }
 
 // The occurrence names from lines[line] up to the child of lines[host]: the way a mod-on
 // representation of the host names the line.
@@ -121,29 +120,29 @@ std::string path_to(const Scene& scene, int line, int host) {
 }
 
 // Why the representation filter took the dataset, in the words of the demo.
-std::string choice_words(const Json& choice) {
-    const std::string c = choice.is_string() ? choice.get<std::string>() : std::string();
+std::string choice_words(const AccountText& choice) {
+    const std::string& c = choice.value;
     return c == "master" ? "master representation"
            : c == "lone" ? "the only dataset (no representations listed)"
                          : c + " representation";
 }
 
 // Which datasets gave the box, told from the account of the line.
-std::string box_source(const Scene& scene, const std::map<tag_t, int>& index, int at, const Json& a) {
+std::string box_source(const Scene& scene, const std::unordered_map<tag_t, int>& index, int at,
+                       const LineAccount& a) {
     const SceneLine& line = scene.lines[static_cast<size_t>(at)];
     std::vector<std::string> ignored;
-    for (const Json& t : a["ignored"]) {
+    for (const AccountTag& t : a.ignored) {
         ignored.push_back(tag_id(t));
     }
     const std::string skipped =
         ignored.empty() ? "" : "; " + join(ignored, ", ") + " ignored (visualisation)";
-    if (a.value("box_path", Json()) == "representation") {
+    if (a.box_path.set && a.box_path.value == "representation") {
         if (!line.has_box) {
             return "no box: " + line.reason;
         }
-        const Json host = a.value("mod_on_host", Json());
-        auto h = host.is_number() ? index.find(host.get<tag_t>()) : index.end();
-        const std::string why = choice_words(a.value("choice", Json()));
+        auto h = a.mod_on_host.set ? index.find(a.mod_on_host.value) : index.end();
+        const std::string why = choice_words(a.choice);
         return line.box_datasets[0] + ", " +
                (h == index.end() ? why
                                  : "mod-on " + why + " on " + scene.lines[static_cast<size_t>(h->second)].id +
@@ -154,60 +153,53 @@ std::string box_source(const Scene& scene, const std::map<tag_t, int>& index, in
                                               : join(line.box_datasets, " + ") + " merged") +
                skipped;
     }
-    if (a.value("box_path", Json()) == "collection" && (!ignored.empty() || line.reason == kNoDatasets)) {
+    if (a.box_path.set && a.box_path.value == "collection" &&
+        (!ignored.empty() || line.reason == kNoDatasets)) {
         return "no box: no geometry dataset with a box" + skipped;
     }
     return "no box: " + line.reason;
 }
 
-Vec3 triple(const Json& v, size_t from = 0) {
-    return {v.at(from).get<double>(), v.at(from + 1).get<double>(), v.at(from + 2).get<double>()};
+Vec3 triple(const std::vector<double>& v, size_t from = 0) {
+    return {v.at(from), v.at(from + 1), v.at(from + 2)};
 }
 
-void take_account(Scene& scene, const std::map<tag_t, int>& index, int at, Json& a) {
+void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int at, LineAccount& a) {
     SceneLine& line = scene.lines[static_cast<size_t>(at)];
-    Json& absolute = a["absolute"];
-    if (absolute.is_array() && absolute.size() == 16) {
+    if (a.absolute_set && a.absolute.size() == 16) {
         for (size_t i = 0; i < 16; ++i) {
-            line.placement.m[i / 4][i % 4] = absolute[i].is_number() ? absolute[i].get<double>() : 0.0;
+            line.placement.m[i / 4][i % 4] = a.absolute[i];
         }
     }
-    if (a.value("source", "") == "representation") {
-        line.placed_by = tag_id(a["representation"]);
+    if (a.source.set && a.source.value == "representation") {
+        line.placed_by = tag_id(a.representation);
     }
-    Json& sb = a["search_box"];
-    line.has_box = sb.is_object() && a["box"].is_array();
+    line.has_box = a.search_box_set && a.box_set;
     if (line.has_box) {
-        line.box.lo = triple(a["box"]);
-        line.box.hi = triple(a["box"], 3);
-        line.centre = triple(sb["centre"]);
-        for (size_t k = 0; k < 3; ++k) {
-            for (size_t r = 0; r < 3; ++r) {
-                line.axes[3 * k + r] = sb["axes"][k][r].get<double>();
-            }
+        line.box.lo = triple(a.box);
+        line.box.hi = triple(a.box, 3);
+        line.centre = triple(a.centre);
+        for (size_t i = 0; i < 9; ++i) {
+            line.axes[i] = a.axes.at(i);
         }
-        line.half = triple(sb["half_extents"]);
-        for (const Json& t : a["box_datasets"]) {
+        line.half = triple(a.half_extents);
+        for (const AccountTag& t : a.box_datasets) {
             line.box_datasets.push_back(tag_id(t));
         }
     } else {
-        line.reason = a["reason"].is_string() ? text_with_ids(a["reason"].get<std::string>()) : kNoDatasets;
-        for (const Json& r : a["reasons"]) {
-            if (r.is_string()) {
-                line.reasons.push_back(text_with_ids(r.get<std::string>()));
-            }
+        line.reason = a.reason.set ? text_with_ids(a.reason.value) : kNoDatasets;
+        for (const std::string& r : a.reasons) {
+            line.reasons.push_back(text_with_ids(r));
         }
         if (line.reasons.empty()) {
             line.reasons.push_back(line.reason);
         }
     }
     line.box_from = box_source(scene, index, at, a);
-    line.found = a.value("found", false);
-    line.why = a["why"].is_string() ? text_with_ids(a["why"].get<std::string>()) : std::string();
-    if (a["tests"].is_array()) {
-        for (const Json& t : a["tests"]) {
-            line.tests.push_back(text_with_ids(t.get<std::string>()));
-        }
+    line.found = a.found;
+    line.why = a.why.set ? text_with_ids(a.why.value) : std::string();
+    for (const std::string& t : a.tests) {
+        line.tests.push_back(text_with_ids(t));
     }
 }
 
@@ -387,25 +379,26 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
     scene.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
 
     const ExplainFn explain = explain_export(host, "kep-host");
-    std::string text;
+    PlatformBlock<char> text;
     standin::clear_faults();
     quietly([&] {
         char* raw = nullptr;
         const int status = explain(top, query, KEP_EXPLAIN_WINDOW, &raw);
-        PlatformBlock<char> block(raw);
-        text = block ? block.get() : "";
+        text.reset(raw);
         return status;
     });
-    Json account = Json::parse(text, nullptr, false);
-    if (!account.is_object()) {
+    std::vector<LineAccount> account;
+    if (!read_account(text ? text.get() : "", &account)) {
         return scene;
     }
-    std::map<tag_t, int> index;
+    text.reset();
+    std::unordered_map<tag_t, int> index;
+    index.reserve(scene.lines.size());
     for (size_t i = 0; i < scene.lines.size(); ++i) {
         index[scene.lines[i].tag] = static_cast<int>(i);
     }
-    for (Json& a : account["lines"]) {
-        auto at = index.find(a.value("line", tag_t{NULLTAG}));
+    for (LineAccount& a : account) {
+        auto at = index.find(a.line.set ? a.line.value : NULLTAG);
         if (at != index.end()) {
             take_account(scene, index, at->second, a);
         }

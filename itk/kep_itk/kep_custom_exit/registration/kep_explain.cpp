@@ -55,7 +55,18 @@ public:
 private:
     using Decision = kep::Decision;
 
-    void step(const Str& text) { box.steps.push_back(text); }
+    // A step of the account of one line, which the account of a whole window leaves out.
+    template <class Text>
+    void step(const Text& text) {
+        if (!every_line) {
+            box.steps.push_back(text());
+        }
+    }
+    void step(const char* text) {
+        if (!every_line) {
+            box.steps.push_back(text);
+        }
+    }
     void reason(const Str& text) {
         if (box.reason.empty()) {
             box.reason = text;
@@ -66,55 +77,16 @@ private:
     }
     static Str lead(kep::Reason r) { return kep::reason_lead(r); }
     static Str str(const char* s) { return s != nullptr ? s : ""; }
-    Str tag_list(const tag_t* tags, int count) {
+    void want(const tag_t* tags, int count) {
+        box.names_wanted.insert(box.names_wanted.end(), tags, tags + count);
+    }
+    static Str tag_list(const tag_t* tags, int count) {
         Str text;
         for (int i = 0; i < count; ++i) {
             text += (i == 0 ? "" : ", ") + Str("@") + tag_text(tags[i]);
-            box.names_wanted.push_back(tags[i]);
         }
         return text.empty() ? "none" : text;
     }
-    static Str set_name(kep::GeometrySet set) {
-        switch (set) {
-            case kep::GeometrySet::ThreeD:
-                return "3D geometry";
-            case kep::GeometrySet::Auxiliary:
-                return "auxiliary geometry";
-            case kep::GeometrySet::Structure:
-                return "product structure";
-        }
-        return "";
-    }
-    static Str source_word(kep::OccurrenceSource source) {
-        switch (source) {
-            case kep::OccurrenceSource::Stored:
-                return "stored";
-            case kep::OccurrenceSource::Representation:
-                return "representation";
-            case kep::OccurrenceSource::Kept:
-                return "kept";
-        }
-        return "";
-    }
-    static Str filter_words(const kep::decision::FilterChoice& c) {
-        switch (c.reason) {
-            case kep::FilterReason::SuffixWanted:
-                return "its suffix is the wanted alternative representation (" + str(c.wanted) + ")";
-            case kep::FilterReason::MasterWanted:
-                return "it is a master dataset and the master representation is wanted (" + str(c.wanted) +
-                       ")";
-            case kep::FilterReason::LoneCandidate:
-                return "the only candidate, taken because KEPAltRepList is empty";
-            case kep::FilterReason::NoActualList:
-                return "the representation filter is on but KEPActualAltRepList names no representation";
-            case kep::FilterReason::NoCandidates:
-                return "no candidates";
-            case kep::FilterReason::NoneWanted:
-                return "no candidate is of a wanted representation";
-        }
-        return "";
-    }
-
     // The walk's decisions about every line, and the bounds of the box lookup of the target.
     void take(const kep::Note& n) {
         switch (n.what) {
@@ -201,14 +173,17 @@ private:
     void take_box_step(const kep::Note& n) {
         switch (n.what) {
             case Decision::NoRevision:
-                step(set_name(n.no_revision.set) + " datasets: the line has no item revision");
+                step(
+                    [&] { return set_name(n.no_revision.set) + " datasets: the line has no item revision"; });
                 reason(lead(kep::Reason::NoRevision) + ", so it has no datasets");
                 return;
             case Decision::Related: {
                 const kep::decision::Related& d = n.related;
-                step(set_name(d.set) + " datasets: " + to_text(d.count) + " object(s) related to revision @" +
-                     tag_text(d.revision) +
-                     (d.set == kep::GeometrySet::Structure ? " under that relation" : ""));
+                step([&] {
+                    return set_name(d.set) + " datasets: " + to_text(d.count) +
+                           " object(s) related to revision @" + tag_text(d.revision) +
+                           (d.set == kep::GeometrySet::Structure ? " under that relation" : "");
+                });
                 if (d.set == kep::GeometrySet::Structure) {
                     box.structure_listed.assign(d.objects, d.objects + (d.objects != nullptr ? d.count : 0));
                 } else if (!box.related_seen) {
@@ -220,7 +195,10 @@ private:
             }
             case Decision::Preference: {
                 const Str value = str(n.preference.value);
-                step("  preference " + str(n.preference.key) + " = " + (value.empty() ? "(not set)" : value));
+                step([&] {
+                    return "  preference " + str(n.preference.key) + " = " +
+                           (value.empty() ? "(not set)" : value);
+                });
                 box.preferences.emplace_back(str(n.preference.key), value);
                 if (value.empty()) {
                     reason(lead(kep::Reason::MissingPreference) + str(n.preference.key));
@@ -233,40 +211,47 @@ private:
                 for (int i = 0; i < d.count; ++i) {
                     values += (i == 0 ? "" : ", ") + str(d.values[i]);
                 }
-                step("  preference " + str(d.key) + " = " + (values.empty() ? "(not set)" : values));
+                step([&] {
+                    return "  preference " + str(d.key) + " = " + (values.empty() ? "(not set)" : values);
+                });
                 return;
             }
             case Decision::FilterSwitch: {
                 const Str value = str(n.filter_switch.value);
-                step("  preference " + str(n.filter_switch.key) + " = " +
-                     (value.empty() ? "(not set)" : value) +
-                     (value == "1" ? ": the representation filter is on"
-                                   : ": the representation filter is off"));
+                step([&] {
+                    return "  preference " + str(n.filter_switch.key) + " = " +
+                           (value.empty() ? "(not set)" : value) +
+                           (value == "1" ? ": the representation filter is on"
+                                         : ": the representation filter is off");
+                });
                 return;
             }
             case Decision::UnknownRelation:
-                step("  the platform knows no relation named " + str(n.unknown_relation.relation) +
-                     ": nothing is listed under it");
+                step([&] {
+                    return "  the platform knows no relation named " + str(n.unknown_relation.relation) +
+                           ": nothing is listed under it";
+                });
                 box.unknown_relation = true;
                 reason(lead(kep::Reason::UnknownRelation) + str(n.unknown_relation.relation));
                 return;
             case Decision::GeometrySetFound:
-                step("  " + set_name(n.geometry_set.set) +
-                     " set: " + tag_list(n.geometry_set.datasets, n.geometry_set.count));
+                want(n.geometry_set.datasets, n.geometry_set.count);
+                step([&] {
+                    return "  " + set_name(n.geometry_set.set) +
+                           " set: " + tag_list(n.geometry_set.datasets, n.geometry_set.count);
+                });
                 return;
             case Decision::BoxPathTaken:
                 if (n.box_path.path == kep::BoxPath::Representation) {
                     box.path = "representation";
                     step(
                         "the line has 3D geometry datasets: its box is that of the one representation the "
-                        "mod-on "
-                        "lookup and the representation filter choose");
+                        "mod-on lookup and the representation filter choose");
                 } else {
                     box.path = "collection";
                     step(
                         "the line has no 3D geometry datasets: its box is the union of the boxes of its "
-                        "auxiliary "
-                        "geometry and product structure datasets");
+                        "auxiliary geometry and product structure datasets");
                 }
                 return;
             case Decision::ModOnHost:
@@ -276,8 +261,11 @@ private:
                         "  mod-on host: none among the lines above; the filter chooses among the 3D geometry "
                         "set");
                 } else {
-                    step("  mod-on host: line @" + tag_text(n.mod_on_host.host) + ", mod-on datasets " +
-                         tag_list(n.mod_on_host.datasets, n.mod_on_host.count) + "; only these count");
+                    want(n.mod_on_host.datasets, n.mod_on_host.count);
+                    step([&] {
+                        return "  mod-on host: line @" + tag_text(n.mod_on_host.host) + ", mod-on datasets " +
+                               tag_list(n.mod_on_host.datasets, n.mod_on_host.count) + "; only these count";
+                    });
                 }
                 return;
             case Decision::FilterChoice: {
@@ -288,9 +276,11 @@ private:
                                                                             : "";
                 if (d.dataset != NULLTAG) {
                     box.names_wanted.push_back(d.dataset);
-                    step("  the filter chose @" + tag_text(d.dataset) + ": " + filter_words(d));
+                    step([&] {
+                        return "  the filter chose @" + tag_text(d.dataset) + ": " + filter_words(d);
+                    });
                 } else {
-                    step("  the filter chose nothing: " + filter_words(d));
+                    step([&] { return "  the filter chose nothing: " + filter_words(d); });
                     if (box.path == "representation") {
                         reason(lead(kep::Reason::FilterChoseNothing) + filter_words(d));
                     }
@@ -314,7 +304,7 @@ private:
                     const Str why = d.count == 0  ? "has no VAR2BBInfo form"
                                     : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
                                                   : "has a null VAR2BBInfo reference";
-                    step("  dataset @" + tag_text(d.dataset) + " " + why);
+                    step([&] { return "  dataset @" + tag_text(d.dataset) + " " + why; });
                     box.names_wanted.push_back(d.dataset);
                     reason(no_form_reason(d.dataset, d.count));
                 }
@@ -322,8 +312,10 @@ private:
             }
             case Decision::UnreadableForm: {
                 const kep::decision::UnreadableForm& d = n.unreadable_form;
-                step("  the VAR2BBInfo form of dataset @" + tag_text(d.dataset) + " cannot be read (" +
-                     str(d.attribute) + ")");
+                step([&] {
+                    return "  the VAR2BBInfo form of dataset @" + tag_text(d.dataset) + " cannot be read (" +
+                           str(d.attribute) + ")";
+                });
                 box.names_wanted.push_back(d.dataset);
                 reason("unreadable form: the VAR2BBInfo form of dataset @" + tag_text(d.dataset) +
                        " cannot be read (" + str(d.attribute) + ")");
@@ -331,16 +323,20 @@ private:
             }
             case Decision::NotFinite: {
                 const kep::decision::DatasetBox& d = n.not_finite;
-                step("  the VAR2BBInfo values of dataset @" + tag_text(d.dataset) +
-                     " are not all finite: " + numbers(d.values, 6));
+                step([&] {
+                    return "  the VAR2BBInfo values of dataset @" + tag_text(d.dataset) +
+                           " are not all finite: " + numbers(d.values, 6);
+                });
                 box.names_wanted.push_back(d.dataset);
                 reason(lead(kep::Reason::NotFinite) + "the box of dataset @" + tag_text(d.dataset) +
                        " holds " + numbers(d.values, 6));
                 return;
             }
             case Decision::Visualisation:
-                step("  dataset @" + tag_text(n.visualisation.dataset) +
-                     " is a visualisation dataset and is left out");
+                step([&] {
+                    return "  dataset @" + tag_text(n.visualisation.dataset) +
+                           " is a visualisation dataset and is left out";
+                });
                 box.names_wanted.push_back(n.visualisation.dataset);
                 box.ignored.push_back(n.visualisation.dataset);
                 reason(lead(kep::Reason::OnlyVisualisation) +
@@ -348,7 +344,9 @@ private:
                 return;
             case Decision::DatasetBox: {
                 const kep::decision::DatasetBox& d = n.dataset_box;
-                step("  dataset @" + tag_text(d.dataset) + " gives the box " + numbers(d.values, 6));
+                step([&] {
+                    return "  dataset @" + tag_text(d.dataset) + " gives the box " + numbers(d.values, 6);
+                });
                 box.names_wanted.push_back(d.dataset);
                 box.datasets.push_back(d.dataset);
                 if (!box.has_box) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/kep_local.h"
+#include "base/kep_observer.h"
 #include "geometry/kep_geometry.h"
 #include "geometry/kep_overlap_internal.h"
 #include "kep_explain.h"
@@ -146,6 +147,7 @@ Str render_json(const Explanation& e);
 Str quoted(const Str& s);
 Str json_tag(tag_t tag);
 Str json_numbers(const double* values, int count);
+void append_json_numbers(Str& out, const double* values, int count);
 // Every "@<tag>" of text replaced by the object's name (from e.names) and tag.
 Str named(const Explanation& e, const Str& text);
 // The reasons of a line without a box, as a JSON array (empty with a box).
@@ -154,6 +156,8 @@ Str reasons_json(const Explanation& e);
 Str verdict_text(const Verdict& v);
 // The line's box where the search sees it, as the JSON object "search_box".
 Str search_box_json(const kep_object3d_t& object);
+// The same, appended to out; without "hull" and "matrix" unless whole.
+void append_search_box(Str& out, const kep_object3d_t& object, bool whole);
 // Name of an object as the explanation shows it: its object_name, else its item id.
 Str ask_name(tag_t object);
 
@@ -172,6 +176,11 @@ void settle_box(Explanation& e);
 // reasons past the first that the lookup did not look at are read here, none through the search's
 // own calls; with none, "no dataset of the configured types".
 void gather_reasons(Explanation& e);
+// The words of a geometry set, of where an occurrence transform came from, and of why the
+// representation filter chose as it did (kep_explain_reasons.cpp).
+Str set_name(kep::GeometrySet set);
+Str source_word(kep::OccurrenceSource source);
+Str filter_words(const kep::decision::FilterChoice& c);
 // The reason of a dataset whose VAR2BBInfo reference holds `count` forms, or one null form.
 Str no_form_reason(tag_t dataset, int count);
 

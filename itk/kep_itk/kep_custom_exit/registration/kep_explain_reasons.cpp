@@ -181,4 +181,46 @@ void settle_box(Explanation& e) {
     }
 }
 
+Str set_name(kep::GeometrySet set) {
+    switch (set) {
+        case kep::GeometrySet::ThreeD:
+            return "3D geometry";
+        case kep::GeometrySet::Auxiliary:
+            return "auxiliary geometry";
+        case kep::GeometrySet::Structure:
+            return "product structure";
+    }
+    return "";
+}
+Str source_word(kep::OccurrenceSource source) {
+    switch (source) {
+        case kep::OccurrenceSource::Stored:
+            return "stored";
+        case kep::OccurrenceSource::Representation:
+            return "representation";
+        case kep::OccurrenceSource::Kept:
+            return "kept";
+    }
+    return "";
+}
+Str filter_words(const kep::decision::FilterChoice& c) {
+    switch (c.reason) {
+        case kep::FilterReason::SuffixWanted:
+            return "its suffix is the wanted alternative representation (" +
+                   Str(c.wanted != nullptr ? c.wanted : "") + ")";
+        case kep::FilterReason::MasterWanted:
+            return "it is a master dataset and the master representation is wanted (" +
+                   Str(c.wanted != nullptr ? c.wanted : "") + ")";
+        case kep::FilterReason::LoneCandidate:
+            return "the only candidate, taken because KEPAltRepList is empty";
+        case kep::FilterReason::NoActualList:
+            return "the representation filter is on but KEPActualAltRepList names no representation";
+        case kep::FilterReason::NoCandidates:
+            return "no candidates";
+        case kep::FilterReason::NoneWanted:
+            return "no candidate is of a wanted representation";
+    }
+    return "";
+}
+
 KEP_EXPLAIN_NAMESPACE_END

@@ -5,14 +5,21 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "base/kep_number_text.h"
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
 namespace {
 
+// A value as the explanation shows it: nine digits, and 0 for what is left of a rounding.
+void append_number(Str& out, double value) {
+    char text[kep::kNumberTextSize];
+    out.append(text, static_cast<size_t>(kep::format_9g(std::fabs(value) < 5e-13 ? 0.0 : value, text)));
+}
+
 Str number(double value) {
-    char text[40];
-    snprintf(text, sizeof text, "%.9g", std::fabs(value) < 5e-13 ? 0.0 : value);
+    Str text;
+    append_number(text, value);
     return text;
 }
 
@@ -64,7 +71,10 @@ const Verdict* least_needed(const Explanation& e) {
 Str numbers(const double* values, int count, const char* separator) {
     Str text;
     for (int i = 0; i < count; ++i) {
-        text += (i == 0 ? "" : separator) + number(values[i]);
+        if (i != 0) {
+            text += separator;
+        }
+        append_number(text, values[i]);
     }
     return text;
 }
@@ -264,20 +274,53 @@ Str verdict_text(const Verdict& v) {
 
 Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
 
-Str json_numbers(const double* values, int count) {
-    Str out = "[";
+void append_json_numbers(Str& out, const double* values, int count) {
+    out += '[';
     for (int i = 0; i < count; ++i) {
-        out += (i == 0 ? "" : ", ") + json_number(values[i]);
+        if (i != 0) {
+            out += ", ";
+        }
+        if (std::isfinite(values[i])) {
+            append_number(out, values[i]);
+        } else {
+            out += "null";
+        }
     }
-    return out + "]";
+    out += ']';
+}
+
+Str json_numbers(const double* values, int count) {
+    Str out;
+    append_json_numbers(out, values, count);
+    return out;
+}
+
+void append_search_box(Str& out, const kep_object3d_t& object, bool whole) {
+    const SearchBox s = search_box(object);
+    out += "{\"centre\": ";
+    append_json_numbers(out, s.centre, 3);
+    out += ", \"axes\": [";
+    for (int k = 0; k < 3; ++k) {
+        if (k != 0) {
+            out += ", ";
+        }
+        append_json_numbers(out, s.axes[k], 3);
+    }
+    out += "], \"half_extents\": ";
+    append_json_numbers(out, s.half, 3);
+    if (whole) {
+        out += ", \"hull\": ";
+        append_json_numbers(out, s.hull, 6);
+        out += ", \"matrix\": ";
+        append_json_numbers(out, object.matrix, 12);
+    }
+    out += '}';
 }
 
 Str search_box_json(const kep_object3d_t& object) {
-    const SearchBox s = search_box(object);
-    return "{\"centre\": " + json_numbers(s.centre, 3) + ", \"axes\": [" + json_numbers(s.axes[0], 3) + ", " +
-           json_numbers(s.axes[1], 3) + ", " + json_numbers(s.axes[2], 3) +
-           "], \"half_extents\": " + json_numbers(s.half, 3) + ", \"hull\": " + json_numbers(s.hull, 6) +
-           ", \"matrix\": " + json_numbers(object.matrix, 12) + "}";
+    Str out;
+    append_search_box(out, object, true);
+    return out;
 }
 
 Str render_text(const Explanation& e) {

@@ -24,21 +24,28 @@ const kep_object3d_t* object_in_map(const void* objects, tag_t line) {
     return it != m.end() ? it->second : nullptr;
 }
 
-Str tags_json(const Vec<tag_t>& tags) {
-    Str out = "[";
+void append_tags(Str& out, const Vec<tag_t>& tags) {
+    out += '[';
     for (size_t i = 0; i < tags.size(); ++i) {
-        out += (i == 0 ? "" : ", ") + json_tag(tags[i]);
+        if (i != 0) {
+            out += ", ";
+        }
+        out += json_tag(tags[i]);
     }
-    return out + "]";
+    out += ']';
 }
 
-Str placement_json(const Placement* p) {
+void append_placement(Str& out, const Placement* p) {
     if (p == nullptr || !p->met) {
-        return "\"source\": \"top line\", \"representation\": null, \"absolute\": null";
+        out += "\"source\": \"top line\", \"representation\": null, \"absolute\": null";
+        return;
     }
-    return "\"source\": " + quoted(p->unreadable ? "identity" : p->source) +
-           ", \"representation\": " + json_tag(p->dataset) +
-           ", \"absolute\": " + json_numbers(p->absolute, 16);
+    out += "\"source\": ";
+    out += quoted(p->unreadable ? "identity" : p->source);
+    out += ", \"representation\": ";
+    out += json_tag(p->dataset);
+    out += ", \"absolute\": ";
+    append_json_numbers(out, p->absolute, 16);
 }
 
 // The names the accounts of one line mention, read once for the whole window.
@@ -61,8 +68,8 @@ private:
     Map<tag_t, Str> cache_;
 };
 
-Str line_json(const WindowRecord& record, const Objects& objects, tag_t line,
-              const kep_explain_query_t* query, Names& names) {
+void append_line(Str& out, const WindowRecord& record, const Objects& objects, tag_t line,
+                 const kep_explain_query_t* query, Names& names) {
     Explanation e;
     e.line = line;
     e.query = query;
@@ -84,30 +91,55 @@ Str line_json(const WindowRecord& record, const Objects& objects, tag_t line,
     names.add(e, wanted);
 
     auto placement = record.placements.find(line);
-    Str out = "{\"line\": " + json_tag(line) + ", " +
-              placement_json(placement != record.placements.end() ? &placement->second : nullptr);
-    out += ", \"box_path\": " + (e.box.path.empty() ? Str("null") : quoted(e.box.path));
-    out += ", \"box\": " + (e.box.has_box ? json_numbers(e.box.box, 6) : Str("null"));
-    out += ", \"box_dataset\": " + (e.box.has_box ? json_tag(e.box.dataset) : Str("null"));
-    out += ", \"box_datasets\": " + tags_json(e.box.datasets);
-    out += ", \"ignored\": " + tags_json(e.box.ignored);
-    out += ", \"mod_on_host\": " + json_tag(e.box.mod_on_host);
-    out += ", \"choice\": " + (e.box.choice.empty() ? Str("null") : quoted(e.box.choice));
-    out += ", \"search_box\": " + (e.object != nullptr ? search_box_json(*e.object) : Str("null"));
-    out += ", \"reason\": " + (e.box.has_box ? Str("null") : quoted(named(e, e.box.reason)));
-    out += ", \"reasons\": " + reasons_json(e);
+    out += "{\"line\": ";
+    out += json_tag(line);
+    out += ", ";
+    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr);
+    out += ", \"box_path\": ";
+    out += e.box.path.empty() ? Str("null") : quoted(e.box.path);
+    out += ", \"box\": ";
+    if (e.box.has_box) {
+        append_json_numbers(out, e.box.box, 6);
+    } else {
+        out += "null";
+    }
+    out += ", \"box_dataset\": ";
+    out += e.box.has_box ? json_tag(e.box.dataset) : Str("null");
+    out += ", \"box_datasets\": ";
+    append_tags(out, e.box.datasets);
+    out += ", \"ignored\": ";
+    append_tags(out, e.box.ignored);
+    out += ", \"mod_on_host\": ";
+    out += json_tag(e.box.mod_on_host);
+    out += ", \"choice\": ";
+    out += e.box.choice.empty() ? Str("null") : quoted(e.box.choice);
+    out += ", \"search_box\": ";
+    if (e.object != nullptr) {
+        // Less the hull and the matrix, which nobody reads of a whole window.
+        append_search_box(out, *e.object, false);
+    } else {
+        out += "null";
+    }
+    out += ", \"reason\": ";
+    out += e.box.has_box ? Str("null") : quoted(named(e, e.box.reason));
+    out += ", \"reasons\": ";
+    out += reasons_json(e);
     if (e.has_query) {
-        out += ", \"found\": " + Str(e.found ? "true" : "false");
-        out += ", \"why\": " + (e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why)));
+        out += ", \"found\": ";
+        out += e.found ? "true" : "false";
+        out += ", \"why\": ";
+        out += e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why));
         out += ", \"tests\": [";
         for (size_t i = 0; i < e.verdicts.size(); ++i) {
             const Verdict& v = e.verdicts[i];
-            out += (i == 0 ? "" : ", ") +
-                   quoted(named(e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v)));
+            if (i != 0) {
+                out += ", ";
+            }
+            out += quoted(named(e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v)));
         }
-        out += "]";
+        out += ']';
     }
-    return out + "}";
+    out += '}';
 }
 
 }  // namespace
@@ -156,10 +188,15 @@ int explain_window(tag_t line, const kep_explain_query_t* query, char** text) {
     }
 
     Names names;
-    Str out =
+    Str out;
+    out.reserve(1024 * lines.size());  // a line's account is some 850 bytes with a query
+    out +=
         "{\"top\": " + json_tag(top) + ", \"walk_status\": " + to_text(record.walk_status) + ", \"lines\": [";
     for (size_t i = 0; i < lines.size(); ++i) {
-        out += (i == 0 ? "" : ",\n") + line_json(record, objects, lines[i], query, names);
+        if (i != 0) {
+            out += ",\n";
+        }
+        append_line(out, record, objects, lines[i], query, names);
     }
     out += "]}";
 

@@ -1,0 +1,19 @@
+// Numbers as the explanation writes them: printf's "%.9g", digit by digit where that is exact.
+#ifndef KEP_NUMBER_TEXT_H
+#define KEP_NUMBER_TEXT_H
+
+namespace kep {
+
+// Room for the longest text format_9g writes, with its terminating zero.
+const int kNumberTextSize = 40;
+
+// Writes `value` into text (kNumberTextSize bytes) as snprintf(text, size, "%.9g", value) writes it
+// under the "C" locale, "." as the decimal point whatever the locale, and returns its length.
+// Values from 1e-4 to below 1e9 (the coordinates of every site) are written digit by digit; the
+// others, those whose ninth digit rounds from near a tie, and every value while the rounding mode
+// is not to nearest, go through snprintf.
+int format_9g(double value, char* text);
+
+}  // namespace kep
+
+#endif
