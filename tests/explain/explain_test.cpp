@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -15,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "base/kep_number_text.h"
 #include "geometry/kep_overlap_internal.h"
 #include "kep_explain.h"
 #include "kep_fixture.h"
 #include "kep_site_text.h"
+#include "registration/kep_explain_account.h"
 #include "registration/kep_explain_reasons.h"
 #include "registration/kep_registration.h"
 
@@ -609,6 +613,66 @@ TEST(Explain, NamesTheAxisThatSeparatesAndTheGap) {
     kep::overlap_report(a, 0.25, cube(shifted[0], 0.5), &face);
     EXPECT_EQ(face.axis, 1);
     EXPECT_NEAR(face.distance, 0.75, 1e-9);
+}
+
+// The explanation's numbers are written digit by digit where that gives printf's "%.9g" text, and
+// by printf elsewhere; in JSON a value beyond the range of a double, or no number, is null.
+TEST(Explain, WritesNumbersAsPrintfDoes) {
+    const auto printf_text = [](double v) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%.9g", v);
+        return std::string(text);
+    };
+    const auto written = [](double v) {
+        char text[kep::kNumberTextSize];
+        const int length = kep::format_9g(v, text);
+        EXPECT_EQ(length, static_cast<int>(std::strlen(text)));
+        return std::string(text);
+    };
+    const double rows[] = {0.0,
+                           -0.0,
+                           1,
+                           -1,
+                           0.5,
+                           0.1,
+                           1.0 / 3,
+                           -2.0 / 3,
+                           0.0001,
+                           9.99999999e-5,
+                           0.000123456789,
+                           0.00012345678950000001,
+                           123456789,
+                           123456789.5,
+                           999999999.4,
+                           999999999.5,
+                           1e9,
+                           0.9999999995,
+                           99999999.95,
+                           1e300,
+                           -1e300,
+                           1.7976931348623157e308,
+                           2.2250738585072014e-308,
+                           5e-324,
+                           -5e-324,
+                           HUGE_VAL,
+                           -HUGE_VAL,
+                           std::nan("")};
+    for (const double v : rows) {
+        EXPECT_EQ(written(v), printf_text(v)) << v;
+    }
+    std::mt19937_64 random(7);
+    for (int i = 0; i < 200000; ++i) {
+        const uint64_t bits = random();
+        double v = 0;
+        std::memcpy(&v, &bits, sizeof v);
+        const double decimal = static_cast<double>(static_cast<int64_t>(bits % 2000000001) - 1000000000) /
+                               std::pow(10.0, static_cast<double>(bits >> 60));
+        for (const double value : {v, decimal, decimal + 5e-10, std::nextafter(decimal, 0.0)}) {
+            ASSERT_EQ(written(value), printf_text(value)) << value;
+        }
+    }
+    const double beyond[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 1e300, -0.0, 4e-13};
+    EXPECT_EQ(kep::explain::json_numbers(beyond, 6), "[null, null, null, 1e+300, 0, 0]");
 }
 
 }  // namespace

@@ -150,8 +150,8 @@ private:
             root_object_ = object;
             return object;
         }
-        if (depth_ == 2 && !(in_lines_ && !object)) {
-            return skip_from(2);
+        if (depth_ == 2) {
+            return in_lines_ && !object ? true : skip_from(2);
         }
         if (skipping()) {
             return true;

@@ -49,9 +49,10 @@ typedef struct kep_explain_query_s {
  * "representation", "kept" or "identity"), "representation", "absolute" (16 values, row by row; null
  * for the top line), "box_path", "box" (in the part's coordinates), "box_dataset", "box_datasets",
  * "ignored" (visualisation datasets left out), "mod_on_host", "choice" (why the representation filter
- * chose: the wanted suffix, "master" or "lone"), "search_box", "reason", and with a query "found",
- * "why" and "tests" (the words of each overlap test)}, ...]}. search_box, reason, found and tests are
- * what the explanation of that line alone gives. */
+ * chose: the wanted suffix, "master" or "lone"), "search_box" (its "centre", "axes" and
+ * "half_extents"; the explanation of one line adds "hull" and "matrix"), "reason", "reasons", and with
+ * a query "found", "why" and "tests" (the words of each overlap test)}, ...]}. search_box, reason,
+ * reasons, found and tests are what the explanation of that line alone gives. */
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a

@@ -97,7 +97,9 @@ private:
                     p.met = true;
                     p.packed = d.packed;
                     p.has_text = d.text != nullptr;
-                    p.text = str(d.text);
+                    if (!every_line) {
+                        p.text = str(d.text);  // shown by the account of one line only
+                    }
                     p.unreadable = pending_unreadable_;
                     pending_unreadable_ = false;
                     for (int i = 0; i < 16; ++i) {

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <new>
+#include <utility>
 
 #include "base/kep_status.h"
 #include "kep_mem.h"
@@ -68,7 +69,8 @@ private:
     Map<tag_t, Str> cache_;
 };
 
-void append_line(Str& out, const WindowRecord& record, const Objects& objects, tag_t line,
+// The account of one line; its box lookup is taken out of the record.
+void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t line,
                  const kep_explain_query_t* query, Names& names) {
     Explanation e;
     e.line = line;
@@ -77,7 +79,7 @@ void append_line(Str& out, const WindowRecord& record, const Objects& objects, t
     e.walk_status = record.walk_status;
     auto box = record.boxes.find(line);
     if (box != record.boxes.end()) {
-        e.box = box->second;
+        e.box = std::move(box->second);
     }
     e.object = object_in_map(&objects, line);
     settle_box(e);
