@@ -15,6 +15,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/kep_number_text.h"
@@ -616,7 +617,8 @@ TEST(Explain, NamesTheAxisThatSeparatesAndTheGap) {
 }
 
 // The explanation's numbers are written digit by digit where that gives printf's "%.9g" text, and
-// by printf elsewhere; in JSON a value beyond the range of a double, or no number, is null.
+// by printf elsewhere, with "." as the decimal point whatever the locale; in JSON a value beyond
+// the range of a double, or no number, is null.
 TEST(Explain, WritesNumbersAsPrintfDoes) {
     const auto printf_text = [](double v) {
         char text[64];
@@ -670,6 +672,22 @@ TEST(Explain, WritesNumbersAsPrintfDoes) {
         for (const double value : {v, decimal, decimal + 5e-10, std::nextafter(decimal, 0.0)}) {
             ASSERT_EQ(written(value), printf_text(value)) << value;
         }
+    }
+    // Under a locale with another decimal point (of one byte or more), printf's text is made ".".
+    const std::pair<std::string, std::string> points[] = {{"0,5", "0.5"},
+                                                          {"-1,25e-05", "-1.25e-05"},
+                                                          {"1\xd9\xab"
+                                                           "5",
+                                                           "1.5"},
+                                                          {"3", "3"},
+                                                          {"-inf", "-inf"},
+                                                          {"nan", "nan"}};
+    for (const auto& p : points) {
+        char text[kep::kNumberTextSize];
+        std::snprintf(text, sizeof text, "%s", p.first.c_str());
+        EXPECT_EQ(kep::c_decimal_point(text, static_cast<int>(p.first.size())),
+                  static_cast<int>(p.second.size()));
+        EXPECT_EQ(std::string(text), p.second);
     }
     const double beyond[] = {HUGE_VAL, -HUGE_VAL, std::nan(""), 1e300, -0.0, 4e-13};
     EXPECT_EQ(kep::explain::json_numbers(beyond, 6), "[null, null, null, 1e+300, 0, 0]");

@@ -23,36 +23,39 @@ const double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10
 // at least kLeast[x + 4] is at least 10^x and one below it below 10^x.
 const double kLeast[] = {1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
 
-bool number_char(char c) { return (c >= '0' && c <= '9') || c == '+' || c == '-' || c == 'e' || c == 'E'; }
+// A byte of printf's number other than its decimal point: digits, signs, the exponent's letter
+// (and the letters of inf and nan, left as they are).
+bool number_char(char c) {
+    return (c >= '0' && c <= '9') || c == '+' || c == '-' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
-// snprintf's text, with the decimal point of the process locale (one or more bytes) made ".".
+// snprintf's text, with "." as its decimal point.
 int printed(double value, char* text) {
-    char raw[kNumberTextSize];
-    const int length = snprintf(raw, sizeof raw, "%.9g", value);
+    const int length = snprintf(text, kNumberTextSize, "%.9g", value);
     if (length < 0 || length >= kNumberTextSize) {
         text[0] = '\0';
         return 0;
     }
-    if (!std::isfinite(value)) {
-        memcpy(text, raw, static_cast<size_t>(length) + 1);
-        return length;
-    }
+    return c_decimal_point(text, length);
+}
+
+}  // namespace
+
+int c_decimal_point(char* text, int length) {
     int out = 0;
     for (int i = 0; i < length;) {
-        if (number_char(raw[i])) {
-            text[out++] = raw[i++];
+        if (number_char(text[i])) {
+            text[out++] = text[i++];
             continue;
         }
         text[out++] = '.';
-        while (i < length && !number_char(raw[i])) {
+        while (i < length && !number_char(text[i])) {
             ++i;
         }
     }
     text[out] = '\0';
     return out;
 }
-
-}  // namespace
 
 int format_9g(double value, char* text) {
     const double a = std::fabs(value);

@@ -14,6 +14,10 @@ const int kNumberTextSize = 40;
 // is not to nearest, go through snprintf.
 int format_9g(double value, char* text);
 
+// Makes the decimal point of the process locale (one or more bytes) in the text of one number
+// that printf wrote "."; returns the new length.
+int c_decimal_point(char* text, int length);
+
 }  // namespace kep
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "base/kep_number_text.h"
 #include "registration/kep_explain_account.h"
@@ -44,6 +45,7 @@ Str length_up_text(double mm) {
         const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);
         snprintf(text, sizeof text, "%.9g", shown + step);
     }
+    kep::c_decimal_point(text, static_cast<int>(strlen(text)));
     return Str(text) + " mm";
 }
 
@@ -51,6 +53,7 @@ Str length_up_text(double mm) {
 Str json_exact(double value) {
     char text[40];
     snprintf(text, sizeof text, "%.17g", value);
+    kep::c_decimal_point(text, static_cast<int>(strlen(text)));
     return std::isfinite(value) ? Str(text) : Str("null");
 }
 
