@@ -7,6 +7,7 @@
 // and an answer that cannot be kept is asked again.
 #include "lookup/kep_memo.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -66,6 +67,9 @@ public:
 
     // Failed questions on the way of lookups that do not pass them on (refuse_keeping).
     unsigned long refusals = 0;
+
+    // Lines whose answers forget_line keeps (keep_lines), sorted.
+    Vector<tag_t> kept_lines;
 
     static bool about_line(uint32_t kind) noexcept {
         return kind == kLineTag || kind == kLineString ||
@@ -213,9 +217,23 @@ CallScope::~CallScope() {
 
 CallMemo* active_memo() noexcept { return MemoState::open(); }
 
+void keep_lines(const tag_t* lines, int count) noexcept {
+    CallMemo* memo = MemoState::open();
+    if (memo == nullptr || lines == nullptr || count <= 0) {
+        return;
+    }
+    try {
+        memo->kept_lines.assign(lines, lines + count);
+        std::sort(memo->kept_lines.begin(), memo->kept_lines.end());
+    } catch (...) {
+        memo->kept_lines.clear();  // without memory the lines are forgotten as usual
+    }
+}
+
 void forget_line(tag_t line) noexcept {
     CallMemo* memo = MemoState::open();
-    if (memo != nullptr && line != NULLTAG) {
+    if (memo != nullptr && line != NULLTAG &&
+        !std::binary_search(memo->kept_lines.begin(), memo->kept_lines.end(), line)) {
         memo->line_answers.erase_object(line);
         memo->line_tapes.erase_object(line);
     }

@@ -58,6 +58,11 @@ CallMemo* active_memo() noexcept;
 // only. The answers about its revision, datasets and forms stay: other lines may share them.
 void forget_line(tag_t line) noexcept;
 
+// For the rest of the open call, forget_line keeps the answers about `lines`: for a caller that
+// asks about them again after a walk (the explanation reads bl_plmxml_abs_xform of its line once
+// its walk is done). Nothing without an open memo, or without memory for the list.
+void keep_lines(const tag_t* lines, int count) noexcept;
+
 // For tests and benchmarks: with true, scopes open no memo, so the literal path runs with the
 // output switches off as well. Takes effect for scopes opened afterwards.
 void force_literal_path(bool forced) noexcept;

@@ -15,6 +15,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_lookup.h"
+#include "lookup/kep_memo.h"
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
@@ -24,6 +25,17 @@ namespace {
 Str ask_text(tag_t object, const char* property) {
     kep::MemPtr<char> value;
     if (object == NULLTAG || AOM_ask_value_string(object, property, value.out()) != 0) {
+        EMH_clear_errors();
+        return "";
+    }
+    return value ? value.get() : "";
+}
+
+// The same through the call memo: for the texts of the line's path, which the read of
+// bl_plmxml_abs_xform asks again.
+Str ask_kept_text(tag_t object, const char* property) {
+    kep::Text value;
+    if (object == NULLTAG || kep::ask_value_string(object, property, value) != 0) {
         EMH_clear_errors();
         return "";
     }
@@ -491,7 +503,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         Level level;
         level.line = l;
         level.item_id = ask_text(l, bomAttr_itemId);
-        level.occurrence_name = ask_text(l, bomAttr_occName);
+        level.occurrence_name = ask_kept_text(l, bomAttr_occName);
         e.path.push_back(level);
         tag_t parent = NULLTAG;
         const int status = kep_get_parent(l, &parent);
@@ -504,6 +516,16 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         }
     }
     e.path = Vec<Level>(e.path.rbegin(), e.path.rend());  // top line first
+    {
+        // The walk forgets its answers about each line it is done with; those about the path are
+        // asked again by the read of bl_plmxml_abs_xform below.
+        Vec<tag_t> chain;
+        chain.reserve(e.path.size());
+        for (const Level& l : e.path) {
+            chain.push_back(l.line);
+        }
+        kep::keep_lines(chain.data(), static_cast<int>(chain.size()));
+    }
     if (AOM_ask_value_tag(line, bomAttr_lineItemRevTag, &e.revision) != 0) {
         EMH_clear_errors();
         e.revision = NULLTAG;
@@ -533,7 +555,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         return kNoMemory;
     }
     e.box = recorder.box;
-    e.placements = recorder.placements;
+    e.placements = std::move(recorder.placements);
     if (e.walk_status != 0) {
         // The search fails as the walk did: a failure, never a verdict or a configuration reason.
         e.status = e.walk_status;

@@ -89,24 +89,37 @@ Str level_name(const Level& l) {
 }
 
 Str quoted(const Str& s) {
-    Str out = "\"";
-    for (const char c : s) {
+    Str out;
+    out.reserve(s.size() + 2);
+    out += '"';
+    // Runs of characters that need no escape are taken whole.
+    size_t run = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
         const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
+        if (c != '"' && c != '\\' && u >= 0x20) {
+            continue;
+        }
+        out.append(s, run, i - run);
+        run = i + 1;
+        if (u < 0x20) {
             char esc[8];
             snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(u));
             out += esc;
         } else {
+            out += '\\';
             out += c;
         }
     }
-    return out + "\"";
+    out.append(s, run, s.size() - run);
+    out += '"';
+    return out;
 }
 
 Str named(const Explanation& e, const Str& text) {
+    if (text.find('@') == Str::npos) {
+        return text;
+    }
     Str out;
     size_t i = 0;
     while (i < text.size()) {
@@ -122,7 +135,13 @@ Str named(const Explanation& e, const Str& text) {
                    tag_text(tag) + ")";
             i = j;
         } else {
-            out += text[i++];
+            // Up to the next mark, whole.
+            size_t next = text.find('@', i + 1);
+            if (next == Str::npos) {
+                next = text.size();
+            }
+            out.append(text, i, next - i);
+            i = next;
         }
     }
     return out;
@@ -426,12 +445,20 @@ Str render_text(const Explanation& e) {
 }
 
 Str render_json(const Explanation& e) {
-    Str out = "{\"line\": " + json_tag(e.line);
+    // Each level's pieces are appended one by one: the path and the chain are most of the text.
+    Str out;
+    out.reserve(1024 + e.path.size() * 512);
+    out += "{\"line\": ";
+    out += json_tag(e.line);
     out += ", \"path\": [";
     for (size_t i = 0; i < e.path.size(); ++i) {
-        out += (i == 0 ? "" : ", ") + Str("{\"line\": ") + json_tag(e.path[i].line) +
-               ", \"item_id\": " + quoted(e.path[i].item_id) +
-               ", \"occurrence_name\": " + quoted(e.path[i].occurrence_name) + "}";
+        out += i == 0 ? "{\"line\": " : ", {\"line\": ";
+        out += json_tag(e.path[i].line);
+        out += ", \"item_id\": ";
+        out += quoted(e.path[i].item_id);
+        out += ", \"occurrence_name\": ";
+        out += quoted(e.path[i].occurrence_name);
+        out += "}";
     }
     out += "], \"revision\": " + json_tag(e.revision);
     out += ", \"packed\": " + Str(e.packed ? "true" : "false");
@@ -452,8 +479,8 @@ Str render_json(const Explanation& e) {
     out += ", \"chain\": [";
     for (size_t i = 0; i < e.path.size(); ++i) {
         const Level& l = e.path[i];
-        out += i == 0 ? "" : ", ";
-        out += "{\"line\": " + json_tag(l.line);
+        out += i == 0 ? "{\"line\": " : ", {\"line\": ";
+        out += json_tag(l.line);
         if (i == 0) {
             out += ", \"source\": \"top line\", \"transform\": null, \"absolute\": " +
                    json_numbers(Vec<double>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}.data(), 16);
@@ -475,12 +502,18 @@ Str render_json(const Explanation& e) {
             continue;
         }
         const Placement& p = it->second;
-        out += ", \"source\": " + quoted(source_text(e, p));
-        out += ", \"source_kind\": " + quoted(p.unreadable ? "identity" : p.source);
-        out += ", \"representation\": " + json_tag(p.dataset);
-        out += ", \"packed\": " + Str(p.packed ? "true" : "false");
-        out += ", \"transform\": " + (p.has_text ? quoted(p.text) : Str("null"));
-        out += ", \"absolute\": " + json_numbers(p.absolute, 16) + "}";
+        out += ", \"source\": ";
+        out += quoted(source_text(e, p));
+        out += ", \"source_kind\": ";
+        out += quoted(p.unreadable ? Str("identity") : p.source);
+        out += ", \"representation\": ";
+        out += json_tag(p.dataset);
+        out += p.packed ? ", \"packed\": true" : ", \"packed\": false";
+        out += ", \"transform\": ";
+        out += p.has_text ? quoted(p.text) : Str("null");
+        out += ", \"absolute\": ";
+        out += json_numbers(p.absolute, 16);
+        out += "}";
     }
     out += "], \"abs_xform\": " + (e.abs_xform_null ? Str("null") : quoted(e.abs_xform));
     out += ", \"walk_status\": " + to_text(e.walk_status);
