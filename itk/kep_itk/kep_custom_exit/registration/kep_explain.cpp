@@ -22,20 +22,13 @@ KEP_EXPLAIN_NAMESPACE_BEGIN
 namespace {
 
 // A text property of an object; "" when it has none or the read fails (the failure is cleared).
-Str ask_text(tag_t object, const char* property) {
-    kep::MemPtr<char> value;
-    if (object == NULLTAG || AOM_ask_value_string(object, property, value.out()) != 0) {
-        EMH_clear_errors();
-        return "";
-    }
-    return value ? value.get() : "";
-}
-
-// The same through the call memo: for the texts of the line's path, which the read of
-// bl_plmxml_abs_xform asks again.
-Str ask_kept_text(tag_t object, const char* property) {
+// `kept`: through the call memo, for a text the call asks again.
+Str ask_text(tag_t object, const char* property, bool kept = false) {
     kep::Text value;
-    if (object == NULLTAG || kep::ask_value_string(object, property, value) != 0) {
+    const int status = object == NULLTAG ? 1
+                       : kept            ? kep::ask_value_string(object, property, value)
+                                         : AOM_ask_value_string(object, property, value.out());
+    if (status != 0) {
         EMH_clear_errors();
         return "";
     }
@@ -393,23 +386,6 @@ private:
     bool failed_ = false;
 };
 
-const kep_object3d_t* object_of(const Nodes& nodes, tag_t line) {
-    for (const kep_node_t* n = nodes.head; n != nullptr; n = n->next) {
-        if (n->tag == line) {
-            return n->object;
-        }
-    }
-    return nullptr;
-}
-
-const kep_object3d_t* object_in_list(const void* nodes, tag_t line) {
-    return object_of(*static_cast<const Nodes*>(nodes), line);
-}
-
-}  // namespace
-
-namespace {
-
 // Whether `line` is one of the lines packed into `into` (the platform's answer; a failure is no).
 bool packed_into(tag_t into, tag_t line) {
     int count = 0;
@@ -499,12 +475,14 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     e.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
 
     // The line and the lines above it, read as a client reads them.
+    Vec<tag_t> chain;
     for (tag_t l = line; l != NULLTAG;) {
         Level level;
         level.line = l;
         level.item_id = ask_text(l, bomAttr_itemId);
-        level.occurrence_name = ask_kept_text(l, bomAttr_occName);
+        level.occurrence_name = ask_text(l, bomAttr_occName, true);
         e.path.push_back(level);
+        chain.push_back(l);
         tag_t parent = NULLTAG;
         const int status = kep_get_parent(l, &parent);
         if (status != 0) {
@@ -516,16 +494,9 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
         }
     }
     e.path = Vec<Level>(e.path.rbegin(), e.path.rend());  // top line first
-    {
-        // The walk forgets its answers about each line it is done with; those about the path are
-        // asked again by the read of bl_plmxml_abs_xform below.
-        Vec<tag_t> chain;
-        chain.reserve(e.path.size());
-        for (const Level& l : e.path) {
-            chain.push_back(l.line);
-        }
-        kep::keep_lines(chain.data(), static_cast<int>(chain.size()));
-    }
+    // The walk forgets its answers about each line it is done with; those about the path are
+    // asked again by the read of bl_plmxml_abs_xform below.
+    kep::keep_lines(chain.data(), static_cast<int>(chain.size()));
     if (AOM_ask_value_tag(line, bomAttr_lineItemRevTag, &e.revision) != 0) {
         EMH_clear_errors();
         e.revision = NULLTAG;
@@ -565,7 +536,7 @@ int explain_line(tag_t line, const kep_explain_query_t* query, int format, char*
     }
     auto self = e.placements.find(line);
     e.packed = self != e.placements.end() && self->second.packed;
-    e.object = object_of(nodes, line);
+    e.object = object_in_list(&nodes, line);
     e.top_transform = ask_text(top, bomAttr_StandardOccTransform);  // the search leaves it out
     tell_not_walked(e, top);
     settle_box(e);

@@ -187,6 +187,8 @@ Str no_form_reason(tag_t dataset, int count);
 // The query run as the service runs it, on e.object; object_of finds the box of a selected line.
 using ObjectOf = const kep_object3d_t* (*)(const void* objects, tag_t line);
 void run_query(Explanation& e, ObjectOf object_of, const void* objects);
+// The ObjectOf of a node list (a Nodes): the box of `line`, or null.
+const kep_object3d_t* object_in_list(const void* nodes, tag_t line);
 // The operation of the traced call that made the walk fail with `status`, from the failed calls
 // told during the walk (statement text and status, in order).
 Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status);

@@ -7,6 +7,15 @@
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
 
+const kep_object3d_t* object_in_list(const void* nodes, tag_t line) {
+    for (const kep_node_t* n = static_cast<const Nodes*>(nodes)->head; n != nullptr; n = n->next) {
+        if (n->tag == line) {
+            return n->object;
+        }
+    }
+    return nullptr;
+}
+
 void run_query(Explanation& e, ObjectOf object_of, const void* objects) {
     const kep_explain_query_t& q = *e.query;
     const double delta = q.delta_mm * kMillimetresToBoxUnits;
