@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <string_view>
 #include <utility>
 
 namespace kep_host {
@@ -34,24 +35,25 @@ enum class Field {
     Tests,
 };
 
-Field field_of(const std::string& key) {
-    static const std::pair<const char*, Field> kFields[] = {
-        {"line", Field::Line},
-        {"source", Field::Source},
-        {"representation", Field::Representation},
-        {"absolute", Field::Absolute},
-        {"box_path", Field::BoxPath},
-        {"box", Field::Box},
-        {"box_datasets", Field::BoxDatasets},
-        {"ignored", Field::Ignored},
-        {"mod_on_host", Field::ModOnHost},
-        {"choice", Field::Choice},
-        {"search_box", Field::SearchBox},
-        {"reason", Field::Reason},
-        {"reasons", Field::Reasons},
-        {"found", Field::Found},
-        {"why", Field::Why},
-        {"tests", Field::Tests},
+Field field_of(std::string_view key) {
+    using namespace std::string_view_literals;
+    static const std::pair<std::string_view, Field> kFields[] = {
+        {"line"sv, Field::Line},
+        {"source"sv, Field::Source},
+        {"representation"sv, Field::Representation},
+        {"absolute"sv, Field::Absolute},
+        {"box_path"sv, Field::BoxPath},
+        {"box"sv, Field::Box},
+        {"box_datasets"sv, Field::BoxDatasets},
+        {"ignored"sv, Field::Ignored},
+        {"mod_on_host"sv, Field::ModOnHost},
+        {"choice"sv, Field::Choice},
+        {"search_box"sv, Field::SearchBox},
+        {"reason"sv, Field::Reason},
+        {"reasons"sv, Field::Reasons},
+        {"found"sv, Field::Found},
+        {"why"sv, Field::Why},
+        {"tests"sv, Field::Tests},
     };
     for (const auto& f : kFields) {
         if (key == f.first) {

@@ -44,11 +44,22 @@ using Vec = std::vector<T, LocalAllocator<T>>;
 template <class K, class V>
 using Map = std::map<K, V, std::less<K>, LocalAllocator<std::pair<const K, V>>>;
 
+// An integer in decimal, as printf's "%lld" writes it.
 template <class N>
 Str to_text(N value) {
-    char text[32];
-    snprintf(text, sizeof text, "%lld", static_cast<long long>(value));
-    return text;
+    const long long v = static_cast<long long>(value);
+    unsigned long long magnitude =
+        v < 0 ? 0ULL - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    char text[24];
+    char* at = text + sizeof text;
+    do {
+        *--at = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (v < 0) {
+        *--at = '-';
+    }
+    return Str(at, static_cast<size_t>(text + sizeof text - at));
 }
 
 Str numbers(const double* values, int count, const char* separator = " ");
