@@ -1,17 +1,18 @@
-// Reading the extension's account of a window (scene_account.h) as a stream of JSON events
-// (json_events.h): each value goes straight to its place in the line's record.
+// Reading the extension's account of a window (scene_account.h) with the JSON library's event
+// parser: each value goes straight to its place in the line's record.
 #include "scene_account.h"
 
 #include <cstring>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <string_view>
 #include <utility>
-
-#include "json_events.h"
 
 namespace kep_host {
 
 namespace {
+
+using Json = nlohmann::json;
 
 // The fields of a line the scene takes; the others are skipped.
 enum class Field {
@@ -74,20 +75,29 @@ Part part_of(const std::string& key) {
 
 // The events of the parser, by depth: 1 the account, 2 its lines, 3 a line, 4 a field's array or
 // search_box, 5 an array of search_box, 6 an axis.
-class Reader {
+class Reader : public nlohmann::json_sax<Json> {
 public:
     explicit Reader(std::vector<LineAccount>& lines) : lines_(lines) {}
 
-    bool null() { return scalar(Value{Kind::Null}); }
-    bool boolean(bool b) { return scalar(Value{b ? Kind::True : Kind::False}); }
-    // A number; as a tag it is converted as the JSON library's get<tag_t> converts it.
-    bool number(double value, tag_t tag) { return scalar(Value{Kind::Number, value, tag}); }
-    bool string(std::string& s) { return scalar(Value{Kind::String, 0.0, NULLTAG, &s}); }
-    bool start_object() { return open(true); }
-    bool end_object() { return close(); }
-    bool start_array() { return open(false); }
-    bool end_array() { return close(); }
-    bool key(const std::string& k) {
+    bool null() override { return scalar(Value{Kind::Null}); }
+    bool boolean(bool b) override { return scalar(Value{b ? Kind::True : Kind::False}); }
+    // A number as a tag is converted as the library's get<tag_t> converts it.
+    bool number_integer(number_integer_t n) override {
+        return scalar(Value{Kind::Number, static_cast<double>(n), static_cast<tag_t>(n)});
+    }
+    bool number_unsigned(number_unsigned_t n) override {
+        return scalar(Value{Kind::Number, static_cast<double>(n), static_cast<tag_t>(n)});
+    }
+    bool number_float(number_float_t n, const string_t&) override {
+        return scalar(Value{Kind::Number, n, static_cast<tag_t>(n)});
+    }
+    bool string(string_t& s) override { return scalar(Value{Kind::String, 0.0, NULLTAG, &s}); }
+    bool binary(binary_t&) override { return scalar(Value{Kind::Null}); }
+    bool start_object(std::size_t) override { return open(true); }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(false); }
+    bool end_array() override { return close(); }
+    bool key(string_t& k) override {
         switch (depth_) {
             case 1:
                 in_lines_ = k == "lines";
@@ -102,6 +112,9 @@ public:
                 break;
         }
         return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
     }
 
     bool whole() const { return root_object_ && depth_ == 0; }
@@ -283,7 +296,7 @@ private:
 bool read_account(const char* text, std::vector<LineAccount>* lines) {
     lines->clear();
     Reader reader(*lines);
-    if (!JsonEvents<Reader>(text, text + std::strlen(text), reader).run() || !reader.whole()) {
+    if (!Json::sax_parse(text, text + std::strlen(text), &reader) || !reader.whole()) {
         lines->clear();
         return false;
     }
