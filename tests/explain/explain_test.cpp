@@ -344,7 +344,7 @@ std::string no_box_site() {
         j["objects"][id] = {{"type", type}, {"name", name}};
         j["relations"].push_back({revision, relation, id});
     };
-    for (const char* revision : {"snf", "vis", "visnf", "wrel"}) {
+    for (const char* revision : {"snf", "vis", "visnf", "wrel", "wvis"}) {
         std::string item = revision;
         for (char& c : item) {
             c = static_cast<char>(c - 'a' + 'A');
@@ -363,6 +363,8 @@ std::string no_box_site() {
     dataset("ds_visnf", "AuxPart", "VISNF/A", "visnf/A", "IMAN_reference");  // no visualisation, no form
     dataset("ds_wrel", "PLMXML", "WREL/A", "wrel/A", "IMAN_specification");  // under the wrong relation
     j["objects"]["ds_wrel"]["refs"] = {{"VAR2BBInfo", {"bb_ok"}}};
+    dataset("ds_wvis", "PLMXML", "WVIS/A", "wvis/A", "IMAN_specification");  // and a visualisation one
+    j["objects"]["ds_wvis"]["refs"] = {{"VAR2TypeInfo", {"ti_visu"}}, {"VAR2BBInfo", {"bb_ok"}}};
     return j.dump();
 }
 
@@ -395,6 +397,17 @@ TEST(Explain, ListsEveryReasonOfNoBoxAndFixingThemGivesTheBox) {
          {},
          {R"(not under the relation: dataset 'WREL/A' (tag )"},
          R"("WREL/A" of type "PLMXML")"},
+        {"p_aux",
+         "aux/A",
+         {{"KEPArchiveDatasetType", ""}},
+         {"missing preference KEPArchiveDatasetType", "no form: dataset 'AUX/A'"},
+         "KEPArchiveDatasetType (not set)"},
+        {"p_wvis", "wvis/A", {}, {"only visualisation datasets: 'WVIS/A'"}, R"("WVIS/A" of type "PLMXML")"},
+        {"p_wvis",
+         "wvis/A",
+         {{"KEPProductDatasetRelation", "NO_SUCH_RELATION"}},
+         {"unknown relation NO_SUCH_RELATION", "only visualisation datasets: 'WVIS/A'"},
+         R"(KEPProductDatasetRelation "NO_SUCH_RELATION")"},
         {"p_aux",
          "aux/A",
          {{"KEPAuxPartDatasetType", "AuxPart "}},

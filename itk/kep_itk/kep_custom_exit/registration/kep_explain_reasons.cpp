@@ -3,6 +3,7 @@
 #include "registration/kep_explain_reasons.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "kep_mem.h"
 #include "lookup/kep_lookup.h"
@@ -88,10 +89,103 @@ Str preference_of(const BoxAccount& box, const char* key) {
     return preference_read_here(key);
 }
 
+// Whether a dataset is marked a visualisation dataset, read as the collection reads it; false when
+// the mark cannot be read (the failure is cleared).
+bool visualisation_here(tag_t dataset) {
+    int count = 0;
+    kep::MemPtr<tag_t> forms;
+    if (AE_ask_all_dataset_named_refs(dataset, "VAR2TypeInfo", &count, forms.out()) != 0) {
+        EMH_clear_errors();
+        return false;
+    }
+    if (count != 1 || !forms || forms.get()[0] == NULLTAG) {
+        return false;
+    }
+    kep::MemPtr<char> type;
+    if (AOM_ask_value_string(forms.get()[0], "var2_type", type.out()) != 0) {
+        EMH_clear_errors();
+        return false;
+    }
+    return type && std::strcmp(type.get(), "VISUALIZATION") == 0;
+}
+
+// What the datasets that the collection did not look at would give once the listed causes are
+// fixed: whether one of them is asked for its box, and the visualisation datasets among them.
+struct Hidden {
+    bool asked = false;
+    Vec<tag_t> visualisation;
+};
+
+// A dataset the collection meets once the listed causes are fixed: a visualisation dataset is left
+// out; another one without its single box form is a reason.
+void hidden_dataset(tag_t dataset, Hidden& hidden, Vec<Str>& reasons) {
+    if (visualisation_here(dataset)) {
+        hidden.visualisation.push_back(dataset);
+        return;
+    }
+    hidden.asked = true;
+    int count = 0;
+    kep::MemPtr<tag_t> forms;
+    if (AE_ask_all_dataset_named_refs(dataset, "VAR2BBInfo", &count, forms.out()) != 0) {
+        EMH_clear_errors();
+        return;
+    }
+    if (count != 1 || !forms || forms.get()[0] == NULLTAG) {
+        reasons.push_back(no_form_reason(dataset, count));
+    }
+}
+
+bool met(const BoxAccount& box, tag_t dataset) {
+    const auto in = [dataset](const Vec<tag_t>& tags) {
+        return std::find(tags.begin(), tags.end(), dataset) != tags.end();
+    };
+    return in(box.box_forms_asked) || in(box.ignored) || in(box.datasets);
+}
+
+// The auxiliary geometry datasets hidden by a missing type preference of their set: those of the
+// types the set's other preferences name, told right after that preference. Which type the missing
+// one will name is not known, so the datasets of that type are not looked at.
+void auxiliary_reasons(Explanation& e, Hidden& hidden) {
+    static const char* const kKeys[] = {KEP_PREF_AUX_PART_DATASET_TYPE, KEP_PREF_AUX_MODEL_DATASET_TYPE,
+                                        KEP_PREF_AUX_CGR_DATASET_TYPE, KEP_PREF_AUX_REP_DATASET_TYPE,
+                                        KEP_PREF_ARCHIVE_DATASET_TYPE};
+    BoxAccount& box = e.box;
+    Str missing;
+    for (const auto& p : box.preferences) {
+        for (const char* key : kKeys) {
+            if (p.first == key && p.second.empty()) {
+                missing = p.first;
+            }
+        }
+    }
+    if (missing.empty()) {
+        return;
+    }
+    Vec<Str> types;
+    for (const char* key : kKeys) {
+        const Str value = preference_of(box, key);
+        if (!value.empty()) {
+            types.push_back(value);
+        }
+    }
+    Vec<Str> reasons;
+    for (size_t i = 0; i < box.related.size(); ++i) {
+        if (std::find(types.begin(), types.end(), e.related_types[i]) != types.end() &&
+            !met(box, box.related[i])) {
+            hidden_dataset(box.related[i], hidden, reasons);
+        }
+    }
+    auto at =
+        std::find(box.reasons.begin(), box.reasons.end(), reason_lead(Reason::MissingPreference) + missing);
+    at = at == box.reasons.end() ? at : at + 1;
+    box.reasons.insert(at, reasons.begin(), reasons.end());
+}
+
 // The product structure datasets the search did not look at: those of the configured type related
 // to the revision under another relation than the configured one (or under any, when the platform
-// knows no relation of the configured name), and their box forms.
-void structure_reasons(Explanation& e) {
+// knows no relation of the configured name), and their box forms. A visualisation dataset among
+// them is no reason: moving it would give no box.
+void structure_reasons(Explanation& e, Hidden& hidden) {
     BoxAccount& box = e.box;
     const Str relation = preference_of(box, KEP_PREF_PRODUCT_DATASET_RELATION);
     const Str type = preference_of(box, KEP_PREF_PRODUCT_DATASET_TYPE);
@@ -104,6 +198,10 @@ void structure_reasons(Explanation& e) {
                                                     dataset) != box.structure_listed.end()) {
             continue;
         }
+        if (visualisation_here(dataset)) {
+            hidden.visualisation.push_back(dataset);
+            continue;
+        }
         if (!box.unknown_relation) {
             Str text = reason_lead(Reason::NotUnderRelation);
             text += "dataset @" + tag_text(dataset);
@@ -112,15 +210,7 @@ void structure_reasons(Explanation& e) {
             text += "\" (" KEP_PREF_PRODUCT_DATASET_RELATION ")";
             box.reasons.push_back(text);
         }
-        int count = 0;
-        kep::MemPtr<tag_t> forms;
-        if (AE_ask_all_dataset_named_refs(dataset, "VAR2BBInfo", &count, forms.out()) != 0) {
-            EMH_clear_errors();
-            continue;
-        }
-        if (count != 1 || !forms || forms.get()[0] == NULLTAG) {
-            box.reasons.push_back(no_form_reason(dataset, count));
-        }
+        hidden_dataset(dataset, hidden, box.reasons);
     }
 }
 
@@ -153,7 +243,17 @@ void gather_reasons(Explanation& e) {
     }
     box.reasons = std::move(reasons);
     if (box.path == "collection" && e.revision != NULLTAG && box.related_seen) {
-        structure_reasons(e);
+        Hidden hidden;
+        auxiliary_reasons(e, hidden);
+        structure_reasons(e, hidden);
+        // When every dataset the collection would meet is a visualisation dataset, that is the reason.
+        const bool told = std::any_of(box.reasons.begin(), box.reasons.end(), [](const Str& r) {
+            return reason_begins(r, Reason::OnlyVisualisation);
+        });
+        if (!told && !hidden.asked && box.box_forms_asked.empty() && !hidden.visualisation.empty()) {
+            box.reasons.push_back(reason_lead(Reason::OnlyVisualisation) +
+                                  (": @" + tag_text(hidden.visualisation.front()) + " is one"));
+        }
     }
     if (box.reasons.empty()) {
         box.reasons.push_back(reason_lead(Reason::NoDataset));
