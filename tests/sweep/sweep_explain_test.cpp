@@ -17,25 +17,29 @@
 namespace {
 
 // A top line and two parts, one of them packed, and a line whose product structure dataset is under
-// another relation than the configured one: every kind of call the explanation makes, few times.
+// another relation than the configured one and whose auxiliary dataset, without a form, sits behind a
+// missing auxiliary type preference: every kind of call the explanation makes, few times.
 const char kSite[] = R"({
-  "types": {"Part3D": "Dataset", "BBForm": "Form", "ModOnProduct": "Dataset", "PLMXML": "Dataset"},
+  "types": {"Part3D": "Dataset", "AuxPart": "Dataset", "BBForm": "Form", "ModOnProduct": "Dataset", "PLMXML": "Dataset"},
   "properties": {"Dataset": ["var2_is_v0"]},
   "preferences": {"KEPPartDatasetType": "Part3D", "KEPModelDatasetType": "Part3D", "KEPCgrDatasetType": "Part3D",
     "KEPRepDatasetType": "Part3D", "KEPModOnPartDatasetRelation": "KEP_mod_on", "KEPModOnPartDatasetType": "Part3D",
     "KEPModOnProductDatasetRelation": "KEP_mod_on", "KEPModOnProductDatasetType": "ModOnProduct",
     "KEPAltRepList": ["MASTER"], "STANDIN_revision_rules": ["Nightly"],
-    "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML"},
+    "KEPProductDatasetRelation": "IMAN_reference", "KEPProductDatasetType": "PLMXML",
+    "KEPAuxPartDatasetType": "AuxPart"},
   "relation_types": ["IMAN_reference"],
   "objects": {
     "asm/A": {"type": "ItemRevision", "item_id": "ASM"},
     "part/A": {"type": "ItemRevision", "item_id": "PART"},
     "wrel/A": {"type": "ItemRevision", "item_id": "WREL"},
     "dsw": {"type": "PLMXML", "name": "WREL/A"},
+    "dsa": {"type": "AuxPart", "name": "WREL-AUX/A"},
     "ds": {"type": "Part3D", "name": "PART/A", "refs": {"VAR2BBInfo": ["bb"]}},
     "bb": {"type": "BBForm", "attributes": {"var2_bb_x1": 0, "var2_bb_y1": 0, "var2_bb_z1": 0,
                                             "var2_bb_x2": 1, "var2_bb_y2": 1, "var2_bb_z2": 1}}},
-  "relations": [["part/A", "IMAN_specification", "ds"], ["wrel/A", "IMAN_specification", "dsw"]],
+  "relations": [["part/A", "IMAN_specification", "ds"], ["wrel/A", "IMAN_specification", "dsw"],
+                ["wrel/A", "IMAN_specification", "dsa"]],
   "windows": {"w1": {"id": "top", "revision": "asm/A", "children": [
     {"id": "leaf", "revision": "part/A", "occurrence_name": "L",
      "packed": [{"id": "leafp", "revision": "part/A", "occurrence_name": "L",
