@@ -66,35 +66,50 @@ std::string join(const std::vector<std::string>& parts, const char* separator) {
     return joined;
 }
 
-// The window's structure as a client reads it, in the order the search walk meets the lines.
+// The window's structure as a client reads it, in the order the search walk meets the lines: the
+// lines are listed first and then read, so that the scene's lines are laid out once.
 class Walker {
 public:
     explicit Walker(Scene& scene) : scene_(scene) {}
 
-    void walk(tag_t line, int depth, int parent, const std::string& packed_into) {
-        const int index = add(line, depth, parent, packed_into);
-        for (tag_t child : lines(line, BOM_line_ask_child_lines)) {
-            walk(child, depth + 1, index, "");
-            const std::string child_id = id_text(child);
-            for (tag_t packed : lines(child, BOM_line_ask_packed_lines)) {
-                walk(packed, depth + 1, index, child_id);
+    void walk(tag_t top) {
+        list(top, 0, -1, -1);
+        scene_.lines.reserve(scene_.lines.size() + listed_.size());
+        for (const Listed& l : listed_) {
+            SceneLine line;
+            line.tag = l.tag;
+            line.id = id_text(l.tag);
+            line.depth = l.depth;
+            line.parent = l.parent;
+            if (l.packed_into >= 0) {
+                line.packed_into = scene_.lines[static_cast<size_t>(l.packed_into)].id;
             }
+            line.occurrence_name = text_of(l.tag, "bl_occurrence_name");
+            line.item_id = text_of(l.tag, "bl_item_item_id");
+            line.name = text_of(tag_of(l.tag, "bl_revision"), "object_name");
+            scene_.lines.push_back(std::move(line));
         }
     }
 
 private:
-    int add(tag_t tag, int depth, int parent, const std::string& packed_into) {
-        SceneLine line;
-        line.tag = tag;
-        line.id = id_text(tag);
-        line.depth = depth;
-        line.parent = parent;
-        line.packed_into = packed_into;
-        line.occurrence_name = text_of(tag, "bl_occurrence_name");
-        line.item_id = text_of(tag, "bl_item_item_id");
-        line.name = text_of(tag_of(tag, "bl_revision"), "object_name");
-        scene_.lines.push_back(std::move(line));
-        return static_cast<int>(scene_.lines.size()) - 1;
+    // A line of the walk: its parent, and the line it is packed into, by index (-1 for none).
+    struct Listed {
+        tag_t tag;
+        int depth;
+        int parent;
+        int packed_into;
+    };
+
+    int list(tag_t line, int depth, int parent, int packed_into) {
+        const int index = static_cast<int>(listed_.size());
+        listed_.push_back({line, depth, parent, packed_into});
+        for (tag_t child : lines(line, BOM_line_ask_child_lines)) {
+            const int child_index = list(child, depth + 1, index, -1);
+            for (tag_t packed : lines(child, BOM_line_ask_packed_lines)) {
+                list(packed, depth + 1, index, child_index);
+            }
+        }
+        return index;
     }
 
     static std::vector<tag_t> lines(tag_t line, int (*ask)(tag_t, int*, tag_t**)) {
@@ -105,6 +120,7 @@ private:
     }
 
     Scene& scene_;
+    std::vector<Listed> listed_;
 };
 
 std::string tag_id(const AccountTag& tag) { return tag.set ? id_text(tag.value) : std::string(); }
@@ -201,6 +217,20 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
     for (const std::string& t : a.tests) {
         line.tests.push_back(text_with_ids(t));
     }
+}
+
+// The line as the structure gives it, without what the account told of it.
+void forget_account(SceneLine& line) {
+    SceneLine bare;
+    bare.tag = line.tag;
+    bare.id = std::move(line.id);
+    bare.depth = line.depth;
+    bare.parent = line.parent;
+    bare.packed_into = std::move(line.packed_into);
+    bare.occurrence_name = std::move(line.occurrence_name);
+    bare.item_id = std::move(line.item_id);
+    bare.name = std::move(line.name);
+    line = std::move(bare);
 }
 
 }  // namespace
@@ -375,7 +405,7 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
     if (BOM_ask_window_top_line(window, &top) != ITK_ok || top == NULLTAG) {
         return scene;
     }
-    Walker(scene).walk(top, 0, -1, "");
+    Walker(scene).walk(top);
     scene.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
 
     const ExplainFn explain = explain_export(host, "kep-host");
@@ -387,20 +417,21 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
         text.reset(raw);
         return status;
     });
-    std::vector<LineAccount> account;
-    if (!read_account(text ? text.get() : "", &account)) {
-        return scene;
-    }
-    text.reset();
     std::unordered_map<tag_t, int> index;
     index.reserve(scene.lines.size());
     for (size_t i = 0; i < scene.lines.size(); ++i) {
         index[scene.lines[i].tag] = static_cast<int>(i);
     }
-    for (LineAccount& a : account) {
+    const bool read = read_account(text ? text.get() : "", [&](LineAccount& a) {
         auto at = index.find(a.line.set ? a.line.value : NULLTAG);
         if (at != index.end()) {
             take_account(scene, index, at->second, a);
+        }
+    });
+    if (!read) {
+        // An account that is not whole gives nothing: the lines as the walk read them.
+        for (SceneLine& line : scene.lines) {
+            forget_account(line);
         }
     }
     return scene;

@@ -77,7 +77,7 @@ Part part_of(const std::string& key) {
 // search_box, 5 an array of search_box, 6 an axis.
 class Reader : public nlohmann::json_sax<Json> {
 public:
-    explicit Reader(std::vector<LineAccount>& lines) : lines_(lines) {}
+    explicit Reader(const std::function<void(LineAccount&)>& take) : take_(take) {}
 
     bool null() override { return scalar(Value{Kind::Null}); }
     bool boolean(bool b) override { return scalar(Value{b ? Kind::True : Kind::False}); }
@@ -162,11 +162,11 @@ private:
             if (!object) {
                 return skip_from(3);
             }
-            lines_.emplace_back();
+            clear(line_);
             field_ = Field::Other;
             return true;
         }
-        LineAccount& a = lines_.back();
+        LineAccount& a = line_;
         if (depth_ == 4) {
             switch (field_) {
                 case Field::Absolute:
@@ -187,6 +187,9 @@ private:
     }
 
     bool close() {
+        if (depth_ == 3 && !skipping()) {
+            take_(line_);
+        }
         if (skip_below_ == depth_) {
             skip_below_ = 0;
         }
@@ -206,7 +209,7 @@ private:
         if (depth_ < 3 || skipping()) {
             return depth_ > 0;
         }
-        LineAccount& a = lines_.back();
+        LineAccount& a = line_;
         if (depth_ == 3) {
             switch (field_) {
                 case Field::Line:
@@ -282,7 +285,33 @@ private:
         return true;
     }
 
-    std::vector<LineAccount>& lines_;
+    // Empties a line's record, keeping the room its arrays have.
+    static void clear(LineAccount& a) {
+        a.line = AccountTag();
+        a.source = AccountText();
+        a.representation = AccountTag();
+        a.absolute_set = false;
+        a.absolute.clear();
+        a.box_path = AccountText();
+        a.box_set = false;
+        a.box.clear();
+        a.box_datasets.clear();
+        a.ignored.clear();
+        a.mod_on_host = AccountTag();
+        a.choice = AccountText();
+        a.search_box_set = false;
+        a.centre.clear();
+        a.axes.clear();
+        a.half_extents.clear();
+        a.reason = AccountText();
+        a.reasons.clear();
+        a.found = false;
+        a.why = AccountText();
+        a.tests.clear();
+    }
+
+    const std::function<void(LineAccount&)>& take_;
+    LineAccount line_;
     int depth_ = 0;
     int skip_below_ = 0;  // the depth from which everything is skipped, or 0
     bool root_object_ = false;
@@ -293,14 +322,9 @@ private:
 
 }  // namespace
 
-bool read_account(const char* text, std::vector<LineAccount>* lines) {
-    lines->clear();
-    Reader reader(*lines);
-    if (!Json::sax_parse(text, text + std::strlen(text), &reader) || !reader.whole()) {
-        lines->clear();
-        return false;
-    }
-    return true;
+bool read_account(const char* text, const std::function<void(LineAccount&)>& take) {
+    Reader reader(take);
+    return Json::sax_parse(text, text + std::strlen(text), &reader) && reader.whole();
 }
 
 }  // namespace kep_host

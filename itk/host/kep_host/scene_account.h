@@ -6,6 +6,7 @@
 #include <tc/tc.h>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,8 +50,10 @@ struct LineAccount {
     std::vector<std::string> tests;  // the texts of the array
 };
 
-// The lines of the account `text`; false (and no lines) when the text is no JSON object.
-bool read_account(const char* text, std::vector<LineAccount>* lines);
+// Reads the account `text`, handing each line to `take` as soon as it is read (the record is reused
+// for the next line); false when the text is no JSON object, which may be found only after some
+// lines were handed over.
+bool read_account(const char* text, const std::function<void(LineAccount&)>& take);
 
 }  // namespace kep_host
 
