@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -484,6 +485,11 @@ TEST(Economy, TheExplanationIsTheSameOnBothPaths) {
             }
             out.push_back(explain(lines.back(), nullptr, KEP_EXPLAIN_TEXT));
             out.push_back(explain(lines.back(), &box, KEP_EXPLAIN_WINDOW));
+            out.push_back(explain(lines.back(), &box, KEP_EXPLAIN_WINDOW_LEAN));
+            // The lean account is the whole one less each line's absolute placement.
+            EXPECT_EQ(std::regex_replace(out[out.size() - 2],
+                                         std::regex(", \"absolute\": (null|\\[[^\\]]*\\])"), ""),
+                      out.back());
             return out;
         };
         const auto literal = on_path(true, explanations);

@@ -163,7 +163,9 @@ int draw(const Host& host, const ExplainOptions& o, const nlohmann::ordered_json
     standin::clear_faults();
     const tag_t window = standin::window_of_line(o.line_tag);
     const kep_explain_query_t query = explain_query(o);
-    const Scene scene = read_scene(host, window, &query);
+    // The picture places each line's box by its placement; the page needs no placement.
+    const Scene scene =
+        read_scene(host, window, &query, o.svg.empty() ? KEP_EXPLAIN_WINDOW_LEAN : KEP_EXPLAIN_WINDOW);
     const std::string window_id = id_or_tag(window);
     std::vector<std::string> found;
     if (explanation.value("found", false)) {

@@ -149,7 +149,9 @@ int draw(const Host& host, const SearchOptions& options, int exit_status,
         query.near_lines = options.line_tags.data();
         query.near_count = static_cast<int>(options.line_tags.size());
     }
-    const Scene scene = read_scene(host, options.window_tag, &query);
+    // The picture places each line's box by its placement; the page needs no placement.
+    const Scene scene = read_scene(host, options.window_tag, &query,
+                                   options.svg.empty() ? KEP_EXPLAIN_WINDOW_LEAN : KEP_EXPLAIN_WINDOW);
     const SearchPanel panel = make_panel(scene);
     std::string error;
     if (!options.svg.empty() && !write_svg_file(options.svg, {panel}, &error)) {

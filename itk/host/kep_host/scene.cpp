@@ -399,7 +399,7 @@ int quietly(const std::function<int()>& f) {
     return status;
 }
 
-Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query) {
+Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query, int format) {
     Scene scene;
     tag_t top = NULLTAG;
     if (BOM_ask_window_top_line(window, &top) != ITK_ok || top == NULLTAG) {
@@ -413,7 +413,7 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
     standin::clear_faults();
     quietly([&] {
         char* raw = nullptr;
-        const int status = explain(top, query, KEP_EXPLAIN_WINDOW, &raw);
+        const int status = explain(top, query, format, &raw);
         text.reset(raw);
         return status;
     });

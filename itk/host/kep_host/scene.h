@@ -59,7 +59,7 @@ struct SceneLine {
     std::string item_id;
     std::string name;       // object_name of the line's revision
     std::string placed_by;  // the mod-on representation that gives the occurrence transform, or ""
-    Transform placement;    // absolute, as the search walk computes it
+    Transform placement;    // absolute, as the search walk computes it (not read by a lean account)
     bool has_box = false;
     Box box;                                // in the part's own coordinates
     std::string box_from;                   // which datasets gave the box, or why there is none
@@ -96,8 +96,11 @@ ExplainFn explain_export(const Host& host, const std::string& command);
 int quietly(const std::function<int()>& f);
 
 // The window's lines; `query` (or null) is the search whose verdicts the lines carry. The
-// extension's account is taken quietly, with the faults lifted.
-Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query = nullptr);
+// extension's account is taken quietly, with the faults lifted, in `format`: KEP_EXPLAIN_WINDOW,
+// or KEP_EXPLAIN_WINDOW_LEAN when no line's placement is wanted (each line's `placement` is then
+// the identity).
+Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query = nullptr,
+                 int format = KEP_EXPLAIN_WINDOW);
 
 }  // namespace kep_host
 

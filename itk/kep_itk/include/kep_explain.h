@@ -25,6 +25,7 @@
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
 #define KEP_EXPLAIN_WINDOW 2 /* the whole window of the line, as JSON: see kep_explain_line */
+#define KEP_EXPLAIN_WINDOW_LEAN 3 /* the same less each line's "absolute" */
 
 #ifdef __cplusplus
 extern "C" {
@@ -52,7 +53,9 @@ typedef struct kep_explain_query_s {
  * chose: the wanted suffix, "master" or "lone"), "search_box" (its "centre", "axes" and
  * "half_extents"; the explanation of one line adds "hull" and "matrix"), "reason", "reasons", and with
  * a query "found", "why" and "tests" (the words of each overlap test)}, ...]}. search_box, reason,
- * reasons, found and tests are what the explanation of that line alone gives. */
+ * reasons, found and tests are what the explanation of that line alone gives. KEP_EXPLAIN_WINDOW_LEAN
+ * gives the same account without "absolute", for a reader that does not place the boxes itself
+ * (search_box is already placed): its sixteen numbers are most of a line's account. */
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a

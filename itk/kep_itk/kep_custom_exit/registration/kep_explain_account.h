@@ -215,8 +215,9 @@ int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
 
 // The explanation of `line` alone, as text or JSON (kep_explain.cpp).
 int explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);
-// The account of the whole window of `line` (KEP_EXPLAIN_WINDOW).
-int explain_window(tag_t line, const kep_explain_query_t* query, char** text);
+// The account of the whole window of `line` (KEP_EXPLAIN_WINDOW), without each line's absolute
+// placement unless `placements` (KEP_EXPLAIN_WINDOW_LEAN).
+int explain_window(tag_t line, const kep_explain_query_t* query, bool placements, char** text);
 
 KEP_EXPLAIN_NAMESPACE_END
 

@@ -16,8 +16,10 @@ extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, in
     // and the observer still hears every decision (lookup/kep_memo.h, Recording).
     kep::CallScope scope;
     try {
-        return format == KEP_EXPLAIN_WINDOW ? kep::explain::explain_window(line, query, text)
-                                            : kep::explain::explain_line(line, query, format, text);
+        if (format == KEP_EXPLAIN_WINDOW || format == KEP_EXPLAIN_WINDOW_LEAN) {
+            return kep::explain::explain_window(line, query, format == KEP_EXPLAIN_WINDOW, text);
+        }
+        return kep::explain::explain_line(line, query, format, text);
     } catch (...) {
         return kep::kNoMemory;
     }

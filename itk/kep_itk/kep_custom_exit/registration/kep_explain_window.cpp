@@ -36,17 +36,20 @@ void append_tags(Str& out, const Vec<tag_t>& tags) {
     out += ']';
 }
 
-void append_placement(Str& out, const Placement* p) {
+void append_placement(Str& out, const Placement* p, bool absolute) {
     if (p == nullptr || !p->met) {
-        out += "\"source\": \"top line\", \"representation\": null, \"absolute\": null";
+        out += "\"source\": \"top line\", \"representation\": null";
+        out += absolute ? ", \"absolute\": null" : "";
         return;
     }
     out += "\"source\": ";
     out += quoted(p->unreadable ? "identity" : p->source);
     out += ", \"representation\": ";
     out += json_tag(p->dataset);
-    out += ", \"absolute\": ";
-    append_json_numbers(out, p->absolute, 16);
+    if (absolute) {
+        out += ", \"absolute\": ";
+        append_json_numbers(out, p->absolute, 16);
+    }
 }
 
 // The names the accounts of one line mention, read once for the whole window.
@@ -71,7 +74,7 @@ private:
 
 // The account of one line; its box lookup is taken out of the record.
 void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t line,
-                 const kep_explain_query_t* query, Names& names) {
+                 const kep_explain_query_t* query, bool placements, Names& names) {
     Explanation e;
     e.line = line;
     e.query = query;
@@ -96,7 +99,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
     out += "{\"line\": ";
     out += json_tag(line);
     out += ", ";
-    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr);
+    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr, placements);
     out += ", \"box_path\": ";
     out += e.box.path.empty() ? Str("null") : quoted(e.box.path);
     out += ", \"box\": ";
@@ -146,7 +149,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
 
 }  // namespace
 
-int explain_window(tag_t line, const kep_explain_query_t* query, char** text) {
+int explain_window(tag_t line, const kep_explain_query_t* query, bool placements, char** text) {
     tag_t top = line;
     for (int steps = 0; steps < 100000; ++steps) {
         tag_t parent = NULLTAG;
@@ -198,7 +201,7 @@ int explain_window(tag_t line, const kep_explain_query_t* query, char** text) {
         if (i != 0) {
             out += ",\n";
         }
-        append_line(out, record, objects, lines[i], query, names);
+        append_line(out, record, objects, lines[i], query, placements, names);
     }
     out += "]}";
 
