@@ -24,7 +24,7 @@
 
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
-#define KEP_EXPLAIN_WINDOW 2 /* the whole window of the line, as JSON: see kep_explain_line */
+#define KEP_EXPLAIN_WINDOW 2      /* the whole window of the line, as JSON: see kep_explain_line */
 #define KEP_EXPLAIN_WINDOW_LEAN 3 /* the same less each line's "absolute" */
 
 #ifdef __cplusplus
