@@ -394,4 +394,59 @@ TEST_F(OverlapTest, OnePassAndLoggedPassesGiveIdenticalResults) {
     expect_clean();
 }
 
+// ---- The distance needed: the estimate against the bisection ---------------------------------
+
+// Random pairs, rotated or not, some flat or inverted, at scales from tiny to huge, from negative
+// and positive distances, some with a value that is no number: the estimate gives the bisection's
+// answer bit for bit, and its axis.
+TEST_F(OverlapTest, NeededDistanceByEstimateIsTheBisectionsAnswer) {
+    std::mt19937_64 rng(0x6e6565);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    auto pick = [&](double lo, double hi) { return lo + (hi - lo) * unit(rng); };
+    const double kScales[] = {1e-300, 1e-9, 1e-3, 1.0, 1e3, 1e150, 1e290, 1e306};
+    auto box = [&](double size) {
+        std::array<double, 3> half;
+        for (double& h : half) {
+            h = pick(0.0, size);
+        }
+        const double roll = unit(rng);
+        if (roll < 0.08) {
+            half[0] = 0;  // flat
+        } else if (roll < 0.12) {
+            half = {0, 0, 0};
+        } else if (roll < 0.16) {
+            half[1] = -half[1];  // inverted
+        }
+        const Rotation rot = unit(rng) < 0.3 ? identity_rotation() : geometry_test::random_rotation(rng);
+        const std::array<double, 3> t = {pick(-3, 3) * size, pick(-3, 3) * size, pick(-3, 3) * size};
+        return centred_box(half, rot, t);
+    };
+    long reached = 0;
+    for (int pair = 0; pair < 6000; ++pair) {
+        const double size = kScales[pair % 8];
+        kep_object3d_t a = box(size);
+        kep_object3d_t b = box(size);
+        if (pair % 13 == 0) {
+            // Touching: from a negative distance, the answer lies just below zero.
+            a = centred_box({size, size, size}, identity_rotation(), {0, 0, 0});
+            b = centred_box({size, size, size}, identity_rotation(), {2 * size, 0, 0});
+        }
+        if (pair % 97 == 0) {
+            b.matrix[3] = pair % 2 != 0 ? kNaN : kInf;
+        }
+        const double scale = pair % 3 == 0 ? 0.001 : pick(1e-4, 10.0);
+        const double from = pair % 5 == 0 ? -pick(0.0, 4.0) * size / scale : (pair % 5 == 1 ? 0.0 : 5.0);
+        kep::NeededDelta quick;
+        kep::NeededDelta literal;
+        kep::overlap_needed_delta(a, b, from, scale, &quick);
+        kep::overlap_needed_delta_by_bisection(a, b, from, scale, &literal);
+        ASSERT_EQ(quick.reachable, literal.reachable) << "pair " << pair;
+        ASSERT_EQ(std::signbit(quick.value), std::signbit(literal.value)) << "pair " << pair;
+        ASSERT_EQ(quick.value, literal.value) << "pair " << pair;
+        ASSERT_EQ(quick.axis, literal.axis) << "pair " << pair;
+        reached += quick.reachable && quick.axis != 0 ? 1 : 0;
+    }
+    EXPECT_GT(reached, 3000);
+}
+
 }  // namespace
