@@ -1,8 +1,10 @@
 // The account of a whole window (KEP_EXPLAIN_WINDOW): one walk from the top line with every line's
 // box lookup and placement recorded, each line's box settled and, with a query, tested as the
 // explanation of that line alone settles and tests it. The pictures of kep-host are drawn from it.
+#include <limits.h>
 #include <string.h>
 
+#include <algorithm>
 #include <new>
 #include <utility>
 
@@ -55,8 +57,9 @@ void append_placement(Str& out, const Placement* p, bool absolute) {
 // The names the accounts of one line mention, read once for the whole window.
 class Names {
 public:
-    void add(Explanation& e, const Vec<tag_t>& tags) {
-        for (const tag_t t : tags) {
+    void add(Explanation& e, const tag_t* tags, size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            const tag_t t = tags[i];
             if (t == NULLTAG) {
                 continue;
             }
@@ -70,6 +73,61 @@ public:
 
 private:
     Map<tag_t, Str> cache_;
+};
+
+// The account's text, written straight into the platform block handed to the caller, so that
+// the whole text is not copied once more at its end. The block grows by doubling; it may hold more
+// than the text.
+class BlockText {
+public:
+    BlockText() = default;
+    BlockText(const BlockText&) = delete;
+    BlockText& operator=(const BlockText&) = delete;
+    ~BlockText() { kep::mem_free(block_); }
+
+    // Room for `capacity` characters and the closing null; false when there is no memory for it.
+    bool reserve(size_t capacity) {
+        if (capacity <= capacity_ && block_ != nullptr) {
+            return true;
+        }
+        if (capacity >= static_cast<size_t>(INT_MAX)) {
+            return false;
+        }
+        char* block = kep::mem_alloc_array<char>(static_cast<int>(capacity + 1));
+        if (block == nullptr) {
+            return false;
+        }
+        if (size_ != 0) {
+            memcpy(block, block_, size_);
+        }
+        kep::mem_free(block_);
+        block_ = block;
+        capacity_ = capacity;
+        return true;
+    }
+    bool append(const Str& text) {
+        if (text.size() > capacity_ - size_) {
+            const size_t wanted = size_ + text.size();
+            if (!reserve(wanted > static_cast<size_t>(INT_MAX) / 2 ? wanted : 2 * wanted)) {
+                return false;
+            }
+        }
+        memcpy(block_ + size_, text.data(), text.size());
+        size_ += text.size();
+        return true;
+    }
+    // The text, null-terminated; the caller frees it with MEM_free.
+    char* release() {
+        block_[size_] = '\0';
+        char* block = block_;
+        block_ = nullptr;
+        return block;
+    }
+
+private:
+    char* block_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
 };
 
 // The account of one line; its box lookup is taken out of the record.
@@ -89,11 +147,15 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
     if (e.has_query) {
         run_query(e, object_in_map, &objects);
     }
-    Vec<tag_t> wanted = e.box.names_wanted;
-    if (e.has_query && query->kind == KEP_EXPLAIN_QUERY_NEAR) {
-        wanted.insert(wanted.end(), query->near_lines, query->near_lines + query->near_count);
+    // Names show in the reasons of a line without a box and in the words of the tests against
+    // selected lines; no other text of a window's account names an object.
+    if (!e.box.has_box) {
+        names.add(e, e.box.names_wanted.data(), e.box.names_wanted.size());
     }
-    names.add(e, wanted);
+    if (e.has_query && query->kind == KEP_EXPLAIN_QUERY_NEAR && query->near_lines != nullptr &&
+        query->near_count > 0) {
+        names.add(e, query->near_lines, static_cast<size_t>(query->near_count));
+    }
 
     auto placement = record.placements.find(line);
     out += "{\"line\": ";
@@ -149,7 +211,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
 
 }  // namespace
 
-int explain_window(tag_t line, const kep_explain_query_t* query, bool placements, char** text) {
+int explain_window(tag_t line, const kep_explain_query_t* query, bool placements, char** text_out) {
     tag_t top = line;
     for (int steps = 0; steps < 100000; ++steps) {
         tag_t parent = NULLTAG;
@@ -192,25 +254,30 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
         }
     }
 
+    // Each line's account is made in one text kept for the next, and appended to the block.
+    BlockText out;
+    // A line's account is some 850 bytes with a query.
+    if (!out.reserve(std::min<size_t>(1024 * (lines.size() + 1), INT_MAX / 2))) {
+        return kNoMemory;
+    }
     Names names;
-    Str out;
-    out.reserve(1024 * lines.size());  // a line's account is some 850 bytes with a query
-    out +=
+    Str text =
         "{\"top\": " + json_tag(top) + ", \"walk_status\": " + to_text(record.walk_status) + ", \"lines\": [";
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i != 0) {
-            out += ",\n";
+            text += ",\n";
         }
-        append_line(out, record, objects, lines[i], query, placements, names);
+        append_line(text, record, objects, lines[i], query, placements, names);
+        if (!out.append(text)) {
+            return kNoMemory;
+        }
+        text.clear();
     }
-    out += "]}";
-
-    char* result = kep::mem_alloc_array<char>(static_cast<int>(out.size() + 1));
-    if (result == nullptr) {
+    text += "]}";
+    if (!out.append(text)) {
         return kNoMemory;
     }
-    memcpy(result, out.c_str(), out.size() + 1);
-    *text = result;
+    *text_out = out.release();
     EMH_clear_errors();
     return 0;
 }
