@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <new>
 #include <utility>
 
@@ -19,21 +20,8 @@
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
-namespace {
 
-// A text property of an object; "" when it has none or the read fails (the failure is cleared).
-// `kept`: through the call memo, for a text the call asks again.
-Str ask_text(tag_t object, const char* property, bool kept = false) {
-    kep::Text value;
-    const int status = object == NULLTAG ? 1
-                       : kept            ? kep::ask_value_string(object, property, value)
-                                         : AOM_ask_value_string(object, property, value.out());
-    if (status != 0) {
-        EMH_clear_errors();
-        return "";
-    }
-    return value ? value.get() : "";
-}
+namespace {
 
 class Recorder : public kep::Observer {
 public:
@@ -98,7 +86,7 @@ private:
             case Decision::Placed:
                 if (recording_walk) {
                     const kep::decision::Placed& d = n.placed;
-                    Placement& p = placements[d.line];
+                    Placement& p = placement(d.line);
                     p.met = true;
                     p.packed = d.packed;
                     p.has_text = d.text != nullptr;
@@ -114,14 +102,14 @@ private:
                 return;
             case Decision::Occurrence:
                 if (recording_walk) {
-                    Placement& p = placements[n.occurrence.line];
+                    Placement& p = placement(n.occurrence.line);
                     p.source = source_word(n.occurrence.source);
                     p.dataset = n.occurrence.dataset;
                 }
                 return;
             case Decision::OccurrenceMethod:
                 if (recording_walk) {
-                    Placement& p = placements[n.occurrence_method.line];
+                    Placement& p = placement(n.occurrence_method.line);
                     p.method_told = true;
                     p.own_method = n.occurrence_method.own;
                 }
@@ -139,6 +127,7 @@ private:
                     box = BoxAccount();
                     target_ = n.box_begin.line;
                     box.open = true;
+                    preferences_read_ = 0;
                 } else if (n.box_begin.line == target_ && !box.done) {
                     box.open = true;
                 }
@@ -148,6 +137,11 @@ private:
                     box.open = false;
                     box.done = true;
                     if (every_line) {
+                        if (!box.has_box) {
+                            box.preferences.assign(
+                                preferences_.begin(),
+                                preferences_.begin() + static_cast<std::ptrdiff_t>(preferences_read_));
+                        }
                         boxes[target_] = std::move(box);
                         box = BoxAccount();
                     }
@@ -201,14 +195,24 @@ private:
                 return;
             }
             case Decision::Preference: {
-                const Str value = str(n.preference.value);
+                const char* key = n.preference.key != nullptr ? n.preference.key : "";
+                const char* value = n.preference.value != nullptr ? n.preference.value : "";
                 step([&] {
-                    return "  preference " + str(n.preference.key) + " = " +
-                           (value.empty() ? "(not set)" : value);
+                    return "  preference " + Str(key) + " = " + (*value == '\0' ? "(not set)" : value);
                 });
-                box.preferences.emplace_back(str(n.preference.key), value);
-                if (value.empty()) {
-                    reason(lead(kep::Reason::MissingPreference) + str(n.preference.key));
+                if (every_line) {
+                    // Into texts kept from line to line; taken into the account at the box's end.
+                    if (preferences_read_ == preferences_.size()) {
+                        preferences_.emplace_back();
+                    }
+                    std::pair<Str, Str>& kept = preferences_[preferences_read_++];
+                    kept.first.assign(key);
+                    kept.second.assign(value);
+                } else {
+                    box.preferences.emplace_back(key, value);
+                }
+                if (*value == '\0') {
+                    reason(lead(kep::Reason::MissingPreference) + key);
                 }
                 return;
             }
@@ -381,75 +385,28 @@ private:
         }
     }
 
+    // The placement of `line`; the walk tells a line's placement in notes one after another.
+    Placement& placement(tag_t line) {
+        if (last_placement_ == nullptr || last_line_ != line) {
+            last_placement_ = &placements[line];
+            last_line_ = line;
+        }
+        return *last_placement_;
+    }
+
     tag_t target_;
+    tag_t last_line_ = NULLTAG;
+    Placement* last_placement_ = nullptr;
+    // For a whole window: the preferences the current box lookup read, the first preferences_read_
+    // of preferences_. A line's account keeps them only when the line has no box, the one case
+    // whose reasons look at them.
+    Vec<std::pair<Str, Str>> preferences_;
+    size_t preferences_read_ = 0;
     bool pending_unreadable_ = false;
     bool failed_ = false;
 };
 
-// Whether `line` is one of the lines packed into `into` (the platform's answer; a failure is no).
-bool packed_into(tag_t into, tag_t line) {
-    int count = 0;
-    kep::MemPtr<tag_t> packed;
-    if (BOM_line_ask_packed_lines(into, &count, packed.out()) != 0) {
-        EMH_clear_errors();
-        return false;
-    }
-    for (int i = 0; i < count && packed; ++i) {
-        if (packed.get()[i] == line) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// A line the walk from `top` went through without meeting it: the first level of its path that the
-// search does not walk, and why. The walk takes every child line and the lines packed into child
-// lines; a line packed into the top line or into a packed line it does not take, nor what is below.
-void tell_not_walked(Explanation& e, tag_t top) {
-    if (e.walk_status != 0 || top == NULLTAG || e.line == top) {
-        return;
-    }
-    size_t first = 1;
-    if (e.path.front().line != top) {
-        // The parent chain ends at a line that is not the top line: bl_parent of a line packed
-        // into the top line is null. The top line is shown above it.
-        const tag_t end = e.path.front().line;
-        Level above;
-        above.line = top;
-        above.item_id = ask_text(top, bomAttr_itemId);
-        above.occurrence_name = ask_text(top, bomAttr_occName);
-        e.path.insert(e.path.begin(), above);
-        e.not_walked =
-            packed_into(top, end)
-                ? "@" + tag_text(end) +
-                      " is packed into the top line, and the search walks no line "
-                      "packed into the top line, nor the lines below one"
-                : "@" + tag_text(end) + " is no line below the top line @" + tag_text(top) + " of the window";
-    } else {
-        while (first < e.path.size()) {
-            auto it = e.placements.find(e.path[first].line);
-            if (it == e.placements.end() || !it->second.met) {
-                break;
-            }
-            ++first;
-        }
-        if (first == e.path.size()) {
-            return;
-        }
-        e.not_walked = "@" + tag_text(e.path[first].line) +
-                       " is packed into a packed line, and the search walks the lines packed into child "
-                       "lines only, not those packed into a packed line, nor the lines below one";
-    }
-    e.packed = e.packed || e.path[first].line == e.line;
-    e.box.reason = kep::reason_lead(kep::Reason::NotWalked) + e.not_walked;
-}
-
 }  // namespace
-
-Str ask_name(tag_t object) {
-    Str name = ask_text(object, "object_name");
-    return name.empty() ? ask_text(object, bomAttr_itemId) : name;
-}
 
 int record_window(tag_t top, WindowRecord* out) {
     Recorder recorder(top);

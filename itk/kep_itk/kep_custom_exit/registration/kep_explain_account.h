@@ -171,6 +171,9 @@ Str search_box_json(const kep_object3d_t& object);
 void append_search_box(Str& out, const kep_object3d_t& object, bool whole);
 // Name of an object as the explanation shows it: its object_name, else its item id.
 Str ask_name(tag_t object);
+// A text property of an object; "" when it has none or the read fails (the failure is cleared).
+// `kept`: through the call memo, for a text the call asks again.
+Str ask_text(tag_t object, const char* property, bool kept = false);
 
 // The node list of one walk, released with it.
 struct Nodes {
@@ -200,6 +203,9 @@ using ObjectOf = const kep_object3d_t* (*)(const void* objects, tag_t line);
 void run_query(Explanation& e, ObjectOf object_of, const void* objects);
 // The ObjectOf of a node list (a Nodes): the box of `line`, or null.
 const kep_object3d_t* object_in_list(const void* nodes, tag_t line);
+// Why the search does not walk e.line, when a level of its path is one the walk from `top` went
+// through without meeting it (kep_explain_query.cpp).
+void tell_not_walked(Explanation& e, tag_t top);
 // The operation of the traced call that made the walk fail with `status`, from the failed calls
 // told during the walk (statement text and status, in order).
 Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status);
