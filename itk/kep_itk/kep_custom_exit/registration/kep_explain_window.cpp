@@ -16,15 +16,35 @@
 KEP_EXPLAIN_NAMESPACE_BEGIN
 namespace {
 
-// The boxes the walk collected, by line.
+// The boxes the walk collected, by line: sorted by line, the last node of a line in the list
+// counting.
 struct Objects {
-    Map<tag_t, const kep_object3d_t*> by_line;
+    using Entry = std::pair<tag_t, const kep_object3d_t*>;
+    Vec<Entry> by_line;
+
+    explicit Objects(const kep_node_t* head) {
+        for (const kep_node_t* n = head; n != nullptr; n = n->next) {
+            by_line.emplace_back(n->tag, n->object);
+        }
+        std::stable_sort(by_line.begin(), by_line.end(),
+                         [](const Entry& x, const Entry& y) { return x.first < y.first; });
+        size_t kept = 0;
+        for (const Entry& entry : by_line) {
+            if (kept != 0 && by_line[kept - 1].first == entry.first) {
+                by_line[kept - 1] = entry;
+            } else {
+                by_line[kept++] = entry;
+            }
+        }
+        by_line.resize(kept);
+    }
 };
 
 const kep_object3d_t* object_in_map(const void* objects, tag_t line) {
-    const Map<tag_t, const kep_object3d_t*>& m = static_cast<const Objects*>(objects)->by_line;
-    auto it = m.find(line);
-    return it != m.end() ? it->second : nullptr;
+    const Vec<Objects::Entry>& v = static_cast<const Objects*>(objects)->by_line;
+    auto it = std::lower_bound(v.begin(), v.end(), line,
+                               [](const Objects::Entry& entry, tag_t key) { return entry.first < key; });
+    return it != v.end() && it->first == line ? it->second : nullptr;
 }
 
 void append_tags(Str& out, const Vec<tag_t>& tags) {
@@ -238,10 +258,7 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
     if (recorded != 0) {
         return recorded;
     }
-    Objects objects;
-    for (const kep_node_t* n = record.nodes.head; n != nullptr; n = n->next) {
-        objects.by_line[n->tag] = n->object;
-    }
+    const Objects objects(record.nodes.head);
     // Every line the walk met: the top line, those it placed and those whose box it asked for.
     Vec<tag_t> lines;
     lines.push_back(top);
