@@ -156,6 +156,7 @@ Str render_json(const Explanation& e);
 
 // JSON pieces: a quoted text, a tag (null for the null tag), an array of numbers (null where not finite).
 Str quoted(const Str& s);
+void append_quoted(Str& out, const Str& s);
 Str json_tag(tag_t tag);
 Str json_numbers(const double* values, int count);
 void append_json_numbers(Str& out, const double* values, int count);

@@ -91,6 +91,11 @@ Str level_name(const Level& l) {
 Str quoted(const Str& s) {
     Str out;
     out.reserve(s.size() + 2);
+    append_quoted(out, s);
+    return out;
+}
+
+void append_quoted(Str& out, const Str& s) {
     out += '"';
     // Runs of characters that need no escape are taken whole.
     size_t run = 0;
@@ -113,7 +118,6 @@ Str quoted(const Str& s) {
     }
     out.append(s, run, s.size() - run);
     out += '"';
-    return out;
 }
 
 Str named(const Explanation& e, const Str& text) {
@@ -270,28 +274,20 @@ Str verdict_text(const Verdict& v) {
     if (!r.finite) {
         return "not found: a value of one of the boxes is not a finite number";
     }
-    char text[256];
+    const Str axis = " (axis " + to_text(r.axis) + " of 15)";
+    const Str length = length_text(r.distance / kMillimetresToBoxUnits);
     if (r.overlap) {
-        snprintf(text, sizeof text,
-                 "found: the boxes overlap; the smallest overlap is %s along %s (axis %d of 15)",
-                 length_text(r.distance / kMillimetresToBoxUnits).c_str(), kep::overlap_axis_name(r.axis),
-                 r.axis);
-    } else {
-        snprintf(text, sizeof text, "not found: %s (axis %d of 15) separates them by a gap of %s",
-                 kep::overlap_axis_name(r.axis), r.axis,
-                 length_text(r.distance / kMillimetresToBoxUnits).c_str());
-        if (!v.needed.reachable) {
-            return Str(text) + "; no distance within the range of a double finds it";
-        }
-        char needed[256];
-        snprintf(needed, sizeof needed,
-                 "; the search finds it from a distance of %s on, where the gap along %s (axis %d of 15) "
-                 "closes last",
-                 length_up_text(v.needed.value).c_str(), kep::overlap_axis_name(v.needed.axis),
-                 v.needed.axis);
-        return Str(text) + needed;
+        return "found: the boxes overlap; the smallest overlap is " + length + " along " +
+               kep::overlap_axis_name(r.axis) + axis;
     }
-    return text;
+    Str text =
+        "not found: " + Str(kep::overlap_axis_name(r.axis)) + axis + " separates them by a gap of " + length;
+    if (!v.needed.reachable) {
+        return text + "; no distance within the range of a double finds it";
+    }
+    return text + "; the search finds it from a distance of " + length_up_text(v.needed.value) +
+           " on, where the gap along " + kep::overlap_axis_name(v.needed.axis) + " (axis " +
+           to_text(v.needed.axis) + " of 15) closes last";
 }
 
 Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }

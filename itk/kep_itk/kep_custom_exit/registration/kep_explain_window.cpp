@@ -150,6 +150,24 @@ private:
     size_t capacity_ = 0;
 };
 
+// A text, or null when it is empty.
+void append_text(Str& out, const Str& text) {
+    if (text.empty()) {
+        out += "null";
+    } else {
+        append_quoted(out, text);
+    }
+}
+
+// A text with every object it names named (named()), quoted.
+void append_named(Str& out, const Explanation& e, const Str& text) {
+    if (text.find('@') == Str::npos) {
+        append_quoted(out, text);
+    } else {
+        append_quoted(out, named(e, text));
+    }
+}
+
 // The account of one line; its box lookup is taken out of the record.
 void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t line,
                  const kep_explain_query_t* query, bool placements, Names& names) {
@@ -183,7 +201,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
     out += ", ";
     append_placement(out, placement != record.placements.end() ? &placement->second : nullptr, placements);
     out += ", \"box_path\": ";
-    out += e.box.path.empty() ? Str("null") : quoted(e.box.path);
+    append_text(out, e.box.path);
     out += ", \"box\": ";
     if (e.box.has_box) {
         append_json_numbers(out, e.box.box, 6);
@@ -199,7 +217,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
     out += ", \"mod_on_host\": ";
     out += json_tag(e.box.mod_on_host);
     out += ", \"choice\": ";
-    out += e.box.choice.empty() ? Str("null") : quoted(e.box.choice);
+    append_text(out, e.box.choice);
     out += ", \"search_box\": ";
     if (e.object != nullptr) {
         // Less the hull and the matrix, which nobody reads of a whole window.
@@ -208,21 +226,29 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
         out += "null";
     }
     out += ", \"reason\": ";
-    out += e.box.has_box ? Str("null") : quoted(named(e, e.box.reason));
+    if (e.box.has_box) {
+        out += "null";
+    } else {
+        append_named(out, e, e.box.reason);
+    }
     out += ", \"reasons\": ";
     out += reasons_json(e);
     if (e.has_query) {
         out += ", \"found\": ";
         out += e.found ? "true" : "false";
         out += ", \"why\": ";
-        out += e.not_found_why.empty() ? Str("null") : quoted(named(e, e.not_found_why));
+        if (e.not_found_why.empty()) {
+            out += "null";
+        } else {
+            append_named(out, e, e.not_found_why);
+        }
         out += ", \"tests\": [";
         for (size_t i = 0; i < e.verdicts.size(); ++i) {
             const Verdict& v = e.verdicts[i];
             if (i != 0) {
                 out += ", ";
             }
-            out += quoted(named(e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v)));
+            append_named(out, e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v));
         }
         out += ']';
     }
