@@ -25,7 +25,7 @@
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
 #define KEP_EXPLAIN_WINDOW 2      /* the whole window of the line, as JSON: see kep_explain_line */
-#define KEP_EXPLAIN_WINDOW_LEAN 3 /* the same less each line's "absolute" */
+#define KEP_EXPLAIN_WINDOW_LEAN 3 /* the same, shorter: see kep_explain_line */
 
 #ifdef __cplusplus
 extern "C" {
@@ -54,8 +54,9 @@ typedef struct kep_explain_query_s {
  * "half_extents"; the explanation of one line adds "hull" and "matrix"), "reason", "reasons", and with
  * a query "found", "why" and "tests" (the words of each overlap test)}, ...]}. search_box, reason,
  * reasons, found and tests are what the explanation of that line alone gives. KEP_EXPLAIN_WINDOW_LEAN
- * gives the same account without "absolute", for a reader that does not place the boxes itself
- * (search_box is already placed): its sixteen numbers are most of a line's account. */
+ * gives the same account for a reader that does not place the boxes itself (search_box is already
+ * placed): each line without "absolute" and "box_dataset", and without every field that is null or
+ * an empty list (a field left out reads as null or empty). */
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a

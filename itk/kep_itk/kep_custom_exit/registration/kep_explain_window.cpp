@@ -58,19 +58,29 @@ void append_tags(Str& out, const Vec<tag_t>& tags) {
     out += ']';
 }
 
-void append_placement(Str& out, const Placement* p, bool absolute) {
-    if (p == nullptr || !p->met) {
-        out += "\"source\": \"top line\", \"representation\": null";
-        out += absolute ? ", \"absolute\": null" : "";
-        return;
+// Writes `, "name": ` before a field's value.
+void key(Str& out, const char* name) {
+    out += ", \"";
+    out += name;
+    out += "\": ";
+}
+
+// The placement's fields; a lean account has no "absolute" and leaves out a null representation.
+void append_placement(Str& out, const Placement* p, bool lean) {
+    const bool met = p != nullptr && p->met;
+    key(out, "source");
+    append_quoted(out, !met ? Str("top line") : p->unreadable ? Str("identity") : p->source);
+    if (!lean || (met && p->dataset != NULLTAG)) {
+        key(out, "representation");
+        out += met ? json_tag(p->dataset) : Str("null");
     }
-    out += "\"source\": ";
-    out += quoted(p->unreadable ? "identity" : p->source);
-    out += ", \"representation\": ";
-    out += json_tag(p->dataset);
-    if (absolute) {
-        out += ", \"absolute\": ";
-        append_json_numbers(out, p->absolute, 16);
+    if (!lean) {
+        key(out, "absolute");
+        if (met) {
+            append_json_numbers(out, p->absolute, 16);
+        } else {
+            out += "null";
+        }
     }
 }
 
@@ -195,62 +205,88 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
         names.add(e, query->near_lines, static_cast<size_t>(query->near_count));
     }
 
+    // A lean account leaves out "box_dataset" and every field that is null or an empty list.
+    const bool lean = !placements;
     auto placement = record.placements.find(line);
     out += "{\"line\": ";
     out += json_tag(line);
-    out += ", ";
-    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr, placements);
-    out += ", \"box_path\": ";
-    append_text(out, e.box.path);
-    out += ", \"box\": ";
-    if (e.box.has_box) {
-        append_json_numbers(out, e.box.box, 6);
-    } else {
-        out += "null";
+    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr, lean);
+    if (!lean || !e.box.path.empty()) {
+        key(out, "box_path");
+        append_text(out, e.box.path);
     }
-    out += ", \"box_dataset\": ";
-    out += e.box.has_box ? json_tag(e.box.dataset) : Str("null");
-    out += ", \"box_datasets\": ";
-    append_tags(out, e.box.datasets);
-    out += ", \"ignored\": ";
-    append_tags(out, e.box.ignored);
-    out += ", \"mod_on_host\": ";
-    out += json_tag(e.box.mod_on_host);
-    out += ", \"choice\": ";
-    append_text(out, e.box.choice);
-    out += ", \"search_box\": ";
-    if (e.object != nullptr) {
-        // Less the hull and the matrix, which nobody reads of a whole window.
-        append_search_box(out, *e.object, false);
-    } else {
-        out += "null";
+    if (!lean || e.box.has_box) {
+        key(out, "box");
+        if (e.box.has_box) {
+            append_json_numbers(out, e.box.box, 6);
+        } else {
+            out += "null";
+        }
     }
-    out += ", \"reason\": ";
-    if (e.box.has_box) {
-        out += "null";
-    } else {
-        append_named(out, e, e.box.reason);
+    if (!lean) {
+        key(out, "box_dataset");
+        out += e.box.has_box ? json_tag(e.box.dataset) : Str("null");
     }
-    out += ", \"reasons\": ";
-    out += reasons_json(e);
-    if (e.has_query) {
-        out += ", \"found\": ";
-        out += e.found ? "true" : "false";
-        out += ", \"why\": ";
-        if (e.not_found_why.empty()) {
+    if (!lean || !e.box.datasets.empty()) {
+        key(out, "box_datasets");
+        append_tags(out, e.box.datasets);
+    }
+    if (!lean || !e.box.ignored.empty()) {
+        key(out, "ignored");
+        append_tags(out, e.box.ignored);
+    }
+    if (!lean || e.box.mod_on_host != NULLTAG) {
+        key(out, "mod_on_host");
+        out += json_tag(e.box.mod_on_host);
+    }
+    if (!lean || !e.box.choice.empty()) {
+        key(out, "choice");
+        append_text(out, e.box.choice);
+    }
+    if (!lean || e.object != nullptr) {
+        key(out, "search_box");
+        if (e.object != nullptr) {
+            // Less the hull and the matrix, which nobody reads of a whole window.
+            append_search_box(out, *e.object, false);
+        } else {
+            out += "null";
+        }
+    }
+    if (!lean || !e.box.has_box) {
+        key(out, "reason");
+        if (e.box.has_box) {
             out += "null";
         } else {
-            append_named(out, e, e.not_found_why);
+            append_named(out, e, e.box.reason);
         }
-        out += ", \"tests\": [";
-        for (size_t i = 0; i < e.verdicts.size(); ++i) {
-            const Verdict& v = e.verdicts[i];
-            if (i != 0) {
-                out += ", ";
+    }
+    if (!lean || (!e.box.has_box && !e.box.reasons.empty())) {
+        key(out, "reasons");
+        out += reasons_json(e);
+    }
+    if (e.has_query) {
+        key(out, "found");
+        out += e.found ? "true" : "false";
+        if (!lean || !e.not_found_why.empty()) {
+            key(out, "why");
+            if (e.not_found_why.empty()) {
+                out += "null";
+            } else {
+                append_named(out, e, e.not_found_why);
             }
-            append_named(out, e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v));
         }
-        out += ']';
+        if (!lean || !e.verdicts.empty()) {
+            key(out, "tests");
+            out += '[';
+            for (size_t i = 0; i < e.verdicts.size(); ++i) {
+                const Verdict& v = e.verdicts[i];
+                if (i != 0) {
+                    out += ", ";
+                }
+                append_named(out, e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v));
+            }
+            out += ']';
+        }
     }
     out += '}';
 }
