@@ -48,7 +48,7 @@ using memo_detail::Question;
 
 class CallMemo {
 public:
-    CallMemo() : names(arena) {}
+    CallMemo() : names(arena), tape_recorder(arena) {}
 
     Arena arena;
     Names names;
@@ -62,6 +62,9 @@ public:
     // about lines go with the line.
     Answers tapes;
     Answers line_tapes;
+    // Takes the decisions told while questions are asked (Recording); it keeps nothing the memo
+    // needs between questions, and retell_kept hands it decisions already kept.
+    mutable memo_detail::TapeRecorder tape_recorder;
     // The number of answers kept with decisions, by what is asked.
     unsigned long taped[memo_detail::kKindLimit] = {};
 
@@ -418,55 +421,48 @@ Watch watch(const CallMemo& memo) noexcept { return Watch{traced_failures(), mem
 
 // ---- The decisions of a lookup ----------------------------------------------------------------
 
-// Takes every decision told while a question is asked, keeps a copy in the memo's blocks and
-// passes it on to the observer that was set before.
-class TapeRecorder : public Observer {
-public:
-    TapeRecorder(Arena& arena, Observer* outer) noexcept : arena_(arena), outer_(outer) {}
-    void note(const Note& n) noexcept override {
-        try {
-            notes_.push_back(kept_note(arena_, n));
-        } catch (...) {
-            failed_ = true;
-        }
-        outer_->note(n);
-    }
-    Observer* outer() const noexcept { return outer_; }
-    bool failed() const noexcept { return failed_; }
-    const Vector<Note>& notes() const noexcept { return notes_; }
-
-private:
-    Arena& arena_;
-    Observer* outer_;
-    Vector<Note> notes_;
-    bool failed_ = false;
-};
-
 void Recording::start(CallMemo& memo) noexcept {
-    recorder_ = new (std::nothrow) TapeRecorder(memo.arena, observer_slot());
-    if (recorder_ != nullptr) {
+    Observer* const set = observer_slot();
+    TapeRecorder* shared = &memo.tape_recorder;
+    if (set == shared) {
+        recorder_ = shared;  // a question on the way of another: its decisions are the latest taken
+    } else if (!shared->open()) {
+        recorder_ = shared;
+        observer_slot() = shared;
+    } else {
+        // The recorder is taking, but somebody else listens now (Unheard): a recorder of its own.
+        recorder_ = new (std::nothrow) TapeRecorder(memo.arena);
+        if (recorder_ == nullptr) {
+            return;
+        }
+        owned_ = true;
         observer_slot() = recorder_;
     }
+    recorder_->enter(set);
+    start_ = recorder_->notes().size();
+    failures_ = recorder_->failures();
 }
 
 void Recording::stop() noexcept {
-    if (recorder_ != nullptr) {
+    if (recorder_ != nullptr && recorder_->leave() == 0) {
         observer_slot() = recorder_->outer();
-        delete recorder_;
+        if (owned_) {
+            delete recorder_;
+        }
     }
 }
 
 void Recording::keep_tape(CallMemo& memo, const Question& question, uint64_t key) {
-    if (recorder_ == nullptr || recorder_->failed()) {
+    if (recorder_ == nullptr || recorder_->failures() != failures_) {
         throw std::bad_alloc();  // what was told is not known whole: the answer is not kept
     }
     const Vector<Note>& notes = recorder_->notes();
-    if (notes.empty()) {
+    if (notes.size() == start_) {
         return;
     }
     Tape* tape = memo.arena.allocate<Tape>(1);
-    tape->notes = memo.arena.copy(notes.data(), static_cast<int>(notes.size()));
-    tape->count = notes.size();
+    tape->notes = memo.arena.copy(notes.data() + start_, static_cast<int>(notes.size() - start_));
+    tape->count = notes.size() - start_;
     memo.tape_table(question.kind)
         .insert(Key{static_cast<uint32_t>(key >> 32), static_cast<uint32_t>(key)}, record_answer(tape));
     ++memo.taped[question.kind];
@@ -480,6 +476,12 @@ void retell_kept(const CallMemo& memo, const Question& question) noexcept {
     }
     Observer* o = observer();
     const Tape* tape = static_cast<const Tape*>(kept.record);
+    if (o == &memo.tape_recorder) {
+        for (size_t i = 0; i < tape->count; ++i) {
+            memo.tape_recorder.retold(tape->notes[i]);
+        }
+        return;
+    }
     for (size_t i = 0; o != nullptr && i < tape->count; ++i) {
         o->note(tape->notes[i]);
     }

@@ -333,7 +333,10 @@ private:
     void stop() noexcept;
     void keep_tape(CallMemo& memo, const Question& question, uint64_t key);
     bool observing_;
+    bool owned_ = false;  // recorder_ is this recording's own
     TapeRecorder* recorder_ = nullptr;
+    size_t start_ = 0;              // the first decision of this question among the recorder's
+    unsigned long failures_ = 0;  // the recorder's count of decisions it could not keep, at start
 };
 // Tells the observer again what it was told while the kept answer to `question` was asked.
 void retell_kept(const CallMemo& memo, const Question& question) noexcept;

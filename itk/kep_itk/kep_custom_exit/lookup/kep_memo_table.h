@@ -85,6 +85,55 @@ struct Tape {
 // memory is left (kep_memo_tape.cpp).
 Note kept_note(Arena& arena, const Note& note);
 
+// Takes every decision told while questions are asked, keeps a copy in the memo's blocks and
+// passes it on to the observer that was set before. One recorder serves a question and every
+// question asked on its way: each Recording marks where its decisions start, and its tape is what
+// was taken from there on, so that a decision is copied once however deep it is told.
+class TapeRecorder : public Observer {
+public:
+    explicit TapeRecorder(Arena& arena) noexcept : arena_(arena) {}
+    void note(const Note& n) noexcept override {
+        try {
+            notes_.push_back(kept_note(arena_, n));
+        } catch (...) {
+            ++failures_;
+        }
+        outer_->note(n);
+    }
+    // A decision of a tape, whose texts, lists and values are already kept for the call.
+    void retold(const Note& kept) noexcept {
+        try {
+            notes_.push_back(kept);
+        } catch (...) {
+            ++failures_;
+        }
+        outer_->note(kept);
+    }
+    // A Recording starts taking (or stops, when leave() is 0 and the recorder may be left).
+    void enter(Observer* outer) noexcept {
+        if (depth_++ == 0) {
+            outer_ = outer;
+        }
+    }
+    unsigned leave() noexcept {
+        if (--depth_ == 0) {
+            notes_.clear();
+        }
+        return depth_;
+    }
+    bool open() const noexcept { return depth_ != 0; }
+    Observer* outer() const noexcept { return outer_; }
+    unsigned long failures() const noexcept { return failures_; }
+    const Vector<Note>& notes() const noexcept { return notes_; }
+
+private:
+    Arena& arena_;
+    Observer* outer_ = nullptr;
+    unsigned depth_ = 0;
+    Vector<Note> notes_;
+    unsigned long failures_ = 0;
+};
+
 // A question about an object: the object (a tag; 0 for the site-wide questions: preferences,
 // attribute ids, relation types) and what is asked, in 32 bits (see CallMemo::key).
 struct Key {
