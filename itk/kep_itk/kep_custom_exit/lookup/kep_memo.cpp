@@ -468,10 +468,12 @@ void Recording::keep_tape(CallMemo& memo, const Question& question, uint64_t key
     ++memo.taped[question.kind];
 }
 
-void retell_kept(const CallMemo& memo, const Question& question) noexcept {
-    Key key{0, 0};
+namespace {
+
+// Tells the observer again what it was told while the answer kept under `key` was asked.
+void retell_key(const CallMemo& memo, uint32_t kind, const Key& key) noexcept {
     Answer kept{};
-    if (!memo.key(question, &key) || !memo.tape_table(question.kind).find(key, &kept)) {
+    if (!memo.tape_table(kind).find(key, &kept)) {
         return;
     }
     Observer* o = observer();
@@ -485,6 +487,26 @@ void retell_kept(const CallMemo& memo, const Question& question) noexcept {
     for (size_t i = 0; o != nullptr && i < tape->count; ++i) {
         o->note(tape->notes[i]);
     }
+}
+
+}  // namespace
+
+void retell_kept(const CallMemo& memo, const Question& question) noexcept {
+    Key key{0, 0};
+    if (memo.key(question, &key)) {
+        retell_key(memo, question.kind, key);
+    }
+}
+
+bool find_retold(const CallMemo& memo, const Question& question, Answer* answer) noexcept {
+    Key key{0, 0};
+    if (!memo.key(question, &key) || !memo.table(question.kind).find(key, answer)) {
+        return false;
+    }
+    if (observer() != nullptr) {
+        retell_key(memo, question.kind, key);
+    }
+    return true;
 }
 
 }  // namespace memo_detail

@@ -345,6 +345,8 @@ inline void retell(const CallMemo& memo, const Question& question) noexcept {
         retell_kept(memo, question);
     }
 }
+// find, and when it finds and an observer is set, retell.
+bool find_retold(const CallMemo& memo, const Question& question, Answer* answer) noexcept;
 
 // How an answer of type T sits in the table. A record is copied into a kept block and the table
 // holds its address; a number (a tag, an id) is held in the table itself, and so is the address
@@ -400,8 +402,7 @@ int ask_question(const Question& question, Ask&& ask, Lend&& lend, Make&& make, 
         return ask();
     }
     Answer kept{};
-    if (find(*memo, question, &kept)) {
-        retell(*memo, question);
+    if (find_retold(*memo, question, &kept)) {
         return lend(Stored<T>::load(kept));
     }
     const Watch before = watch(*memo);

@@ -142,7 +142,7 @@ private:
                                 preferences_.begin(),
                                 preferences_.begin() + static_cast<std::ptrdiff_t>(preferences_read_));
                         }
-                        boxes[target_] = std::move(box);
+                        at(boxes, target_) = std::move(box);
                         box = BoxAccount();
                     }
                 }
@@ -218,18 +218,18 @@ private:
             }
             case Decision::PreferenceList: {
                 const kep::decision::PreferenceList& d = n.preference_list;
-                Str values;
-                for (int i = 0; i < d.count; ++i) {
-                    values += (i == 0 ? "" : ", ") + str(d.values[i]);
-                }
                 step([&] {
+                    Str values;
+                    for (int i = 0; i < d.count; ++i) {
+                        values += (i == 0 ? "" : ", ") + str(d.values[i]);
+                    }
                     return "  preference " + str(d.key) + " = " + (values.empty() ? "(not set)" : values);
                 });
                 return;
             }
             case Decision::FilterSwitch: {
-                const Str value = str(n.filter_switch.value);
                 step([&] {
+                    const Str value = str(n.filter_switch.value);
                     return "  preference " + str(n.filter_switch.key) + " = " +
                            (value.empty() ? "(not set)" : value) +
                            (value == "1" ? ": the representation filter is on"
@@ -305,17 +305,19 @@ private:
                 return;
             case Decision::Forms: {
                 const kep::decision::Forms& d = n.forms;
-                if (str(d.reference) != "VAR2BBInfo") {
+                if (d.reference == nullptr || strcmp(d.reference, "VAR2BBInfo") != 0) {
                     return;
                 }
                 if (box.path == "collection") {
                     box.box_forms_asked.push_back(d.dataset);
                 }
                 if (d.count != 1 || d.forms == nullptr || d.forms[0] == NULLTAG) {
-                    const Str why = d.count == 0  ? "has no VAR2BBInfo form"
-                                    : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
-                                                  : "has a null VAR2BBInfo reference";
-                    step([&] { return "  dataset @" + tag_text(d.dataset) + " " + why; });
+                    step([&] {
+                        const Str why = d.count == 0  ? "has no VAR2BBInfo form"
+                                        : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
+                                                      : "has a null VAR2BBInfo reference";
+                        return "  dataset @" + tag_text(d.dataset) + " " + why;
+                    });
                     box.names_wanted.push_back(d.dataset);
                     reason(no_form_reason(d.dataset, d.count));
                 }
@@ -385,10 +387,20 @@ private:
         }
     }
 
+    // map[key], the walk meeting lines mostly in the order of their tags: a key past the last is
+    // put at the end without a search.
+    template <class V>
+    static V& at(Map<tag_t, V>& map, tag_t key) {
+        if (map.empty() || map.rbegin()->first < key) {
+            return map.emplace_hint(map.end(), key, V())->second;
+        }
+        return map[key];
+    }
+
     // The placement of `line`; the walk tells a line's placement in notes one after another.
     Placement& placement(tag_t line) {
         if (last_placement_ == nullptr || last_line_ != line) {
-            last_placement_ = &placements[line];
+            last_placement_ = &at(placements, line);
             last_line_ = line;
         }
         return *last_placement_;
