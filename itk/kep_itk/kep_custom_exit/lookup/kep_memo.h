@@ -335,7 +335,7 @@ private:
     bool observing_;
     bool owned_ = false;  // recorder_ is this recording's own
     TapeRecorder* recorder_ = nullptr;
-    size_t start_ = 0;              // the first decision of this question among the recorder's
+    size_t start_ = 0;            // the first decision of this question among the recorder's
     unsigned long failures_ = 0;  // the recorder's count of decisions it could not keep, at start
 };
 // Tells the observer again what it was told while the kept answer to `question` was asked.

@@ -313,9 +313,10 @@ private:
                 }
                 if (d.count != 1 || d.forms == nullptr || d.forms[0] == NULLTAG) {
                     step([&] {
-                        const Str why = d.count == 0  ? "has no VAR2BBInfo form"
-                                        : d.count > 1 ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
-                                                      : "has a null VAR2BBInfo reference";
+                        const Str why = d.count == 0 ? "has no VAR2BBInfo form"
+                                        : d.count > 1
+                                            ? "has " + to_text(d.count) + " VAR2BBInfo forms, not one"
+                                            : "has a null VAR2BBInfo reference";
                         return "  dataset @" + tag_text(d.dataset) + " " + why;
                     });
                     box.names_wanted.push_back(d.dataset);
