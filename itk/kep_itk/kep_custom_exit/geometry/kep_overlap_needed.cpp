@@ -191,43 +191,28 @@ bool by_estimate(const kep_object3d_t& a, const kep_object3d_t& b, double from, 
     return true;
 }
 
-}  // namespace
-
-void kep::overlap_needed_delta(const kep_object3d_t& a, const kep_object3d_t& b, double from, double scale,
-                               NeededDelta* needed) noexcept {
-    *needed = NeededDelta();
+// What both ways begin with: a distance or a scale that is not a finite number, a pair found at
+// `from` already, or a body with a value that is not a number. True when that settles *needed;
+// otherwise *report is the test's at `from`.
+bool settled_at_start(const kep_object3d_t& a, const kep_object3d_t& b, double from, double scale,
+                      kep::OverlapReport* report, kep::NeededDelta* needed) {
+    *needed = kep::NeededDelta();
     if (!std::isfinite(from) || !(scale > 0) || !std::isfinite(scale)) {
-        return;
+        return true;
     }
-    OverlapReport report;
-    if (found_at(a, b, from, scale, &report)) {
+    if (found_at(a, b, from, scale, report)) {
         needed->reachable = true;
         needed->value = from;
-        return;
+        return true;
     }
-    if (!report.finite) {
-        return;  // a value of either body is not a number: no distance finds it
-    }
-    if (!by_estimate(a, b, from, scale, report, needed)) {
-        overlap_needed_delta_by_bisection(a, b, from, scale, needed);
-    }
+    return !report->finite;  // a value of either body is not a number: no distance finds it
 }
 
-void kep::overlap_needed_delta_by_bisection(const kep_object3d_t& a, const kep_object3d_t& b, double from,
-                                            double scale, NeededDelta* needed) noexcept {
-    *needed = NeededDelta();
-    if (!std::isfinite(from) || !(scale > 0) || !std::isfinite(scale)) {
-        return;
-    }
-    OverlapReport report;
-    if (found_at(a, b, from, scale, &report)) {
-        needed->reachable = true;
-        needed->value = from;
-        return;
-    }
-    if (!report.finite) {
-        return;  // a value of either body is not a number: no distance finds it
-    }
+// The doubling and the bisection, from a pair separated at `from`.
+void bisect(const kep_object3d_t& a, const kep_object3d_t& b, double from, double scale,
+            kep::NeededDelta* needed) {
+    *needed = kep::NeededDelta();
+    kep::OverlapReport report;
     // An interval [lo, hi] with the pair separated at lo and found at hi: the step doubles until
     // it is found, or until the distance leaves the range of doubles.
     double lo = from;
@@ -257,4 +242,23 @@ void kep::overlap_needed_delta_by_bisection(const kep_object3d_t& a, const kep_o
     needed->reachable = true;
     needed->value = hi;
     needed->axis = report.axis;
+}
+
+}  // namespace
+
+void kep::overlap_needed_delta(const kep_object3d_t& a, const kep_object3d_t& b, double from, double scale,
+                               NeededDelta* needed) noexcept {
+    OverlapReport report;
+    if (!settled_at_start(a, b, from, scale, &report, needed) &&
+        !by_estimate(a, b, from, scale, report, needed)) {
+        bisect(a, b, from, scale, needed);
+    }
+}
+
+void kep::overlap_needed_delta_by_bisection(const kep_object3d_t& a, const kep_object3d_t& b, double from,
+                                            double scale, NeededDelta* needed) noexcept {
+    OverlapReport report;
+    if (!settled_at_start(a, b, from, scale, &report, needed)) {
+        bisect(a, b, from, scale, needed);
+    }
 }
