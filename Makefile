@@ -2,10 +2,11 @@
 # configures the matching CMake preset and builds.
 
 PACKAGES := cmake ninja-build g++ clang libclang-rt-14-dev nlohmann-json3-dev libcli11-dev \
-            libgtest-dev libgmock-dev libbenchmark-dev libfcl-dev clang-format clang-tidy valgrind
+            rapidjson-dev libgtest-dev libgmock-dev libbenchmark-dev libfcl-dev clang-format clang-tidy \
+            valgrind
 # The cross builds: the header-only libraries and GoogleTest's sources (built for the target) come
 # from the build machine's packages; the compilers and the runners from these.
-CROSS_PACKAGES := cmake ninja-build nlohmann-json3-dev libcli11-dev googletest
+CROSS_PACKAGES := cmake ninja-build nlohmann-json3-dev libcli11-dev rapidjson-dev googletest
 WINDOWS_PACKAGES := $(CROSS_PACKAGES) g++-mingw-w64-x86-64-posix wine wine64
 SPARC64_PACKAGES := $(CROSS_PACKAGES) g++-sparc64-linux-gnu qemu-user
 SPARC64_SYSROOT := /usr/sparc64-linux-gnu

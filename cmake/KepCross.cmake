@@ -1,6 +1,6 @@
 # What a cross build (cmake/toolchains/*.cmake) takes from the build machine instead of the
 # target's own packages:
-#   - the header-only libraries (nlohmann_json, CLI11) as they are, from a copy of their headers
+#   - the header-only libraries (nlohmann_json, CLI11, RapidJSON) as they are, from a copy of their headers
 #     (the build machine's /usr/include must not come before the target's C library headers);
 #   - GoogleTest, built for the target from Debian's source package (/usr/src/googletest);
 #   - on Windows, the compiler's runtime DLLs beside the programs.
@@ -8,7 +8,8 @@ set(KEP_CROSS_HEADERS_FROM /usr/include CACHE PATH "Where the header-only librar
 set(KEP_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources, built for the target")
 
 set(kep_cross_dir ${PROJECT_BINARY_DIR}/cross-deps)
-file(COPY ${KEP_CROSS_HEADERS_FROM}/nlohmann ${KEP_CROSS_HEADERS_FROM}/CLI DESTINATION ${kep_cross_dir}/include)
+file(COPY ${KEP_CROSS_HEADERS_FROM}/nlohmann ${KEP_CROSS_HEADERS_FROM}/CLI ${KEP_CROSS_HEADERS_FROM}/rapidjson
+     DESTINATION ${kep_cross_dir}/include)
 
 # kep_cross_package(<package> <target> <version>): a config file that names the copied headers.
 function(kep_cross_package package target version)
@@ -29,6 +30,8 @@ function(kep_cross_package package target version)
 endfunction()
 kep_cross_package(nlohmann_json nlohmann_json::nlohmann_json 3.11.2)
 kep_cross_package(CLI11 CLI11::CLI11 2.1.2)
+# RapidJSON is found by its header (itk/host/kep_host/CMakeLists.txt).
+set(KEP_RAPIDJSON_INCLUDE_DIR ${kep_cross_dir}/include CACHE PATH "" FORCE)
 
 if(KEP_BUILD_TESTS AND NOT KEP_REAL_PLATFORM)
   if(NOT EXISTS ${KEP_GTEST_SOURCE_DIR}/CMakeLists.txt)

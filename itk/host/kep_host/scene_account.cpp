@@ -1,18 +1,72 @@
-// Reading the extension's account of a window (scene_account.h) with the JSON library's event
-// parser: each value goes straight to its place in the line's record.
+// Reading the extension's account of a window (scene_account.h) as a stream of parser events: each
+// value goes straight to its place in the line's record.
+//
+// RapidJSON's reader does the reading. It takes every text the JSON library (nlohmann) takes and
+// refuses every text the library refuses, with the same values, but for a few that it cannot take
+// or read alike: a number it holds too big to read (0e400, an integer of 309 digits), a number whose
+// value from_chars does not give (beyond the largest double, or so small that it is read as zero)
+// and a text nested deeper than it goes (Events). Those are read again with the library, which
+// hands over only the lines after the ones already handed over: the outcome is the library's for
+// every text.
 #include "scene_account.h"
 
+#include <rapidjson/reader.h>
+
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 namespace kep_host {
 
 namespace {
 
-using Json = nlohmann::json;
+// RapidJSON's input: a text up to its terminating NUL, never read past that NUL (the library's own
+// string stream reads on past the end of a text cut within a multi-byte character), and read in
+// place: each string is decoded over its own text.
+class TextStream {
+public:
+    typedef char Ch;
+
+    explicit TextStream(Ch* text) : at_(text), head_(text) {}
+
+    Ch Peek() const { return *at_; }
+    Ch Take() {
+        const Ch c = *at_;
+        at_ += c != '\0' ? 1 : 0;
+        return c;
+    }
+    std::size_t Tell() const { return static_cast<std::size_t>(at_ - head_); }
+
+    Ch* PutBegin() { return out_ = at_; }
+    void Put(Ch c) { *out_++ = c; }
+    void Flush() {}
+    std::size_t PutEnd(Ch* begin) { return static_cast<std::size_t>(out_ - begin); }
+
+private:
+    Ch* at_;
+    Ch* head_;
+    Ch* out_ = nullptr;
+};
+
+}  // namespace
+}  // namespace kep_host
+
+namespace rapidjson {
+// The reader copies the stream to a local, as reading in place needs.
+template <>
+struct StreamTraits<kep_host::TextStream> {
+    enum { copyOptimization = 1 };
+};
+}  // namespace rapidjson
+
+namespace kep_host {
+
+namespace {
 
 // The fields of a line the scene takes; the others are skipped.
 enum class Field {
@@ -66,38 +120,102 @@ Field field_of(std::string_view key) {
 // The parts of search_box the scene takes.
 enum class Part { Other, Centre, Axes, HalfExtents };
 
-Part part_of(const std::string& key) {
+Part part_of(std::string_view key) {
     return key == "centre"         ? Part::Centre
            : key == "axes"         ? Part::Axes
            : key == "half_extents" ? Part::HalfExtents
                                    : Part::Other;
 }
 
-// The events of the parser, by depth: 1 the account, 2 its lines, 3 a line, 4 a field's array or
-// search_box, 5 an array of search_box, 6 an axis.
-class Reader : public nlohmann::json_sax<Json> {
-public:
-    explicit Reader(const std::function<void(LineAccount&)>& take) : take_(take) {}
+// A float as a tag: truncated toward zero, then taken modulo 2^32 as an integer is; NULLTAG from
+// 2^63 on and for NaN. (That is what the plain conversion gives on x86-64, where it is undefined
+// beyond tag_t's range.)
+tag_t tag_of_float(double d) {
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (!(d > -kTwo63 && d < kTwo63)) {
+        return NULLTAG;
+    }
+    return static_cast<tag_t>(static_cast<std::int64_t>(d));
+}
 
-    bool null() override { return scalar(Value{Kind::Null}); }
-    bool boolean(bool b) override { return scalar(Value{b ? Kind::True : Kind::False}); }
-    // A number as a tag is converted as the library's get<tag_t> converts it.
-    bool number_integer(number_integer_t n) override {
-        return scalar(Value{Kind::Number, static_cast<double>(n), static_cast<tag_t>(n)});
+enum class Kind { Null, True, False, Number, String };
+
+// A scalar of the account.
+struct Value {
+    Kind kind;
+    double number = 0.0;
+    tag_t tag = NULLTAG;
+    std::string_view text{};
+};
+
+// An integer as the JSON library reads one (a number and a tag, converted as its get<tag_t> does).
+template <typename Integer>
+Value integer_value(Integer n) {
+    return Value{Kind::Number, static_cast<double>(n), static_cast<tag_t>(n)};
+}
+
+Value float_value(double d) { return Value{Kind::Number, d, tag_of_float(d)}; }
+
+// The value of a number's text as the JSON library reads it: an integer (neither '.', 'e' nor 'E')
+// that fits 64 bits, signed when negative, else the nearest double; false when from_chars gives no
+// double for it (see the top of the file).
+bool number_value(const char* first, const char* last, Value& v) {
+    bool integral = true;
+    for (const char* c = first; c != last; ++c) {
+        if (*c == '.' || *c == 'e' || *c == 'E') {
+            integral = false;
+            break;
+        }
     }
-    bool number_unsigned(number_unsigned_t n) override {
-        return scalar(Value{Kind::Number, static_cast<double>(n), static_cast<tag_t>(n)});
+    if (integral) {
+        if (*first == '-') {
+            std::int64_t n = 0;
+            const auto r = std::from_chars(first, last, n);
+            if (r.ec == std::errc() && r.ptr == last) {
+                v = integer_value(n);
+                return true;
+            }
+        } else {
+            std::uint64_t n = 0;
+            const auto r = std::from_chars(first, last, n);
+            if (r.ec == std::errc() && r.ptr == last) {
+                v = integer_value(n);
+                return true;
+            }
+        }
     }
-    bool number_float(number_float_t n, const string_t&) override {
-        return scalar(Value{Kind::Number, n, static_cast<tag_t>(n)});
+    double d = 0.0;
+    const auto r = std::from_chars(first, last, d);
+    if (r.ec != std::errc() || r.ptr != last) {
+        return false;
     }
-    bool string(string_t& s) override { return scalar(Value{Kind::String, 0.0, NULLTAG, &s}); }
-    bool binary(binary_t&) override { return scalar(Value{Kind::Null}); }
-    bool start_object(std::size_t) override { return open(true); }
-    bool end_object() override { return close(); }
-    bool start_array(std::size_t) override { return open(false); }
-    bool end_array() override { return close(); }
-    bool key(string_t& k) override {
+    v = float_value(d);
+    return true;
+}
+
+// A UTF-16 surrogate standing alone (ED A0..BF): RapidJSON's reading of an unpaired \uDC00..\uDFFF,
+// which the JSON library refuses; the text itself cannot hold one, its UTF-8 being checked.
+bool lone_surrogate(std::string_view s) {
+    for (std::size_t at = s.find('\xED'); at != std::string_view::npos; at = s.find('\xED', at + 1)) {
+        if (at + 1 < s.size() && static_cast<unsigned char>(s[at + 1]) >= 0xA0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// What the parser's events make of the account, by depth: 1 the account, 2 its lines, 3 a line, 4
+// a field's array or search_box, 5 an array of search_box, 6 an axis. The first `skip` lines are
+// not handed over (read already).
+class Lines {
+public:
+    Lines(const std::function<void(LineAccount&)>& take, std::size_t skip) : take_(take), skip_(skip) {}
+
+    bool whole() const { return root_object_ && depth_ == 0; }
+    std::size_t handed() const { return handed_; }
+    int depth() const { return depth_; }
+
+    void key(std::string_view k) {
         switch (depth_) {
             case 1:
                 in_lines_ = k == "lines";
@@ -111,39 +229,6 @@ public:
             default:
                 break;
         }
-        return true;
-    }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
-        return false;
-    }
-
-    bool whole() const { return root_object_ && depth_ == 0; }
-
-private:
-    enum class Kind { Null, True, False, Number, String };
-    struct Value {
-        Kind kind;
-        double number = 0.0;
-        tag_t tag = NULLTAG;
-        std::string* text = nullptr;
-    };
-
-    static AccountTag tag_of(const Value& v) {
-        AccountTag t;
-        t.set = v.kind == Kind::Number;
-        t.value = v.tag;
-        return t;
-    }
-    static AccountText text_of(const Value& v) {
-        AccountText t;
-        t.set = v.kind == Kind::String;
-        if (t.set) {
-            t.value = std::move(*v.text);
-        }
-        return t;
-    }
-    static double number_of(const Value& v) {
-        return v.kind == Kind::Number ? v.number : std::numeric_limits<double>::quiet_NaN();
     }
 
     bool open(bool object) {
@@ -188,7 +273,12 @@ private:
 
     bool close() {
         if (depth_ == 3 && !skipping()) {
-            take_(line_);
+            if (skip_ > 0) {
+                --skip_;
+            } else {
+                take_(line_);
+                ++handed_;
+            }
         }
         if (skip_below_ == depth_) {
             skip_below_ = 0;
@@ -196,14 +286,6 @@ private:
         --depth_;
         return true;
     }
-
-    bool skip_from(int depth) {
-        if (skip_below_ == 0) {
-            skip_below_ = depth;
-        }
-        return true;
-    }
-    bool skipping() const { return skip_below_ != 0 && depth_ >= skip_below_; }
 
     bool scalar(const Value& v) {
         if (depth_ < 3 || skipping()) {
@@ -216,28 +298,28 @@ private:
                     a.line = tag_of(v);
                     break;
                 case Field::Source:
-                    a.source = text_of(v);
+                    set_text(a.source, v);
                     break;
                 case Field::Representation:
                     a.representation = tag_of(v);
                     break;
                 case Field::BoxPath:
-                    a.box_path = text_of(v);
+                    set_text(a.box_path, v);
                     break;
                 case Field::ModOnHost:
                     a.mod_on_host = tag_of(v);
                     break;
                 case Field::Choice:
-                    a.choice = text_of(v);
+                    set_text(a.choice, v);
                     break;
                 case Field::Reason:
-                    a.reason = text_of(v);
+                    set_text(a.reason, v);
                     break;
                 case Field::Found:
                     a.found = v.kind == Kind::True;
                     break;
                 case Field::Why:
-                    a.why = text_of(v);
+                    set_text(a.why, v);
                     break;
                 default:
                     break;
@@ -260,12 +342,12 @@ private:
                     break;
                 case Field::Reasons:
                     if (v.kind == Kind::String) {
-                        a.reasons.push_back(std::move(*v.text));
+                        a.reasons.emplace_back(v.text);
                     }
                     break;
                 case Field::Tests:
                     if (v.kind == Kind::String) {
-                        a.tests.push_back(std::move(*v.text));
+                        a.tests.emplace_back(v.text);
                     }
                     break;
                 default:
@@ -285,33 +367,63 @@ private:
         return true;
     }
 
-    // Empties a line's record, keeping the room its arrays have.
+private:
+    static AccountTag tag_of(const Value& v) {
+        AccountTag t;
+        t.set = v.kind == Kind::Number;
+        t.value = v.tag;
+        return t;
+    }
+    static void set_text(AccountText& t, const Value& v) {
+        t.set = v.kind == Kind::String;
+        t.value.assign(t.set ? v.text : std::string_view());
+    }
+    static double number_of(const Value& v) {
+        return v.kind == Kind::Number ? v.number : std::numeric_limits<double>::quiet_NaN();
+    }
+
+    bool skip_from(int depth) {
+        if (skip_below_ == 0) {
+            skip_below_ = depth;
+        }
+        return true;
+    }
+    bool skipping() const { return skip_below_ != 0 && depth_ >= skip_below_; }
+
+    // Empties a line's record, keeping the room its arrays and texts have.
     static void clear(LineAccount& a) {
         a.line = AccountTag();
-        a.source = AccountText();
+        a.source.set = false;
+        a.source.value.clear();
         a.representation = AccountTag();
         a.absolute_set = false;
         a.absolute.clear();
-        a.box_path = AccountText();
+        a.box_path.set = false;
+        a.box_path.value.clear();
         a.box_set = false;
         a.box.clear();
         a.box_datasets.clear();
         a.ignored.clear();
         a.mod_on_host = AccountTag();
-        a.choice = AccountText();
+        a.choice.set = false;
+        a.choice.value.clear();
         a.search_box_set = false;
         a.centre.clear();
         a.axes.clear();
         a.half_extents.clear();
-        a.reason = AccountText();
+        a.reason.set = false;
+        a.reason.value.clear();
         a.reasons.clear();
         a.found = false;
-        a.why = AccountText();
+        a.why.set = false;
+        a.why.value.clear();
         a.tests.clear();
     }
 
     const std::function<void(LineAccount&)>& take_;
     LineAccount line_;
+    std::size_t skip_;
+    std::size_t handed_ = 0;
     int depth_ = 0;
     int skip_below_ = 0;  // the depth from which everything is skipped, or 0
     bool root_object_ = false;
@@ -320,11 +432,113 @@ private:
     Part part_ = Part::Other;
 };
 
+// RapidJSON's events, each number as its text. The reader goes down a level of the text by
+// calling itself: a text nested deeper than kDeepest is left to the JSON library, which has no
+// such bound.
+class Events {
+public:
+    static constexpr int kDeepest = 200;
+
+    explicit Events(Lines& lines) : lines_(lines) {}
+
+    // Whether the reading was stopped for the JSON library to read the text.
+    bool deferred() const { return deferred_; }
+
+    bool Null() { return lines_.scalar(Value{Kind::Null}); }
+    bool Bool(bool b) { return lines_.scalar(Value{b ? Kind::True : Kind::False}); }
+    bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
+        Value v{Kind::Number};
+        if (!number_value(s, s + n, v)) {
+            deferred_ = true;
+            return false;
+        }
+        return lines_.scalar(v);
+    }
+    // Numbers come as their texts (RawNumber) only.
+    bool Int(int) { return false; }
+    bool Uint(unsigned) { return false; }
+    bool Int64(std::int64_t) { return false; }
+    bool Uint64(std::uint64_t) { return false; }
+    bool Double(double) { return false; }
+    bool String(const char* s, rapidjson::SizeType n, bool) {
+        const std::string_view text(s, n);
+        return !lone_surrogate(text) && lines_.scalar(Value{Kind::String, 0.0, NULLTAG, text});
+    }
+    bool StartObject() { return deeper() && lines_.open(true); }
+    bool Key(const char* s, rapidjson::SizeType n, bool) {
+        const std::string_view k(s, n);
+        if (lone_surrogate(k)) {
+            return false;
+        }
+        lines_.key(k);
+        return true;
+    }
+    bool EndObject(rapidjson::SizeType) { return lines_.close(); }
+    bool StartArray() { return deeper() && lines_.open(false); }
+    bool EndArray(rapidjson::SizeType) { return lines_.close(); }
+
+private:
+    bool deeper() {
+        if (lines_.depth() < kDeepest) {
+            return true;
+        }
+        deferred_ = true;
+        return false;
+    }
+
+    Lines& lines_;
+    bool deferred_ = false;
+};
+
+// The JSON library's events, for the texts RapidJSON leaves to it.
+using Json = nlohmann::json;
+class LibraryEvents : public nlohmann::json_sax<Json> {
+public:
+    explicit LibraryEvents(Lines& lines) : lines_(lines) {}
+
+    bool null() override { return lines_.scalar(Value{Kind::Null}); }
+    bool boolean(bool b) override { return lines_.scalar(Value{b ? Kind::True : Kind::False}); }
+    bool number_integer(number_integer_t n) override { return lines_.scalar(integer_value(n)); }
+    bool number_unsigned(number_unsigned_t n) override { return lines_.scalar(integer_value(n)); }
+    bool number_float(number_float_t n, const string_t&) override { return lines_.scalar(float_value(n)); }
+    bool string(string_t& s) override { return lines_.scalar(Value{Kind::String, 0.0, NULLTAG, s}); }
+    bool binary(binary_t&) override { return lines_.scalar(Value{Kind::Null}); }
+    bool start_object(std::size_t) override { return lines_.open(true); }
+    bool end_object() override { return lines_.close(); }
+    bool start_array(std::size_t) override { return lines_.open(false); }
+    bool end_array() override { return lines_.close(); }
+    bool key(string_t& k) override {
+        lines_.key(k);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        return false;
+    }
+
+private:
+    Lines& lines_;
+};
+
 }  // namespace
 
 bool read_account(const char* text, const std::function<void(LineAccount&)>& take) {
-    Reader reader(take);
-    return Json::sax_parse(text, text + std::strlen(text), &reader) && reader.whole();
+    // The JSON library skips a byte order mark at the start.
+    const char* json = std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+    // Read in place from a copy: the text is the caller's.
+    std::string copy(json);
+    Lines lines(take, 0);
+    Events events(lines);
+    TextStream in(&copy[0]);
+    rapidjson::Reader reader;
+    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
+                                rapidjson::kParseNumbersAsStringsFlag;
+    const rapidjson::ParseResult read = reader.Parse<kFlags>(in, events);
+    if (!events.deferred() && read.Code() != rapidjson::kParseErrorNumberTooBig) {
+        return !read.IsError() && lines.whole();
+    }
+    Lines again(take, lines.handed());
+    LibraryEvents library(again);
+    return Json::sax_parse(text, text + std::strlen(text), &library) && again.whole();
 }
 
 }  // namespace kep_host
