@@ -1,12 +1,16 @@
 // The interactive page of a search (page.h).
 #include "page.h"
 
-#include <cctype>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <map>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -22,8 +26,13 @@ class JsonText {
 public:
     explicit JsonText(std::string& out) : out_(out) {}
 
-    JsonText& raw(const char* text) {
-        out_ += text;
+    JsonText& raw(std::string_view text) {
+        out_.append(text.data(), text.size());
+        return *this;
+    }
+
+    JsonText& raw(char c) {
+        out_ += c;
         return *this;
     }
 
@@ -33,14 +42,20 @@ public:
         return *this;
     }
 
+    JsonText& index(size_t value) { return integer(static_cast<long long>(value)); }
+
     // A number as the extension writes it (nine significant digits, "%.9g"), so that the page shows
     // the extension's own numbers; null when it is none.
     JsonText& number(double value) {
         if (!std::isfinite(value)) {
             return raw("null");
         }
-        char text[32];
         value += 0.0;  // no "-0"
+        // A whole number of nine digits at most: the integer it is, as "%.9g" writes it.
+        if (std::fabs(value) < 1e9 && value == static_cast<double>(static_cast<long long>(value))) {
+            return integer(static_cast<long long>(value));
+        }
+        char text[32];
         const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 9).ptr;
         out_.append(text, static_cast<size_t>(end - text));
         return *this;
@@ -58,11 +73,21 @@ public:
         return *this;
     }
 
-    JsonText& string(const std::string& text) {
+    JsonText& string(std::string_view text) {
         static const char kHex[] = "0123456789abcdef";
         out_ += '"';
         const size_t n = text.size();
         for (size_t i = 0; i < n;) {
+            // The run of bytes written as they are, in one piece.
+            size_t plain = i;
+            while (plain < n && is_plain(static_cast<unsigned char>(text[plain]))) {
+                ++plain;
+            }
+            if (plain != i) {
+                out_.append(text.data() + i, plain - i);
+                i = plain;
+                continue;
+            }
             const unsigned char c = static_cast<unsigned char>(text[i]);
             if (c >= 0x80) {
                 const size_t length = utf8_length(text, i);
@@ -70,7 +95,7 @@ public:
                     out_ += "\\ufffd";
                     ++i;
                 } else {
-                    out_.append(text, i, length);
+                    out_.append(text.data() + i, length);
                     i += length;
                 }
                 continue;
@@ -78,12 +103,10 @@ public:
             if (c == '"' || c == '\\') {
                 out_ += '\\';
                 out_ += static_cast<char>(c);
-            } else if (c < 0x20 || c == '<' || c == '>' || c == '&') {
+            } else {  // a control character, "<", ">" or "&"
                 out_ += "\\u00";
                 out_ += kHex[c >> 4];
                 out_ += kHex[c & 15];
-            } else {
-                out_ += static_cast<char>(c);
             }
             ++i;
         }
@@ -92,8 +115,13 @@ public:
     }
 
 private:
+    // A byte that stands for itself inside a string.
+    static bool is_plain(unsigned char c) {
+        return c >= 0x20 && c < 0x80 && c != '"' && c != '\\' && c != '<' && c != '>' && c != '&';
+    }
+
     // The length of the well-formed UTF-8 sequence at text[at] (a lead byte of 0x80 or more), or 0.
-    static size_t utf8_length(const std::string& text, size_t at) {
+    static size_t utf8_length(std::string_view text, size_t at) {
         const unsigned char c = static_cast<unsigned char>(text[at]);
         size_t length = 0;
         unsigned lo = 0x80;
@@ -126,23 +154,49 @@ private:
     std::string& out_;
 };
 
-// A table of distinct values, each written once; the scene refers to them by index.
-template <typename Key>
+// A table of distinct texts, each written once; the scene refers to them by index. A text is
+// looked up as it stands, without a copy; only a new one is kept.
 class Table {
 public:
-    size_t index(const Key& key) {
-        const auto at = index_.emplace(key, keys_.size());
-        if (at.second) {
-            keys_.push_back(key);
+    size_t index(std::string_view key) {
+        const auto at = index_.find(key);
+        if (at != index_.end()) {
+            return at->second;
         }
-        return at.first->second;
+        keys_.emplace_back(key);
+        index_.emplace(keys_.back(), keys_.size() - 1);
+        return keys_.size() - 1;
     }
-    const std::vector<Key>& keys() const { return keys_; }
+    const std::deque<std::string>& keys() const { return keys_; }
 
 private:
-    std::unordered_map<Key, size_t> index_;
-    std::vector<Key> keys_;
+    std::deque<std::string> keys_;  // a deque, so that the views of the index stay where they are
+    std::unordered_map<std::string_view, size_t> index_;
 };
+
+// What a byte is to the parts of a text (Words): one of their characters (a letter or digit of
+// the "C" locale, or one of "._+-"), and a digit.
+constexpr unsigned char kPart = 1;
+constexpr unsigned char kDigit = 2;
+struct WordKinds {
+    unsigned char of[256];
+};
+constexpr WordKinds word_kinds() {
+    WordKinds k{};
+    for (int c = 0; c < 26; ++c) {
+        k.of['a' + c] = kPart;
+        k.of['A' + c] = kPart;
+    }
+    for (int c = '0'; c <= '9'; ++c) {
+        k.of[c] = kPart | kDigit;
+    }
+    k.of[static_cast<unsigned char>('.')] = kPart;
+    k.of[static_cast<unsigned char>('_')] = kPart;
+    k.of[static_cast<unsigned char>('+')] = kPart;
+    k.of[static_cast<unsigned char>('-')] = kPart;
+    return k;
+}
+constexpr WordKinds kWordKinds = word_kinds();
 
 // The extension's texts shown on the page ("source", "tests"), each pattern kept once: a text is
 // written as [pattern, part, ...] (or the pattern alone when it has no parts), its pattern being
@@ -152,63 +206,65 @@ private:
 // exactly: the pieces, whatever they hold, with the parts between them.
 class Words {
 public:
-    void add(JsonText& json, const std::string& text) {
-        std::string pattern;  // the pieces, each ended by a NUL (which no text holds)
+    void add(JsonText& json, std::string_view text) {
+        pattern_.clear();  // the pieces, each ended by a NUL (which no text holds)
         parts_.clear();
+        const size_t n = text.size();
         size_t piece = 0;
-        for (size_t i = 0; i < text.size();) {
-            if (!in_part(text[i])) {
+        for (size_t i = 0; i < n;) {
+            if ((kind(text[i]) & kPart) == 0) {
                 ++i;
                 continue;
             }
             size_t end = i;
-            bool digit = false;
-            for (; end < text.size() && in_part(text[end]); ++end) {
-                digit = digit || (text[end] >= '0' && text[end] <= '9');
+            unsigned seen = 0;
+            for (unsigned k; end < n && ((k = kind(text[end])) & kPart) != 0; ++end) {
+                seen |= k;
             }
-            if (digit && end - i >= 3) {
-                pattern.append(text, piece, i - piece).push_back('\0');
+            if ((seen & kDigit) != 0 && end - i >= 3) {
+                pattern_.append(text.data() + piece, i - piece).push_back('\0');
                 parts_.push_back(text.substr(i, end - i));
                 piece = end;
             }
             i = end;
         }
-        pattern.append(text, piece, std::string::npos).push_back('\0');
-        const size_t index = patterns_.index(pattern);
+        pattern_.append(text.data() + piece, n - piece).push_back('\0');
+        const size_t index = patterns_.index(pattern_);
         if (parts_.empty()) {
-            json.integer(static_cast<long long>(index));
+            json.index(index);
             return;
         }
-        json.raw("[").integer(static_cast<long long>(index));
-        for (const std::string& part : parts_) {
-            json.raw(",").string(part);
+        json.raw('[').index(index);
+        for (const std::string_view part : parts_) {
+            json.raw(',').string(part);
         }
-        json.raw("]");
+        json.raw(']');
     }
 
     void write(JsonText& json) const {
-        json.raw("[");
+        json.raw('[');
         for (size_t p = 0; p < patterns_.keys().size(); ++p) {
-            const std::string& pattern = patterns_.keys()[p];
+            const std::string_view pattern = patterns_.keys()[p];
             json.raw(p == 0 ? "[" : ",[");
             for (size_t from = 0; from < pattern.size();) {
                 const size_t nul = pattern.find('\0', from);
-                json.raw(from == 0 ? "" : ",").string(pattern.substr(from, nul - from));
+                if (from != 0) {
+                    json.raw(',');
+                }
+                json.string(pattern.substr(from, nul - from));
                 from = nul + 1;
             }
-            json.raw("]");
+            json.raw(']');
         }
-        json.raw("]");
+        json.raw(']');
     }
 
 private:
-    static bool in_part(char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '_' || c == '+' ||
-               c == '-';
-    }
+    static unsigned kind(char c) { return kWordKinds.of[static_cast<unsigned char>(c)]; }
 
-    Table<std::string> patterns_;
-    std::vector<std::string> parts_;
+    Table patterns_;
+    std::string pattern_;
+    std::vector<std::string_view> parts_;
 };
 
 // The query's box as the search sees it: axis-aligned in the top line's coordinates.
@@ -243,29 +299,112 @@ void column(JsonText& json, const Scene& scene, const char* name, Take take, Wri
     bool first = true;
     for (const SceneLine& line : scene.lines) {
         if (take(line)) {
-            json.raw(first ? "" : ",");
+            if (!first) {
+                json.raw(',');
+            }
             first = false;
             write(line);
         }
     }
-    json.raw("]");
+    json.raw(']');
 }
+
+// The numbers of the boxes' centres and half extents, each written once and then copied: they
+// repeat from line to line (the half extents of a part's box, the coordinates of a row of lines).
+// Found by value (-0 being written as 0, it is taken as 0), for numbers under a million only, and
+// up to a bound on how many are kept.
+class NumberTexts {
+public:
+    void write(JsonText& json, double value) {
+        if (!(std::fabs(value) < 1e6)) {  // also null
+            json.number(value);
+            return;
+        }
+        value += 0.0;
+        auto at = texts_.find(value);
+        if (at == texts_.end()) {
+            if (texts_.size() == kMost) {
+                json.number(value);
+                return;
+            }
+            const size_t from = written_.size();
+            JsonText(written_).number(value);
+            at = texts_
+                     .emplace(value, Text{static_cast<uint32_t>(from),
+                                          static_cast<uint32_t>(written_.size() - from)})
+                     .first;
+        }
+        json.raw(std::string_view(written_).substr(at->second.from, at->second.size));
+    }
+
+private:
+    static constexpr size_t kMost = size_t{1} << 17;
+    struct Text {
+        uint32_t from;
+        uint32_t size;
+    };
+    // From the value itself, so that the same numbers fall alike on every machine.
+    struct ByValue {
+        size_t operator()(double value) const {
+            return static_cast<size_t>(static_cast<long long>(value * 4294967296.0));
+        }
+    };
+    std::unordered_map<double, Text, ByValue> texts_;
+    std::string written_;  // the texts, one after another
+};
+
+// The distinct sets of axes, each kept once as its nine numbers written. A set met before is
+// found by its values, without writing them again; sets whose values differ in what is written
+// share their text's index.
+class AxesTable {
+public:
+    size_t index(const std::array<double, 9>& axes) {
+        bool finite = true;
+        for (const double v : axes) {
+            finite = finite && std::isfinite(v);
+        }
+        if (finite) {  // ordered by value: -0 and 0, written alike, are one key
+            const auto at = by_value_.find(axes);
+            if (at != by_value_.end()) {
+                return at->second;
+            }
+        }
+        nine_.clear();
+        JsonText(nine_).numbers(axes.data(), axes.size());
+        const size_t index = texts_.index(nine_);
+        if (finite) {
+            by_value_.emplace(axes, index);
+        }
+        return index;
+    }
+    const std::deque<std::string>& keys() const { return texts_.keys(); }
+
+private:
+    Table texts_;
+    std::map<std::array<double, 9>, size_t> by_value_;
+    std::string nine_;
+};
 
 }  // namespace
 
 void write_scene(std::string& out, const SearchPanel& panel) {
     const Scene& scene = *panel.scene;
     JsonText json(out);
-    Table<std::string> texts;
+    Table texts;
     texts.index("");
-    Table<std::string> axes;  // the nine numbers of each distinct set of axes, as written
-    Table<std::string> reason_lists;
-    reason_lists.index("[]");
+    AxesTable axes;
+    Table reason_lists;
+    reason_lists.index("[]");  // index 0: no reason
     Words words;
-    const std::unordered_set<std::string> found(panel.found.begin(), panel.found.end());
+    NumberTexts numbers;
+    std::unordered_set<std::string_view> found;
+    if (!scene.has_query) {
+        found.insert(panel.found.begin(), panel.found.end());
+    }
+    std::string list;  // a line's list of reasons
     const auto any = [](const SceneLine&) { return true; };
     const auto boxed = [](const SceneLine& line) { return line.has_box; };
-    const auto text = [&](const std::string& t) { json.integer(static_cast<long long>(texts.index(t))); };
+    const auto text = [&](std::string_view t) { json.index(texts.index(t)); };
 
     json.raw("{\"title\":").string(panel.title);
     if (!panel.focus.empty()) {
@@ -273,58 +412,68 @@ void write_scene(std::string& out, const SearchPanel& panel) {
     }
     json.raw(",\"query\":");
     write_query(json, panel);
-    json.raw(",\"count\":").integer(static_cast<long long>(scene.lines.size()));
+    json.raw(",\"count\":").index(scene.lines.size());
     column(json, scene, "id", any, [&](const SceneLine& l) { json.string(l.id); });
     column(json, scene, "name", any, [&](const SceneLine& l) { text(l.name); });
     column(json, scene, "parent", any, [&](const SceneLine& l) { json.integer(l.parent); });
     column(json, scene, "found", any, [&](const SceneLine& l) {
-        json.raw((scene.has_query ? l.found : found.count(l.id) != 0) ? "1" : "0");
+        json.raw((scene.has_query ? l.found : found.count(l.id) != 0) ? '1' : '0');
     });
     column(json, scene, "reasons", any, [&](const SceneLine& l) {
         // Every reason, in order; a line without a box always has one.
-        const std::vector<std::string> first{l.reason};
-        const std::vector<std::string>& reasons = l.reasons.empty() ? first : l.reasons;
-        std::string list = "[";
-        for (size_t i = 0; !l.has_box && i < reasons.size(); ++i) {
-            list += (i == 0 ? "" : ",") + std::to_string(texts.index(reasons[i]));
+        if (l.has_box) {
+            json.raw('0');
+            return;
         }
-        json.integer(static_cast<long long>(reason_lists.index(list + "]")));
+        const std::string* reasons = l.reasons.empty() ? &l.reason : l.reasons.data();
+        const size_t count = l.reasons.empty() ? 1 : l.reasons.size();
+        list.assign(1, '[');
+        for (size_t i = 0; i < count; ++i) {
+            if (i != 0) {
+                list += ',';
+            }
+            JsonText(list).index(texts.index(reasons[i]));
+        }
+        list += ']';
+        json.index(reason_lists.index(list));
     });
     column(json, scene, "placed_by", any, [&](const SceneLine& l) { text(l.placed_by); });
     if (scene.has_query) {
         column(json, scene, "tests", any, [&](const SceneLine& l) {
-            json.raw("[");
-            const std::vector<std::string> why{l.why};
-            const std::vector<std::string>& tests = l.why.empty() ? l.tests : why;
-            for (size_t i = 0; i < tests.size(); ++i) {
-                json.raw(i == 0 ? "" : ",");
-                words.add(json, tests[i]);
+            json.raw('[');
+            if (!l.why.empty()) {
+                words.add(json, l.why);
+            } else {
+                for (size_t i = 0; i < l.tests.size(); ++i) {
+                    if (i != 0) {
+                        json.raw(',');
+                    }
+                    words.add(json, l.tests[i]);
+                }
             }
-            json.raw("]");
+            json.raw(']');
         });
     }
-    column(json, scene, "centre", boxed, [&](const SceneLine& l) {
-        json.number(l.centre[0]).raw(",").number(l.centre[1]).raw(",").number(l.centre[2]);
+    const auto triple = [&](const Vec3& v) {
+        numbers.write(json, v[0]);
+        numbers.write(json.raw(','), v[1]);
+        numbers.write(json.raw(','), v[2]);
+    };
+    column(json, scene, "centre", boxed, [&](const SceneLine& l) { triple(l.centre); });
+    column(json, scene, "half_extents", boxed, [&](const SceneLine& l) { triple(l.half); });
+    column(json, scene, "axes", boxed, [&](const SceneLine& l) { json.index(axes.index(l.axes)); });
+    column(json, scene, "box_dataset", boxed, [&](const SceneLine& l) {
+        text(l.box_datasets.empty() ? std::string_view() : l.box_datasets[0]);
     });
-    column(json, scene, "half_extents", boxed, [&](const SceneLine& l) {
-        json.number(l.half[0]).raw(",").number(l.half[1]).raw(",").number(l.half[2]);
-    });
-    column(json, scene, "axes", boxed, [&](const SceneLine& l) {
-        std::string nine;
-        JsonText(nine).numbers(l.axes.data(), 9);
-        json.integer(static_cast<long long>(axes.index(nine)));
-    });
-    column(json, scene, "box_dataset", boxed,
-           [&](const SceneLine& l) { text(l.box_datasets.empty() ? std::string() : l.box_datasets[0]); });
     column(json, scene, "source", boxed, [&](const SceneLine& l) { words.add(json, l.box_from); });
 
     json.raw(",\"axes_table\":[");
     for (size_t i = 0; i < axes.keys().size(); ++i) {
-        json.raw(i == 0 ? "" : ",").raw(axes.keys()[i].c_str());
+        json.raw(i == 0 ? "" : ",").raw(axes.keys()[i]);
     }
     json.raw("],\"reason_lists\":[");
     for (size_t i = 0; i < reason_lists.keys().size(); ++i) {
-        json.raw(i == 0 ? "" : ",").raw(reason_lists.keys()[i].c_str());
+        json.raw(i == 0 ? "" : ",").raw(reason_lists.keys()[i]);
     }
     json.raw("],\"words\":");
     words.write(json);
