@@ -76,7 +76,7 @@ public:
         list(top, 0, -1, -1);
         scene_.lines.reserve(scene_.lines.size() + listed_.size());
         for (const Listed& l : listed_) {
-            SceneLine line;
+            SceneLine& line = scene_.lines.emplace_back();  // in place: the lines are reserved
             line.tag = l.tag;
             line.id = id_text(l.tag);
             line.depth = l.depth;
@@ -87,7 +87,6 @@ public:
             line.occurrence_name = text_of(l.tag, "bl_occurrence_name");
             line.item_id = text_of(l.tag, "bl_item_item_id");
             line.name = text_of(tag_of(l.tag, "bl_revision"), "object_name");
-            scene_.lines.push_back(std::move(line));
         }
     }
 
@@ -199,11 +198,13 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
             line.axes[i] = a.axes.at(i);
         }
         line.half = triple(a.half_extents);
+        line.box_datasets.reserve(a.box_datasets.size());
         for (const AccountTag& t : a.box_datasets) {
             line.box_datasets.push_back(tag_id(t));
         }
     } else {
         line.reason = a.reason.set ? text_with_ids(a.reason.value) : kNoDatasets;
+        line.reasons.reserve(std::max<size_t>(a.reasons.size(), 1));
         for (const std::string& r : a.reasons) {
             line.reasons.push_back(text_with_ids(r));
         }
@@ -214,6 +215,7 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
     line.box_from = box_source(scene, index, at, a);
     line.found = a.found;
     line.why = a.why.set ? text_with_ids(a.why.value) : std::string();
+    line.tests.reserve(a.tests.size());
     for (const std::string& t : a.tests) {
         line.tests.push_back(text_with_ids(t));
     }
