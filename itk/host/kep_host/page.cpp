@@ -211,19 +211,23 @@ public:
         parts_.clear();
         const size_t n = text.size();
         size_t piece = 0;
+        // From digit to digit: the run of each, found around it, is a part when it is long enough.
         for (size_t i = 0; i < n;) {
-            if ((kind(text[i]) & kPart) == 0) {
+            if ((kind(text[i]) & kDigit) == 0) {
                 ++i;
                 continue;
             }
-            size_t end = i;
-            unsigned seen = 0;
-            for (unsigned k; end < n && ((k = kind(text[end])) & kPart) != 0; ++end) {
-                seen |= k;
+            size_t start = i;
+            while (start > piece && kind(text[start - 1]) != 0) {
+                --start;
             }
-            if ((seen & kDigit) != 0 && end - i >= 3) {
-                pattern_.append(text.data() + piece, i - piece).push_back('\0');
-                parts_.push_back(text.substr(i, end - i));
+            size_t end = i + 1;
+            while (end < n && kind(text[end]) != 0) {
+                ++end;
+            }
+            if (end - start >= 3) {
+                pattern_.append(text.data() + piece, start - piece).push_back('\0');
+                parts_.push_back(text.substr(start, end - start));
                 piece = end;
             }
             i = end;
@@ -316,7 +320,7 @@ void column(JsonText& json, const Scene& scene, const char* name, Take take, Wri
 class NumberTexts {
 public:
     void write(JsonText& json, double value) {
-        if (!(std::fabs(value) < 1e6)) {  // also null
+        if (!(std::fabs(value) < 1e6)) {  // large, or no number
             json.number(value);
             return;
         }
