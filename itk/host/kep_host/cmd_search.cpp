@@ -7,6 +7,7 @@
 // faults are lifted first, so the picture shows the whole window. With the trace switched on, the reads are
 // traced like any other (the extension answers the transform properties).
 #include <standin/control.h>
+#include <standin/library.h>
 #include <tc/tc_startup.h>
 
 #include <algorithm>
@@ -130,6 +131,21 @@ int run_service(const Host& host, const char* service, const std::vector<standin
     return finish(host, std::move(result), status);
 }
 
+// Asks the extension to keep the walk of the search about to be made for the account the pictures
+// are drawn from, so that the window is walked once. Not while a fault is armed: the account is
+// taken with the faults lifted, and a walk that met one would not be the walk it makes.
+void keep_walk_for_drawing(const Host& host, const SearchOptions& options) {
+    if ((options.svg.empty() && options.html.empty()) || host.extension_library == nullptr ||
+        !standin::armed_faults().empty()) {
+        return;
+    }
+    void* symbol = standin::library_function(host.extension_library, "kep_explain_line");
+    if (symbol != nullptr) {
+        char* none = nullptr;
+        reinterpret_cast<ExplainFn>(symbol)(NULLTAG, nullptr, KEP_EXPLAIN_KEEP_NEXT_WALK, &none);
+    }
+}
+
 // Draws the search once its result is out; the exit status stays the search's unless the file
 // cannot be written.
 int draw(const Host& host, const SearchOptions& options, int exit_status,
@@ -141,6 +157,7 @@ int draw(const Host& host, const SearchOptions& options, int exit_status,
     // The search again, as the extension's account of the window, for what the page shows of each line.
     kep_explain_query_t query{};
     query.delta_mm = options.delta;
+    query.window = options.window_tag;  // the window the search walked, whose walk it may have kept
     if (options.box.size() == 6) {
         query.kind = KEP_EXPLAIN_QUERY_BOX;
         std::copy(options.box.begin(), options.box.end(), query.box);
@@ -233,6 +250,7 @@ Command add_volume_search_command(CLI::App& app) {
         standin::UserArg box = make_arg(standin::UserArg::DoubleArray);
         box.doubles = options->box;
         std::vector<std::string> found;
+        keep_walk_for_drawing(host, *options);
         int exit_status = run_service(
             host, kVolumeService, {tag_arg(options->window_tag), double_arg(options->delta), box}, &found);
         return draw(host, *options, exit_status, [&](const Scene& scene) {
@@ -273,6 +291,7 @@ Command add_neighbourhood_search_command(CLI::App& app) {
         standin::UserArg lines = make_arg(standin::UserArg::TagArray);
         lines.tags = options->line_tags;
         std::vector<std::string> found;
+        keep_walk_for_drawing(host, *options);
         int exit_status =
             run_service(host, kNeighbourhoodService,
                         {tag_arg(options->window_tag), double_arg(options->delta), lines}, &found);

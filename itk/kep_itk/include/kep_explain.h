@@ -24,8 +24,9 @@
 
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
-#define KEP_EXPLAIN_WINDOW 2      /* the whole window of the line, as JSON: see kep_explain_line */
-#define KEP_EXPLAIN_WINDOW_LEAN 3 /* the same, shorter: see kep_explain_line */
+#define KEP_EXPLAIN_WINDOW 2         /* the whole window of the line, as JSON: see kep_explain_line */
+#define KEP_EXPLAIN_WINDOW_LEAN 3    /* the same, shorter: see kep_explain_line */
+#define KEP_EXPLAIN_KEEP_NEXT_WALK 4 /* keep the next search's walk for the account of its window */
 
 #ifdef __cplusplus
 extern "C" {
@@ -57,6 +58,16 @@ typedef struct kep_explain_query_s {
  * gives the same account for a reader that does not place the boxes itself (search_box is already
  * placed): each line without "absolute" and "box_dataset", and without every field that is null or
  * an empty list (a field left out reads as null or empty). */
+
+/* KEP_EXPLAIN_KEEP_NEXT_WALK explains nothing (*text becomes null, the status is 0, line and query are
+ * not read): the next volume or neighbourhood search the calling thread makes records its walk as
+ * KEP_EXPLAIN_WINDOW records its own, and the next KEP_EXPLAIN_WINDOW or KEP_EXPLAIN_WINDOW_LEAN on
+ * that thread with that search's window in its query takes that walk instead of walking the window
+ * again: the account is the one a walk of its own gives, at the cost of one walk fewer. A walk in
+ * which a call failed is not kept, nor is one whose window has no top line or no line with a box;
+ * the account then walks itself. One walk is kept at a time in the process: asking again, on any
+ * thread, drops what was kept and not taken, and the next account on the thread drops a walk it does
+ * not take. A caller that draws a search asks for it just before the search. */
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a

@@ -438,6 +438,24 @@ int record_window(tag_t top, WindowRecord* out) {
     return 0;
 }
 
+kep::Observer* new_window_recorder() {
+    Recorder* recorder = new Recorder(NULLTAG);
+    recorder->every_line = true;
+    return recorder;
+}
+
+bool take_window_record(kep::Observer* observer, WindowRecord* out) {
+    Recorder* recorder = static_cast<Recorder*>(observer);
+    if (recorder->failed() || !recorder->failed_calls.empty()) {
+        return false;
+    }
+    out->boxes = std::move(recorder->boxes);
+    out->placements = std::move(recorder->placements);
+    return true;
+}
+
+void delete_window_recorder(kep::Observer* recorder) { delete static_cast<Recorder*>(recorder); }
+
 int explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
     Explanation e;
     e.line = line;

@@ -166,6 +166,7 @@ Str named(const Explanation& e, const Str& text);
 Str reasons_json(const Explanation& e);
 // The words of one overlap test.
 Str verdict_text(const Verdict& v);
+void append_verdict_text(Str& out, const Verdict& v);
 // The line's box where the search sees it, as the JSON object "search_box".
 Str search_box_json(const kep_object3d_t& object);
 // The same, appended to out; without "hull" and "matrix" unless whole.
@@ -212,13 +213,23 @@ void tell_not_walked(Explanation& e, tag_t top);
 Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status);
 
 // One walk from `top` as the searches make it, with every line's box lookup and placement recorded.
+// The lines with a box are those of its node list, or, for the walk a search kept
+// (kep_explain_keep.h), kept_tags with copies of their records, in the order of that list.
 struct WindowRecord {
     Map<tag_t, BoxAccount> boxes;
     Map<tag_t, Placement> placements;
     Nodes nodes;
+    Vec<tag_t> kept_tags;
+    Vec<kep_object3d_t> kept_objects;
     int walk_status = 0;
 };
 int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
+// The observer record_window sets, for a walk made elsewhere (kep_explain_keep.cpp): made (throws
+// std::bad_alloc), its record taken into `out` once the walk is over (false when it could not
+// record, or heard a traced call fail), and deleted (null is ignored).
+kep::Observer* new_window_recorder();
+bool take_window_record(kep::Observer* recorder, WindowRecord* out);
+void delete_window_recorder(kep::Observer* recorder);
 
 // The explanation of `line` alone, as text or JSON (kep_explain.cpp).
 int explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text);

@@ -3,12 +3,17 @@
 #include "kep_explain.h"
 #include "lookup/kep_memo.h"
 #include "registration/kep_explain_account.h"
+#include "registration/kep_explain_keep.h"
 
 extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, int format, char** text) {
     if (text == nullptr) {
         return 0;
     }
     *text = nullptr;
+    if (format == KEP_EXPLAIN_KEEP_NEXT_WALK) {
+        kep::explain::keep_next_walk();
+        return 0;
+    }
     if (line == NULLTAG) {
         return 0;  // nothing to explain
     }

@@ -2,7 +2,9 @@
 // one JSON object for tools.
 #include <stdio.h>
 
+#include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -35,17 +37,58 @@ Str length_text(double mm) {
     return std::isinf(mm) ? Str("more than 1.8e308 mm, beyond the range of a double") : number(mm) + " mm";
 }
 
+// The value of a number as format_9g writes it without an exponent: its digits as one integer
+// below 2^53 divided by an exact power of ten, which rounds once, as strtod does. False for any
+// other text (an exponent, inf, nan), or while the rounding mode is not to nearest.
+bool short_decimal_value(const char* text, double* value) {
+    static const double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const bool negative = *text == '-';
+    const char* at = negative ? text + 1 : text;
+    unsigned long long digits = 0;
+    int decimals = 0;
+    bool point = false;
+    bool any = false;
+    for (; *at != '\0'; ++at) {
+        if (*at == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (*at < '0' || *at > '9' || digits >= (1ULL << 49)) {
+            return false;
+        }
+        digits = digits * 10 + static_cast<unsigned>(*at - '0');
+        any = true;
+        decimals += point ? 1 : 0;
+    }
+    if (!any || decimals > 22 || std::fegetround() != FE_TONEAREST) {
+        return false;
+    }
+    const double magnitude = static_cast<double>(digits) / kTens[decimals];
+    *value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 // A distance in millimetres for people, rounded up to nine digits: a search at the number shown
 // finds what a search at the exact one finds.
 Str length_up_text(double mm) {
-    char text[40];
-    snprintf(text, sizeof text, "%.9g", mm);
-    const double shown = std::strtod(text, nullptr);
+    char text[kep::kNumberTextSize];
+    kep::format_9g(mm, text);
+    double shown = 0;
+    if (!short_decimal_value(text, &shown)) {
+        snprintf(text, sizeof text, "%.9g", mm);
+        shown = std::strtod(text, nullptr);
+        if (shown < mm) {
+            const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);
+            snprintf(text, sizeof text, "%.9g", shown + step);
+        }
+        kep::c_decimal_point(text, static_cast<int>(strlen(text)));
+        return Str(text) + " mm";
+    }
     if (shown < mm) {
         const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);
-        snprintf(text, sizeof text, "%.9g", shown + step);
+        kep::format_9g(shown + step, text);
     }
-    kep::c_decimal_point(text, static_cast<int>(strlen(text)));
     return Str(text) + " mm";
 }
 
@@ -95,17 +138,45 @@ Str quoted(const Str& s) {
     return out;
 }
 
+namespace {
+
+// Whether any of the eight bytes of `w` is '"', '\\' or below 0x20: each test sets the top bit of a
+// byte that is one and of none when none is, whatever the order of the bytes in `w`.
+bool any_escaped(uint64_t w) {
+    const uint64_t ones = 0x0101010101010101ULL;
+    const uint64_t highs = 0x8080808080808080ULL;
+    const uint64_t quote = w ^ (ones * 0x22);
+    const uint64_t backslash = w ^ (ones * 0x5C);
+    return ((((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((w - ones * 0x20) & ~w)) &
+            highs) != 0;
+}
+
+}  // namespace
+
 void append_quoted(Str& out, const Str& s) {
     out += '"';
-    // Runs of characters that need no escape are taken whole.
+    // Runs of characters that need no escape are taken whole, eight bytes at a time where none of
+    // the eight needs one.
+    const char* data = s.data();
+    const size_t size = s.size();
     size_t run = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
+    size_t i = 0;
+    while (i < size) {
+        if (size - i >= 8) {
+            uint64_t w;
+            memcpy(&w, data + i, 8);
+            if (!any_escaped(w)) {
+                i += 8;
+                continue;
+            }
+        }
+        const char c = data[i];
         const unsigned char u = static_cast<unsigned char>(c);
         if (c != '"' && c != '\\' && u >= 0x20) {
+            ++i;
             continue;
         }
-        out.append(s, run, i - run);
+        out.append(data + run, i - run);
         run = i + 1;
         if (u < 0x20) {
             char esc[8];
@@ -115,8 +186,9 @@ void append_quoted(Str& out, const Str& s) {
             out += '\\';
             out += c;
         }
+        ++i;
     }
-    out.append(s, run, s.size() - run);
+    out.append(data + run, size - run);
     out += '"';
 }
 
@@ -266,28 +338,50 @@ SearchBox search_box(const kep_object3d_t& o) {
 
 }  // namespace
 
-Str verdict_text(const Verdict& v) {
+void append_verdict_text(Str& out, const Verdict& v) {
     if (!v.tested) {
-        return v.note;
+        out += v.note;
+        return;
     }
     const kep::OverlapReport& r = v.report;
     if (!r.finite) {
-        return "not found: a value of one of the boxes is not a finite number";
+        out += "not found: a value of one of the boxes is not a finite number";
+        return;
     }
-    const Str axis = " (axis " + to_text(r.axis) + " of 15)";
-    const Str length = length_text(r.distance / kMillimetresToBoxUnits);
+    const auto axis = [&out](int a) {
+        out += " (axis ";
+        out += to_text(a);
+        out += " of 15)";
+    };
     if (r.overlap) {
-        return "found: the boxes overlap; the smallest overlap is " + length + " along " +
-               kep::overlap_axis_name(r.axis) + axis;
+        out += "found: the boxes overlap; the smallest overlap is ";
+        out += length_text(r.distance / kMillimetresToBoxUnits);
+        out += " along ";
+        out += kep::overlap_axis_name(r.axis);
+        axis(r.axis);
+        return;
     }
-    Str text =
-        "not found: " + Str(kep::overlap_axis_name(r.axis)) + axis + " separates them by a gap of " + length;
+    out += "not found: ";
+    out += kep::overlap_axis_name(r.axis);
+    axis(r.axis);
+    out += " separates them by a gap of ";
+    out += length_text(r.distance / kMillimetresToBoxUnits);
     if (!v.needed.reachable) {
-        return text + "; no distance within the range of a double finds it";
+        out += "; no distance within the range of a double finds it";
+        return;
     }
-    return text + "; the search finds it from a distance of " + length_up_text(v.needed.value) +
-           " on, where the gap along " + kep::overlap_axis_name(v.needed.axis) + " (axis " +
-           to_text(v.needed.axis) + " of 15) closes last";
+    out += "; the search finds it from a distance of ";
+    out += length_up_text(v.needed.value);
+    out += " on, where the gap along ";
+    out += kep::overlap_axis_name(v.needed.axis);
+    axis(v.needed.axis);
+    out += " closes last";
+}
+
+Str verdict_text(const Verdict& v) {
+    Str text;
+    append_verdict_text(text, v);
+    return text;
 }
 
 Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }

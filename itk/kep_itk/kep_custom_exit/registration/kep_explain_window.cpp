@@ -12,6 +12,7 @@
 #include "kep_mem.h"
 #include "lookup/kep_lookup.h"
 #include "registration/kep_explain_account.h"
+#include "registration/kep_explain_keep.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
 namespace {
@@ -22,8 +23,13 @@ struct Objects {
     using Entry = std::pair<tag_t, const kep_object3d_t*>;
     Vec<Entry> by_line;
 
-    explicit Objects(const kep_node_t* head) {
-        for (const kep_node_t* n = head; n != nullptr; n = n->next) {
+    explicit Objects(const WindowRecord& record) {
+        if (!record.kept_tags.empty()) {
+            for (size_t i = 0; i < record.kept_tags.size(); ++i) {
+                by_line.emplace_back(record.kept_tags[i], &record.kept_objects[i]);
+            }
+        }
+        for (const kep_node_t* n = record.nodes.head; n != nullptr; n = n->next) {
             by_line.emplace_back(n->tag, n->object);
         }
         std::stable_sort(by_line.begin(), by_line.end(),
@@ -179,8 +185,9 @@ void append_named(Str& out, const Explanation& e, const Str& text) {
 }
 
 // The account of one line; its box lookup is taken out of the record.
+// `words` is a text kept from line to line.
 void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t line,
-                 const kep_explain_query_t* query, bool placements, Names& names) {
+                 const kep_explain_query_t* query, bool placements, Names& names, Str& words) {
     Explanation e;
     e.line = line;
     e.query = query;
@@ -283,7 +290,11 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
                 if (i != 0) {
                     out += ", ";
                 }
-                append_named(out, e, "against " + v.against + " (A, enlarged by delta): " + verdict_text(v));
+                words.assign("against ");
+                words += v.against;
+                words += " (A, enlarged by delta): ";
+                append_verdict_text(words, v);
+                append_named(out, e, words);
             }
             out += ']';
         }
@@ -306,6 +317,10 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
         }
         top = parent;
     }
+    // The walk the search just made of the window, when it kept it; it walked from the window's
+    // top line as this account does.
+    std::unique_ptr<WindowRecord> kept =
+        take_kept_walk(query != nullptr ? query->window : static_cast<tag_t>(NULLTAG));
     if (query != nullptr && query->window != NULLTAG) {
         // The searches' top line: the window's.
         tag_t window_top = NULLTAG;
@@ -313,14 +328,20 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
         if (status != 0) {
             return status;
         }
+        if (window_top == NULLTAG) {
+            kept.reset();
+        }
         top = window_top != NULLTAG ? window_top : top;
     }
-    WindowRecord record;
-    const int recorded = record_window(top, &record);
-    if (recorded != 0) {
-        return recorded;
+    WindowRecord own;
+    if (kept == nullptr) {
+        const int recorded = record_window(top, &own);
+        if (recorded != 0) {
+            return recorded;
+        }
     }
-    const Objects objects(record.nodes.head);
+    WindowRecord& record = kept != nullptr ? *kept : own;
+    const Objects objects(record);
     // Every line the walk met: the top line, those it placed and those whose box it asked for.
     Vec<tag_t> lines;
     lines.push_back(top);
@@ -340,13 +361,14 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
         return kNoMemory;
     }
     Names names;
+    Str words;
     Str text =
         "{\"top\": " + json_tag(top) + ", \"walk_status\": " + to_text(record.walk_status) + ", \"lines\": [";
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i != 0) {
             text += ",\n";
         }
-        append_line(text, record, objects, lines[i], query, placements, names);
+        append_line(text, record, objects, lines[i], query, placements, names, words);
         if (!out.append(text)) {
             return kNoMemory;
         }

@@ -37,6 +37,7 @@
 #include "kep_mem.h"
 #include "kep_trace.h"
 #include "lookup/kep_memo.h"
+#include "registration/kep_explain_keep.h"
 #include "registration/kep_registration.h"
 
 extern "C" {
@@ -65,6 +66,8 @@ const int kTypeDoubleArray = USERARG_ARRAY_TYPE + USERARG_DOUBLE_TYPE;  // 103
 const int kTypeTagArray = USERARG_ARRAY_TYPE + USERARG_TAG_TYPE;        // 109
 
 const int kQueryBoxValues = 6;
+// The status of a walk the guard rule left unmade.
+const int kNotWalked = -1;
 
 // A MEM_alloc block for n records of T; null when n is not positive or the size does not fit the
 // allocator's int.
@@ -246,8 +249,14 @@ void collect_lines(kep::Step& step, tag_t bom_window_tag, WindowLines& lines) no
     int* num_object3d = lines.count_out();
     kep_object3d_t*** object3d_list = lines.objects_out();
     tag_t** tag_list = lines.tags_out();
-    step.call("kep_get_lines_with_bbox(bom_window_tag,&num_object3d,&object3d_list,&tag_list)",
-              [&] { return kep_get_lines_with_bbox(bom_window_tag, num_object3d, object3d_list, tag_list); });
+    // A caller that draws the search may have asked for its walk to be kept for the window's account.
+    kep::explain::WalkKeeper keeper(bom_window_tag);
+    int walked = kNotWalked;
+    step.call("kep_get_lines_with_bbox(bom_window_tag,&num_object3d,&object3d_list,&tag_list)", [&] {
+        walked = kep_get_lines_with_bbox(bom_window_tag, num_object3d, object3d_list, tag_list);
+        return walked;
+    });
+    keeper.keep(walked, lines.count(), lines.tags(), lines.objects());
     kep_log("found [%d] objects with bbox\n", lines.count());
 }
 
