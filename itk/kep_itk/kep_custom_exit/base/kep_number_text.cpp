@@ -126,4 +126,36 @@ int format_9g(double value, char* text) {
     return out;
 }
 
+// The value of a number as format_9g writes it without an exponent: its digits as one integer
+// below 2^53 divided by an exact power of ten, which rounds once, as strtod does. False for any
+// other text (an exponent, inf, nan), or while the rounding mode is not to nearest.
+bool short_decimal_value(const char* text, double* value) {
+    static const double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const bool negative = *text == '-';
+    const char* at = negative ? text + 1 : text;
+    unsigned long long digits = 0;
+    int decimals = 0;
+    bool point = false;
+    bool any = false;
+    for (; *at != '\0'; ++at) {
+        if (*at == '.' && !point) {
+            point = true;
+            continue;
+        }
+        if (*at < '0' || *at > '9' || digits >= (1ULL << 49)) {
+            return false;
+        }
+        digits = digits * 10 + static_cast<unsigned>(*at - '0');
+        any = true;
+        decimals += point ? 1 : 0;
+    }
+    if (!any || decimals > 22 || std::fegetround() != FE_TONEAREST) {
+        return false;
+    }
+    const double magnitude = static_cast<double>(digits) / kTens[decimals];
+    *value = negative ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace kep

@@ -18,6 +18,11 @@ int format_9g(double value, char* text);
 // that printf wrote "."; returns the new length.
 int c_decimal_point(char* text, int length);
 
+// The value of a text of format_9g without an exponent (digits, at most one ".", a leading "-"),
+// exactly as strtod reads it: false for any other text, or while the rounding mode is not to
+// nearest.
+bool short_decimal_value(const char* text, double* value);
+
 }  // namespace kep
 
 #endif

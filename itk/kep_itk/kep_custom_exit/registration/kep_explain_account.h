@@ -63,6 +63,8 @@ Str to_text(N value) {
 }
 
 Str numbers(const double* values, int count, const char* separator = " ");
+// A value as the explanation shows it: nine digits, and 0 for what is left of a rounding.
+void append_number(Str& out, double value);
 Str tag_text(tag_t tag);
 
 // One level of the placement, as the walk met it.

@@ -2,9 +2,7 @@
 // one JSON object for tools.
 #include <stdio.h>
 
-#include <cfenv>
 #include <cmath>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,13 +10,12 @@
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
-namespace {
-
-// A value as the explanation shows it: nine digits, and 0 for what is left of a rounding.
 void append_number(Str& out, double value) {
     char text[kep::kNumberTextSize];
     out.append(text, static_cast<size_t>(kep::format_9g(std::fabs(value) < 5e-13 ? 0.0 : value, text)));
 }
+
+namespace {
 
 Str number(double value) {
     Str text;
@@ -37,45 +34,13 @@ Str length_text(double mm) {
     return std::isinf(mm) ? Str("more than 1.8e308 mm, beyond the range of a double") : number(mm) + " mm";
 }
 
-// The value of a number as format_9g writes it without an exponent: its digits as one integer
-// below 2^53 divided by an exact power of ten, which rounds once, as strtod does. False for any
-// other text (an exponent, inf, nan), or while the rounding mode is not to nearest.
-bool short_decimal_value(const char* text, double* value) {
-    static const double kTens[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const bool negative = *text == '-';
-    const char* at = negative ? text + 1 : text;
-    unsigned long long digits = 0;
-    int decimals = 0;
-    bool point = false;
-    bool any = false;
-    for (; *at != '\0'; ++at) {
-        if (*at == '.' && !point) {
-            point = true;
-            continue;
-        }
-        if (*at < '0' || *at > '9' || digits >= (1ULL << 49)) {
-            return false;
-        }
-        digits = digits * 10 + static_cast<unsigned>(*at - '0');
-        any = true;
-        decimals += point ? 1 : 0;
-    }
-    if (!any || decimals > 22 || std::fegetround() != FE_TONEAREST) {
-        return false;
-    }
-    const double magnitude = static_cast<double>(digits) / kTens[decimals];
-    *value = negative ? -magnitude : magnitude;
-    return true;
-}
-
 // A distance in millimetres for people, rounded up to nine digits: a search at the number shown
 // finds what a search at the exact one finds.
 Str length_up_text(double mm) {
     char text[kep::kNumberTextSize];
     kep::format_9g(mm, text);
     double shown = 0;
-    if (!short_decimal_value(text, &shown)) {
+    if (!kep::short_decimal_value(text, &shown)) {
         snprintf(text, sizeof text, "%.9g", mm);
         shown = std::strtod(text, nullptr);
         if (shown < mm) {
@@ -129,67 +94,6 @@ Str tag_text(tag_t tag) { return to_text(static_cast<unsigned long long>(tag)); 
 
 Str level_name(const Level& l) {
     return l.item_id + (l.occurrence_name.empty() ? "" : " (" + l.occurrence_name + ")");
-}
-
-Str quoted(const Str& s) {
-    Str out;
-    out.reserve(s.size() + 2);
-    append_quoted(out, s);
-    return out;
-}
-
-namespace {
-
-// Whether any of the eight bytes of `w` is '"', '\\' or below 0x20: each test sets the top bit of a
-// byte that is one and of none when none is, whatever the order of the bytes in `w`.
-bool any_escaped(uint64_t w) {
-    const uint64_t ones = 0x0101010101010101ULL;
-    const uint64_t highs = 0x8080808080808080ULL;
-    const uint64_t quote = w ^ (ones * 0x22);
-    const uint64_t backslash = w ^ (ones * 0x5C);
-    return ((((quote - ones) & ~quote) | ((backslash - ones) & ~backslash) | ((w - ones * 0x20) & ~w)) &
-            highs) != 0;
-}
-
-}  // namespace
-
-void append_quoted(Str& out, const Str& s) {
-    out += '"';
-    // Runs of characters that need no escape are taken whole, eight bytes at a time where none of
-    // the eight needs one.
-    const char* data = s.data();
-    const size_t size = s.size();
-    size_t run = 0;
-    size_t i = 0;
-    while (i < size) {
-        if (size - i >= 8) {
-            uint64_t w;
-            memcpy(&w, data + i, 8);
-            if (!any_escaped(w)) {
-                i += 8;
-                continue;
-            }
-        }
-        const char c = data[i];
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c != '"' && c != '\\' && u >= 0x20) {
-            ++i;
-            continue;
-        }
-        out.append(data + run, i - run);
-        run = i + 1;
-        if (u < 0x20) {
-            char esc[8];
-            snprintf(esc, sizeof esc, "\\u%04x", static_cast<unsigned>(u));
-            out += esc;
-        } else {
-            out += '\\';
-            out += c;
-        }
-        ++i;
-    }
-    out.append(data + run, size - run);
-    out += '"';
 }
 
 Str named(const Explanation& e, const Str& text) {
@@ -382,29 +286,6 @@ Str verdict_text(const Verdict& v) {
     Str text;
     append_verdict_text(text, v);
     return text;
-}
-
-Str json_tag(tag_t tag) { return tag == NULLTAG ? "null" : tag_text(tag); }
-
-void append_json_numbers(Str& out, const double* values, int count) {
-    out += '[';
-    for (int i = 0; i < count; ++i) {
-        if (i != 0) {
-            out += ", ";
-        }
-        if (std::isfinite(values[i])) {
-            append_number(out, values[i]);
-        } else {
-            out += "null";
-        }
-    }
-    out += ']';
-}
-
-Str json_numbers(const double* values, int count) {
-    Str out;
-    append_json_numbers(out, values, count);
-    return out;
 }
 
 void append_search_box(Str& out, const kep_object3d_t& object, bool whole) {
