@@ -1,6 +1,7 @@
 // The economical path (switches off, each platform question asked once per call) against the
 // literal path (forced) over generated sites: the same answers, statuses and error stacks, under
 // faults too, and no question asked twice within one search.
+#include <bom/bom.h>
 #include <gtest/gtest.h>
 #include <kep_support_internal.h>
 #include <standin/control.h>
@@ -499,6 +500,94 @@ TEST(Economy, TheExplanationIsTheSameOnBothPaths) {
         const auto literal = on_path(true, explanations);
         const auto economical = on_path(false, explanations);
         expect_same(literal, economical, site.options);
+    }
+}
+
+// A search asked to keep its walk is the same search, with the same calls, and the account of its
+// window that takes the walk is the account a walk of its own gives, byte for byte: after either
+// search, lean or whole, when nothing was searched, when the account names no window, asked twice,
+// and after a search that fails at each of its calls in turn (the account is then taken with the
+// faults lifted, as kep-host takes it). Nothing is left behind.
+TEST(Economy, TheKeptWalkGivesTheWindowsOwnAccount) {
+    for (const Site& site : {kSites[0], Site{"--lines 150 --seed 9 --depth 3 --modon-share 0.5", {}}}) {
+        SCOPED_TRACE(site.options);
+        standin::reset();
+        ASSERT_NO_FATAL_FAILURE(load(site));
+        const tag_t window = standin::tag_of("w1");
+        tag_t top = NULLTAG;
+        ASSERT_EQ(BOM_ask_window_top_line(window, &top), 0);
+        const std::vector<tag_t> lines = lines_of_site();
+        const auto account = [&](int format, tag_t in_window) {
+            kep_explain_query_t query{};
+            query.kind = KEP_EXPLAIN_QUERY_BOX;
+            std::copy(kCorner.begin(), kCorner.end(), query.box);
+            query.delta_mm = 5;
+            query.window = in_window;
+            char* text = nullptr;
+            const int status = kep_explain_line(top, &query, format, &text);
+            const std::string out =
+                std::to_string(status) + " " + (text != nullptr ? text : "(null)") + stack();
+            MEM_free(text);
+            return out;
+        };
+        const auto keep = [] {
+            char* none = nullptr;
+            EXPECT_EQ(kep_explain_line(NULLTAG, nullptr, KEP_EXPLAIN_KEEP_NEXT_WALK, &none), 0);
+            EXPECT_EQ(none, nullptr);
+        };
+        const auto volume = [] {
+            std::vector<tag_t> found;
+            standin::reset_counters();
+            const int status = volume_search(kCorner, &found);
+            return std::to_string(status) + " " + ids(found) + stack() + " " +
+                   std::to_string(standin::failable_calls());
+        };
+        const auto neighbourhood = [&] {
+            std::vector<tag_t> found;
+            bool handed_back = false;
+            standin::call_service("kep_userservice_neighbourhood_search",
+                                  {UserArg{UserArg::Tag, window}, UserArg{UserArg::Double, 0, 20.0},
+                                   UserArg{UserArg::TagArray, 0, 0, {}, {lines.begin(), lines.begin() + 3}}},
+                                  &found, &handed_back);
+        };
+        const std::string own = account(KEP_EXPLAIN_WINDOW, window);
+        const std::string own_lean = account(KEP_EXPLAIN_WINDOW_LEAN, window);
+        const std::string searched = volume();
+        const int blocks = standin::live_blocks();
+
+        struct Case {
+            const char* name;
+            std::function<void()> before;
+            int format;
+            tag_t window;
+        };
+        const std::vector<Case> cases = {
+            {"volume search", [&] { EXPECT_EQ(volume(), searched); }, KEP_EXPLAIN_WINDOW, window},
+            {"neighbourhood search, lean", neighbourhood, KEP_EXPLAIN_WINDOW_LEAN, window},
+            {"nothing searched", [] {}, KEP_EXPLAIN_WINDOW, window},
+            {"no window in the query", [&] { volume(); }, KEP_EXPLAIN_WINDOW, NULLTAG},
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.name);
+            keep();
+            c.before();
+            const std::string& expected = c.format == KEP_EXPLAIN_WINDOW ? own : own_lean;
+            EXPECT_EQ(account(c.format, c.window), expected);
+            EXPECT_EQ(account(c.format, window), expected);  // nothing kept is left for a second one
+        }
+        const long calls = std::stol(searched.substr(searched.rfind(' ') + 1));
+        for (long k = 1; k <= calls; k += calls / 25 + 1) {
+            SCOPED_TRACE("the search's call " + std::to_string(k) + " fails");
+            keep();
+            standin::reset_counters();
+            standin::fail_nth_any(k);
+            std::vector<tag_t> found;
+            volume_search(kCorner, &found);
+            standin::clear_faults();
+            EMH_clear_errors();
+            EXPECT_EQ(account(KEP_EXPLAIN_WINDOW, window), own);
+        }
+        EXPECT_EQ(standin::live_blocks(), blocks);
     }
 }
 
