@@ -473,7 +473,8 @@ namespace {
 // Tells the observer again what it was told while the answer kept under `key` was asked.
 void retell_key(const CallMemo& memo, uint32_t kind, const Key& key) noexcept {
     Answer kept{};
-    if (!memo.tape_table(kind).find(key, &kept)) {
+    // Most questions of a kind tell nothing while they are asked: none of them has a tape to look for.
+    if (memo.taped[kind] == 0 || !memo.tape_table(kind).find(key, &kept)) {
         return;
     }
     Observer* o = observer();
