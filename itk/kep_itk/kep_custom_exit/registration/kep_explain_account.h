@@ -230,7 +230,7 @@ int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
 // std::bad_alloc), its record taken into `out` once the walk is over (false when it could not
 // record, or heard a traced call fail), and deleted (null is ignored).
 kep::Observer* new_window_recorder();
-bool take_window_record(kep::Observer* recorder, WindowRecord* out);
+bool take_window_record(kep::Observer* observer, WindowRecord* out);
 void delete_window_recorder(kep::Observer* recorder);
 
 // The explanation of `line` alone, as text or JSON (kep_explain.cpp).
