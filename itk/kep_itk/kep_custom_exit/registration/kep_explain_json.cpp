@@ -1,14 +1,22 @@
-// The JSON pieces the renderings of an account share (kep_explain_account.h): quoted texts, tags
-// and arrays of numbers.
+// The pieces the renderings of an account share (kep_explain_account.h): numbers and tags as the
+// explanation writes them, quoted texts and arrays of numbers.
 #include <stdio.h>
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 
+#include "base/kep_number_text.h"
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
+
+void append_number(Str& out, double value) {
+    char text[kep::kNumberTextSize];
+    out.append(text, static_cast<size_t>(kep::format_9g(std::fabs(value) < 5e-13 ? 0.0 : value, text)));
+}
+
+Str tag_text(tag_t tag) { return to_text(static_cast<unsigned long long>(tag)); }
 
 Str quoted(const Str& s) {
     Str out;

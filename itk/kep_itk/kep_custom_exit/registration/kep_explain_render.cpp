@@ -10,11 +10,6 @@
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
-void append_number(Str& out, double value) {
-    char text[kep::kNumberTextSize];
-    out.append(text, static_cast<size_t>(kep::format_9g(std::fabs(value) < 5e-13 ? 0.0 : value, text)));
-}
-
 namespace {
 
 Str number(double value) {
@@ -89,8 +84,6 @@ Str numbers(const double* values, int count, const char* separator) {
     }
     return text;
 }
-
-Str tag_text(tag_t tag) { return to_text(static_cast<unsigned long long>(tag)); }
 
 Str level_name(const Level& l) {
     return l.item_id + (l.occurrence_name.empty() ? "" : " (" + l.occurrence_name + ")");
