@@ -26,13 +26,12 @@ namespace kep_host {
 namespace {
 
 // RapidJSON's input: a text up to its terminating NUL, never read past that NUL (the library's own
-// string stream reads on past the end of a text cut within a multi-byte character), and read in
-// place: each string is decoded over its own text.
+// string stream reads on past the end of a text cut within a multi-byte character).
 class TextStream {
 public:
     typedef char Ch;
 
-    explicit TextStream(Ch* text) : at_(text), head_(text) {}
+    explicit TextStream(const Ch* text) : at_(text), head_(text) {}
 
     Ch Peek() const { return *at_; }
     Ch Take() {
@@ -42,22 +41,22 @@ public:
     }
     std::size_t Tell() const { return static_cast<std::size_t>(at_ - head_); }
 
-    Ch* PutBegin() { return out_ = at_; }
-    void Put(Ch c) { *out_++ = c; }
+    // Never written: the reader decodes strings into a buffer of its own.
+    Ch* PutBegin() { return nullptr; }
+    void Put(Ch) {}
     void Flush() {}
-    std::size_t PutEnd(Ch* begin) { return static_cast<std::size_t>(out_ - begin); }
+    std::size_t PutEnd(Ch*) { return 0; }
 
 private:
-    Ch* at_;
-    Ch* head_;
-    Ch* out_ = nullptr;
+    const Ch* at_;
+    const Ch* head_;
 };
 
 }  // namespace
 }  // namespace kep_host
 
 namespace rapidjson {
-// The reader copies the stream to a local, as reading in place needs.
+// The reader copies the stream to a local: it is two pointers.
 template <>
 struct StreamTraits<kep_host::TextStream> {
     enum { copyOptimization = 1 };
@@ -524,14 +523,13 @@ private:
 bool read_account(const char* text, const std::function<void(LineAccount&)>& take) {
     // The JSON library skips a byte order mark at the start.
     const char* json = std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
-    // Read in place from a copy: the text is the caller's.
-    std::string copy(json);
+    // The text is the caller's and is read as it stands: each string is decoded into the reader's
+    // own buffer, so that a text of tens of megabytes is not copied whole.
     Lines lines(take, 0);
     Events events(lines);
-    TextStream in(&copy[0]);
+    TextStream in(json);
     rapidjson::Reader reader;
-    constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseValidateEncodingFlag |
-                                rapidjson::kParseNumbersAsStringsFlag;
+    constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
     const rapidjson::ParseResult read = reader.Parse<kFlags>(in, events);
     if (!events.deferred() && read.Code() != rapidjson::kParseErrorNumberTooBig) {
         return !read.IsError() && lines.whole();
