@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "kep_explain.h"
 #include "kep_fixture.h"
 #include "registration/kep_registration.h"
 #include "sweep_driver.h"
@@ -155,6 +156,19 @@ std::vector<EntryPoint> entry_points() {
     all.push_back(
         {"kep_userservice_volume_search", "whole window, packed line, every box path", load_with_services,
          [] {
+             return call_service("kep_userservice_volume_search",
+                                 {{standin::UserArg::Tag, tag("w1")},
+                                  {standin::UserArg::Double, 0, 5.0},
+                                  {standin::UserArg::DoubleArray, 0, 0.0, {-10, -10, -10, 10, 10, 10}}});
+         },
+         nullptr});
+    // The same search keeping its walk for the window's account: the recording frees what it took
+    // and passes every status on, whichever call fails.
+    all.push_back(
+        {"kep_userservice_volume_search (walk kept)", "as above, asked to keep its walk", load_with_services,
+         [] {
+             char* none = nullptr;
+             kep_explain_line(NULLTAG, nullptr, KEP_EXPLAIN_KEEP_NEXT_WALK, &none);
              return call_service("kep_userservice_volume_search",
                                  {{standin::UserArg::Tag, tag("w1")},
                                   {standin::UserArg::Double, 0, 5.0},

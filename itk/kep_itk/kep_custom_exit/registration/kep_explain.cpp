@@ -419,6 +419,12 @@ private:
     bool failed_ = false;
 };
 
+// A whole window's records, moved out of its recorder.
+void move_records(Recorder& recorder, WindowRecord* out) {
+    out->boxes = std::move(recorder.boxes);
+    out->placements = std::move(recorder.placements);
+}
+
 }  // namespace
 
 int record_window(tag_t top, WindowRecord* out) {
@@ -433,8 +439,7 @@ int record_window(tag_t top, WindowRecord* out) {
     if (recorder.failed()) {
         return kNoMemory;
     }
-    out->boxes = std::move(recorder.boxes);
-    out->placements = std::move(recorder.placements);
+    move_records(recorder, out);
     return 0;
 }
 
@@ -449,8 +454,7 @@ bool take_window_record(kep::Observer* observer, WindowRecord* out) {
     if (recorder->failed() || !recorder->failed_calls.empty()) {
         return false;
     }
-    out->boxes = std::move(recorder->boxes);
-    out->placements = std::move(recorder->placements);
+    move_records(*recorder, out);
     return true;
 }
 

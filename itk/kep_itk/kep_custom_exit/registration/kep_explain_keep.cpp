@@ -32,15 +32,13 @@ std::atomic<int> g_armed(0);
 
 void keep_next_walk() noexcept {
     Kept& k = kept();
-    std::unique_ptr<WindowRecord> dropped;
-    {
-        std::lock_guard<std::mutex> lock(k.mutex);
-        dropped = std::move(k.record);
-        k.armed = true;
-        k.thread = std::this_thread::get_id();
-        k.window = NULLTAG;
-        g_armed.store(1);
-    }
+    std::unique_ptr<WindowRecord> dropped;  // freed once the lock is let go
+    std::lock_guard<std::mutex> lock(k.mutex);
+    dropped = std::move(k.record);
+    k.armed = true;
+    k.thread = std::this_thread::get_id();
+    k.window = NULLTAG;
+    g_armed.store(1);
 }
 
 WalkKeeper::WalkKeeper(tag_t window) noexcept : window_(window) {

@@ -36,14 +36,11 @@ Str length_up_text(double mm) {
     kep::format_9g(mm, text);
     double shown = 0;
     if (!kep::short_decimal_value(text, &shown)) {
-        snprintf(text, sizeof text, "%.9g", mm);
-        shown = std::strtod(text, nullptr);
-        if (shown < mm) {
-            const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);
-            snprintf(text, sizeof text, "%.9g", shown + step);
-        }
-        kep::c_decimal_point(text, static_cast<int>(strlen(text)));
-        return Str(text) + " mm";
+        // A text with an exponent, or a rounding mode other than to nearest: read back as printf
+        // writes it in the process locale.
+        char printed[kep::kNumberTextSize];
+        snprintf(printed, sizeof printed, "%.9g", mm);
+        shown = std::strtod(printed, nullptr);
     }
     if (shown < mm) {
         const double step = std::pow(10.0, std::floor(std::log10(std::fabs(mm))) - 8);

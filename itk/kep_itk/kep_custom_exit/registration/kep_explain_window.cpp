@@ -24,10 +24,8 @@ struct Objects {
     Vec<Entry> by_line;
 
     explicit Objects(const WindowRecord& record) {
-        if (!record.kept_tags.empty()) {
-            for (size_t i = 0; i < record.kept_tags.size(); ++i) {
-                by_line.emplace_back(record.kept_tags[i], &record.kept_objects[i]);
-            }
+        for (size_t i = 0; i < record.kept_tags.size(); ++i) {
+            by_line.emplace_back(record.kept_tags[i], &record.kept_objects[i]);
         }
         for (const kep_node_t* n = record.nodes.head; n != nullptr; n = n->next) {
             by_line.emplace_back(n->tag, n->object);
