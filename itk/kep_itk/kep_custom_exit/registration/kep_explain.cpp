@@ -30,9 +30,11 @@ public:
     BoxAccount box;
     Map<tag_t, Placement> placements;
     bool recording_walk = true;
-    // Set for the account of a whole window: every line's box lookup is recorded into boxes.
+    // Set for the account of a whole window: every line's box lookup is recorded into boxes, and
+    // every placement into window_placements rather than placements.
     bool every_line = false;
-    Map<tag_t, BoxAccount> boxes;
+    BoxRecords boxes;
+    PlacementRecords window_placements;
     // The traced calls that failed during the walk, in order: statement text and status.
     Vec<std::pair<const char*, int>> failed_calls;
 
@@ -86,13 +88,17 @@ private:
             case Decision::Placed:
                 if (recording_walk) {
                     const kep::decision::Placed& d = n.placed;
+                    if (every_line) {
+                        window_placements.placed(d.line, d.packed, d.text != nullptr, pending_unreadable_,
+                                                 d.absolute);
+                        pending_unreadable_ = false;
+                        return;
+                    }
                     Placement& p = placement(d.line);
                     p.met = true;
                     p.packed = d.packed;
                     p.has_text = d.text != nullptr;
-                    if (!every_line) {
-                        p.text = str(d.text);  // shown by the account of one line only
-                    }
+                    p.text = str(d.text);  // shown by the account of one line only
                     p.unreadable = pending_unreadable_;
                     pending_unreadable_ = false;
                     for (int i = 0; i < 16; ++i) {
@@ -101,14 +107,18 @@ private:
                 }
                 return;
             case Decision::Occurrence:
-                if (recording_walk) {
+                if (recording_walk && every_line) {
+                    window_placements.occurrence(n.occurrence.line, n.occurrence.source, n.occurrence.dataset);
+                } else if (recording_walk) {
                     Placement& p = placement(n.occurrence.line);
                     p.source = source_word(n.occurrence.source);
                     p.dataset = n.occurrence.dataset;
                 }
                 return;
             case Decision::OccurrenceMethod:
-                if (recording_walk) {
+                if (recording_walk && every_line) {
+                    window_placements.method(n.occurrence_method.line, n.occurrence_method.own);
+                } else if (recording_walk) {
                     Placement& p = placement(n.occurrence_method.line);
                     p.method_told = true;
                     p.own_method = n.occurrence_method.own;
@@ -142,7 +152,7 @@ private:
                                 preferences_.begin(),
                                 preferences_.begin() + static_cast<std::ptrdiff_t>(preferences_read_));
                         }
-                        at(boxes, target_) = std::move(box);
+                        boxes.add(target_, box);
                         box = BoxAccount();
                     }
                 }
@@ -422,7 +432,9 @@ private:
 // A whole window's records, moved out of its recorder.
 void move_records(Recorder& recorder, WindowRecord* out) {
     out->boxes = std::move(recorder.boxes);
-    out->placements = std::move(recorder.placements);
+    out->boxes.settle();
+    out->placements = std::move(recorder.window_placements);
+    out->placements.settle();
 }
 
 }  // namespace

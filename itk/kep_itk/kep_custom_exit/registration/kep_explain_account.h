@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -84,7 +85,7 @@ struct Placement {
     double absolute[16] = {};
 };
 
-// The account of the box lookup of one line.
+// The account of the box lookup of one line. (A field added here is one BoxRecords keeps too.)
 struct BoxAccount {
     Vec<Str> steps;
     Str reason;        // the first reason that counts when there is no box
@@ -214,12 +215,106 @@ void tell_not_walked(Explanation& e, tag_t top);
 // told during the walk (statement text and status, in order).
 Str failed_operation(const Vec<std::pair<const char*, int>>& failed_calls, int status);
 
+// The box lookups of a whole window, by line. Most lines' accounts hold no more than the box, the
+// datasets that gave it, the names to show, the objects related to the revision, the preferences
+// read and why the filter chose: each of those is kept in a record of a fixed size with its tags in
+// one shared list, and only the others whole, so that a window of many lines costs a few blocks
+// rather than several for each line.
+class BoxRecords {
+public:
+    // The account of the box lookup of `line`; it stands in for any taken before for that line.
+    // A whole account is moved from, a plain one copied. Throws std::bad_alloc.
+    void add(tag_t line, BoxAccount& account);
+    // Once every account is in: orders them by line, the last of a line standing.
+    void settle();
+    // The account of `line` (settled records), whole, moved out; false when none was taken.
+    bool take(tag_t line, BoxAccount* out);
+    bool has(tag_t line) const { return index_of(line) != kNone; }
+    // The lines with an account, by tag (settled records).
+    size_t size() const { return order_.size(); }
+    tag_t line(size_t i) const { return order_[i].line; }
+
+private:
+    static constexpr size_t kNone = static_cast<size_t>(-1);
+    static constexpr size_t kMostPreferences = 64;  // distinct preferences kept by their place
+    struct Plain {
+        tag_t dataset;
+        tag_t mod_on_host;
+        unsigned tags_at;  // the datasets, the names wanted, then the related objects, in tags_
+        unsigned datasets;
+        unsigned names;
+        unsigned related;
+        unsigned preferences_at;  // the preferences read, by their place in preferences_
+        unsigned preferences;
+        unsigned char path;    // 0 none, 1 representation, 2 collection
+        unsigned char choice;  // 0 none, else choices_[choice - 1]
+        bool has_box;
+        bool related_seen;
+        double box[6];
+    };
+    // A line's account: plain_[at], or whole_[at] when `whole`; `taken` orders those of a line.
+    struct Entry {
+        tag_t line;
+        unsigned taken;
+        unsigned at;
+        bool whole;
+    };
+    size_t index_of(tag_t line) const;
+    bool keep_plain(const BoxAccount& account, Plain* plain);
+
+    // Appended to as the walk goes, in blocks that are not moved as they grow.
+    template <class T>
+    using Blocks = std::deque<T, LocalAllocator<T>>;
+    Blocks<Plain> plain_;
+    Blocks<tag_t> tags_;
+    Blocks<unsigned> preference_refs_;
+    Blocks<BoxAccount> whole_;
+    Blocks<Entry> taken_;
+    Vec<Str> choices_;
+    Vec<std::pair<Str, Str>> preferences_;
+    Vec<Entry> order_;  // the accounts that stand, by line (settled records)
+};
+
+// The placements of a whole window's lines, by line, each in a record of a fixed size: what the walk
+// told of a line, in the order it told it, as a Placement it would have made (less the text).
+class PlacementRecords {
+public:
+    // What the walk tells of a line's placement (Decision::Placed, Occurrence, OccurrenceMethod).
+    // Throws std::bad_alloc.
+    void placed(tag_t line, bool packed, bool has_text, bool unreadable, const double* absolute);
+    void occurrence(tag_t line, kep::OccurrenceSource source, tag_t dataset);
+    void method(tag_t line, bool own);
+    // Once the walk is over: orders the records by line, each line's told in one.
+    void settle();
+    // The placement of `line` (settled records); false when the walk told none.
+    bool find(tag_t line, Placement* out) const;
+    bool has(tag_t line) const;
+    // The lines with a placement, by tag (settled records).
+    size_t size() const { return records_.size(); }
+    tag_t line(size_t i) const { return records_[i].line; }
+
+private:
+    enum : unsigned char { kPlaced = 1, kOccurrence = 2, kMethod = 4 };  // what a record tells
+    struct Record {
+        tag_t line;
+        unsigned taken;  // orders the records of a line before they are settled into one
+        tag_t dataset;
+        unsigned char told;
+        bool packed, has_text, unreadable, own;
+        unsigned char source;  // a kep::OccurrenceSource
+        double absolute[16];
+    };
+    // The record of `line`: the last one when the walk still tells of the same line.
+    Record& at(tag_t line);
+    std::deque<Record, LocalAllocator<Record>> records_;
+};
+
 // One walk from `top` as the searches make it, with every line's box lookup and placement recorded.
 // The lines with a box are those of its node list, or, for the walk a search kept
 // (kep_explain_keep.h), kept_tags with copies of their records, in the order of that list.
 struct WindowRecord {
-    Map<tag_t, BoxAccount> boxes;
-    Map<tag_t, Placement> placements;
+    BoxRecords boxes;
+    PlacementRecords placements;
     Nodes nodes;
     Vec<tag_t> kept_tags;
     Vec<kep_object3d_t> kept_objects;

@@ -191,10 +191,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
     e.query = query;
     e.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
     e.walk_status = record.walk_status;
-    auto box = record.boxes.find(line);
-    if (box != record.boxes.end()) {
-        e.box = std::move(box->second);
-    }
+    record.boxes.take(line, &e.box);
     e.object = object_in_map(&objects, line);
     settle_box(e);
     if (e.has_query) {
@@ -212,10 +209,11 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
 
     // A lean account leaves out "box_dataset" and every field that is null or an empty list.
     const bool lean = !placements;
-    auto placement = record.placements.find(line);
+    Placement placement;
+    const bool placed = record.placements.find(line, &placement);
     out += "{\"line\": ";
     out += json_tag(line);
-    append_placement(out, placement != record.placements.end() ? &placement->second : nullptr, lean);
+    append_placement(out, placed ? &placement : nullptr, lean);
     if (!lean || !e.box.path.empty()) {
         key(out, "box_path");
         append_text(out, e.box.path);
@@ -343,12 +341,13 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
     // Every line the walk met: the top line, those it placed and those whose box it asked for.
     Vec<tag_t> lines;
     lines.push_back(top);
-    for (const auto& p : record.placements) {
-        lines.push_back(p.first);
+    for (size_t i = 0; i < record.placements.size(); ++i) {
+        lines.push_back(record.placements.line(i));
     }
-    for (const auto& b : record.boxes) {
-        if (b.first != top && record.placements.find(b.first) == record.placements.end()) {
-            lines.push_back(b.first);
+    for (size_t i = 0; i < record.boxes.size(); ++i) {
+        const tag_t boxed = record.boxes.line(i);
+        if (boxed != top && !record.placements.has(boxed)) {
+            lines.push_back(boxed);
         }
     }
 
