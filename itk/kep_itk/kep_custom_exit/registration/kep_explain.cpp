@@ -108,7 +108,8 @@ private:
                 return;
             case Decision::Occurrence:
                 if (recording_walk && every_line) {
-                    window_placements.occurrence(n.occurrence.line, n.occurrence.source, n.occurrence.dataset);
+                    window_placements.occurrence(n.occurrence.line, n.occurrence.source,
+                                                 n.occurrence.dataset);
                 } else if (recording_walk) {
                     Placement& p = placement(n.occurrence.line);
                     p.source = source_word(n.occurrence.source);

@@ -13,8 +13,8 @@ KEP_EXPLAIN_NAMESPACE_BEGIN
 // preferences_.
 bool BoxRecords::keep_plain(const BoxAccount& a, Plain* p) {
     if (!a.steps.empty() || !a.reason.empty() || !a.reasons.empty() || !a.ignored.empty() ||
-        !a.structure_listed.empty() ||
-        a.unknown_relation || !a.box_forms_asked.empty() || a.open || !a.done) {
+        !a.structure_listed.empty() || a.unknown_relation || !a.box_forms_asked.empty() || a.open ||
+        !a.done) {
         return false;
     }
     if (a.path.empty()) {
