@@ -259,6 +259,7 @@ private:
         unsigned at;
         bool whole;
     };
+    // The place of `line`'s settled account, or kNone; the lines are mostly asked in order.
     size_t index_of(tag_t line) const;
     bool keep_plain(const BoxAccount& account, Plain* plain);
 
@@ -272,7 +273,8 @@ private:
     Blocks<Entry> taken_;
     Vec<Str> choices_;
     Vec<std::pair<Str, Str>> preferences_;
-    Vec<Entry> order_;  // the accounts that stand, by line (settled records)
+    Vec<Entry> order_;         // the accounts that stand, by line (settled records)
+    mutable size_t next_ = 0;  // where the next line asked for is looked for first
 };
 
 // The placements of a whole window's lines, by line, each in a record of a fixed size: what the walk
@@ -288,7 +290,7 @@ public:
     void settle();
     // The placement of `line` (settled records); false when the walk told none.
     bool find(tag_t line, Placement* out) const;
-    bool has(tag_t line) const;
+    bool has(tag_t line) const { return index_of(line) != kNone; }
     // The lines with a placement, by tag (settled records).
     size_t size() const { return records_.size(); }
     tag_t line(size_t i) const { return records_[i].line; }
@@ -304,9 +306,13 @@ private:
         unsigned char source;  // a kep::OccurrenceSource
         double absolute[16];
     };
+    static constexpr size_t kNone = static_cast<size_t>(-1);
     // The record of `line`: the last one when the walk still tells of the same line.
     Record& at(tag_t line);
+    // The place of `line`'s settled record, or kNone; the lines are mostly asked in order.
+    size_t index_of(tag_t line) const;
     std::deque<Record, LocalAllocator<Record>> records_;
+    mutable size_t next_ = 0;  // where the next line asked for is looked for first
 };
 
 // One walk from `top` as the searches make it, with every line's box lookup and placement recorded.

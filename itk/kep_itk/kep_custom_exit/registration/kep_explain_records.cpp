@@ -126,9 +126,16 @@ void BoxRecords::settle() {
 }
 
 size_t BoxRecords::index_of(tag_t line) const {
+    if (next_ < order_.size() && order_[next_].line == line) {
+        return next_++;
+    }
     auto it = std::lower_bound(order_.begin(), order_.end(), line,
                                [](const Entry& entry, tag_t key) { return entry.line < key; });
-    return it != order_.end() && it->line == line ? static_cast<size_t>(it - order_.begin()) : kNone;
+    if (it == order_.end() || it->line != line) {
+        return kNone;
+    }
+    next_ = static_cast<size_t>(it - order_.begin()) + 1;
+    return next_ - 1;
 }
 
 bool BoxRecords::take(tag_t line, BoxAccount* out) {
@@ -237,19 +244,25 @@ void PlacementRecords::settle() {
     records_.resize(kept);
 }
 
-bool PlacementRecords::has(tag_t line) const {
-    auto it = std::lower_bound(records_.begin(), records_.end(), line,
-                               [](const Record& r, tag_t key) { return r.line < key; });
-    return it != records_.end() && it->line == line;
-}
-
-bool PlacementRecords::find(tag_t line, Placement* out) const {
+size_t PlacementRecords::index_of(tag_t line) const {
+    if (next_ < records_.size() && records_[next_].line == line) {
+        return next_++;
+    }
     auto it = std::lower_bound(records_.begin(), records_.end(), line,
                                [](const Record& r, tag_t key) { return r.line < key; });
     if (it == records_.end() || it->line != line) {
+        return kNone;
+    }
+    next_ = static_cast<size_t>(it - records_.begin()) + 1;
+    return next_ - 1;
+}
+
+bool PlacementRecords::find(tag_t line, Placement* out) const {
+    const size_t i = index_of(line);
+    if (i == kNone) {
         return false;
     }
-    const Record& r = *it;
+    const Record& r = records_[i];
     Placement p;
     if ((r.told & kPlaced) != 0) {
         p.met = true;
