@@ -103,6 +103,9 @@ TEST(ExplainRecords, GiveBackEachLinesLastAccountAndPlacement) {
     }
     BoxAccount none;
     EXPECT_FALSE(records.take(4, &none));
+    // An account reset for the next line is a fresh one.
+    reasoned.reset();
+    expect_same(reasoned, BoxAccount(), 14);
 
     // Placements: each note sets what it tells, over what was told of the line before.
     kep::explain::PlacementRecords placements;

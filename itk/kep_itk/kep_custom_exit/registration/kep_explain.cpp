@@ -135,7 +135,7 @@ private:
                 return;
             case Decision::BoxBegin:
                 if (every_line) {
-                    box = BoxAccount();
+                    box.reset();
                     target_ = n.box_begin.line;
                     box.open = true;
                     preferences_read_ = 0;
@@ -154,7 +154,7 @@ private:
                                 preferences_.begin() + static_cast<std::ptrdiff_t>(preferences_read_));
                         }
                         boxes.add(target_, box);
-                        box = BoxAccount();
+                        box.reset();
                     }
                 }
                 return;

@@ -5,6 +5,7 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -111,6 +112,29 @@ struct BoxAccount {
     Vec<tag_t> structure_listed;
     bool unknown_relation = false;
     Vec<tag_t> box_forms_asked;
+
+    // As a fresh account, keeping the room its lists and texts have taken.
+    void reset() {
+        steps.clear();
+        reason.clear();
+        reasons.clear();
+        path.clear();
+        dataset = NULLTAG;
+        has_box = false;
+        std::fill(box, box + 6, 0.0);
+        names_wanted.clear();
+        datasets.clear();
+        ignored.clear();
+        mod_on_host = NULLTAG;
+        choice.clear();
+        open = done = false;
+        related.clear();
+        related_seen = false;
+        preferences.clear();
+        structure_listed.clear();
+        unknown_relation = false;
+        box_forms_asked.clear();
+    }
 };
 
 struct Level {
