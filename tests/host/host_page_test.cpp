@@ -216,5 +216,49 @@ TEST(HostPage, TheSceneIsTheExtensionsAccountOnGeneratedSites) {
     }
 }
 
+// The page keeps nothing of the picture's account: with --svg (the scene read with each line's
+// placement) and without it, a search writes the same page, whose scene is written in many pieces
+// at this size.
+TEST(HostPage, ThePageIsTheSameWithOrWithoutThePicture) {
+    const std::string site = kep_test::temp_path("site_picture.json");
+    {
+        const HostRun generated = run_host(
+            {"generate", "--lines", "1500", "--seed", "5", "--modon-share", "0.3", "--packed-share", "0.2"});
+        ASSERT_EQ(generated.exit_code, 0) << generated.err;
+        std::FILE* f = std::fopen(site.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs(generated.out.c_str(), f);
+        std::fclose(f);
+    }
+    const std::vector<std::vector<std::string>> queries = {
+        {"volume-search", "--window", "w1", "--delta", "5", "--box", "-0.5", "-0.5", "0", "1.5", "0.5",
+         "0.8"},
+        {"neighbourhood-search", "--window", "w1", "--delta", "20", "--lines", "l5", "l17"},
+    };
+    for (const std::vector<std::string>& query : queries) {
+        SCOPED_TRACE(query[0]);
+        std::string pages[2];
+        for (int svg = 0; svg < 2; ++svg) {
+            const std::string page = temp_file("picture_" + std::to_string(svg));
+            std::vector<std::string> args = {"--site", site};
+            args.insert(args.end(), query.begin(), query.end());
+            args.insert(args.end(), {"--html", page});
+            if (svg == 1) {
+                args.insert(args.end(), {"--svg", kep_test::temp_path("picture.svg")});
+            }
+            const HostRun run = run_host(args);
+            ASSERT_EQ(run.exit_code, 0) << run.err;
+            pages[svg] = read_text(page);
+            std::remove(page.c_str());
+        }
+        EXPECT_TRUE(pages[0] == pages[1]);
+        const nlohmann::json scene = scene_of(pages[0]);
+        ASSERT_TRUE(scene.is_object());
+        EXPECT_EQ(lines_of(scene).size(), 1500u);
+    }
+    std::remove(kep_test::temp_path("picture.svg").c_str());
+    std::remove(site.c_str());
+}
+
 }  // namespace
 }  // namespace host_test

@@ -159,25 +159,27 @@ private:
                 "representation that gives a line its occurrence transform instead of the stored one.\n\n";
         for (size_t i = 0; i < scene.lines.size(); ++i) {
             const SceneLine& line = scene.lines[i];
-            const std::string indent(2 * static_cast<size_t>(line.depth), ' ');
-            out_ << indent << line.id << "  " << line.occurrence_name << "  " << line.item_id << " "
+            const LineDetail& detail = scene.detail(i);
+            const std::string indent(2 * static_cast<size_t>(detail.depth), ' ');
+            out_ << indent << line.id << "  " << line.occurrence_name << "  " << detail.item_id << " "
                  << line.name;
-            if (!line.packed_into.empty()) {
-                out_ << "  (packed into " << line.packed_into << ")";
+            if (!detail.packed_into.empty()) {
+                out_ << "  (packed into " << detail.packed_into << ")";
             }
             out_ << "\n"
-                 << indent << "    at " << point(line.placement.translation()) << rotation(line.placement);
+                 << indent << "    at " << point(detail.placement.translation())
+                 << rotation(detail.placement);
             if (!line.placed_by.empty()) {
                 Transform stored_occ;
                 Transform::from_text(stored(line.id, "transform").c_str(), &stored_occ);
                 const Transform stored_at =
-                    scene.lines[static_cast<size_t>(line.parent)].placement * stored_occ;
+                    scene.detail(static_cast<size_t>(line.parent)).placement * stored_occ;
                 out_ << ", placed by " << line.placed_by << " (stored: at " << point(stored_at.translation())
                      << ")";
             }
             out_ << "\n";
             if (line.has_box) {
-                wrapped(indent + "    box " + point(line.box.lo) + " .. " + point(line.box.hi) + " from",
+                wrapped(indent + "    box " + point(detail.box.lo) + " .. " + point(detail.box.hi) + " from",
                         line.box_from, indent + "      ");
             } else {
                 out_ << indent << "    " << line.box_from << "\n";
@@ -227,7 +229,8 @@ private:
             }
             const SceneLine& line = scene.lines[static_cast<size_t>(at)];
             char head[64];
-            std::snprintf(head, sizeof head, "  %-12s %-12s ", line.id.c_str(), line.item_id.c_str());
+            const std::string& item_id = scene.detail(static_cast<size_t>(at)).item_id;
+            std::snprintf(head, sizeof head, "  %-12s %-12s ", line.id.c_str(), item_id.c_str());
             auto next_to = near.find(id);
             wrapped(head + (next_to != near.end() ? "next to " + next_to->second + "; " : "") + "box from",
                     line.box_from, std::string(28, ' '));
@@ -364,14 +367,15 @@ private:
                 "first, so LOD1 is used where there is one and the master elsewhere:\n\n";
         standin::set_preference("KEPUseAltRepFilter", {"1"});
         const Scene after = read_scene(host_, window_);
-        for (const SceneLine& line : after.lines) {
+        for (size_t i = 0; i < after.lines.size(); ++i) {
+            const SceneLine& line = after.lines[i];
             const int at = before.find(line.id);
             if (at >= 0 && before.lines[static_cast<size_t>(at)].box_from != line.box_from) {
+                const Box& box = after.detail(i).box;
                 char head[32];
                 std::snprintf(head, sizeof head, "  %-12s ", line.id.c_str());
                 out_ << head << line.box_from << "\n"
-                     << std::string(15, ' ') << "box " << point(line.box.lo) << " .. " << point(line.box.hi)
-                     << "\n";
+                     << std::string(15, ' ') << "box " << point(box.lo) << " .. " << point(box.hi) << "\n";
             }
         }
         out_ << "\n";
@@ -422,18 +426,21 @@ private:
 
         const double kProbe = 1e-7;
         std::vector<std::string> disagree;
-        for (const SceneLine& line : scene.lines) {
+        for (size_t i = 0; i < scene.lines.size(); ++i) {
+            const SceneLine& line = scene.lines[i];
             if (!line.has_box) {
                 continue;
             }
+            const Box& box = scene.detail(i).box;
+            const Transform& placement = scene.detail(i).placement;
             Vec3 centre;
             for (int k = 0; k < 3; ++k) {
-                centre[k] = (line.box.lo[k] + line.box.hi[k]) / 2;
+                centre[k] = (box.lo[k] + box.hi[k]) / 2;
             }
             Vec3 beyond = centre;
-            beyond[0] = std::max(line.box.lo[0], line.box.hi[0]) + 0.001;
-            const Vec3 inside = line.placement.apply(centre);
-            const Vec3 outside = line.placement.apply(beyond);
+            beyond[0] = std::max(box.lo[0], box.hi[0]) + 0.001;
+            const Vec3 inside = placement.apply(centre);
+            const Vec3 outside = placement.apply(beyond);
             auto probe = [&](const Vec3& at) {
                 int probe_status = 0;
                 std::vector<std::string> hits =

@@ -21,10 +21,20 @@ namespace {
 // The scene's JSON, written straight to text. Every string is escaped for its place inside a
 // script element: "<", ">" and "&" as \u escapes (outside strings the scene has none), so that no
 // site text can close the element or open a comment there; a byte that is not UTF-8 becomes
-// U+FFFD.
+// U+FFFD. With a stream to spill into, the text is held only a piece at a time: once a piece is
+// done (piece_done) and more than kPiece bytes are held, they are handed to the stream.
 class JsonText {
 public:
-    explicit JsonText(std::string& out) : out_(out) {}
+    static constexpr size_t kPiece = size_t{1} << 16;
+
+    explicit JsonText(std::string& out, std::ostream* spill = nullptr) : out_(out), spill_(spill) {}
+
+    void piece_done() {
+        if (spill_ != nullptr && out_.size() >= kPiece) {
+            spill_->write(out_.data(), static_cast<std::streamsize>(out_.size()));
+            out_.clear();
+        }
+    }
 
     JsonText& raw(std::string_view text) {
         out_.append(text.data(), text.size());
@@ -152,6 +162,7 @@ private:
     }
 
     std::string& out_;
+    std::ostream* spill_;
 };
 
 // A table of distinct texts, each written once; the scene refers to them by index. A text is
@@ -259,6 +270,7 @@ public:
                 from = nul + 1;
             }
             json.raw(']');
+            json.piece_done();
         }
         json.raw(']');
     }
@@ -308,6 +320,7 @@ void column(JsonText& json, const Scene& scene, const char* name, Take take, Wri
             }
             first = false;
             write(line);
+            json.piece_done();
         }
     }
     json.raw(']');
@@ -391,9 +404,11 @@ private:
 
 }  // namespace
 
-void write_scene(std::string& out, const SearchPanel& panel) {
+void write_scene(std::ostream& out, const SearchPanel& panel) {
     const Scene& scene = *panel.scene;
-    JsonText json(out);
+    std::string held;
+    held.reserve(JsonText::kPiece + (JsonText::kPiece >> 2));
+    JsonText json(held, &out);
     Table texts;
     texts.index("");
     AxesTable axes;
@@ -474,33 +489,34 @@ void write_scene(std::string& out, const SearchPanel& panel) {
     json.raw(",\"axes_table\":[");
     for (size_t i = 0; i < axes.keys().size(); ++i) {
         json.raw(i == 0 ? "" : ",").raw(axes.keys()[i]);
+        json.piece_done();
     }
     json.raw("],\"reason_lists\":[");
     for (size_t i = 0; i < reason_lists.keys().size(); ++i) {
         json.raw(i == 0 ? "" : ",").raw(reason_lists.keys()[i]);
+        json.piece_done();
     }
     json.raw("],\"words\":");
     words.write(json);
     json.raw(",\"texts\":[");
     for (size_t i = 0; i < texts.keys().size(); ++i) {
         json.raw(i == 0 ? "" : ",").string(texts.keys()[i]);
+        json.piece_done();
     }
     json.raw("]}");
+    out.write(held.data(), static_cast<std::streamsize>(held.size()));
 }
 
-std::string page_text(const SearchPanel& panel) {
-    std::string out;
-    out.reserve(panel.scene->lines.size() * 128 + (1u << 20));
+void write_page(std::ostream& out, const SearchPanel& panel) {
     for (const char* const* piece = kPageBefore; *piece != nullptr; ++piece) {
-        out += *piece;
+        out << *piece;
     }
-    out += "<script type=\"application/json\" id=\"kep-scene\">";
+    out << "<script type=\"application/json\" id=\"kep-scene\">";
     write_scene(out, panel);
-    out += "</script>";
+    out << "</script>";
     for (const char* const* piece = kPageAfter; *piece != nullptr; ++piece) {
-        out += *piece;
+        out << *piece;
     }
-    return out;
 }
 
 void require_writable_html(const std::string& command, const std::string& path) {
@@ -512,9 +528,8 @@ void require_writable_html(const std::string& command, const std::string& path) 
 }
 
 bool write_page_file(const std::string& path, const SearchPanel& panel, std::string* error) {
-    const std::string text = page_text(panel);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    write_page(out, panel);
     out.close();
     if (!out) {
         *error = "cannot write '" + path + "'";

@@ -12,6 +12,7 @@
 #ifndef KEP_HOST_PAGE_H
 #define KEP_HOST_PAGE_H
 
+#include <ostream>
 #include <string>
 
 #include "svg.h"
@@ -22,12 +23,13 @@ namespace kep_host {
 extern const char* const kPageBefore[];
 extern const char* const kPageAfter[];
 
-// Appends the scene of one search panel to `out`, as JSON text that may stand inside a script
-// element: "<", ">" and "&" written as \u escapes, a byte that is not UTF-8 as U+FFFD.
-void write_scene(std::string& out, const SearchPanel& panel);
+// Writes the scene of one search panel to `out`, as JSON text that may stand inside a script
+// element: "<", ">" and "&" written as \u escapes, a byte that is not UTF-8 as U+FFFD. The text is
+// handed over a piece at a time, so that the scene's text is never held whole.
+void write_scene(std::ostream& out, const SearchPanel& panel);
 
-// The whole page holding the scene of `panel`.
-std::string page_text(const SearchPanel& panel);
+// Writes the whole page holding the scene of `panel` to `out`.
+void write_page(std::ostream& out, const SearchPanel& panel);
 
 // Checks, before anything runs, that the page can be written to `path`, without changing a file
 // that is there; throws UsageError naming the command otherwise.

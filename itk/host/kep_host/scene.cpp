@@ -67,26 +67,34 @@ std::string join(const std::vector<std::string>& parts, const char* separator) {
 }
 
 // The window's structure as a client reads it, in the order the search walk meets the lines: the
-// lines are listed first and then read, so that the scene's lines are laid out once.
+// lines are listed first and then read, so that the scene's lines are laid out once. With
+// `details`, each line's details are kept too.
 class Walker {
 public:
-    explicit Walker(Scene& scene) : scene_(scene) {}
+    Walker(Scene& scene, bool details) : scene_(scene), details_(details) {}
 
     void walk(tag_t top) {
         list(top, 0, -1, -1);
         scene_.lines.reserve(scene_.lines.size() + listed_.size());
+        if (details_) {
+            scene_.details.reserve(scene_.details.size() + listed_.size());
+        }
         for (const Listed& l : listed_) {
             SceneLine& line = scene_.lines.emplace_back();  // in place: the lines are reserved
             line.tag = l.tag;
             line.id = id_text(l.tag);
-            line.depth = l.depth;
             line.parent = l.parent;
-            if (l.packed_into >= 0) {
-                line.packed_into = scene_.lines[static_cast<size_t>(l.packed_into)].id;
-            }
             line.occurrence_name = text_of(l.tag, "bl_occurrence_name");
-            line.item_id = text_of(l.tag, "bl_item_item_id");
+            std::string item_id = text_of(l.tag, "bl_item_item_id");  // read as a client reads, kept or not
             line.name = text_of(tag_of(l.tag, "bl_revision"), "object_name");
+            if (details_) {
+                LineDetail& detail = scene_.details.emplace_back();
+                detail.depth = l.depth;
+                if (l.packed_into >= 0) {
+                    detail.packed_into = scene_.lines[static_cast<size_t>(l.packed_into)].id;
+                }
+                detail.item_id = std::move(item_id);
+            }
         }
     }
 
@@ -119,6 +127,7 @@ private:
     }
 
     Scene& scene_;
+    bool details_;
     std::vector<Listed> listed_;
 };
 
@@ -181,9 +190,10 @@ Vec3 triple(const std::vector<double>& v, size_t from = 0) {
 
 void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int at, LineAccount& a) {
     SceneLine& line = scene.lines[static_cast<size_t>(at)];
-    if (a.absolute_set && a.absolute.size() == 16) {
+    LineDetail* detail = scene.details.empty() ? nullptr : &scene.details[static_cast<size_t>(at)];
+    if (detail != nullptr && a.absolute_set && a.absolute.size() == 16) {
         for (size_t i = 0; i < 16; ++i) {
-            line.placement.m[i / 4][i % 4] = a.absolute[i];
+            detail->placement.m[i / 4][i % 4] = a.absolute[i];
         }
     }
     if (a.source.set && a.source.value == "representation") {
@@ -191,8 +201,10 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
     }
     line.has_box = a.search_box_set && a.box_set;
     if (line.has_box) {
-        line.box.lo = triple(a.box);
-        line.box.hi = triple(a.box, 3);
+        const Box box{triple(a.box), triple(a.box, 3)};
+        if (detail != nullptr) {
+            detail->box = box;
+        }
         line.centre = triple(a.centre);
         for (size_t i = 0; i < 9; ++i) {
             line.axes[i] = a.axes.at(i);
@@ -203,10 +215,10 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
             line.box_datasets.push_back(tag_id(t));
         }
     } else {
-        line.reason = a.reason.set ? text_with_ids(a.reason.value) : kNoDatasets;
+        line.reason = a.reason.set ? text_with_ids(std::move(a.reason.value)) : kNoDatasets;
         line.reasons.reserve(std::max<size_t>(a.reasons.size(), 1));
-        for (const std::string& r : a.reasons) {
-            line.reasons.push_back(text_with_ids(r));
+        for (std::string& r : a.reasons) {
+            line.reasons.push_back(text_with_ids(std::move(r)));
         }
         if (line.reasons.empty()) {
             line.reasons.push_back(line.reason);
@@ -214,10 +226,10 @@ void take_account(Scene& scene, const std::unordered_map<tag_t, int>& index, int
     }
     line.box_from = box_source(scene, index, at, a);
     line.found = a.found;
-    line.why = a.why.set ? text_with_ids(a.why.value) : std::string();
+    line.why = a.why.set ? text_with_ids(std::move(a.why.value)) : std::string();
     line.tests.reserve(a.tests.size());
-    for (const std::string& t : a.tests) {
-        line.tests.push_back(text_with_ids(t));
+    for (std::string& t : a.tests) {
+        line.tests.push_back(text_with_ids(std::move(t)));
     }
 }
 
@@ -226,11 +238,8 @@ void forget_account(SceneLine& line) {
     SceneLine bare;
     bare.tag = line.tag;
     bare.id = std::move(line.id);
-    bare.depth = line.depth;
     bare.parent = line.parent;
-    bare.packed_into = std::move(line.packed_into);
     bare.occurrence_name = std::move(line.occurrence_name);
-    bare.item_id = std::move(line.item_id);
     bare.name = std::move(line.name);
     line = std::move(bare);
 }
@@ -330,6 +339,11 @@ int Scene::find(const std::string& id) const {
     return -1;
 }
 
+const LineDetail& Scene::detail(size_t line) const {
+    static const LineDetail kNone;
+    return line < details.size() ? details[line] : kNone;
+}
+
 int Scene::count_with_box() const {
     return static_cast<int>(
         std::count_if(lines.begin(), lines.end(), [](const SceneLine& line) { return line.has_box; }));
@@ -337,7 +351,7 @@ int Scene::count_with_box() const {
 
 // The extension marks an object as "(tag N)" after its name; only these marks are named by id, so
 // that "tag 1" inside an occurrence name or any other text of the site stays as it is.
-std::string text_with_ids(const std::string& text) {
+std::string text_with_ids(std::string text) {
     static const char kMark[] = "(tag ";
     const size_t mark = sizeof kMark - 1;
     std::string out;
@@ -407,7 +421,7 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
     if (BOM_ask_window_top_line(window, &top) != ITK_ok || top == NULLTAG) {
         return scene;
     }
-    Walker(scene).walk(top);
+    Walker(scene, format != KEP_EXPLAIN_WINDOW_LEAN).walk(top);
     scene.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
 
     const ExplainFn explain = explain_export(host, "kep-host");
@@ -434,6 +448,10 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
         // An account that is not whole gives nothing: the lines as the walk read them.
         for (SceneLine& line : scene.lines) {
             forget_account(line);
+        }
+        for (LineDetail& detail : scene.details) {
+            detail.placement = Transform();
+            detail.box = Box();
         }
     }
     return scene;

@@ -49,20 +49,17 @@ struct Box {
 // `grow`, as the overlap test enlarges a box) mapped by `placement`.
 std::array<Vec3, 8> box_corners(const Box& box, const Transform& placement, double grow = 0.0);
 
+// A line as the page shows it; the pictures and the demo show more of it (LineDetail).
 struct SceneLine {
     tag_t tag = NULLTAG;
-    std::string id;           // site id (or the tag's number when the line has none)
-    int depth = 0;            // 0 for the top line
-    int parent = -1;          // index of the parent line in Scene::lines, -1 for the top line
-    std::string packed_into;  // id of the line this one is packed into, "" for an ordinary line
+    int parent = -1;  // index of the parent line in Scene::lines, -1 for the top line
+    bool has_box = false;
+    bool found = false;  // with a query: the search finds the line
+    std::string id;      // site id (or the tag's number when the line has none)
     std::string occurrence_name;
-    std::string item_id;
     std::string name;       // object_name of the line's revision
     std::string placed_by;  // the mod-on representation that gives the occurrence transform, or ""
-    Transform placement;    // absolute, as the search walk computes it (not read by a lean account)
-    bool has_box = false;
-    Box box;                                // in the part's own coordinates
-    std::string box_from;                   // which datasets gave the box, or why there is none
+    std::string box_from;   // which datasets gave the box, or why there is none
     std::vector<std::string> box_datasets;  // ids of the datasets whose boxes make the box
     std::string reason;                     // the extension's words for a line without a box
     std::vector<std::string> reasons;       // every reason it has none, in order; reason is the first
@@ -71,20 +68,34 @@ struct SceneLine {
     Vec3 centre{};
     std::array<double, 9> axes{};
     Vec3 half{};
-    bool found = false;              // with a query: the search finds the line
     std::vector<std::string> tests;  // with a query: the overlap tests in the extension's words
     std::string why;                 // with a query: why nothing was tested, or ""
 };
 
+// What the pictures and the demo show of a line besides, the page none of it.
+struct LineDetail {
+    int depth = 0;            // 0 for the top line
+    std::string packed_into;  // id of the line this one is packed into, "" for an ordinary line
+    std::string item_id;
+    Transform placement;  // absolute, as the search walk computes it
+    Box box;              // in the part's own coordinates (only with SceneLine::has_box)
+};
+
 struct Scene {
-    bool has_query = false;                 // read with a query: found and tests are the extension's
-    std::vector<SceneLine> lines;           // in the order the walk meets them
+    bool has_query = false;        // read with a query: found and tests are the extension's
+    std::vector<SceneLine> lines;  // in the order the walk meets them
+    // The details of the lines, one for each line; none when the scene is read from the lean
+    // account, for the page.
+    std::vector<LineDetail> details;
+    // The details of lines[line]; when none were read, those of a top line without an item, at
+    // the identity, with an empty box.
+    const LineDetail& detail(size_t line) const;
     int find(const std::string& id) const;  // index of the line, -1 when absent
     int count_with_box() const;
 };
 
 // A text of the extension with its "(tag N)" marks named by the site's ids: "(id X)".
-std::string text_with_ids(const std::string& text);
+std::string text_with_ids(std::string text);
 
 using ExplainFn = int (*)(tag_t, const kep_explain_query_t*, int, char**);
 
@@ -97,8 +108,7 @@ int quietly(const std::function<int()>& f);
 
 // The window's lines; `query` (or null) is the search whose verdicts the lines carry. The
 // extension's account is taken quietly, with the faults lifted, in `format`: KEP_EXPLAIN_WINDOW,
-// or KEP_EXPLAIN_WINDOW_LEAN when no line's placement is wanted (each line's `placement` is then
-// the identity).
+// or KEP_EXPLAIN_WINDOW_LEAN when no line's placement is wanted (the scene then has no details).
 Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* query = nullptr,
                  int format = KEP_EXPLAIN_WINDOW);
 

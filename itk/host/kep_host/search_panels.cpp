@@ -65,8 +65,8 @@ SearchPanel neighbourhood_panel(const Scene& scene, const std::string& window,
         int at = scene.find(id);
         if (at >= 0 && scene.lines[at].has_box) {
             SearchedShape shape;
-            shape.box = scene.lines[at].box;
-            shape.placement = scene.lines[at].placement;
+            shape.box = scene.detail(static_cast<size_t>(at)).box;
+            shape.placement = scene.detail(static_cast<size_t>(at)).placement;
             shape.grow = delta_mm * 0.001;
             shape.label = id + " enlarged by " + format_number(delta_mm) + " mm";
             shape.around_line = true;

@@ -184,8 +184,9 @@ struct Rect {
 };
 
 // "id (ITEM name)", leaving out what the line does not have.
-std::string describe(const SceneLine& line) {
-    std::string what = line.item_id + (line.item_id.empty() || line.name.empty() ? "" : " ") + line.name;
+std::string describe(const SceneLine& line, const LineDetail& detail) {
+    const std::string& item_id = detail.item_id;
+    std::string what = item_id + (item_id.empty() || line.name.empty() ? "" : " ") + line.name;
     return what.empty() ? line.id : line.id + " (" + what + ")";
 }
 
@@ -225,11 +226,15 @@ private:
         std::set<std::string> found(panel_.found.begin(), panel_.found.end());
         std::set<std::string> selected(panel_.selected.begin(), panel_.selected.end());
         // Drawn in layers: the other lines, the lines found, the selected lines, the searched shapes.
-        for (const SceneLine& line : panel_.scene->lines) {
+        const Scene& scene = *panel_.scene;
+        for (size_t i = 0; i < scene.lines.size(); ++i) {
+            const SceneLine& line = scene.lines[i];
             if (!line.has_box) {
                 continue;
             }
-            Outline outline{box_corners(line.box, line.placement), &kOtherStyle, 0, describe(line), ""};
+            const LineDetail& detail = scene.detail(i);
+            Outline outline{box_corners(detail.box, detail.placement), &kOtherStyle, 0,
+                            describe(line, detail), ""};
             if (selected.count(line.id) != 0) {
                 outline.style = &kSelectedStyle;
                 outline.layer = 2;
@@ -434,7 +439,9 @@ private:
         const Scene& scene = *panel_.scene;
         auto entry = [&](const std::string& id) {
             int at = scene.find(id);
-            return at < 0 ? id : id + "  " + scene.lines[at].item_id + " " + scene.lines[at].name;
+            return at < 0 ? id
+                          : id + "  " + scene.detail(static_cast<size_t>(at)).item_id + " " +
+                                scene.lines[at].name;
         };
         double y = top_view_.y;
         out << "<g class=\"legend\">\n";
