@@ -518,6 +518,16 @@ private:
     Lines& lines_;
 };
 
+// Whether the text up to its NUL holds only ASCII bytes.
+bool only_ascii(const char* text) {
+    const std::size_t size = std::strlen(text);
+    unsigned char any = 0;
+    for (std::size_t i = 0; i < size; ++i) {
+        any |= static_cast<unsigned char>(text[i]);
+    }
+    return any < 0x80;
+}
+
 }  // namespace
 
 bool read_account(const char* text, const std::function<void(LineAccount&)>& take) {
@@ -529,8 +539,12 @@ bool read_account(const char* text, const std::function<void(LineAccount&)>& tak
     Events events(lines);
     TextStream in(json);
     rapidjson::Reader reader;
-    constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag;
-    const rapidjson::ParseResult read = reader.Parse<kFlags>(in, events);
+    // The strings' UTF-8 is checked only where there is any: a text all ASCII is read alike
+    // either way.
+    constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag;
+    const rapidjson::ParseResult read =
+        only_ascii(json) ? reader.Parse<kFlags>(in, events)
+                         : reader.Parse<kFlags | rapidjson::kParseValidateEncodingFlag>(in, events);
     if (!events.deferred() && read.Code() != rapidjson::kParseErrorNumberTooBig) {
         return !read.IsError() && lines.whole();
     }
