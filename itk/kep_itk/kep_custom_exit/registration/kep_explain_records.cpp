@@ -7,6 +7,39 @@
 #include "registration/kep_explain_account.h"
 
 KEP_EXPLAIN_NAMESPACE_BEGIN
+namespace {
+
+// The place of `line` in `records`, sorted by line (each with a `line`), or (size_t)-1: looked for
+// first at *next, where the line after the one found last stands when the lines are asked in order.
+template <class Records>
+size_t place_of(const Records& records, tag_t line, size_t* next) {
+    if (*next < records.size() && records[*next].line == line) {
+        return (*next)++;
+    }
+    auto it = std::lower_bound(records.begin(), records.end(), line,
+                               [](const typename Records::value_type& r, tag_t key) { return r.line < key; });
+    if (it == records.end() || it->line != line) {
+        return static_cast<size_t>(-1);
+    }
+    *next = static_cast<size_t>(it - records.begin()) + 1;
+    return *next - 1;
+}
+
+// Orders records (each with a `line` and the order `taken` in which it was taken) by line, those of
+// a line in the order taken; a walk meets most lines in the order of their tags already.
+template <class Records>
+void sort_by_line(Records& records) {
+    using Record = typename Records::value_type;
+    const auto before = [](const Record& x, const Record& y) {
+        return x.line != y.line ? x.line < y.line : x.taken < y.taken;
+    };
+    if (!std::is_sorted(records.begin(), records.end(), before)) {
+        std::sort(records.begin(), records.end(), before);
+    }
+}
+
+}  // namespace
+
 // A plain account is one whose every other field is as a fresh account has it: no steps, reasons,
 // visualisation datasets left out, structure or forms asked for, and the lookup over. Everything it
 // holds goes into the record; its preferences, of which a window reads a few, by their place in
@@ -107,12 +140,7 @@ void BoxRecords::settle() {
     order_.assign(taken_.begin(), taken_.end());
     taken_.clear();
     taken_.shrink_to_fit();
-    const auto before = [](const Entry& x, const Entry& y) {
-        return x.line != y.line ? x.line < y.line : x.taken < y.taken;
-    };
-    if (!std::is_sorted(order_.begin(), order_.end(), before)) {
-        std::sort(order_.begin(), order_.end(), before);
-    }
+    sort_by_line(order_);
     // The last account of a line stands.
     size_t kept = 0;
     for (size_t i = 0; i < order_.size(); ++i) {
@@ -125,18 +153,7 @@ void BoxRecords::settle() {
     order_.resize(kept);
 }
 
-size_t BoxRecords::index_of(tag_t line) const {
-    if (next_ < order_.size() && order_[next_].line == line) {
-        return next_++;
-    }
-    auto it = std::lower_bound(order_.begin(), order_.end(), line,
-                               [](const Entry& entry, tag_t key) { return entry.line < key; });
-    if (it == order_.end() || it->line != line) {
-        return kNone;
-    }
-    next_ = static_cast<size_t>(it - order_.begin()) + 1;
-    return next_ - 1;
-}
+size_t BoxRecords::index_of(tag_t line) const { return place_of(order_, line, &next_); }
 
 bool BoxRecords::take(tag_t line, BoxAccount* out) {
     const size_t i = index_of(line);
@@ -211,12 +228,7 @@ void PlacementRecords::method(tag_t line, bool own) {
 }
 
 void PlacementRecords::settle() {
-    const auto before = [](const Record& x, const Record& y) {
-        return x.line != y.line ? x.line < y.line : x.taken < y.taken;
-    };
-    if (!std::is_sorted(records_.begin(), records_.end(), before)) {
-        std::sort(records_.begin(), records_.end(), before);
-    }
+    sort_by_line(records_);
     // A line told of again after others: what was told later stands over what was told before.
     size_t kept = 0;
     for (size_t i = 0; i < records_.size(); ++i) {
@@ -244,18 +256,7 @@ void PlacementRecords::settle() {
     records_.resize(kept);
 }
 
-size_t PlacementRecords::index_of(tag_t line) const {
-    if (next_ < records_.size() && records_[next_].line == line) {
-        return next_++;
-    }
-    auto it = std::lower_bound(records_.begin(), records_.end(), line,
-                               [](const Record& r, tag_t key) { return r.line < key; });
-    if (it == records_.end() || it->line != line) {
-        return kNone;
-    }
-    next_ = static_cast<size_t>(it - records_.begin()) + 1;
-    return next_ - 1;
-}
+size_t PlacementRecords::index_of(tag_t line) const { return place_of(records_, line, &next_); }
 
 bool PlacementRecords::find(tag_t line, Placement* out) const {
     const size_t i = index_of(line);
