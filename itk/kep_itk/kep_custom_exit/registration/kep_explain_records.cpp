@@ -1,4 +1,5 @@
-// The box lookups of a whole window, kept compact (BoxRecords, kep_explain_account.h).
+// The box lookups and placements of a whole window, kept compact (BoxRecords and PlacementRecords,
+// kep_explain_account.h).
 #include <limits.h>
 
 #include <algorithm>
@@ -43,7 +44,7 @@ void sort_by_line(Records& records) {
 // A plain account is one whose every other field is as a fresh account has it: no steps, reasons,
 // visualisation datasets left out, structure or forms asked for, and the lookup over. Everything it
 // holds goes into the record; its preferences, of which a window reads a few, by their place in
-// preferences_.
+// preferences_. False leaves the places of the preferences it went through in preference_refs_.
 bool BoxRecords::keep_plain(const BoxAccount& a, Plain* p) {
     if (!a.steps.empty() || !a.reason.empty() || !a.reasons.empty() || !a.ignored.empty() ||
         !a.structure_listed.empty() || a.unknown_relation || !a.box_forms_asked.empty() || a.open ||
@@ -70,7 +71,6 @@ bool BoxRecords::keep_plain(const BoxAccount& a, Plain* p) {
         auto known = std::find(preferences_.begin(), preferences_.end(), read);
         if (known == preferences_.end()) {
             if (preferences_.size() == kMostPreferences) {
-                preference_refs_.resize(p->preferences_at);
                 return false;
             }
             known = preferences_.insert(preferences_.end(), read);
@@ -83,7 +83,6 @@ bool BoxRecords::keep_plain(const BoxAccount& a, Plain* p) {
         auto known = std::find(choices_.begin(), choices_.end(), a.choice);
         if (known == choices_.end()) {
             if (choices_.size() == UCHAR_MAX) {
-                preference_refs_.resize(p->preferences_at);
                 return false;
             }
             known = choices_.insert(choices_.end(), a.choice);
@@ -118,6 +117,7 @@ void BoxRecords::add(tag_t line, BoxAccount& account) {
             entry.at = static_cast<unsigned>(plain_.size());
             plain_.push_back(plain);
         } else {
+            preference_refs_.resize(refs);
             entry.at = static_cast<unsigned>(whole_.size());
             entry.whole = true;
             whole_.push_back(std::move(account));
