@@ -438,7 +438,8 @@ Scene read_scene(const Host& host, tag_t window, const kep_explain_query_t* quer
     for (size_t i = 0; i < scene.lines.size(); ++i) {
         index[scene.lines[i].tag] = static_cast<int>(i);
     }
-    const bool read = read_account(text ? text.get() : "", [&](LineAccount& a) {
+    char none[] = "";
+    const bool read = read_account(text ? text.get() : none, [&](LineAccount& a) {
         auto at = index.find(a.line.set ? a.line.value : NULLTAG);
         if (at != index.end()) {
             take_account(scene, index, at->second, a);

@@ -8,10 +8,16 @@
 // and a text nested deeper than it goes (Events). Those are read again with the library, which
 // hands over only the lines after the ones already handed over: the outcome is the library's for
 // every text.
+//
+// A text all ASCII without a backslash, which is what the extension writes, is read in place: the
+// reader hands over each string where it stands, ending it with a NUL over its closing quote, and
+// each number where it stands. Such a text holds no NUL before its end and no escape, so putting a
+// quote back over every NUL makes it whole again for the library.
 #include "scene_account.h"
 
 #include <rapidjson/reader.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -518,35 +524,50 @@ private:
     Lines& lines_;
 };
 
-// Whether the text up to its NUL holds only ASCII bytes.
-bool only_ascii(const char* text) {
-    const std::size_t size = std::strlen(text);
+// What a text holds up to its NUL: only ASCII bytes, and any backslash.
+struct Bytes {
+    bool ascii;
+    bool backslash;
+};
+
+Bytes bytes_of(const char* text, std::size_t size) {
     unsigned char any = 0;
+    bool backslash = false;
     for (std::size_t i = 0; i < size; ++i) {
         any |= static_cast<unsigned char>(text[i]);
+        backslash |= text[i] == '\\';
     }
-    return any < 0x80;
+    return Bytes{any < 0x80, backslash};
 }
 
 }  // namespace
 
-bool read_account(const char* text, const std::function<void(LineAccount&)>& take) {
+bool read_account(char* text, const std::function<void(LineAccount&)>& take) {
     // The JSON library skips a byte order mark at the start.
-    const char* json = std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
-    // The text is the caller's and is read as it stands: each string is decoded into the reader's
-    // own buffer, so that a text of tens of megabytes is not copied whole.
+    char* json = std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
+    const std::size_t size = std::strlen(json);
+    const Bytes bytes = bytes_of(json, size);
     Lines lines(take, 0);
     Events events(lines);
-    TextStream in(json);
     rapidjson::Reader reader;
-    // The strings' UTF-8 is checked only where there is any: a text all ASCII is read alike
-    // either way.
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag;
-    const rapidjson::ParseResult read =
-        only_ascii(json) ? reader.Parse<kFlags>(in, events)
-                         : reader.Parse<kFlags | rapidjson::kParseValidateEncodingFlag>(in, events);
+    rapidjson::ParseResult read;
+    if (bytes.ascii && !bytes.backslash) {
+        rapidjson::InsituStringStream in(json);
+        read = reader.Parse<kFlags | rapidjson::kParseInsituFlag>(in, events);
+    } else {
+        // Each string is decoded into the reader's own buffer, the text left as it stands; the
+        // strings' UTF-8 is checked only where there is any, a text all ASCII being read alike
+        // either way.
+        TextStream in(json);
+        read = bytes.ascii ? reader.Parse<kFlags>(in, events)
+                           : reader.Parse<kFlags | rapidjson::kParseValidateEncodingFlag>(in, events);
+    }
     if (!events.deferred() && read.Code() != rapidjson::kParseErrorNumberTooBig) {
         return !read.IsError() && lines.whole();
+    }
+    if (bytes.ascii && !bytes.backslash) {
+        std::replace(json, json + size, '\0', '"');
     }
     Lines again(take, lines.handed());
     LibraryEvents library(again);

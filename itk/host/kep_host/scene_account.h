@@ -52,8 +52,9 @@ struct LineAccount {
 
 // Reads the account `text`, handing each line to `take` as soon as it is read (the record is reused
 // for the next line); false when the text is no JSON object, which may be found only after some
-// lines were handed over.
-bool read_account(const char* text, const std::function<void(LineAccount&)>& take);
+// lines were handed over. The text is read in place: its strings' closing quotes may be left
+// overwritten.
+bool read_account(char* text, const std::function<void(LineAccount&)>& take);
 
 }  // namespace kep_host
 
