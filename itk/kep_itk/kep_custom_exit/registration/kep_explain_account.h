@@ -251,7 +251,9 @@ public:
     void add(tag_t line, BoxAccount& account);
     // Once every account is in: orders them by line, the last of a line standing.
     void settle();
-    // The account of `line` (settled records), whole, moved out; false when none was taken.
+    // The account of `line` (settled records), whole, into *out: a whole one moved, a plain one
+    // written over *out, which keeps the room its lists had; false, *out as it was, when none was
+    // taken.
     bool take(tag_t line, BoxAccount* out);
     bool has(tag_t line) const { return index_of(line) != kNone; }
     // The lines with an account, by tag (settled records).

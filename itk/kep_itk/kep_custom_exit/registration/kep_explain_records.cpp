@@ -166,8 +166,9 @@ bool BoxRecords::take(tag_t line, BoxAccount* out) {
         return true;
     }
     const Plain& p = plain_[entry.at];
-    BoxAccount a;
-    a.path = p.path == 1 ? "representation" : p.path == 2 ? "collection" : "";
+    BoxAccount& a = *out;
+    a.reset();
+    a.path.assign(p.path == 1 ? "representation" : p.path == 2 ? "collection" : "");
     a.dataset = p.dataset;
     a.has_box = p.has_box;
     std::copy(p.box, p.box + 6, a.box);
@@ -183,10 +184,9 @@ bool BoxRecords::take(tag_t line, BoxAccount* out) {
     }
     a.mod_on_host = p.mod_on_host;
     if (p.choice != 0) {
-        a.choice = choices_[p.choice - 1U];
+        a.choice.assign(choices_[p.choice - 1U]);
     }
     a.done = true;
-    *out = std::move(a);
     return true;
 }
 

@@ -182,16 +182,20 @@ void append_named(Str& out, const Explanation& e, const Str& text) {
     }
 }
 
-// The account of one line; its box lookup is taken out of the record.
-// `words` is a text kept from line to line.
+// The account of one line; its box lookup is taken out of the record. `words` and `box` are kept
+// from line to line, the room of their texts and lists with them.
 void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t line,
-                 const kep_explain_query_t* query, bool placements, Names& names, Str& words) {
+                 const kep_explain_query_t* query, bool placements, Names& names, Str& words,
+                 BoxAccount& box) {
     Explanation e;
     e.line = line;
     e.query = query;
     e.has_query = query != nullptr && query->kind != KEP_EXPLAIN_QUERY_NONE;
     e.walk_status = record.walk_status;
-    record.boxes.take(line, &e.box);
+    if (!record.boxes.take(line, &box)) {
+        box.reset();
+    }
+    e.box = std::move(box);
     e.object = object_in_map(&objects, line);
     settle_box(e);
     if (e.has_query) {
@@ -296,6 +300,7 @@ void append_line(Str& out, WindowRecord& record, const Objects& objects, tag_t l
         }
     }
     out += '}';
+    box = std::move(e.box);
 }
 
 }  // namespace
@@ -359,13 +364,14 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
     }
     Names names;
     Str words;
+    BoxAccount box;
     Str text =
         "{\"top\": " + json_tag(top) + ", \"walk_status\": " + to_text(record.walk_status) + ", \"lines\": [";
     for (size_t i = 0; i < lines.size(); ++i) {
         if (i != 0) {
             text += ",\n";
         }
-        append_line(text, record, objects, lines[i], query, placements, names, words);
+        append_line(text, record, objects, lines[i], query, placements, names, words, box);
         if (!out.append(text)) {
             return kNoMemory;
         }
