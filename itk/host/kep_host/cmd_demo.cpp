@@ -161,28 +161,29 @@ private:
             const SceneLine& line = scene.lines[i];
             const LineDetail& detail = scene.detail(i);
             const std::string indent(2 * static_cast<size_t>(detail.depth), ' ');
-            out_ << indent << line.id << "  " << line.occurrence_name << "  " << detail.item_id << " "
-                 << line.name;
+            const std::string id(scene.text(line.id));
+            out_ << indent << id << "  " << scene.text(line.occurrence_name) << "  " << detail.item_id << " "
+                 << scene.text(line.name);
             if (!detail.packed_into.empty()) {
                 out_ << "  (packed into " << detail.packed_into << ")";
             }
             out_ << "\n"
                  << indent << "    at " << point(detail.placement.translation())
                  << rotation(detail.placement);
-            if (!line.placed_by.empty()) {
+            if (line.placed_by != 0) {
                 Transform stored_occ;
-                Transform::from_text(stored(line.id, "transform").c_str(), &stored_occ);
+                Transform::from_text(stored(id, "transform").c_str(), &stored_occ);
                 const Transform stored_at =
                     scene.detail(static_cast<size_t>(line.parent)).placement * stored_occ;
-                out_ << ", placed by " << line.placed_by << " (stored: at " << point(stored_at.translation())
-                     << ")";
+                out_ << ", placed by " << scene.text(line.placed_by) << " (stored: at "
+                     << point(stored_at.translation()) << ")";
             }
             out_ << "\n";
             if (line.has_box) {
                 wrapped(indent + "    box " + point(detail.box.lo) + " .. " + point(detail.box.hi) + " from",
-                        line.box_from, indent + "      ");
+                        std::string(scene.text(line.box_from)), indent + "      ");
             } else {
-                out_ << indent << "    " << line.box_from << "\n";
+                out_ << indent << "    " << scene.text(line.box_from) << "\n";
             }
         }
     }
@@ -230,10 +231,11 @@ private:
             const SceneLine& line = scene.lines[static_cast<size_t>(at)];
             char head[64];
             const std::string& item_id = scene.detail(static_cast<size_t>(at)).item_id;
-            std::snprintf(head, sizeof head, "  %-12s %-12s ", line.id.c_str(), item_id.c_str());
+            std::snprintf(head, sizeof head, "  %-12s %-12s ", std::string(scene.text(line.id)).c_str(),
+                          item_id.c_str());
             auto next_to = near.find(id);
             wrapped(head + (next_to != near.end() ? "next to " + next_to->second + "; " : "") + "box from",
-                    line.box_from, std::string(28, ' '));
+                    std::string(scene.text(line.box_from)), std::string(28, ' '));
         }
     }
 
@@ -369,12 +371,14 @@ private:
         const Scene after = read_scene(host_, window_);
         for (size_t i = 0; i < after.lines.size(); ++i) {
             const SceneLine& line = after.lines[i];
-            const int at = before.find(line.id);
-            if (at >= 0 && before.lines[static_cast<size_t>(at)].box_from != line.box_from) {
+            const std::string id(after.text(line.id));
+            const std::string_view box_from = after.text(line.box_from);
+            const int at = before.find(id);
+            if (at >= 0 && before.text(before.lines[static_cast<size_t>(at)].box_from) != box_from) {
                 const Box& box = after.detail(i).box;
                 char head[32];
-                std::snprintf(head, sizeof head, "  %-12s ", line.id.c_str());
-                out_ << head << line.box_from << "\n"
+                std::snprintf(head, sizeof head, "  %-12s ", id.c_str());
+                out_ << head << box_from << "\n"
                      << std::string(15, ' ') << "box " << point(box.lo) << " .. " << point(box.hi) << "\n";
             }
         }
@@ -403,7 +407,7 @@ private:
         std::vector<std::string> expected;
         for (auto line = scene.lines.rbegin(); line != scene.lines.rend(); ++line) {
             if (line->has_box) {
-                expected.push_back(line->id);
+                expected.emplace_back(scene.text(line->id));
             }
         }
         out_ << "A search over everything: status " << status << ", " << found.size() << " lines; ";
@@ -446,10 +450,10 @@ private:
                 std::vector<std::string> hits =
                     volume({at[0] - kProbe, at[1] - kProbe, at[2] - kProbe},
                            {at[0] + kProbe, at[1] + kProbe, at[2] + kProbe}, &probe_status);
-                return std::find(hits.begin(), hits.end(), line.id) != hits.end();
+                return std::find(hits.begin(), hits.end(), scene.text(line.id)) != hits.end();
             };
             if (!probe(inside) || probe(outside)) {
-                disagree.push_back(line.id);
+                disagree.emplace_back(scene.text(line.id));
             }
         }
         out_ << "Probes at each box's centre and 1 mm beyond its +x face: ";

@@ -256,6 +256,18 @@ public:
         json.raw(']');
     }
 
+    // A text of the scene met on many lines: written as add writes it, its words found once.
+    void add(JsonText& json, const Scene& scene, TextRef ref) {
+        auto at = known_.find(ref);
+        if (at == known_.end()) {
+            const size_t from = written_.size();
+            JsonText into(written_);
+            add(into, scene.text(ref));
+            at = known_.emplace(ref, Span{from, written_.size() - from}).first;
+        }
+        json.raw(std::string_view(written_).substr(at->second.from, at->second.size));
+    }
+
     void write(JsonText& json) const {
         json.raw('[');
         for (size_t p = 0; p < patterns_.keys().size(); ++p) {
@@ -278,9 +290,35 @@ public:
 private:
     static unsigned kind(char c) { return kWordKinds.of[static_cast<unsigned char>(c)]; }
 
+    struct Span {
+        size_t from;
+        size_t size;
+    };
+
     Table patterns_;
     std::string pattern_;
     std::vector<std::string_view> parts_;
+    std::unordered_map<TextRef, Span> known_;  // the texts of the scene written before
+    std::string written_;                      // what they were written as, one after another
+};
+
+// The page's table of texts for the texts of a scene: each scene text looked up once.
+class SceneTextTable {
+public:
+    explicit SceneTextTable(const Scene& scene) : scene_(scene) { table_.index(""); }
+    size_t index(TextRef ref) {
+        const auto at = known_.try_emplace(ref, 0);
+        if (at.second) {
+            at.first->second = table_.index(scene_.text(ref));
+        }
+        return at.first->second;
+    }
+    const std::deque<std::string>& keys() const { return table_.keys(); }
+
+private:
+    const Scene& scene_;
+    Table table_;
+    std::unordered_map<TextRef, size_t> known_;
 };
 
 // The query's box as the search sees it: axis-aligned in the top line's coordinates.
@@ -409,9 +447,9 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
     std::string held;
     held.reserve(JsonText::kPiece + (JsonText::kPiece >> 2));
     JsonText json(held, &out);
-    Table texts;
-    texts.index("");
+    SceneTextTable texts(scene);
     AxesTable axes;
+    std::vector<size_t> axes_index(scene.axes.size(), SIZE_MAX);  // the page's, by the scene's
     Table reason_lists;
     reason_lists.index("[]");  // index 0: no reason
     Words words;
@@ -420,10 +458,11 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
     if (!scene.has_query) {
         found.insert(panel.found.begin(), panel.found.end());
     }
-    std::string list;  // a line's list of reasons
+    std::string list;                                // a line's list of reasons
+    std::unordered_map<TextRef, size_t> one_reason;  // the lists of one reason, by the reason
     const auto any = [](const SceneLine&) { return true; };
     const auto boxed = [](const SceneLine& line) { return line.has_box; };
-    const auto text = [&](std::string_view t) { json.index(texts.index(t)); };
+    const auto text = [&](TextRef t) { json.index(texts.index(t)); };
 
     json.raw("{\"title\":").string(panel.title);
     if (!panel.focus.empty()) {
@@ -432,11 +471,11 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
     json.raw(",\"query\":");
     write_query(json, panel);
     json.raw(",\"count\":").index(scene.lines.size());
-    column(json, scene, "id", any, [&](const SceneLine& l) { json.string(l.id); });
+    column(json, scene, "id", any, [&](const SceneLine& l) { json.string(scene.text(l.id)); });
     column(json, scene, "name", any, [&](const SceneLine& l) { text(l.name); });
     column(json, scene, "parent", any, [&](const SceneLine& l) { json.integer(l.parent); });
     column(json, scene, "found", any, [&](const SceneLine& l) {
-        json.raw((scene.has_query ? l.found : found.count(l.id) != 0) ? '1' : '0');
+        json.raw((scene.has_query ? l.found : found.count(scene.text(l.id)) != 0) ? '1' : '0');
     });
     column(json, scene, "reasons", any, [&](const SceneLine& l) {
         // Every reason, in order; a line without a box always has one.
@@ -444,8 +483,19 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
             json.raw('0');
             return;
         }
-        const std::string* reasons = l.reasons.empty() ? &l.reason : l.reasons.data();
-        const size_t count = l.reasons.empty() ? 1 : l.reasons.size();
+        const TextRef* reasons = l.reasons.count == 0 ? &l.reason : scene.list(l.reasons);
+        const size_t count = l.reasons.count == 0 ? 1 : l.reasons.count;
+        if (count == 1) {  // most lines: one reason of a few
+            const auto one = one_reason.try_emplace(reasons[0], 0);
+            if (one.second) {
+                list.assign(1, '[');
+                JsonText(list).index(texts.index(reasons[0]));
+                list += ']';
+                one.first->second = reason_lists.index(list);
+            }
+            json.index(one.first->second);
+            return;
+        }
         list.assign(1, '[');
         for (size_t i = 0; i < count; ++i) {
             if (i != 0) {
@@ -460,14 +510,14 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
     if (scene.has_query) {
         column(json, scene, "tests", any, [&](const SceneLine& l) {
             json.raw('[');
-            if (!l.why.empty()) {
-                words.add(json, l.why);
+            if (l.why != 0) {
+                words.add(json, scene, l.why);
             } else {
-                for (size_t i = 0; i < l.tests.size(); ++i) {
+                for (size_t i = 0; i < l.tests.count; ++i) {
                     if (i != 0) {
                         json.raw(',');
                     }
-                    words.add(json, l.tests[i]);
+                    words.add(json, scene.text(scene.list(l.tests)[i]));
                 }
             }
             json.raw(']');
@@ -478,13 +528,19 @@ void write_scene(std::ostream& out, const SearchPanel& panel) {
         numbers.write(json.raw(','), v[1]);
         numbers.write(json.raw(','), v[2]);
     };
-    column(json, scene, "centre", boxed, [&](const SceneLine& l) { triple(l.centre); });
-    column(json, scene, "half_extents", boxed, [&](const SceneLine& l) { triple(l.half); });
-    column(json, scene, "axes", boxed, [&](const SceneLine& l) { json.index(axes.index(l.axes)); });
-    column(json, scene, "box_dataset", boxed, [&](const SceneLine& l) {
-        text(l.box_datasets.empty() ? std::string_view() : l.box_datasets[0]);
+    column(json, scene, "centre", boxed, [&](const SceneLine& l) { triple(scene.search_box(l).centre); });
+    column(json, scene, "half_extents", boxed, [&](const SceneLine& l) { triple(scene.search_box(l).half); });
+    column(json, scene, "axes", boxed, [&](const SceneLine& l) {
+        const uint32_t of_scene = scene.search_box(l).axes;
+        size_t& index = axes_index[of_scene];
+        if (index == SIZE_MAX) {
+            index = axes.index(scene.axes[of_scene]);
+        }
+        json.index(index);
     });
-    column(json, scene, "source", boxed, [&](const SceneLine& l) { words.add(json, l.box_from); });
+    column(json, scene, "box_dataset", boxed,
+           [&](const SceneLine& l) { text(l.box_datasets.count == 0 ? 0 : scene.list(l.box_datasets)[0]); });
+    column(json, scene, "source", boxed, [&](const SceneLine& l) { words.add(json, scene, l.box_from); });
 
     json.raw(",\"axes_table\":[");
     for (size_t i = 0; i < axes.keys().size(); ++i) {

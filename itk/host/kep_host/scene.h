@@ -14,8 +14,11 @@
 #include <tc/tc.h>
 
 #include <array>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "kep_explain.h"
@@ -49,27 +52,66 @@ struct Box {
 // `grow`, as the overlap test enlarges a box) mapped by `placement`.
 std::array<Vec3, 8> box_corners(const Box& box, const Transform& placement, double grow = 0.0);
 
-// A line as the page shows it; the pictures and the demo show more of it (LineDetail).
+// The texts of a scene, each kept once in blocks that do not move and known by a number; 0 is "".
+// A text met on many lines (a reason, where a box comes from, a name) is interned: the same text
+// always has the same number. A text met once (a line's id) is only added.
+class SceneTexts {
+public:
+    using Ref = uint32_t;
+
+    SceneTexts();
+    Ref intern(std::string_view text);
+    Ref add(std::string_view text);
+    std::string_view operator[](Ref ref) const { return views_[ref]; }
+    size_t size() const { return views_.size(); }
+    void reserve(size_t texts) { views_.reserve(texts); }
+
+private:
+    std::string_view store(std::string_view text);
+    void grow_slots();
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* free_ = nullptr;  // the room left in the last block
+    size_t left_ = 0;
+    std::vector<std::string_view> views_;
+    std::vector<Ref> slots_;  // the interned texts by hash, open addressing: number + 1, 0 for none
+    size_t interned_ = 0;
+};
+
+using TextRef = SceneTexts::Ref;
+
+// A list of texts: `count` numbers from `from` in Scene::list_texts.
+struct TextList {
+    uint32_t from = 0;
+    uint32_t count = 0;
+};
+
+// A line's box where the search sees it, in the top line's coordinates: centre, half extents along
+// the three axes, and the axes themselves (Scene::axes).
+struct SearchBox {
+    Vec3 centre{};
+    Vec3 half{};
+    uint32_t axes = 0;
+};
+
+// A line as the page shows it; the pictures and the demo show more of it (LineDetail). Its texts
+// are numbers in Scene::texts.
 struct SceneLine {
     tag_t tag = NULLTAG;
     int parent = -1;  // index of the parent line in Scene::lines, -1 for the top line
+    TextRef id = 0;   // site id (or the tag's number when the line has none)
+    TextRef occurrence_name = 0;
+    TextRef name = 0;         // object_name of the line's revision
+    TextRef placed_by = 0;    // the mod-on representation that gives the occurrence transform, or ""
+    TextRef box_from = 0;     // which datasets gave the box, or why there is none
+    TextRef reason = 0;       // the extension's words for a line without a box
+    TextRef why = 0;          // with a query: why nothing was tested, or ""
+    TextList box_datasets;    // ids of the datasets whose boxes make the box
+    TextList reasons;         // every reason it has none, in order; reason is the first
+    TextList tests;           // with a query: the overlap tests in the extension's words
+    uint32_t search_box = 0;  // Scene::search_boxes; only with has_box
     bool has_box = false;
     bool found = false;  // with a query: the search finds the line
-    std::string id;      // site id (or the tag's number when the line has none)
-    std::string occurrence_name;
-    std::string name;       // object_name of the line's revision
-    std::string placed_by;  // the mod-on representation that gives the occurrence transform, or ""
-    std::string box_from;   // which datasets gave the box, or why there is none
-    std::vector<std::string> box_datasets;  // ids of the datasets whose boxes make the box
-    std::string reason;                     // the extension's words for a line without a box
-    std::vector<std::string> reasons;       // every reason it has none, in order; reason is the first
-    // The box where the search sees it, in the top line's coordinates: centre, the three axes
-    // (axes[3k..3k+2] is axis k) and the half extents along them. Only with has_box.
-    Vec3 centre{};
-    std::array<double, 9> axes{};
-    Vec3 half{};
-    std::vector<std::string> tests;  // with a query: the overlap tests in the extension's words
-    std::string why;                 // with a query: why nothing was tested, or ""
 };
 
 // What the pictures and the demo show of a line besides, the page none of it.
@@ -84,13 +126,21 @@ struct LineDetail {
 struct Scene {
     bool has_query = false;        // read with a query: found and tests are the extension's
     std::vector<SceneLine> lines;  // in the order the walk meets them
+    SceneTexts texts;
+    std::vector<TextRef> list_texts;          // the lines' lists of texts, one after another
+    std::vector<SearchBox> search_boxes;      // of the lines with a box
+    std::vector<std::array<double, 9>> axes;  // the distinct sets of axes (axes[3k..3k+2] is axis k)
     // The details of the lines, one for each line; none when the scene is read from the lean
     // account, for the page.
     std::vector<LineDetail> details;
+
+    std::string_view text(TextRef ref) const { return texts[ref]; }
+    const TextRef* list(const TextList& l) const { return list_texts.data() + l.from; }
+    const SearchBox& search_box(const SceneLine& line) const { return search_boxes[line.search_box]; }
     // The details of lines[line]; when none were read, those of a top line without an item, at
     // the identity, with an empty box.
     const LineDetail& detail(size_t line) const;
-    int find(const std::string& id) const;  // index of the line, -1 when absent
+    int find(std::string_view id) const;  // index of the line, -1 when absent
     int count_with_box() const;
 };
 

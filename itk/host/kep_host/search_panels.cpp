@@ -63,7 +63,7 @@ SearchPanel neighbourhood_panel(const Scene& scene, const std::string& window,
     for (const std::string& id : selected) {
         names += (names.empty() ? "" : ", ") + id;
         int at = scene.find(id);
-        if (at >= 0 && scene.lines[at].has_box) {
+        if (at >= 0 && scene.lines[static_cast<size_t>(at)].has_box) {
             SearchedShape shape;
             shape.box = scene.detail(static_cast<size_t>(at)).box;
             shape.placement = scene.detail(static_cast<size_t>(at)).placement;

@@ -184,10 +184,12 @@ struct Rect {
 };
 
 // "id (ITEM name)", leaving out what the line does not have.
-std::string describe(const SceneLine& line, const LineDetail& detail) {
+std::string describe(const Scene& scene, const SceneLine& line, const LineDetail& detail) {
     const std::string& item_id = detail.item_id;
-    std::string what = item_id + (item_id.empty() || line.name.empty() ? "" : " ") + line.name;
-    return what.empty() ? line.id : line.id + " (" + what + ")";
+    const std::string name(scene.text(line.name));
+    const std::string id(scene.text(line.id));
+    std::string what = item_id + (item_id.empty() || name.empty() ? "" : " ") + name;
+    return what.empty() ? id : id + " (" + what + ")";
 }
 
 class PanelWriter {
@@ -234,15 +236,16 @@ private:
             }
             const LineDetail& detail = scene.detail(i);
             Outline outline{box_corners(detail.box, detail.placement), &kOtherStyle, 0,
-                            describe(line, detail), ""};
-            if (selected.count(line.id) != 0) {
+                            describe(scene, line, detail), ""};
+            const std::string id(scene.text(line.id));
+            if (selected.count(id) != 0) {
                 outline.style = &kSelectedStyle;
                 outline.layer = 2;
-                outline.label = line.id;
-            } else if (found.count(line.id) != 0) {
+                outline.label = id;
+            } else if (found.count(id) != 0) {
                 outline.style = &kFoundStyle;
                 outline.layer = 1;
-                outline.label = line.id;
+                outline.label = id;
             }
             outlines_.push_back(outline);
         }
@@ -441,7 +444,7 @@ private:
             int at = scene.find(id);
             return at < 0 ? id
                           : id + "  " + scene.detail(static_cast<size_t>(at)).item_id + " " +
-                                scene.lines[at].name;
+                                std::string(scene.text(scene.lines[static_cast<size_t>(at)].name));
         };
         double y = top_view_.y;
         out << "<g class=\"legend\">\n";
@@ -474,8 +477,9 @@ private:
         }
         std::vector<const SceneLine*> others;
         for (const SceneLine& line : scene.lines) {
-            if (std::find(panel_.found.begin(), panel_.found.end(), line.id) == panel_.found.end() &&
-                std::find(panel_.selected.begin(), panel_.selected.end(), line.id) == panel_.selected.end()) {
+            const std::string_view id = scene.text(line.id);
+            if (std::find(panel_.found.begin(), panel_.found.end(), id) == panel_.found.end() &&
+                std::find(panel_.selected.begin(), panel_.selected.end(), id) == panel_.selected.end()) {
                 others.push_back(&line);
             }
         }
@@ -485,7 +489,8 @@ private:
         for (size_t i = 0; i < others.size(); ++i) {
             const double x = legend_x_ + 20 + static_cast<double>(i % 3) * 92;
             const double row_y = y + kRow * static_cast<double>(1 + i / 3);
-            legend_text(out, x, row_y, others[i]->id, others[i]->has_box ? "" : " fill=\"#adb5bd\"");
+            legend_text(out, x, row_y, std::string(scene.text(others[i]->id)),
+                        others[i]->has_box ? "" : " fill=\"#adb5bd\"");
         }
         out << "</g>\n";
     }
