@@ -40,12 +40,14 @@ std::vector<tag_t> take_tags(int status, int count, tag_t* raw) {
     return std::vector<tag_t>(list.get(), list.get() + count);
 }
 
-// The text of a property, interned in `texts`.
-TextRef text_of(SceneTexts& texts, tag_t object, const std::string& property) {
+// The text of a property, read as a client reads it, and kept in `texts` unless `texts` is null
+// (0 when empty or not read). Names and item ids are mostly a line's own: they are not interned.
+TextRef text_of(SceneTexts* texts, tag_t object, const std::string& property) {
     char* raw = nullptr;
     const int status = standin::ask_string(object, property, &raw);
     PlatformBlock<char> value(raw);
-    return status == ITK_ok && value ? texts.intern(value.get()) : 0;
+    return status == ITK_ok && value && *value.get() != '\0' && texts != nullptr ? texts->add(value.get())
+                                                                                 : 0;
 }
 
 tag_t tag_of(tag_t object, const char* property) {
@@ -224,10 +226,10 @@ public:
             line.tag = l.tag;
             line.id = texts.add(id_text(l.tag));
             line.parent = l.parent;
-            line.occurrence_name = text_of(texts, l.tag, kOccurrenceName);
+            line.occurrence_name = text_of(&texts, l.tag, kOccurrenceName);
             // Read as a client reads, kept or not.
-            const TextRef item_id = text_of(texts, l.tag, kItemId);
-            line.name = text_of(texts, tag_of(l.tag, "bl_revision"), kObjectName);
+            const TextRef item_id = text_of(details_ ? &texts : nullptr, l.tag, kItemId);
+            line.name = text_of(&texts, tag_of(l.tag, "bl_revision"), kObjectName);
             if (details_) {
                 LineDetail& detail = scene_.details.emplace_back();
                 detail.depth = l.depth;

@@ -53,8 +53,8 @@ struct Box {
 std::array<Vec3, 8> box_corners(const Box& box, const Transform& placement, double grow = 0.0);
 
 // The texts of a scene, each kept once in blocks that do not move and known by a number; 0 is "".
-// A text met on many lines (a reason, where a box comes from, a name) is interned: the same text
-// always has the same number. A text met once (a line's id) is only added.
+// A text met on many lines (a reason, where a box comes from) is interned: the same text always
+// has the same number. A text that is mostly a line's own (its id, its names) is only added.
 class SceneTexts {
 public:
     using Ref = uint32_t;
