@@ -530,9 +530,9 @@ TEST(Economy, TheKeptWalkGivesTheWindowsOwnAccount) {
             MEM_free(text);
             return out;
         };
-        const auto keep = [] {
+        const auto keep = [](int format) {
             char* none = nullptr;
-            EXPECT_EQ(kep_explain_line(NULLTAG, nullptr, KEP_EXPLAIN_KEEP_NEXT_WALK, &none), 0);
+            EXPECT_EQ(kep_explain_line(NULLTAG, nullptr, format, &none), 0);
             EXPECT_EQ(none, nullptr);
         };
         const auto volume = [] {
@@ -557,35 +557,45 @@ TEST(Economy, TheKeptWalkGivesTheWindowsOwnAccount) {
 
         struct Case {
             const char* name;
+            int keep;
             std::function<void()> before;
             int format;
             tag_t window;
         };
+        const int whole = KEP_EXPLAIN_KEEP_NEXT_WALK;
+        const int lean = KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN;
+        const auto same_search = [&] { EXPECT_EQ(volume(), searched); };
         const std::vector<Case> cases = {
-            {"volume search", [&] { EXPECT_EQ(volume(), searched); }, KEP_EXPLAIN_WINDOW, window},
-            {"neighbourhood search, lean", neighbourhood, KEP_EXPLAIN_WINDOW_LEAN, window},
-            {"nothing searched", [] {}, KEP_EXPLAIN_WINDOW, window},
-            {"no window in the query", [&] { volume(); }, KEP_EXPLAIN_WINDOW, NULLTAG},
+            {"volume search", whole, same_search, KEP_EXPLAIN_WINDOW, window},
+            {"volume search, lean", whole, same_search, KEP_EXPLAIN_WINDOW_LEAN, window},
+            {"volume search kept lean, lean", lean, same_search, KEP_EXPLAIN_WINDOW_LEAN, window},
+            {"volume search kept lean, whole", lean, same_search, KEP_EXPLAIN_WINDOW, window},
+            {"neighbourhood search, lean", whole, neighbourhood, KEP_EXPLAIN_WINDOW_LEAN, window},
+            {"neighbourhood search kept lean, lean", lean, neighbourhood, KEP_EXPLAIN_WINDOW_LEAN, window},
+            {"nothing searched", whole, [] {}, KEP_EXPLAIN_WINDOW, window},
+            {"no window in the query", whole, [&] { volume(); }, KEP_EXPLAIN_WINDOW, NULLTAG},
         };
         for (const Case& c : cases) {
             SCOPED_TRACE(c.name);
-            keep();
+            keep(c.keep);
             c.before();
             const std::string& expected = c.format == KEP_EXPLAIN_WINDOW ? own : own_lean;
             EXPECT_EQ(account(c.format, c.window), expected);
             EXPECT_EQ(account(c.format, window), expected);  // nothing kept is left for a second one
         }
         const long calls = std::stol(searched.substr(searched.rfind(' ') + 1));
-        for (long k = 1; k <= calls; k += calls / 25 + 1) {
+        bool lean_kept = false;  // every other run keeps its walk lean, for a lean account
+        for (long k = 1; k <= calls; k += calls / 25 + 1, lean_kept = !lean_kept) {
             SCOPED_TRACE("the search's call " + std::to_string(k) + " fails");
-            keep();
+            keep(lean_kept ? lean : whole);
             standin::reset_counters();
             standin::fail_nth_any(k);
             std::vector<tag_t> found;
             volume_search(kCorner, &found);
             standin::clear_faults();
             EMH_clear_errors();
-            EXPECT_EQ(account(KEP_EXPLAIN_WINDOW, window), own);
+            EXPECT_EQ(account(lean_kept ? KEP_EXPLAIN_WINDOW_LEAN : KEP_EXPLAIN_WINDOW, window),
+                      lean_kept ? own_lean : own);
         }
         EXPECT_EQ(standin::live_blocks(), blocks);
     }

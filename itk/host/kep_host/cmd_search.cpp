@@ -142,7 +142,9 @@ void keep_walk_for_drawing(const Host& host, const SearchOptions& options) {
     void* symbol = standin::library_function(host.extension_library, "kep_explain_line");
     if (symbol != nullptr) {
         char* none = nullptr;
-        reinterpret_cast<ExplainFn>(symbol)(NULLTAG, nullptr, KEP_EXPLAIN_KEEP_NEXT_WALK, &none);
+        // The page alone asks for the lean account, which shows no line's absolute transform.
+        const int keep = options.svg.empty() ? KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN : KEP_EXPLAIN_KEEP_NEXT_WALK;
+        reinterpret_cast<ExplainFn>(symbol)(NULLTAG, nullptr, keep, &none);
     }
 }
 

@@ -24,9 +24,10 @@
 
 #define KEP_EXPLAIN_TEXT 0
 #define KEP_EXPLAIN_JSON 1
-#define KEP_EXPLAIN_WINDOW 2         /* the whole window of the line, as JSON: see kep_explain_line */
-#define KEP_EXPLAIN_WINDOW_LEAN 3    /* the same, shorter: see kep_explain_line */
-#define KEP_EXPLAIN_KEEP_NEXT_WALK 4 /* keep the next search's walk for the account of its window */
+#define KEP_EXPLAIN_WINDOW 2              /* the whole window of the line, as JSON: see kep_explain_line */
+#define KEP_EXPLAIN_WINDOW_LEAN 3         /* the same, shorter: see kep_explain_line */
+#define KEP_EXPLAIN_KEEP_NEXT_WALK 4      /* keep the next search's walk for the account of its window */
+#define KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN 5 /* the same, for a KEP_EXPLAIN_WINDOW_LEAN account only */
 
 #ifdef __cplusplus
 extern "C" {
@@ -67,7 +68,10 @@ typedef struct kep_explain_query_s {
  * which a call failed is not kept, nor is one whose window has no top line or no line with a box;
  * the account then walks itself. One walk is kept at a time in the process: asking again, on any
  * thread, drops what was kept and not taken, and the next account on the thread drops a walk it does
- * not take. A caller that draws a search asks for it just before the search. */
+ * not take. A caller that draws a search asks for it just before the search.
+ * KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN does the same for a caller that will ask for KEP_EXPLAIN_WINDOW_LEAN:
+ * the walk is kept without the lines' absolute transforms, which only KEP_EXPLAIN_WINDOW shows, and
+ * a KEP_EXPLAIN_WINDOW account drops it and walks itself. */
 
 /* Explains `line`; query may be null (no query). *text becomes a new MEM_alloc text (owned by the
  * caller) in the format asked for; a null line gives status 0 and no text. Returns 0, the status of a

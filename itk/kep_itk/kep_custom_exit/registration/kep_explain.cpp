@@ -33,6 +33,7 @@ public:
     // Set for the account of a whole window: every line's box lookup is recorded into boxes, and
     // every placement into window_placements rather than placements.
     bool every_line = false;
+    bool lean = false;  // every_line without the placements' absolute transforms
     BoxRecords boxes;
     PlacementRecords window_placements;
     // The traced calls that failed during the walk, in order: statement text and status.
@@ -90,7 +91,7 @@ private:
                     const kep::decision::Placed& d = n.placed;
                     if (every_line) {
                         window_placements.placed(d.line, d.packed, d.text != nullptr, pending_unreadable_,
-                                                 d.absolute);
+                                                 lean ? nullptr : d.absolute);
                         pending_unreadable_ = false;
                         return;
                     }
@@ -436,6 +437,7 @@ void move_records(Recorder& recorder, WindowRecord* out) {
     out->boxes.settle();
     out->placements = std::move(recorder.window_placements);
     out->placements.settle();
+    out->lean = recorder.lean;
 }
 
 }  // namespace
@@ -456,9 +458,10 @@ int record_window(tag_t top, WindowRecord* out) {
     return 0;
 }
 
-kep::Observer* new_window_recorder() {
+kep::Observer* new_window_recorder(bool lean) {
     Recorder* recorder = new Recorder(NULLTAG);
     recorder->every_line = true;
+    recorder->lean = lean;
     return recorder;
 }
 

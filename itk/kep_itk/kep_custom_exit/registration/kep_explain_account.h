@@ -3,6 +3,7 @@
 #ifndef KEP_EXPLAIN_ACCOUNT_H
 #define KEP_EXPLAIN_ACCOUNT_H
 
+#include <limits.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -307,8 +308,9 @@ private:
 // told of a line, in the order it told it, as a Placement it would have made (less the text).
 class PlacementRecords {
 public:
-    // What the walk tells of a line's placement (Decision::Placed, Occurrence, OccurrenceMethod).
-    // Throws std::bad_alloc.
+    // What the walk tells of a line's placement (Decision::Placed, Occurrence, OccurrenceMethod);
+    // a null `absolute` is not kept, and the placement found has all zeros for it. Throws
+    // std::bad_alloc.
     void placed(tag_t line, bool packed, bool has_text, bool unreadable, const double* absolute);
     void occurrence(tag_t line, kep::OccurrenceSource source, tag_t dataset);
     void method(tag_t line, bool own);
@@ -327,17 +329,22 @@ private:
         tag_t line;
         unsigned taken;  // orders the records of a line before they are settled into one
         tag_t dataset;
+        unsigned absolute_at;  // the place of its absolute transform in absolutes_, or kNoAbsolute
         unsigned char told;
         bool packed, has_text, unreadable, own;
         unsigned char source;  // a kep::OccurrenceSource
-        double absolute[16];
+    };
+    struct Absolute {
+        double m[16];
     };
     static constexpr size_t kNone = static_cast<size_t>(-1);
+    static constexpr unsigned kNoAbsolute = UINT_MAX;
     // The record of `line`: the last one when the walk still tells of the same line.
     Record& at(tag_t line);
     // The place of `line`'s settled record, or kNone; the lines are mostly asked in order.
     size_t index_of(tag_t line) const;
     std::deque<Record, LocalAllocator<Record>> records_;
+    std::deque<Absolute, LocalAllocator<Absolute>> absolutes_;
     mutable size_t next_ = 0;  // where the next line asked for is looked for first
 };
 
@@ -351,12 +358,14 @@ struct WindowRecord {
     Vec<tag_t> kept_tags;
     Vec<kep_object3d_t> kept_objects;
     int walk_status = 0;
+    bool lean = false;  // recorded without the lines' absolute transforms
 };
 int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
 // The observer record_window sets, for a walk made elsewhere (kep_explain_keep.cpp): made (throws
 // std::bad_alloc), its record taken into `out` once the walk is over (false when it could not
-// record, or heard a traced call fail), and deleted (null is ignored).
-kep::Observer* new_window_recorder();
+// record, or heard a traced call fail), and deleted (null is ignored). A `lean` one keeps no line's
+// absolute transform, which only the whole account shows.
+kep::Observer* new_window_recorder(bool lean = false);
 bool take_window_record(kep::Observer* observer, WindowRecord* out);
 void delete_window_recorder(kep::Observer* recorder);
 

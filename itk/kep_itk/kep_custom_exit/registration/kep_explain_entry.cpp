@@ -10,8 +10,8 @@ extern "C" int kep_explain_line(tag_t line, const kep_explain_query_t* query, in
         return 0;
     }
     *text = nullptr;
-    if (format == KEP_EXPLAIN_KEEP_NEXT_WALK) {
-        kep::explain::keep_next_walk();
+    if (format == KEP_EXPLAIN_KEEP_NEXT_WALK || format == KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN) {
+        kep::explain::keep_next_walk(format == KEP_EXPLAIN_KEEP_NEXT_WALK_LEAN);
         return 0;
     }
     if (line == NULLTAG) {

@@ -15,6 +15,7 @@ namespace {
 struct Kept {
     std::mutex mutex;
     bool armed = false;      // the next search of `thread` keeps its walk
+    bool lean = false;       // and keeps it for a lean account
     std::thread::id thread;  // the thread that asked
     tag_t window = NULLTAG;  // the window of the kept walk
     std::unique_ptr<WindowRecord> record;
@@ -30,12 +31,13 @@ std::atomic<int> g_armed(0);
 
 }  // namespace
 
-void keep_next_walk() noexcept {
+void keep_next_walk(bool lean) noexcept {
     Kept& k = kept();
     std::unique_ptr<WindowRecord> dropped;  // freed once the lock is let go
     std::lock_guard<std::mutex> lock(k.mutex);
     dropped = std::move(k.record);
     k.armed = true;
+    k.lean = lean;
     k.thread = std::this_thread::get_id();
     k.window = NULLTAG;
     g_armed.store(1);
@@ -46,16 +48,18 @@ WalkKeeper::WalkKeeper(tag_t window) noexcept : window_(window) {
         return;
     }
     Kept& k = kept();
+    bool lean = false;
     {
         std::lock_guard<std::mutex> lock(k.mutex);
         if (!k.armed || k.thread != std::this_thread::get_id()) {
             return;
         }
         k.armed = false;
+        lean = k.lean;
         g_armed.store(0);
     }
     try {
-        recorder_ = new_window_recorder();
+        recorder_ = new_window_recorder(lean);
         observing_ = new kep::Observing(recorder_);
     } catch (...) {
         delete observing_;
@@ -108,7 +112,7 @@ void WalkKeeper::keep(int status, int count, const tag_t* tags, kep_object3d_t* 
     }
 }
 
-std::unique_ptr<WindowRecord> take_kept_walk(tag_t window) noexcept {
+std::unique_ptr<WindowRecord> take_kept_walk(tag_t window, bool lean) noexcept {
     Kept& k = kept();
     std::unique_ptr<WindowRecord> record;
     std::lock_guard<std::mutex> lock(k.mutex);
@@ -116,7 +120,7 @@ std::unique_ptr<WindowRecord> take_kept_walk(tag_t window) noexcept {
         return nullptr;
     }
     record = std::move(k.record);
-    if (window == NULLTAG || k.window != window) {
+    if (window == NULLTAG || k.window != window || (record->lean && !lean)) {
         return nullptr;
     }
     return record;

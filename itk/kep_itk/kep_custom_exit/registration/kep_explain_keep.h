@@ -13,7 +13,8 @@
 KEP_EXPLAIN_NAMESPACE_BEGIN
 
 // The next search of the calling thread keeps its walk; a walk kept before and not taken is dropped.
-void keep_next_walk() noexcept;
+// A `lean` walk is kept for a lean account only (it has no line's absolute transform).
+void keep_next_walk(bool lean = false) noexcept;
 
 // Set around the walk of a search of `window`: records it when the calling thread asked to keep the
 // next walk, and otherwise does nothing.
@@ -34,9 +35,10 @@ private:
     kep::Observing* observing_ = nullptr;
 };
 
-// The walk the calling thread kept of `window`, taken; null when there is none. Whatever the thread
-// kept is dropped either way: a kept walk serves the one account that follows its search.
-std::unique_ptr<WindowRecord> take_kept_walk(tag_t window) noexcept;
+// The walk the calling thread kept of `window`, taken for an account that is `lean` or not; null
+// when there is none, or when it was kept lean for an account that is not. Whatever the thread kept
+// is dropped either way: a kept walk serves the one account that follows its search.
+std::unique_ptr<WindowRecord> take_kept_walk(tag_t window, bool lean) noexcept;
 
 KEP_EXPLAIN_NAMESPACE_END
 

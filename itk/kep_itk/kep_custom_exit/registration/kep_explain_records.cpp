@@ -199,6 +199,7 @@ PlacementRecords::Record& PlacementRecords::at(tag_t line) {
         r.line = line;
         r.taken = static_cast<unsigned>(records_.size());
         r.source = static_cast<unsigned char>(kep::OccurrenceSource::Stored);
+        r.absolute_at = kNoAbsolute;
         records_.push_back(r);
     }
     return records_.back();
@@ -207,11 +208,20 @@ PlacementRecords::Record& PlacementRecords::at(tag_t line) {
 void PlacementRecords::placed(tag_t line, bool packed, bool has_text, bool unreadable,
                               const double* absolute) {
     Record& r = at(line);
+    if (absolute != nullptr && r.absolute_at == kNoAbsolute) {
+        if (absolutes_.size() >= UINT_MAX) {
+            throw std::bad_alloc();
+        }
+        absolutes_.emplace_back();
+        r.absolute_at = static_cast<unsigned>(absolutes_.size() - 1);
+    }
     r.told |= kPlaced;
     r.packed = packed;
     r.has_text = has_text;
     r.unreadable = unreadable;
-    std::copy(absolute, absolute + 16, r.absolute);
+    if (absolute != nullptr) {
+        std::copy(absolute, absolute + 16, absolutes_[r.absolute_at].m);
+    }
 }
 
 void PlacementRecords::occurrence(tag_t line, kep::OccurrenceSource source, tag_t dataset) {
@@ -242,7 +252,7 @@ void PlacementRecords::settle() {
             into.packed = r.packed;
             into.has_text = r.has_text;
             into.unreadable = r.unreadable;
-            std::copy(r.absolute, r.absolute + 16, into.absolute);
+            into.absolute_at = r.absolute_at;
         }
         if ((r.told & kOccurrence) != 0) {
             into.source = r.source;
@@ -270,7 +280,10 @@ bool PlacementRecords::find(tag_t line, Placement* out) const {
         p.packed = r.packed;
         p.has_text = r.has_text;
         p.unreadable = r.unreadable;
-        std::copy(r.absolute, r.absolute + 16, p.absolute);
+        if (r.absolute_at != kNoAbsolute) {
+            const double* m = absolutes_[r.absolute_at].m;
+            std::copy(m, m + 16, p.absolute);
+        }
     }
     if ((r.told & kOccurrence) != 0) {
         p.source = source_word(static_cast<kep::OccurrenceSource>(r.source));

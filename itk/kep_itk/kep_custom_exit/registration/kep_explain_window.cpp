@@ -321,7 +321,7 @@ int explain_window(tag_t line, const kep_explain_query_t* query, bool placements
     // The walk the search just made of the window, when it kept it; it walked from the window's
     // top line as this account does.
     std::unique_ptr<WindowRecord> kept =
-        take_kept_walk(query != nullptr ? query->window : static_cast<tag_t>(NULLTAG));
+        take_kept_walk(query != nullptr ? query->window : static_cast<tag_t>(NULLTAG), !placements);
     if (query != nullptr && query->window != NULLTAG) {
         // The searches' top line: the window's.
         tag_t window_top = NULLTAG;
