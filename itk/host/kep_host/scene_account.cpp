@@ -547,12 +547,13 @@ bool read_account(char* text, const std::function<void(LineAccount&)>& take) {
     char* json = std::strncmp(text, "\xEF\xBB\xBF", 3) == 0 ? text + 3 : text;
     const std::size_t size = std::strlen(json);
     const Bytes bytes = bytes_of(json, size);
+    const bool in_place = bytes.ascii && !bytes.backslash;
     Lines lines(take, 0);
     Events events(lines);
     rapidjson::Reader reader;
     constexpr unsigned kFlags = rapidjson::kParseNumbersAsStringsFlag;
     rapidjson::ParseResult read;
-    if (bytes.ascii && !bytes.backslash) {
+    if (in_place) {
         rapidjson::InsituStringStream in(json);
         read = reader.Parse<kFlags | rapidjson::kParseInsituFlag>(in, events);
     } else {
@@ -566,7 +567,7 @@ bool read_account(char* text, const std::function<void(LineAccount&)>& take) {
     if (!events.deferred() && read.Code() != rapidjson::kParseErrorNumberTooBig) {
         return !read.IsError() && lines.whole();
     }
-    if (bytes.ascii && !bytes.backslash) {
+    if (in_place) {
         std::replace(json, json + size, '\0', '"');
     }
     Lines again(take, lines.handed());

@@ -365,7 +365,7 @@ int record_window(tag_t top, WindowRecord* out);  // 0, or kNoMemory
 // std::bad_alloc), its record taken into `out` once the walk is over (false when it could not
 // record, or heard a traced call fail), and deleted (null is ignored). A `lean` one keeps no line's
 // absolute transform, which only the whole account shows.
-kep::Observer* new_window_recorder(bool lean = false);
+kep::Observer* new_window_recorder(bool lean);
 bool take_window_record(kep::Observer* observer, WindowRecord* out);
 void delete_window_recorder(kep::Observer* recorder);
 

@@ -14,7 +14,7 @@ KEP_EXPLAIN_NAMESPACE_BEGIN
 
 // The next search of the calling thread keeps its walk; a walk kept before and not taken is dropped.
 // A `lean` walk is kept for a lean account only (it has no line's absolute transform).
-void keep_next_walk(bool lean = false) noexcept;
+void keep_next_walk(bool lean) noexcept;
 
 // Set around the walk of a search of `window`: records it when the calling thread asked to keep the
 // next walk, and otherwise does nothing.
